@@ -1,0 +1,41 @@
+#pragma once
+// The settings file Veltrad.INI, read and written the way the platform's
+// profile functions do it: writing one key rewrites only that key and keeps
+// every other line of the file as it was.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace veltrad {
+
+inline constexpr char kProfileFileName[] = "Veltrad.INI";
+
+class CProfile {
+public:
+    explicit CProfile(std::filesystem::path file);
+
+    // $XDG_CONFIG_HOME/Veltrad.INI (default ~/.config) on Linux; the user's
+    // roaming application-data folder on Windows.
+    static std::filesystem::path DefaultPath();
+
+    const std::filesystem::path& Path() const { return m_path; }
+
+    // Signed decimal at the start of the value, rest of the line ignored;
+    // `def` when the file, the section or the key is missing or unreadable.
+    int GetProfileInt(std::string_view section, std::string_view key, int def) const;
+
+    // The value text, trimmed; nullopt when missing.
+    std::optional<std::string> GetProfileString(std::string_view section, std::string_view key) const;
+
+    // Rewrites only this key (adding the section or key when missing). False
+    // when the file cannot be written or is not a text file; nothing changes then.
+    bool WriteProfileInt(std::string_view section, std::string_view key, int value);
+    bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value);
+
+private:
+    std::filesystem::path m_path;
+};
+
+}  // namespace veltrad

@@ -1,0 +1,83 @@
+#pragma once
+// Everything a download needs, owned in one place, free of any toolkit: the
+// image, the port and the worker of the current run. The GUI and the
+// command-line tool each own one session and turn its events into output.
+
+#include "download/Clock.h"
+#include "download/RunObserver.h"
+#include "image/DownloadImage.h"
+#include "serial/CommThread.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace veltrad {
+
+enum class StartResult {
+    Started,         // port open, worker running; events follow
+    FileError,       // the image could not be read; nothing else touched
+    NothingToSend,   // the image holds no non-zero byte; no port opened
+    PortOpenFailed,  // the port did not open; frames built, controls stay enabled
+    ThreadFailed,    // the worker could not be started; port closed again
+};
+
+class CDownloadSession {
+public:
+    // `clock` may be null for the system clock; it must outlive the session.
+    explicit CDownloadSession(IRunObserver& observer, IClock* clock = nullptr);
+    // Stops a run in progress (closes the port) and joins its worker before
+    // the image or the port go away.
+    ~CDownloadSession();
+    CDownloadSession(const CDownloadSession&) = delete;
+    CDownloadSession& operator=(const CDownloadSession&) = delete;
+
+    CDownloadImage& Image() { return m_image; }
+    const CDownloadImage& Image() const { return m_image; }
+    CCommThread& Comm() { return m_comm; }
+
+    // Which device the next open uses: a port number (COM1 = 1 ... COM50 =
+    // 50, 0 = none selected) or a device path.
+    void SelectPort(std::uint16_t port);
+    void SelectDevice(const std::string& devicePath);
+    std::uint16_t SelectedPort() const { return m_nPort; }
+
+    // Opens the selected port and closes it again at once; false when it
+    // does not open (Comm().LastOpenError() says why).
+    bool TestSelectedPort();
+    // Opens the selected port for a run, closing it first if it is open.
+    bool OpenSelectedPort();
+
+    // Stores the chosen file and reads it once for its size.
+    bool OpenFile(const std::filesystem::path& path, ImageError* error = nullptr);
+
+    // Builds the frames from the chosen file, opens the port and starts the
+    // worker. Returns at once. A finished or stopping worker of an earlier
+    // run is joined first, so it never touches this run's data or port.
+    StartResult OnDownload(ImageError* fileError = nullptr);
+
+    // Closes the port if it is open; the worker ends at its next test of the
+    // open flag, without a notice.
+    void OnStop();
+
+    // OnStop, then waits for the worker to return. Safe to call at any time,
+    // also when no run is active; the worker never waits for the caller.
+    void StopAndJoin();
+
+    bool IsRunning() const;
+    std::uint64_t CurrentRunId() const;
+    std::uint32_t FrameCount() const;
+
+private:
+    struct Worker;
+    IRunObserver& m_observer;
+    IClock* m_clock;
+    CDownloadImage m_image;
+    CCommThread m_comm;
+    std::uint16_t m_nPort = 0;
+    std::string m_devicePath;
+    std::unique_ptr<Worker> m_worker;
+};
+
+}  // namespace veltrad

@@ -1,0 +1,47 @@
+#pragma once
+// What a download run tells its front end. Called on the run's worker thread;
+// an implementation must return promptly and must never wait for the front
+// end's own thread (queue the event instead), so that the front end can
+// always stop and join a worker without a deadlock.
+
+#include <cstdint>
+
+namespace veltrad {
+
+enum class RunOutcome {
+    Completed,         // every frame acknowledged, closing bytes written, port closed
+    TimedOut,          // no reply for more than 5000 ms, no frame acknowledged: port left open
+    TimedOutAfterAck,  // the same after at least one acknowledged frame: port left open
+    Refused,           // one frame refused five times: port left open
+    Stopped,           // the port was closed under the run: no notice
+};
+
+// The notices an operator sees at the end of a run.
+enum class Notice {
+    Complete,        // download complete
+    CommError,       // communication error, nothing acknowledged
+    CommErrorRetry,  // communication error after some acknowledgements
+    Fail,            // download failed (refused)
+};
+
+struct RunStats {
+    std::uint32_t frames = 0;        // frames in the run
+    std::uint32_t acknowledged = 0;  // frames acknowledged
+    std::uint32_t resends = 0;       // transmissions beyond the first of each frame
+    double seconds = 0.0;            // from the start of the worker to its end
+};
+
+class IRunObserver {
+public:
+    virtual ~IRunObserver() = default;
+    // Each event names the run it belongs to; a front end ignores events of
+    // a run that is no longer its current one.
+    virtual void OnProgressStep(std::uint64_t runId) = 0;   // one more frame acknowledged
+    virtual void OnProgressReset(std::uint64_t runId) = 0;  // the closing sequence set the bar to 0
+    virtual void OnEnableControls(std::uint64_t runId, bool enable) = 0;
+    virtual void OnNotice(std::uint64_t runId, Notice notice) = 0;
+    // Last event of every run, whatever its outcome; the worker returns right after.
+    virtual void OnRunEnded(std::uint64_t runId, RunOutcome outcome, const RunStats& stats) = 0;
+};
+
+}  // namespace veltrad

@@ -1,0 +1,68 @@
+#pragma once
+// The download image: a file read in 128-byte blocks, the span from the first
+// to the last block that holds a non-zero byte, and the frames for that span.
+
+#include "image/Packet.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace veltrad {
+
+// Why a pass over the file failed. `path` names the file, `reason` says why in
+// words an operator understands.
+struct ImageError {
+    std::filesystem::path path;
+    std::string reason;
+    int errnum = 0;  // errno of the failing call, 0 when the failure is not an OS error
+
+    std::string Message() const;  // "<path>: <reason>"
+};
+
+// Largest file the frame addresses can describe: addresses are 32-bit.
+inline constexpr std::uint64_t kMaxImageFileSize = 0xFFFFFFFFull;
+
+class CDownloadImage {
+public:
+    using PacketList = std::vector<CPacket>;
+
+    // The reading pass. Empties both lists, then reads `path`. On success
+    // m_dwFileSize, m_dwFirstOffset and m_dwEndOffset describe the file and
+    // m_BlockList holds every block from the first non-zero one on. When the
+    // file cannot be opened, both lists are empty and the numbers keep their
+    // previous values; when a read fails, the blocks read so far stay.
+    bool ReadBlocks(const std::filesystem::path& path, ImageError* error = nullptr);
+
+    // The file-selection pass over m_strPathName: sets the size and its text,
+    // keeps no nodes.
+    bool InspectFile(ImageError* error = nullptr);
+
+    // The build pass: reads m_strPathName again from scratch and fills
+    // m_FrameList with one frame per block of the non-zero span.
+    bool BuildFrames(ImageError* error = nullptr);
+
+    // Back to "no file": lists empty, numbers zero, strings empty.
+    void ResetFileInfo();
+
+    // Stores the operator's choice: full path and the bare name shown to them.
+    void SetFile(const std::filesystem::path& fullPath);
+
+    // "N Byte" for the length of the latest pass, in full for every length.
+    static std::string FormatFileSize(std::uint32_t size);
+
+    PacketList m_BlockList;
+    PacketList m_FrameList;
+    std::uint32_t m_dwFileSize = 0;
+    std::uint32_t m_dwFirstOffset = 0;
+    std::uint32_t m_dwEndOffset = 0;
+    std::string m_strFileName;  // name without folder
+    std::string m_strPathName;  // full path, used for every pass
+    std::string m_strFileSize;  // size text
+
+private:
+    void EmptyLists();
+};
+
+}  // namespace veltrad

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Veltrad needs, only those that are missing.
+# Usage: scripts/deps.sh [build|gui|mingw]...   (build is always included)
+set -euo pipefail
+
+packages=(cmake g++ make pkgconf libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
+for group in "$@"; do
+  case "$group" in
+    build) ;;
+    gui) packages+=(qt6-base-dev libgl-dev fonts-noto-cjk) ;;
+    mingw) packages+=(g++-mingw-w64-x86-64 googletest wine wine64) ;;
+    *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages: ${missing[*]}" >&2
+  echo "Install them as root:  apt-get update && apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds Veltrad and runs every test: a plain build, an AddressSanitizer +
+# UBSan build, a ThreadSanitizer build of the tests that run threads, and the
+# Windows build under Wine. Installs what is missing first (as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/deps.sh build gui
+
+jobs=$(nproc 2>/dev/null || echo 2)
+export QT_QPA_PLATFORM=offscreen
+# Test runs must never touch the user's real settings file.
+export XDG_CONFIG_HOME="$PWD/build/test-config"
+mkdir -p "$XDG_CONFIG_HOME"
+
+stage() { printf '\n=== %s ===\n' "$*"; }
+
+build_and_test() {  # dir, ctest args, cmake args...
+  local dir=$1 ctest_args=$2; shift 2
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$dir.configure.log" 2>&1 \
+    || { cat "$dir.configure.log"; return 1; }
+  cmake --build "$dir" -j "$jobs"
+  # shellcheck disable=SC2086
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" $ctest_args
+}
+
+mkdir -p build
+stage "build and test"
+build_and_test build ""
+
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  build_and_test build-asan "" -DVELTRAD_SANITIZE=address,undefined -DVELTRAD_BUILD_BENCH=OFF
+
+stage "ThreadSanitizer (tests that run threads)"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  build_and_test build-tsan "-L threads" -DVELTRAD_SANITIZE=thread -DVELTRAD_BUILD_BENCH=OFF
+
+if [ -x scripts/test-windows.sh ]; then
+  stage "Windows build under Wine"
+  scripts/test-windows.sh
+fi
+echo
+echo "All test stages passed."

@@ -1,0 +1,68 @@
+#pragma once
+// The serial port object: owns one serial device for a download run or a
+// test-open. Despite its name it runs no thread; each call runs on its
+// caller's thread. One implementation per platform, chosen by the build.
+
+#include "serial/Port.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace veltrad {
+
+// DCB-style codes, as the callers pass them.
+inline constexpr std::uint8_t kNoParity = 0;
+inline constexpr std::uint8_t kOneStopBit = 0;
+inline constexpr std::uint32_t kDownloadBaudRate = 115200;
+inline constexpr std::uint8_t kDownloadDataBits = 8;
+
+inline constexpr std::uint8_t kXonChar = 0x11;
+inline constexpr std::uint8_t kXoffChar = 0x13;
+inline constexpr std::uint32_t kQueueSize = 4096;          // bytes, each direction
+inline constexpr std::uint32_t kWriteTimeoutPerByteMs = 1;
+inline constexpr std::uint32_t kWriteTimeoutConstantMs = 1000;
+
+class CCommThread final : public IPort {
+public:
+    CCommThread();
+    ~CCommThread() override;
+    CCommThread(const CCommThread&) = delete;
+    CCommThread& operator=(const CCommThread&) = delete;
+
+    // Opens port number `port` (COM1 = 1 ... COM50 = 50) exclusively and
+    // applies the line settings. Port 0 and numbers above 50 name no device.
+    bool OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits,
+                  std::uint8_t parity, std::uint8_t stopBits);
+
+    // Same as OpenPort, on a device given by its path (a Linux device node
+    // or a Windows device name).
+    bool OpenDevice(const std::string& device, std::uint32_t baudRate, std::uint8_t dataBits,
+                    std::uint8_t parity, std::uint8_t stopBits);
+
+    void ClosePort() override;
+    std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override;
+    std::uint32_t WriteComm(const std::uint8_t* buffer, std::uint32_t count) override;
+    bool WaitForInput(std::chrono::milliseconds timeout) override;
+    bool IsConnected() const override { return m_bConnected.load(); }
+
+    // Why the latest OpenPort/OpenDevice failed, in words for an operator
+    // ("no such device", "in use by another program", ...); empty after success.
+    std::string LastOpenError() const;
+
+    // The device the latest OpenPort/OpenDevice used (e.g. /dev/ttyUSB0).
+    std::string DevicePath() const;
+
+    std::atomic<bool> m_bConnected{false};
+    std::string m_strPortName;  // "COM%d" below 10, "\\.\COM%d" from 10 up
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// Windows-style device name for a port number, as the open forms it.
+std::string FormatPortName(std::uint16_t port);
+
+}  // namespace veltrad
