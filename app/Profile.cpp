@@ -1,0 +1,287 @@
+#include "app/Profile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <vector>
+
+namespace veltrad {
+
+namespace {
+
+// A settings file larger than this is not one we wrote or a person edited.
+constexpr std::uintmax_t kMaxProfileSize = 1024 * 1024;
+
+std::string_view Trim(std::string_view s)
+{
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The file's text, split into lines with their endings kept so that an
+// untouched line is written back byte for byte.
+struct IniText {
+    std::vector<std::string> lines;
+    std::string newline = "\n";
+};
+
+enum class LoadResult { Ok, Missing, NotText };
+
+LoadResult Load(const std::filesystem::path& path, IniText& text)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        return ec ? LoadResult::NotText : LoadResult::Missing;
+    if (!std::filesystem::is_regular_file(path, ec))
+        return LoadResult::NotText;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size > kMaxProfileSize)
+        return LoadResult::NotText;
+
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return LoadResult::NotText;
+    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad() || content.find('\0') != std::string::npos)
+        return LoadResult::NotText;  // binary, or a UTF-16 file
+
+    std::size_t start = 0;
+    while (start < content.size()) {
+        const std::size_t nl = content.find('\n', start);
+        const std::size_t end = nl == std::string::npos ? content.size() : nl + 1;
+        text.lines.emplace_back(content, start, end - start);
+        start = end;
+    }
+    if (content.find("\r\n") != std::string::npos)
+        text.newline = "\r\n";
+    return LoadResult::Ok;
+}
+
+std::string_view Body(const std::string& line)
+{
+    std::string_view s(line);
+    if (!s.empty() && s.back() == '\n')
+        s.remove_suffix(1);
+    if (!s.empty() && s.back() == '\r')
+        s.remove_suffix(1);
+    return s;
+}
+
+// "[name]" -> name; nullopt for any other line.
+std::optional<std::string_view> SectionName(const std::string& line)
+{
+    std::string_view s = Trim(Body(line));
+    if (s.empty() || s.front() != '[')
+        return std::nullopt;
+    const std::size_t close = s.find(']');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    return Trim(s.substr(1, close - 1));
+}
+
+struct KeyLine {
+    std::string_view key;
+    std::string_view value;
+    std::size_t valueStart;  // index in the line where the value text begins
+};
+
+std::optional<KeyLine> ParseKey(const std::string& line)
+{
+    const std::string_view body = Body(line);
+    const std::string_view trimmed = Trim(body);
+    if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '[')
+        return std::nullopt;
+    const std::size_t eq = body.find('=');
+    if (eq == std::string_view::npos)
+        return std::nullopt;
+    return KeyLine{Trim(body.substr(0, eq)), Trim(body.substr(eq + 1)), eq + 1};
+}
+
+struct Location {
+    std::optional<std::size_t> sectionLine;
+    std::optional<std::size_t> keyLine;
+    std::size_t insertAt = 0;  // after the section's last non-blank line
+};
+
+Location Find(const IniText& text, std::string_view section, std::string_view key)
+{
+    Location loc;
+    for (std::size_t i = 0; i < text.lines.size(); ++i) {
+        if (const auto name = SectionName(text.lines[i])) {
+            if (loc.sectionLine)
+                break;  // the section we wanted has ended
+            if (EqualsNoCase(*name, section)) {
+                loc.sectionLine = i;
+                loc.insertAt = i + 1;
+            }
+            continue;
+        }
+        if (!loc.sectionLine)
+            continue;
+        if (!Trim(Body(text.lines[i])).empty())
+            loc.insertAt = i + 1;
+        if (const auto kv = ParseKey(text.lines[i]); kv && !loc.keyLine && EqualsNoCase(kv->key, key))
+            loc.keyLine = i;
+    }
+    return loc;
+}
+
+std::string Unquote(std::string_view v)
+{
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+    return std::string(v);
+}
+
+bool IsWritable(const std::filesystem::path& path, bool exists)
+{
+    // Honour the read-only bit ourselves: a privileged user would otherwise
+    // write straight through a file the operator protected.
+    std::error_code ec;
+    const auto target = exists ? path : path.parent_path();
+    const auto perms = std::filesystem::status(target, ec).permissions();
+    if (ec)
+        return !exists;  // a missing folder is created on write
+    return (perms & std::filesystem::perms::owner_write) != std::filesystem::perms::none;
+}
+
+bool Save(const std::filesystem::path& path, const IniText& text, bool exists)
+{
+    std::error_code ec;
+    std::filesystem::path target = exists ? std::filesystem::canonical(path, ec) : path;
+    if (ec)
+        return false;
+    if (!exists && !target.parent_path().empty()) {
+        std::filesystem::create_directories(target.parent_path(), ec);
+        if (ec)
+            return false;
+    }
+    if (!IsWritable(target, exists))
+        return false;
+
+    // Write a sibling and rename it over the file: the settings are never
+    // left half-written, whatever happens in between.
+    std::filesystem::path temp = target;
+    temp += ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        for (const std::string& line : text.lines)
+            out << line;
+        out.flush();
+        if (!out) {
+            out.close();
+            std::filesystem::remove(temp, ec);
+            return false;
+        }
+    }
+    if (exists) {
+        const auto perms = std::filesystem::status(target, ec).permissions();
+        if (!ec)
+            std::filesystem::permissions(temp, perms, ec);
+    }
+    std::filesystem::rename(temp, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        std::filesystem::remove(temp, ignored);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CProfile::CProfile(std::filesystem::path file) : m_path(std::move(file)) {}
+
+std::optional<std::string> CProfile::GetProfileString(std::string_view section, std::string_view key) const
+{
+    IniText text;
+    if (Load(m_path, text) != LoadResult::Ok)
+        return std::nullopt;
+    const Location loc = Find(text, section, key);
+    if (!loc.keyLine)
+        return std::nullopt;
+    return Unquote(ParseKey(text.lines[*loc.keyLine])->value);
+}
+
+int CProfile::GetProfileInt(std::string_view section, std::string_view key, int def) const
+{
+    const auto value = GetProfileString(section, key);
+    if (!value || value->empty())
+        return def;
+    // Signed decimal at the start; whatever follows is ignored, and a value
+    // without digits reads as 0, as the platform's own reader does.
+    std::string_view s = *value;
+    bool negative = false;
+    if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+        negative = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    std::uint32_t magnitude = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            break;
+        magnitude = magnitude * 10u + static_cast<std::uint32_t>(c - '0');
+    }
+    if (negative)
+        magnitude = 0u - magnitude;
+    return static_cast<int>(magnitude);
+}
+
+bool CProfile::WriteProfileInt(std::string_view section, std::string_view key, int value)
+{
+    return WriteProfileString(section, key, std::to_string(value));
+}
+
+bool CProfile::WriteProfileString(std::string_view section, std::string_view key, std::string_view value)
+{
+    IniText text;
+    const LoadResult loaded = Load(m_path, text);
+    if (loaded == LoadResult::NotText)
+        return false;  // never rewrite a file we cannot read as text
+
+    const Location loc = Find(text, section, key);
+    const std::string& nl = text.newline;
+    if (loc.keyLine) {
+        std::string& line = text.lines[*loc.keyLine];
+        const KeyLine kv = *ParseKey(line);
+        const std::string_view body = Body(line);
+        line = std::string(body.substr(0, kv.valueStart)) + std::string(value) +
+               std::string(line.substr(body.size()));
+        if (line.size() == kv.valueStart + value.size())
+            line += nl;  // the key was on the last line, without an ending
+    } else {
+        const std::string entry = std::string(key) + "=" + std::string(value) + nl;
+        if (loc.sectionLine) {
+            const std::size_t at = loc.insertAt;
+            if (at > 0 && !text.lines[at - 1].empty() && text.lines[at - 1].back() != '\n')
+                text.lines[at - 1] += nl;
+            text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(at), entry);
+        } else {
+            if (!text.lines.empty() && text.lines.back().back() != '\n')
+                text.lines.back() += nl;
+            text.lines.push_back("[" + std::string(section) + "]" + nl);
+            text.lines.push_back(entry);
+        }
+    }
+    return Save(m_path, text, loaded == LoadResult::Ok);
+}
+
+}  // namespace veltrad

@@ -1,0 +1,17 @@
+#include "app/Profile.h"
+
+#include <cstdlib>
+
+namespace veltrad {
+
+std::filesystem::path CProfile::DefaultPath()
+{
+    // XDG base directories: an unset or relative XDG_CONFIG_HOME is ignored.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/')
+        return std::filesystem::path(xdg) / kProfileFileName;
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0')
+        return std::filesystem::path(home) / ".config" / kProfileFileName;
+    return std::filesystem::path(kProfileFileName);
+}
+
+}  // namespace veltrad
