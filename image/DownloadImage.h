@@ -3,6 +3,7 @@
 // to the last block that holds a non-zero byte, and the frames for that span.
 
 #include "image/Packet.h"
+#include "image/PacketAllocator.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -26,7 +27,7 @@ inline constexpr std::uint64_t kMaxImageFileSize = 0xFFFFFFFFull;
 
 class CDownloadImage {
 public:
-    using PacketList = std::vector<CPacket>;
+    using PacketList = std::vector<CPacket, PacketAllocator<CPacket>>;
 
     // The reading pass. Empties both lists, then reads `path`. On success
     // m_dwFileSize, m_dwFirstOffset and m_dwEndOffset describe the file and

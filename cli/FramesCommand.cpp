@@ -1,0 +1,77 @@
+// `veltrad-cli frames FILE`: a dry run that shows exactly what a download
+// would send, frame by frame, without touching a port.
+
+#include "cli/Commands.h"
+
+#include "image/DownloadImage.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace veltrad::cli {
+
+namespace {
+
+struct FramesOptions {
+    std::string file;
+    bool hex = false;
+};
+
+void AppendHex(std::string& out, std::uint8_t byte)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    out.push_back(kDigits[byte >> 4]);
+    out.push_back(kDigits[byte & 0x0F]);
+}
+
+int RunFrames(const FramesOptions& options)
+{
+    CDownloadImage image;
+    image.SetFile(options.file);
+    ImageError error;
+    if (!image.BuildFrames(&error)) {
+        std::fprintf(stderr, "veltrad-cli: %s\n", error.Message().c_str());
+        return kExitUsage;
+    }
+
+    std::string out = "size: " + image.m_strFileSize + "\n";
+    for (const CPacket& packet : image.m_FrameList) {
+        const auto& frame = packet.m_byFrame;
+        if (options.hex) {
+            for (std::uint8_t byte : frame)
+                AppendHex(out, byte);
+        } else {
+            const std::uint32_t address = FrameAddress(frame);
+            for (int shift = 24; shift >= 0; shift -= 8)
+                AppendHex(out, static_cast<std::uint8_t>(address >> shift));
+            out.push_back(' ');
+            AppendHex(out, frame[kFrameChecksumOffset]);
+        }
+        out.push_back('\n');
+        if (out.size() >= 1 << 16) {
+            if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size())
+                return kExitUsage;
+            out.clear();
+        }
+    }
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "veltrad-cli: cannot write the frame listing\n");
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+void RegisterFramesCommand(CLI::App& app, int& exitCode)
+{
+    auto options = std::make_shared<FramesOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "frames", "Show the frames a download of FILE would send: address and checksum per frame");
+    cmd->add_option("FILE", options->file, "Image file")->required();
+    cmd->add_flag("--hex", options->hex, "Print each frame's 135 bytes as hex digits");
+    cmd->callback([options, &exitCode] { exitCode = RunFrames(*options); });
+}
+
+}  // namespace veltrad::cli

@@ -1,0 +1,30 @@
+// veltrad-cli: the command-line face of Veltrad.
+
+#include "cli/Commands.h"
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"veltrad-cli: load a program image into a KV-9090 terminal over a serial line"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "veltrad-cli 2.0");
+
+    int exitCode = veltrad::cli::kExitOk;
+    veltrad::cli::RegisterFramesCommand(app, exitCode);
+    veltrad::cli::RegisterDownloadCommand(app, exitCode);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::Success& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return veltrad::cli::kExitUsage;
+    }
+    return exitCode;
+}
