@@ -110,7 +110,10 @@ std::optional<KeyLine> ParseKey(const std::string& line)
     const std::size_t eq = body.find('=');
     if (eq == std::string_view::npos)
         return std::nullopt;
-    return KeyLine{Trim(body.substr(0, eq)), Trim(body.substr(eq + 1)), eq + 1};
+    std::size_t valueStart = eq + 1;
+    while (valueStart < body.size() && (body[valueStart] == ' ' || body[valueStart] == '\t'))
+        ++valueStart;  // keep the blanks a person put after '='
+    return KeyLine{Trim(body.substr(0, eq)), Trim(body.substr(eq + 1)), valueStart};
 }
 
 struct Location {

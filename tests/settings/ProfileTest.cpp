@@ -1,0 +1,225 @@
+#include "app/Profile.h"
+
+#include "common/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace veltrad {
+namespace {
+
+using test::TempDir;
+
+struct ReadCase {
+    const char* name;
+    std::string file;
+    int expected;  // "ComPort" / "Port Num", default 77
+};
+
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+
+class ProfileReadTest : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(ProfileReadTest, ReadsPortNum)
+{
+    TempDir dir;
+    CProfile profile(dir.WriteText("Veltrad.INI", GetParam().file));
+    EXPECT_EQ(profile.GetProfileInt("ComPort", "Port Num", 77), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ProfileReadTest,
+    ::testing::Values(
+        ReadCase{"Plain", "[ComPort]\nPort Num=12\n", 12},
+        ReadCase{"Crlf", "[ComPort]\r\nPort Num=12\r\n", 12},
+        ReadCase{"BlanksAroundEverything", "  [ ComPort ]  \n  Port Num  =  7  \n", 7},
+        ReadCase{"CaseInsensitive", "[comport]\nPORT NUM=3\n", 3},
+        ReadCase{"Negative", "[ComPort]\nPort Num=-1\n", -1},
+        ReadCase{"RestOfLineIgnored", "[ComPort]\nPort Num=12abc ; note\n", 12},
+        ReadCase{"NoDigitsReadsZero", "[ComPort]\nPort Num=abc\n", 0},
+        ReadCase{"EmptyValueReadsDefault", "[ComPort]\nPort Num=\n", 77},
+        ReadCase{"Quoted", "[ComPort]\nPort Num=\"5\"\n", 5},
+        ReadCase{"MissingKey", "[ComPort]\nOther=1\n", 77},
+        ReadCase{"KeyInAnotherSection", "[Font]\nPort Num=4\n[ComPort]\n", 77},
+        ReadCase{"CommentedOut", "[ComPort]\n;Port Num=9\n", 77},
+        ReadCase{"FirstOfTwo", "[ComPort]\nPort Num=1\nPort Num=2\n", 1},
+        ReadCase{"NoTrailingNewline", "[ComPort]\nPort Num=33", 33},
+        ReadCase{"WrapsLikeThePlatform", "[ComPort]\nPort Num=4294967295\n", -1},
+        ReadCase{"Empty", "", 77}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProfileRead, MissingFileReadsDefaults)
+{
+    TempDir dir;
+    CProfile profile(dir / "Veltrad.INI");
+    EXPECT_EQ(profile.GetProfileInt("Font", "Address", 274432), 274432);
+    EXPECT_FALSE(profile.GetProfileString("Ports", "COM1").has_value());
+    EXPECT_FALSE(std::filesystem::exists(dir / "Veltrad.INI"));
+}
+
+TEST(ProfileRead, StringValueIsTrimmed)
+{
+    TempDir dir;
+    CProfile profile(dir.WriteText("Veltrad.INI", "[Ports]\nCOM12 =  /dev/ttyACM0 \n"));
+    EXPECT_EQ(profile.GetProfileString("Ports", "COM12"), "/dev/ttyACM0");
+}
+
+struct WriteCase {
+    const char* name;
+    std::string before;
+    const char* section;
+    const char* key;
+    int value;
+    std::string after;
+};
+
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+
+class ProfileWriteTest : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(ProfileWriteTest, RewritesOnlyTheKey)
+{
+    const WriteCase& c = GetParam();
+    TempDir dir;
+    const auto path = dir.WriteText("Veltrad.INI", c.before);
+    CProfile profile(path);
+    ASSERT_TRUE(profile.WriteProfileInt(c.section, c.key, c.value));
+    EXPECT_EQ(TempDir::ReadText(path), c.after);
+    EXPECT_EQ(profile.GetProfileInt(c.section, c.key, -99), c.value);
+}
+
+const std::string kRealWorld =
+    "; Veltrad settings\r\n"
+    "[Font]\r\n"
+    "Address=274432\r\n"
+    "\r\n"
+    "[ComPort]\r\n"
+    "Port Num = 3\r\n"
+    "\r\n"
+    "[Ports]\r\n"
+    "; the bench's USB adapter\r\n"
+    "COM12=/dev/ttyUSB3\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ProfileWriteTest,
+    ::testing::Values(
+        WriteCase{"RealWorldFileKeepsEverythingElse", kRealWorld, "ComPort", "Port Num", 11,
+                  "; Veltrad settings\r\n[Font]\r\nAddress=274432\r\n\r\n[ComPort]\r\nPort Num = 11\r\n"
+                  "\r\n[Ports]\r\n; the bench's USB adapter\r\nCOM12=/dev/ttyUSB3\r\n"},
+        WriteCase{"NewKeyGoesAtTheEndOfItsSection", "[ComPort]\nA=1\n\n[Font]\nAddress=5\n", "ComPort",
+                  "Port Num", 0, "[ComPort]\nA=1\nPort Num=0\n\n[Font]\nAddress=5\n"},
+        WriteCase{"NewSectionIsAppended", "[Font]\nAddress=5", "ComPort", "Port Num", -1,
+                  "[Font]\nAddress=5\n[ComPort]\nPort Num=-1\n"},
+        WriteCase{"CrlfFileGetsCrlfLines", "[Font]\r\nAddress=5\r\n", "ComPort", "Port Num", 2,
+                  "[Font]\r\nAddress=5\r\n[ComPort]\r\nPort Num=2\r\n"},
+        WriteCase{"LastLineWithoutNewline", "[ComPort]\nPort Num=1", "ComPort", "Port Num", 49,
+                  "[ComPort]\nPort Num=49\n"},
+        WriteCase{"EmptyFile", "", "Font", "Address", 274432, "[Font]\nAddress=274432\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProfileWrite, FirstWriteCreatesTheFileAndItsFolder)
+{
+    TempDir dir;
+    const auto path = dir / "config" / "Veltrad.INI";
+    CProfile profile(path);
+    ASSERT_TRUE(profile.WriteProfileInt("Font", "Address", 274432));
+    EXPECT_EQ(TempDir::ReadText(path), "[Font]\nAddress=274432\n");
+}
+
+TEST(ProfileWrite, WritesThroughASymlinkToItsTarget)
+{
+    TempDir dir;
+    const auto target = dir.WriteText("real.ini", "[ComPort]\nPort Num=1\n");
+    const auto link = dir / "Veltrad.INI";
+    std::filesystem::create_symlink(target, link);
+    CProfile profile(link);
+    ASSERT_TRUE(profile.WriteProfileInt("ComPort", "Port Num", 8));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(TempDir::ReadText(target), "[ComPort]\nPort Num=8\n");
+}
+
+TEST(ProfileWrite, BinaryFileReadsDefaultsAndIsNeverRewritten)
+{
+    TempDir dir;
+    const std::string binary("[ComPort]\nPort Num=5\n\0\x01\xff garbage", 31);
+    const auto path = dir.WriteText("Veltrad.INI", binary);
+    CProfile profile(path);
+    EXPECT_EQ(profile.GetProfileInt("ComPort", "Port Num", 0), 0);
+    EXPECT_FALSE(profile.WriteProfileInt("ComPort", "Port Num", 9));
+    EXPECT_EQ(TempDir::ReadText(path), binary);
+}
+
+TEST(ProfileWrite, ReadOnlyFileOrFolderChangesNothing)
+{
+    TempDir dir;
+    const auto file = dir.WriteText("Veltrad.INI", "[ComPort]\nPort Num=5\n");
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    CProfile readOnlyFile(file);
+    EXPECT_FALSE(readOnlyFile.WriteProfileInt("ComPort", "Port Num", 9));
+    EXPECT_EQ(TempDir::ReadText(file), "[ComPort]\nPort Num=5\n");
+    EXPECT_EQ(readOnlyFile.GetProfileInt("ComPort", "Port Num", 0), 5);
+
+    const auto folder = dir / "locked";
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    CProfile inReadOnlyFolder(folder / "Veltrad.INI");
+    EXPECT_FALSE(inReadOnlyFolder.WriteProfileInt("Font", "Address", 1));
+    EXPECT_FALSE(std::filesystem::exists(folder / "Veltrad.INI"));
+    EXPECT_EQ(inReadOnlyFolder.GetProfileInt("Font", "Address", 274432), 274432);
+}
+
+TEST(ProfileWrite, AFolderInPlaceOfTheFileChangesNothing)
+{
+    TempDir dir;
+    std::filesystem::create_directory(dir / "Veltrad.INI");
+    CProfile profile(dir / "Veltrad.INI");
+    EXPECT_EQ(profile.GetProfileInt("ComPort", "Port Num", 4), 4);
+    EXPECT_FALSE(profile.WriteProfileInt("ComPort", "Port Num", 9));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "Veltrad.INI"));
+}
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (m_old)
+            setenv(m_name, m_old->c_str(), 1);
+        else
+            unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+TEST(ProfilePath, FollowsXdgConfigHome)
+{
+    ScopedEnv home("HOME", "/home/tech");
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", "/srv/cfg");
+        EXPECT_EQ(CProfile::DefaultPath(), std::filesystem::path("/srv/cfg/Veltrad.INI"));
+    }
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", "relative/dir");  // not absolute: ignored
+        EXPECT_EQ(CProfile::DefaultPath(), std::filesystem::path("/home/tech/.config/Veltrad.INI"));
+    }
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
+        EXPECT_EQ(CProfile::DefaultPath(), std::filesystem::path("/home/tech/.config/Veltrad.INI"));
+    }
+}
+
+}  // namespace
+}  // namespace veltrad
