@@ -17,8 +17,9 @@ stage() { printf '\n=== %s ===\n' "$*"; }
 
 build_and_test() {  # dir, ctest args, cmake args...
   local dir=$1 ctest_args=$2; shift 2
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$dir.configure.log" 2>&1 \
-    || { cat "$dir.configure.log"; return 1; }
+  mkdir -p "$dir"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$dir/configure.log" 2>&1 \
+    || { cat "$dir/configure.log"; return 1; }
   cmake --build "$dir" -j "$jobs"
   # shellcheck disable=SC2086
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" $ctest_args
