@@ -8,10 +8,13 @@
 #include "image/DownloadImage.h"
 #include "serial/CommThread.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace veltrad {
 
@@ -23,6 +26,8 @@ enum class StartResult {
     ThreadFailed,    // the worker could not be started; port closed again
 };
 
+// Session operations are called from one thread, the front end's; only the
+// observer's events come from the worker.
 class CDownloadSession {
 public:
     // `clock` may be null for the system clock; it must outlive the session.
@@ -69,10 +74,24 @@ public:
     std::uint64_t CurrentRunId() const;
     std::uint32_t FrameCount() const;
 
+    // How the worker thread is started; the default constructs a std::thread.
+    // A launcher that throws std::system_error stands for a system that
+    // cannot start one more thread.
+    using ThreadLauncher = std::function<std::thread(std::function<void()>)>;
+    void SetThreadLauncher(ThreadLauncher launcher);
+
 private:
     struct Worker;
+    // Joins the worker of an earlier run, stopping it first if it is still
+    // in its exchange, so that it never touches what the caller changes next.
+    void EndPreviousRun();
+    bool OpenSelectedPortUnchecked();
+
     IRunObserver& m_observer;
     IClock* m_clock;
+    std::unique_ptr<IClock> m_systemClock;
+    ThreadLauncher m_launcher;
+    std::atomic<std::uint64_t> m_runId{0};
     CDownloadImage m_image;
     CCommThread m_comm;
     std::uint16_t m_nPort = 0;

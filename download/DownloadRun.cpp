@@ -1,0 +1,175 @@
+#include "download/DownloadRun.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace veltrad {
+
+CDownloadRun::CDownloadRun(std::uint64_t runId, std::span<const CPacket> frames, IPort& port,
+                           IClock& clock, IRunObserver& observer)
+    : m_nFramesLeft(static_cast<std::uint32_t>(frames.size())),
+      m_runId(runId),
+      m_frames(frames),
+      m_port(port),
+      m_clock(clock),
+      m_observer(observer)
+{
+    m_stats.frames = m_nFramesLeft;
+}
+
+void CDownloadRun::WriteFrame(const CPacket& frame)
+{
+    // A short write is not checked: the terminal then sends no ACK and the
+    // frame ends in a refusal or a timeout like any other lost frame.
+    m_port.WriteComm(frame.m_byFrame.data(), static_cast<std::uint32_t>(kFrameSize));
+}
+
+CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t startTick)
+{
+    for (;;) {
+        if (!m_port.IsConnected())
+            return Reply::Stopped;
+
+        std::uint8_t reply = 0;
+        if (m_port.ReadComm(&reply, 1) == 0) {
+            // Modulo 2^32, so a wrap of the tick counter is no timeout.
+            const std::uint32_t elapsed = m_clock.TickCount() - startTick;
+            if (elapsed > kReplyTimeoutMs)
+                return Reply::TimedOut;
+            // Sleep until a byte comes, the port is closed or the deadline is
+            // one millisecond past, instead of spinning a core; the next poll
+            // then makes the same tests in the same order.
+            const std::uint32_t untilDeadline = kReplyTimeoutMs - elapsed + 1;
+            m_port.WaitForInput(std::chrono::milliseconds(untilDeadline));
+            continue;
+        }
+
+        if (reply == kAck) {
+            m_observer.OnProgressStep(m_runId);
+            ++m_stats.acknowledged;
+            m_nResendBudget = kResendBudget;
+            return Reply::Ack;
+        }
+        // Any other byte is a refusal, 0x15 or not.
+        if (m_nResendBudget < 0)
+            return Reply::Refused;
+        --m_nResendBudget;
+        ++m_stats.resends;
+        // No test of the open flag here: a closed port ignores the write and
+        // the next poll sees the stop.
+        WriteFrame(frame);
+    }
+}
+
+RunOutcome CDownloadRun::Exchange()
+{
+    for (;;) {
+        // Frames left is tested before the stop flag, so a stop that comes
+        // after the last ACK still lets the closing sequence run.
+        if (m_nFramesLeft == 0)
+            return RunOutcome::Completed;
+        if (!m_port.IsConnected())
+            return RunOutcome::Stopped;
+
+        const CPacket& frame = m_frames[m_posCurrent];
+        ++m_posCurrent;
+        --m_nFramesLeft;
+        WriteFrame(frame);
+        // Taken once per frame, after its first write; resends keep it.
+        const std::uint32_t startTick = m_clock.TickCount();
+
+        switch (AwaitReply(frame, startTick)) {
+        case Reply::Ack:
+            break;
+        case Reply::Refused:
+            return RunOutcome::Refused;
+        case Reply::TimedOut:
+            return m_stats.acknowledged == 0 ? RunOutcome::TimedOut : RunOutcome::TimedOutAfterAck;
+        case Reply::Stopped:
+            return RunOutcome::Stopped;
+        }
+    }
+}
+
+void CDownloadRun::FinishDownload()
+{
+    m_observer.OnProgressReset(m_runId);
+    // Three separate one-byte writes, no reply awaited, results not examined.
+    for (int i = 0; i < kEotCount; ++i)
+        m_port.WriteComm(&kEot, 1);
+    if (m_port.IsConnected())
+        m_port.ClosePort();
+    m_observer.OnNotice(m_runId, Notice::Complete);
+}
+
+void CDownloadRun::EnableControls(bool enable)
+{
+    m_observer.OnEnableControls(m_runId, enable);
+}
+
+void CDownloadRun::ShowCommErrorNotice()
+{
+    m_observer.OnNotice(m_runId, Notice::CommError);
+}
+
+void CDownloadRun::ShowCommErrorRetryNotice()
+{
+    m_observer.OnNotice(m_runId, Notice::CommErrorRetry);
+}
+
+void CDownloadRun::ShowFailNotice()
+{
+    m_observer.OnNotice(m_runId, Notice::Fail);
+}
+
+RunOutcome CDownloadRun::ReportOutcome(RunOutcome outcome)
+{
+    m_bOutcomeReached.store(true);
+    // Every outcome with a notice gives the controls back first.
+    switch (outcome) {
+    case RunOutcome::Completed:
+        EnableControls(true);
+        FinishDownload();
+        break;
+    case RunOutcome::TimedOut:
+        EnableControls(true);
+        ShowCommErrorNotice();
+        break;
+    case RunOutcome::TimedOutAfterAck:
+        EnableControls(true);
+        ShowCommErrorRetryNotice();
+        break;
+    case RunOutcome::Refused:
+        EnableControls(true);
+        ShowFailNotice();
+        break;
+    case RunOutcome::Stopped:
+        // The stop already restored the controls and the bar.
+        break;
+    }
+    return outcome;
+}
+
+std::uint32_t DownloadThreadProc(CDownloadRun& run)
+{
+    const auto started = std::chrono::steady_clock::now();
+    run.m_posCurrent = 0;
+    run.m_nResendBudget = kResendBudget;
+
+    RunOutcome outcome = RunOutcome::Stopped;
+    if (run.m_frames.empty()) {
+        // The session never starts a run without frames; should one start
+        // anyway, it must not leave the controls disabled with no word.
+        run.EnableControls(true);
+    } else {
+        outcome = run.ReportOutcome(run.Exchange());
+    }
+
+    run.m_stats.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    run.m_observer.OnRunEnded(run.m_runId, outcome, run.m_stats);
+    const bool succeeded = outcome == RunOutcome::Completed || run.m_frames.empty();
+    return succeeded ? kRunSucceeded : kRunFailed;
+}
+
+}  // namespace veltrad

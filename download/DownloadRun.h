@@ -1,0 +1,93 @@
+#pragma once
+// One download run: the stop-and-wait exchange of the frames with the
+// terminal and the closing sequence, carried out on the calling thread over
+// any IPort. The session starts it on a worker thread; tests drive it directly
+// with a scripted port and clock.
+
+#include "download/Clock.h"
+#include "download/RunObserver.h"
+#include "image/Packet.h"
+#include "serial/Port.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace veltrad {
+
+inline constexpr std::uint8_t kAck = 0x06;  // the terminal accepted the frame last written
+inline constexpr std::uint8_t kEot = 0x04;  // closing byte, written after the last ACK
+inline constexpr int kEotCount = 3;         // separate one-byte writes of kEot
+
+// A frame's exchange times out at the first poll that reads nothing and finds
+// more than this many milliseconds gone since the end of its first write.
+inline constexpr std::uint32_t kReplyTimeoutMs = 5000;
+
+// Refusals answered by a resend while the budget is 0 or more: 3, 2, 1, 0,
+// so four resends and five transmissions of one frame at most.
+inline constexpr std::int32_t kResendBudget = 3;
+
+// Exit codes of the worker.
+inline constexpr std::uint32_t kRunSucceeded = 1;  // completed
+inline constexpr std::uint32_t kRunFailed = 0;     // timed out, refused, stopped
+
+class CDownloadRun {
+public:
+    // `frames`, `port`, `clock` and `observer` must outlive the run; nothing
+    // but this run may change the frames while it is in progress.
+    CDownloadRun(std::uint64_t runId, std::span<const CPacket> frames, IPort& port,
+                 IClock& clock, IRunObserver& observer);
+    CDownloadRun(const CDownloadRun&) = delete;
+    CDownloadRun& operator=(const CDownloadRun&) = delete;
+
+    std::uint64_t RunId() const { return m_runId; }
+
+    // True once the exchange has reached its outcome: what is left is the
+    // report and, after a completion, the closing bytes. Read from any thread.
+    bool OutcomeReached() const { return m_bOutcomeReached.load(); }
+
+    // Runs the exchange to its outcome, reports it, and returns the exit code.
+    friend std::uint32_t DownloadThreadProc(CDownloadRun& run);
+
+    // The closing sequence after the last ACK: progress back to 0, three EOT
+    // bytes, the port closed if it is still open, the completion notice.
+    void FinishDownload();
+
+    // The front end's controls and notices, reached only through events.
+    void EnableControls(bool enable);
+    void ShowCommErrorNotice();
+    void ShowCommErrorRetryNotice();
+    void ShowFailNotice();
+
+    // Index of the next frame to transmit for the first time.
+    std::size_t m_posCurrent = 0;
+    // Frames not yet transmitted for the first time; 0 while the last one is
+    // being exchanged.
+    std::uint32_t m_nFramesLeft = 0;
+
+private:
+    enum class Reply { Ack, Refused, TimedOut, Stopped };
+
+    RunOutcome Exchange();
+    // Waits for the replies to the frame just written, resending it on each
+    // refusal while the budget lasts.
+    Reply AwaitReply(const CPacket& frame, std::uint32_t startTick);
+    void WriteFrame(const CPacket& frame);
+    RunOutcome ReportOutcome(RunOutcome outcome);
+
+    const std::uint64_t m_runId;
+    const std::span<const CPacket> m_frames;  // viewed, never copied
+    IPort& m_port;
+    IClock& m_clock;
+    IRunObserver& m_observer;
+    std::int32_t m_nResendBudget = kResendBudget;
+    RunStats m_stats;
+    std::atomic<bool> m_bOutcomeReached{false};
+};
+
+// The worker: places the cursor on the first frame, runs the exchange and
+// turns its outcome into events. Returns kRunSucceeded or kRunFailed.
+std::uint32_t DownloadThreadProc(CDownloadRun& run);
+
+}  // namespace veltrad

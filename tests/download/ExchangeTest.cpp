@@ -1,0 +1,287 @@
+// The stop-and-wait exchange on a scripted port and a fake clock: every byte
+// on the line, every millisecond of the reply timeout, every stop point.
+
+#include "ScriptedPort.h"
+
+#include "download/DownloadRun.h"
+#include "image/Packet.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace veltrad {
+namespace {
+
+using test::FakeClock;
+using test::LoggingObserver;
+using test::ScriptedPort;
+using test::ScriptedReply;
+
+constexpr std::uint8_t kRefusal = 0x15;
+constexpr std::uint64_t kRunId = 7;
+
+std::vector<CPacket> MakeFrames(int count)
+{
+    std::vector<CPacket> frames(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        std::array<std::uint8_t, kBlockSize> block{};
+        block.fill(static_cast<std::uint8_t>(0x31 + i));
+        FillFrame(frames[static_cast<std::size_t>(i)].m_byFrame, static_cast<std::uint32_t>(i * 128), block);
+    }
+    return frames;
+}
+
+struct ExchangeCase {
+    const char* name;
+    int frames;
+    std::map<int, std::vector<ScriptedReply>> replies;  // per transmission
+    void (*setup)(ScriptedPort&, FakeClock&);           // stop points, timing
+    RunOutcome outcome;
+    std::vector<int> sent;  // frame index of each transmission that reached the line
+    int eots;               // closing bytes on the line
+    int repliesRead;
+    std::optional<Notice> notice;
+    int closesByWorker;
+    int writesWhileClosed;
+    std::optional<std::uint64_t> endsAtMs;  // time of the outcome on the port's clock
+    std::optional<int> maxReads;            // polls allowed (no spinning)
+};
+
+void PrintTo(const ExchangeCase& c, std::ostream* os) { *os << c.name; }
+
+void NoSetup(ScriptedPort&, FakeClock&) {}
+void BusyPoll(ScriptedPort& p, FakeClock&) { p.maxWaitStepMs = 1; }
+void Disconnected(ScriptedPort& p, FakeClock&) { p.connected = false; }
+
+std::vector<ScriptedReply> Send(std::uint8_t byte, std::uint32_t delayMs = 3) { return {{delayMs, byte}}; }
+
+const ExchangeCase kCases[] = {
+    {"TwoFramesFirstRefusedOnce", 2,
+     {{0, Send(kRefusal)}, {1, Send(kAck)}, {2, Send(kAck)}}, NoSetup,
+     RunOutcome::Completed, {0, 0, 1}, 3, 3, Notice::Complete, 1, 0, {}, {}},
+    {"OneFrameAcceptedAtOnce", 1, {{0, Send(kAck, 0)}}, NoSetup,
+     RunOutcome::Completed, {0}, 3, 1, Notice::Complete, 1, 0, {}, {}},
+    {"FiveRefusalsEndTheRun", 1,
+     {{0, Send(kRefusal)}, {1, Send(kRefusal)}, {2, Send(kRefusal)}, {3, Send(kRefusal)}, {4, Send(kRefusal)}},
+     NoSetup, RunOutcome::Refused, {0, 0, 0, 0, 0}, 0, 5, Notice::Fail, 0, 0, {}, {}},
+    {"FourRefusalsThenAckPassAndBudgetIsRenewed", 2,
+     {{0, Send(kRefusal)}, {1, Send(kRefusal)}, {2, Send(kRefusal)}, {3, Send(0x00)}, {4, Send(kAck)},
+      {5, Send(kRefusal)}, {6, Send(0xFF)}, {7, Send(kRefusal)}, {8, Send(kRefusal)}, {9, Send(kAck)}},
+     NoSetup, RunOutcome::Completed, {0, 0, 0, 0, 0, 1, 1, 1, 1, 1}, 3, 10, Notice::Complete, 1, 0, {}, {}},
+    {"RefusedAfterAnAckStillFails", 2,
+     {{0, Send(kAck)}, {1, Send(kRefusal)}, {2, Send(kRefusal)}, {3, Send(kRefusal)}, {4, Send(kRefusal)},
+      {5, Send(kRefusal)}},
+     NoSetup, RunOutcome::Refused, {0, 1, 1, 1, 1, 1}, 0, 6, Notice::Fail, 0, 0, {}, {}},
+    {"TwoRefusalBytesUseTwoResends", 1,
+     {{0, {{3, kRefusal}, {3, kRefusal}}}, {2, Send(kAck)}}, NoSetup,
+     RunOutcome::Completed, {0, 0, 0}, 3, 3, Notice::Complete, 1, 0, {}, {}},
+    {"DoubleAckAcknowledgesTheNextFrameToo", 2, {{0, {{3, kAck}, {3, kAck}}}}, NoSetup,
+     RunOutcome::Completed, {0, 1}, 3, 2, Notice::Complete, 1, 0, {}, {}},
+    {"EmptyPollAtExactly5000MsIsNoTimeout", 1, {{0, Send(kAck, 5001)}}, BusyPoll,
+     RunOutcome::Completed, {0}, 3, 1, Notice::Complete, 1, 0, 5001, {}},
+    {"FirstEmptyPollPast5000MsTimesOut", 1, {}, BusyPoll,
+     RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 5001, {}},
+    {"SilentTerminalCostsOneWaitNotASpin", 1, {}, NoSetup,
+     RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 5001, 2},
+    {"ByteQueuedBeforeTimeoutButReadAfterCounts", 1, {{0, Send(kAck, 4990)}},
+     [](ScriptedPort& p, FakeClock&) { p.lateWakeMs = 3000; },
+     RunOutcome::Completed, {0}, 3, 1, Notice::Complete, 1, 0, 7990, {}},
+    {"ResendDoesNotRenewTheStartTime", 1, {{0, Send(kRefusal, 4900)}}, BusyPoll,
+     RunOutcome::TimedOut, {0, 0}, 0, 1, Notice::CommError, 0, 0, 5001, {}},
+    {"StartTimeIsTakenWhenTheFirstWriteReturns", 1, {},
+     [](ScriptedPort& p, FakeClock&) { p.writeDurationMs = 1000; },
+     RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 6001, {}},
+    {"TickWrapDuringTheWaitIsNoTimeout", 2, {{0, Send(kAck, 4000)}, {1, Send(kAck, 4999)}},
+     [](ScriptedPort& p, FakeClock& c) { p.maxWaitStepMs = 1; c.now = 0xFFFFF000u; },
+     RunOutcome::Completed, {0, 1}, 3, 2, Notice::Complete, 1, 0, 8999, {}},
+    {"TickWrapThenSilenceTimesOutOnTime", 1, {},
+     [](ScriptedPort& p, FakeClock& c) { p.maxWaitStepMs = 1; c.now = 0xFFFFFFFFu - 2500; },
+     RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 5001, {}},
+    {"TimeoutAfterAnAckIsTheRetryNotice", 3, {{0, Send(kAck)}}, NoSetup,
+     RunOutcome::TimedOutAfterAck, {0, 1}, 0, 1, Notice::CommErrorRetry, 0, 0, {}, {}},
+    {"StopBeforeTheFirstFrame", 2, {}, Disconnected,
+     RunOutcome::Stopped, {}, 0, 0, {}, 0, 0, {}, 0},
+    {"StopWhileWaitingForAReply", 2, {{0, Send(kAck)}},
+     [](ScriptedPort& p, FakeClock&) { p.closeAtMs = 100; },
+     RunOutcome::Stopped, {0, 1}, 0, 1, {}, 0, 0, 100, {}},
+    {"StopInsideAFrameWrite", 2, {{0, Send(kAck)}},
+     [](ScriptedPort& p, FakeClock&) { p.closeDuringTransmission = 1; },
+     RunOutcome::Stopped, {0}, 0, 1, {}, 0, 1, {}, {}},
+    {"StopBetweenARefusalAndItsResend", 2, {{0, Send(kRefusal)}},
+     [](ScriptedPort& p, FakeClock&) { p.closeAfterRead = 1; },
+     RunOutcome::Stopped, {0}, 0, 1, {}, 0, 1, {}, {}},
+    {"StopAfterTheLastAckStillRunsTheClosingSequence", 2, {{0, Send(kAck)}, {1, Send(kAck)}},
+     [](ScriptedPort& p, FakeClock&) { p.closeAfterRead = 2; },
+     RunOutcome::Completed, {0, 1}, 0, 2, Notice::Complete, 0, 3, {}, {}},
+};
+
+class ExchangeTable : public ::testing::TestWithParam<ExchangeCase> {};
+
+TEST_P(ExchangeTable, LineNoticesAndTiming)
+{
+    const ExchangeCase& c = GetParam();
+    const std::vector<CPacket> frames = MakeFrames(c.frames);
+    std::vector<std::string> log;
+    FakeClock clock;
+    clock.now = 1000;
+    ScriptedPort port(clock, log);
+    port.replies = c.replies;
+    c.setup(port, clock);
+    LoggingObserver observer(log);
+
+    CDownloadRun run(kRunId, frames, port, clock, observer);
+    const std::uint32_t code = DownloadThreadProc(run);
+
+    ASSERT_TRUE(observer.outcome.has_value());
+    EXPECT_EQ(*observer.outcome, c.outcome);
+    EXPECT_EQ(code, c.outcome == RunOutcome::Completed ? kRunSucceeded : kRunFailed);
+
+    std::vector<std::uint8_t> expectedLine;
+    std::set<int> distinct;
+    for (int index : c.sent) {
+        const auto& f = frames[static_cast<std::size_t>(index)].m_byFrame;
+        expectedLine.insert(expectedLine.end(), f.begin(), f.end());
+        distinct.insert(index);
+    }
+    expectedLine.insert(expectedLine.end(), static_cast<std::size_t>(c.eots), kEot);
+    EXPECT_EQ(port.line, expectedLine);
+    EXPECT_EQ(port.bytesRead, c.repliesRead);
+    EXPECT_EQ(port.closesByWorker, c.closesByWorker);
+    EXPECT_EQ(port.writesWhileClosed, c.writesWhileClosed);
+
+    if (c.notice) {
+        EXPECT_EQ(observer.notices, std::vector<Notice>{*c.notice});
+    } else {
+        EXPECT_TRUE(observer.notices.empty());
+    }
+    if (c.endsAtMs) {
+        EXPECT_EQ(port.Now(), *c.endsAtMs);
+    }
+    if (c.maxReads) {
+        EXPECT_LE(port.reads, *c.maxReads);
+    }
+
+    // What the run reports about itself matches what happened on the line.
+    const std::uint32_t acks = static_cast<std::uint32_t>(observer.steps);
+    EXPECT_EQ(observer.stats.frames, static_cast<std::uint32_t>(c.frames));
+    EXPECT_EQ(observer.stats.acknowledged, acks);
+    if (c.writesWhileClosed == 0) {
+        EXPECT_EQ(observer.stats.resends, c.sent.size() - distinct.size());
+    }
+    if (c.outcome == RunOutcome::Completed) {
+        EXPECT_EQ(acks, static_cast<std::uint32_t>(c.frames));
+    }
+    EXPECT_EQ(observer.ended, 1);
+    EXPECT_EQ(observer.endedRunId, kRunId);
+    EXPECT_EQ(log.back(), "ended");
+}
+
+INSTANTIATE_TEST_SUITE_P(Exchange, ExchangeTable, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Exchange, TwoFrameRunPutsExactly408BytesOnTheLineInTheDocumentedOrder)
+{
+    const std::vector<CPacket> frames = MakeFrames(2);
+    std::vector<std::string> log;
+    FakeClock clock;
+    ScriptedPort port(clock, log);
+    port.replies = {{0, Send(kRefusal)}, {1, Send(kAck)}, {2, Send(kAck)}};
+    LoggingObserver observer(log);
+    CDownloadRun run(kRunId, frames, port, clock, observer);
+    DownloadThreadProc(run);
+
+    EXPECT_EQ(port.line.size(), 408u);
+    EXPECT_EQ(port.bytesRead, 3);
+    // Controls come back before the closing bytes; the notice after the close.
+    const std::vector<std::string> expected = {
+        "frame", "read 15", "frame", "read 06", "progress +1", "frame", "read 06", "progress +1",
+        "controls on", "progress 0", "write 04", "write 04", "write 04", "close", "notice", "ended"};
+    EXPECT_EQ(log, expected);
+}
+
+TEST(Exchange, StopAfterLastAckWritesTheClosingBytesToNoPortAndSkipsTheClose)
+{
+    const std::vector<CPacket> frames = MakeFrames(1);
+    std::vector<std::string> log;
+    FakeClock clock;
+    ScriptedPort port(clock, log);
+    port.replies = {{0, Send(kAck)}};
+    port.closeAfterRead = 1;
+    LoggingObserver observer(log);
+    CDownloadRun run(kRunId, frames, port, clock, observer);
+    DownloadThreadProc(run);
+
+    const std::vector<std::string> expected = {
+        "frame", "read 06", "front end closes", "progress +1", "controls on", "progress 0",
+        "write on closed port", "write on closed port", "write on closed port", "notice", "ended"};
+    EXPECT_EQ(log, expected);
+    EXPECT_EQ(observer.notices, std::vector<Notice>{Notice::Complete});
+}
+
+TEST(Exchange, FailureOutcomesGiveTheControlsBackBeforeTheNoticeAndWriteNothingMore)
+{
+    struct Case {
+        std::map<int, std::vector<ScriptedReply>> replies;
+        std::vector<std::string> tail;
+    };
+    const Case cases[] = {
+        {{}, {"frame", "controls on", "notice", "ended"}},
+        {{{0, Send(kRefusal)}, {1, Send(kRefusal)}, {2, Send(kRefusal)}, {3, Send(kRefusal)}, {4, Send(kRefusal)}},
+         {"frame", "read 15", "controls on", "notice", "ended"}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<CPacket> frames = MakeFrames(3);
+        std::vector<std::string> log;
+        FakeClock clock;
+        ScriptedPort port(clock, log);
+        port.replies = c.replies;
+        LoggingObserver observer(log);
+        CDownloadRun run(kRunId, frames, port, clock, observer);
+        DownloadThreadProc(run);
+        ASSERT_GE(log.size(), c.tail.size());
+        EXPECT_EQ(std::vector<std::string>(log.end() - static_cast<std::ptrdiff_t>(c.tail.size()), log.end()),
+                  c.tail);
+        EXPECT_TRUE(port.connected) << "the port stays open for the next action to close";
+    }
+}
+
+TEST(Exchange, CursorAndFramesLeftMoveJustBeforeEachFirstTransmission)
+{
+    const std::vector<CPacket> frames = MakeFrames(3);
+    std::vector<std::string> log;
+    FakeClock clock;
+    ScriptedPort port(clock, log);
+    port.replies = {{0, Send(kAck)}, {1, Send(kRefusal)}, {2, Send(kAck)}, {3, Send(kAck)}};
+    LoggingObserver observer(log);
+    CDownloadRun run(kRunId, frames, port, clock, observer);
+    EXPECT_EQ(run.m_nFramesLeft, 3u);
+
+    std::vector<std::pair<std::size_t, std::uint32_t>> seen;
+    port.onFrameWrite = [&] { seen.emplace_back(run.m_posCurrent, run.m_nFramesLeft); };
+    DownloadThreadProc(run);
+
+    // Frame 1 is written twice (a refusal); the resend moves nothing.
+    const std::vector<std::pair<std::size_t, std::uint32_t>> expected = {{1, 2}, {2, 1}, {2, 1}, {3, 0}};
+    EXPECT_EQ(seen, expected);
+}
+
+TEST(Exchange, AnEmptyFrameListEndsAtOnceWithTheControlsBack)
+{
+    const std::vector<CPacket> frames;
+    std::vector<std::string> log;
+    FakeClock clock;
+    ScriptedPort port(clock, log);
+    LoggingObserver observer(log);
+    CDownloadRun run(kRunId, frames, port, clock, observer);
+    EXPECT_EQ(DownloadThreadProc(run), kRunSucceeded);
+    EXPECT_EQ(log, (std::vector<std::string>{"controls on", "ended"}));
+    EXPECT_TRUE(port.line.empty());
+    EXPECT_TRUE(port.connected);
+}
+
+}  // namespace
+}  // namespace veltrad

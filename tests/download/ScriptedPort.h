@@ -1,0 +1,224 @@
+#pragma once
+// A port and a clock under the test's full control: the terminal's replies are
+// scheduled in milliseconds after each frame transmission, waiting advances a
+// fake tick counter instead of the wall clock, and every call lands in one
+// event log together with the run's events, so their order can be checked.
+
+#include "download/Clock.h"
+#include "download/RunObserver.h"
+#include "serial/Port.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veltrad::test {
+
+class FakeClock final : public IClock {
+public:
+    std::uint32_t TickCount() override
+    {
+        ++reads;
+        return now;
+    }
+    std::uint32_t now = 0;
+    int reads = 0;
+};
+
+struct ScriptedReply {
+    std::uint32_t delayMs;  // after the end of the transmission's write
+    std::uint8_t byte;
+};
+
+class ScriptedPort final : public IPort {
+public:
+    ScriptedPort(FakeClock& clock, std::vector<std::string>& log) : m_clock(clock), m_log(log) {}
+
+    // --- script -------------------------------------------------------
+    // Replies to the n-th frame transmission (0-based, resends included).
+    std::map<int, std::vector<ScriptedReply>> replies;
+    std::uint32_t writeDurationMs = 0;  // time a frame write takes
+    // Largest step one WaitForInput advances the clock (a wait that wakes
+    // early); unlimited by default.
+    std::optional<std::uint32_t> maxWaitStepMs;
+    std::uint32_t lateWakeMs = 0;  // scheduler delay after a reply arrives
+    // Stop points: the front end closes the port...
+    std::optional<int> closeAfterRead;          // ...right after the n-th byte read (1-based)
+    std::optional<int> closeDuringTransmission;  // ...inside the n-th frame write, which then fails
+    std::optional<std::uint64_t> closeAtMs;      // ...when a wait reaches this time (see Now)
+
+    // --- observations -------------------------------------------------
+    std::vector<std::uint8_t> line;  // bytes that reached the open port
+    int transmissions = 0;           // frame writes on the open port
+    int bytesRead = 0;               // reply bytes the worker took
+    int reads = 0;                   // ReadComm calls
+    int waits = 0;                   // WaitForInput calls
+    int writesWhileClosed = 0;
+    int closesByWorker = 0;  // ClosePort calls that found the port open
+    bool connected = true;
+    std::function<void()> onFrameWrite;  // called as each frame write begins
+
+    bool IsConnected() const override { return connected; }
+
+    std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override
+    {
+        ++reads;
+        if (!connected || count == 0 || m_queue.empty() || m_queue.front().first > Now())
+            return 0;
+        buffer[0] = m_queue.front().second;
+        m_queue.pop_front();
+        ++bytesRead;
+        m_log.push_back("read " + Hex(buffer[0]));
+        if (closeAfterRead && bytesRead == *closeAfterRead)
+            FrontEndClose();
+        return 1;
+    }
+
+    std::uint32_t WriteComm(const std::uint8_t* buffer, std::uint32_t count) override
+    {
+        if (!connected) {
+            ++writesWhileClosed;
+            m_log.push_back("write on closed port");
+            return 0;
+        }
+        if (count == 135 && closeDuringTransmission && transmissions == *closeDuringTransmission) {
+            FrontEndClose();
+            ++writesWhileClosed;
+            m_log.push_back("write aborted");
+            return 0;
+        }
+        if (count == 135 && onFrameWrite)
+            onFrameWrite();
+        line.insert(line.end(), buffer, buffer + count);
+        if (count == 135)
+            Advance(Now() + writeDurationMs);
+        if (count == 135) {
+            m_log.push_back("frame");
+            for (const ScriptedReply& r : replies[transmissions])
+                Schedule(Now() + r.delayMs, r.byte);
+            ++transmissions;
+        } else {
+            std::string entry = "write";
+            for (std::uint32_t i = 0; i < count; ++i)
+                entry += " " + Hex(buffer[i]);
+            m_log.push_back(entry);
+        }
+        return count;
+    }
+
+    bool WaitForInput(std::chrono::milliseconds timeout) override
+    {
+        ++waits;
+        if (!connected)
+            return true;
+        std::uint64_t step = static_cast<std::uint64_t>(timeout.count());
+        if (maxWaitStepMs)
+            step = std::min<std::uint64_t>(step, *maxWaitStepMs);
+        const std::uint64_t wakeAt = Now() + step;
+        // Whichever comes first: a reply, the front end's close, the timeout.
+        const bool replyDue = !m_queue.empty() && m_queue.front().first <= wakeAt;
+        const std::uint64_t replyAt = replyDue ? std::max(m_queue.front().first, Now()) : wakeAt;
+        if (closeAtMs && *closeAtMs >= Now() && *closeAtMs <= wakeAt && (!replyDue || *closeAtMs < replyAt)) {
+            Advance(*closeAtMs);
+            FrontEndClose();
+            return true;
+        }
+        if (replyDue) {
+            Advance(replyAt + lateWakeMs);
+            return true;
+        }
+        Advance(wakeAt);
+        return false;
+    }
+
+    void ClosePort() override
+    {
+        m_log.push_back(connected ? "close" : "close on closed port");
+        if (connected)
+            ++closesByWorker;
+        connected = false;
+    }
+
+    // Time on the fake clock since the test began, free of the 32-bit wrap.
+    std::uint64_t Now() const { return m_elapsed; }
+
+    static std::string Hex(std::uint8_t b)
+    {
+        static const char* digits = "0123456789ABCDEF";
+        return std::string{digits[b >> 4], digits[b & 15]};
+    }
+
+private:
+    // The fake clock may start anywhere (to test the wrap); the port keeps
+    // its own unwrapped time and moves the clock along with it.
+    void Advance(std::uint64_t to)
+    {
+        m_clock.now += static_cast<std::uint32_t>(to - m_elapsed);
+        m_elapsed = to;
+    }
+    void Schedule(std::uint64_t at, std::uint8_t byte)
+    {
+        // Replies keep their order; a later one never overtakes.
+        if (!m_queue.empty())
+            at = std::max(at, m_queue.back().first);
+        m_queue.emplace_back(at, byte);
+    }
+    void FrontEndClose()
+    {
+        m_log.push_back("front end closes");
+        connected = false;
+    }
+
+    FakeClock& m_clock;
+    std::vector<std::string>& m_log;
+    std::deque<std::pair<std::uint64_t, std::uint8_t>> m_queue;
+    std::uint64_t m_elapsed = 0;
+};
+
+class LoggingObserver final : public IRunObserver {
+public:
+    explicit LoggingObserver(std::vector<std::string>& log) : m_log(log) {}
+
+    void OnProgressStep(std::uint64_t) override
+    {
+        ++steps;
+        m_log.push_back("progress +1");
+    }
+    void OnProgressReset(std::uint64_t) override { m_log.push_back("progress 0"); }
+    void OnEnableControls(std::uint64_t, bool enable) override
+    {
+        m_log.push_back(enable ? "controls on" : "controls off");
+    }
+    void OnNotice(std::uint64_t runId, Notice n) override
+    {
+        notices.push_back(n);
+        noticeRunId = runId;
+        m_log.push_back("notice");
+    }
+    void OnRunEnded(std::uint64_t runId, RunOutcome o, const RunStats& s) override
+    {
+        ++ended;
+        endedRunId = runId;
+        outcome = o;
+        stats = s;
+        m_log.push_back("ended");
+    }
+
+    int steps = 0;
+    int ended = 0;
+    std::vector<Notice> notices;
+    std::uint64_t noticeRunId = 0;
+    std::uint64_t endedRunId = 0;
+    std::optional<RunOutcome> outcome;
+    RunStats stats;
+
+private:
+    std::vector<std::string>& m_log;
+};
+
+}  // namespace veltrad::test
