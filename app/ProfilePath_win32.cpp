@@ -1,0 +1,96 @@
+#include "app/Profile.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <string>
+#include <system_error>
+
+namespace veltrad {
+
+namespace {
+
+// The user's roaming application-data folder; empty when the system cannot
+// say (then %APPDATA% is asked).
+std::filesystem::path RoamingAppData()
+{
+    PWSTR folder = nullptr;
+    std::filesystem::path result;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_DEFAULT, nullptr, &folder)))
+        result = std::filesystem::path(folder);
+    ::CoTaskMemFree(folder);  // also after a failure, as the call requires
+    if (result.empty()) {
+        if (const wchar_t* env = ::_wgetenv(L"APPDATA"); env != nullptr && env[0] != L'\0')
+            result = std::filesystem::path(env);
+    }
+    return result;
+}
+
+std::filesystem::path WindowsDirectory()
+{
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const UINT length = ::GetWindowsDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+        if (length == 0)
+            return {};
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return std::filesystem::path(buffer);
+        }
+        buffer.resize(length);  // too small: length is the size needed
+    }
+}
+
+// Copies `from` to `to` through a sibling file and a rename, so that a copy
+// cut short never stands as the settings file.
+bool CopyWhole(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(to.parent_path(), ec);
+    if (ec)
+        return false;
+    std::filesystem::path temp = to;
+    temp += L".tmp";
+    if (!std::filesystem::copy_file(from, temp, std::filesystem::copy_options::overwrite_existing, ec)) {
+        std::filesystem::remove(temp, ec);
+        return false;
+    }
+    // MoveFileEx without REPLACE_EXISTING: a file that another start has put
+    // there meanwhile wins, and ours is dropped.
+    if (!::MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        std::filesystem::remove(temp, ec);
+        return std::filesystem::exists(to, ec);
+    }
+    return true;
+}
+
+}  // namespace
+
+// Older installations kept Veltrad.INI in the Windows directory, which a
+// program without administrator rights can no longer write. The file now
+// lives in the user's roaming folder; on the first start there, a file left
+// in the Windows directory is copied over so the operator keeps the saved
+// port. When that copy cannot be made, the old file is still read.
+std::filesystem::path CProfile::DefaultPath()
+{
+    const std::filesystem::path roaming = RoamingAppData();
+    const std::filesystem::path windows = WindowsDirectory();
+    const std::filesystem::path legacy = windows.empty() ? std::filesystem::path() : windows / kProfileFileName;
+    if (roaming.empty())
+        return legacy.empty() ? std::filesystem::path(kProfileFileName) : legacy;
+
+    const std::filesystem::path file = roaming / kProfileFileName;
+    std::error_code ec;
+    if (std::filesystem::exists(file, ec) || ec || legacy.empty())
+        return file;
+    if (!std::filesystem::is_regular_file(legacy, ec))
+        return file;
+    return CopyWhole(legacy, file) ? file : legacy;
+}
+
+}  // namespace veltrad
