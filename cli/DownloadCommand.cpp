@@ -1,0 +1,341 @@
+// `veltrad-cli download --port PORT FILE`: loads FILE into the terminal on
+// PORT, the way the download button does, and says how it went.
+
+#include "cli/Commands.h"
+#include "cli/DownloadCommand.h"
+
+#include "download/DownloadSession.h"
+#include "download/RunObserver.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace veltrad::cli {
+
+namespace {
+
+// The only state a signal handler may touch; the main thread polls it and
+// does the stopping itself.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void OnStopSignal(int signal)
+{
+    g_stopSignal = signal;
+}
+
+// Installs the Ctrl-C / termination handler for the length of a run and
+// restores what was there before.
+class CStopSignals {
+public:
+    CStopSignals()
+    {
+        g_stopSignal = 0;
+        m_oldInt = std::signal(SIGINT, OnStopSignal);
+        m_oldTerm = std::signal(SIGTERM, OnStopSignal);
+    }
+    ~CStopSignals()
+    {
+        if (m_oldInt != SIG_ERR)
+            std::signal(SIGINT, m_oldInt);
+        if (m_oldTerm != SIG_ERR)
+            std::signal(SIGTERM, m_oldTerm);
+    }
+    CStopSignals(const CStopSignals&) = delete;
+    CStopSignals& operator=(const CStopSignals&) = delete;
+
+    bool Raised() const { return g_stopSignal != 0; }
+
+private:
+    using Handler = void (*)(int);
+    Handler m_oldInt = SIG_ERR;
+    Handler m_oldTerm = SIG_ERR;
+};
+
+struct DownloadOptions {
+    std::string port;
+    std::string file;
+    bool json = false;
+};
+
+// Collects the run's events on the worker and hands the end to the main
+// thread; never waits for it.
+class CCliObserver final : public IRunObserver {
+public:
+    void OnProgressStep(std::uint64_t) override { m_acknowledged.fetch_add(1); }
+    void OnProgressReset(std::uint64_t) override {}
+    void OnEnableControls(std::uint64_t, bool) override {}
+    void OnNotice(std::uint64_t, Notice) override {}
+    void OnRunEnded(std::uint64_t, RunOutcome outcome, const RunStats& stats) override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_outcome = outcome;
+            m_stats = stats;
+        }
+        m_ended.notify_all();
+    }
+
+    std::uint32_t Acknowledged() const { return m_acknowledged.load(); }
+
+    // The outcome once the run has ended, nullopt when `wait` passed first.
+    std::optional<std::pair<RunOutcome, RunStats>> WaitForEnd(std::chrono::milliseconds wait)
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_ended.wait_for(lock, wait, [this] { return m_outcome.has_value(); }))
+            return std::nullopt;
+        return std::make_pair(*m_outcome, m_stats);
+    }
+
+private:
+    std::atomic<std::uint32_t> m_acknowledged{0};
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    std::optional<RunOutcome> m_outcome;
+    RunStats m_stats;
+};
+
+bool StderrIsTerminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) == 1;
+#endif
+}
+
+std::string Format(const char* format, double a, double b = 0.0)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, format, a, b);
+    return buffer;
+}
+
+std::string FormatDuration(double seconds)
+{
+    const long total = static_cast<long>(seconds + 0.5);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    return buffer;
+}
+
+// One line: bar, frames, bytes, rate and time left.
+std::string ProgressLine(std::uint32_t acknowledged, std::uint32_t frames, double seconds)
+{
+    constexpr int kBarWidth = 24;
+    const double done = frames == 0 ? 1.0 : static_cast<double>(acknowledged) / frames;
+    const int filled = static_cast<int>(done * kBarWidth);
+    std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                       std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
+    line += std::to_string(acknowledged) + "/" + std::to_string(frames) + " frames  ";
+    const double bytes = static_cast<double>(acknowledged) * kBlockSize;
+    const double totalBytes = static_cast<double>(frames) * kBlockSize;
+    line += Format("%.1f/%.1f KiB  ", bytes / 1024.0, totalBytes / 1024.0);
+    if (seconds > 0.0 && acknowledged > 0) {
+        const double rate = bytes / seconds;
+        line += Format("%.1f KiB/s  ", rate / 1024.0);
+        line += FormatDuration((totalBytes - bytes) / rate) + " left";
+    } else {
+        line += "--.- KiB/s  -:--:-- left";
+    }
+    return line;
+}
+
+class CProgressBar {
+public:
+    explicit CProgressBar(bool enabled) : m_enabled(enabled) {}
+    void Draw(std::uint32_t acknowledged, std::uint32_t frames, double seconds)
+    {
+        if (!m_enabled)
+            return;
+        const std::string line = ProgressLine(acknowledged, frames, seconds);
+        m_width = std::max(m_width, line.size());
+        std::fprintf(stderr, "\r%-*s", static_cast<int>(m_width), line.c_str());
+        std::fflush(stderr);
+    }
+    void Clear()
+    {
+        if (!m_enabled || m_width == 0)
+            return;
+        std::fprintf(stderr, "\r%*s\r", static_cast<int>(m_width), "");
+        std::fflush(stderr);
+    }
+
+private:
+    bool m_enabled;
+    std::size_t m_width = 0;
+};
+
+const char* OutcomeName(RunOutcome outcome)
+{
+    switch (outcome) {
+    case RunOutcome::Completed: return "completed";
+    case RunOutcome::TimedOut: return "timed-out";
+    case RunOutcome::TimedOutAfterAck: return "timed-out-after-ack";
+    case RunOutcome::Refused: return "refused";
+    case RunOutcome::Stopped: return "stopped";
+    }
+    return "unknown";
+}
+
+int ExitStatus(RunOutcome outcome)
+{
+    switch (outcome) {
+    case RunOutcome::Completed: return kExitOk;
+    case RunOutcome::TimedOut: return kExitSilent;
+    case RunOutcome::TimedOutAfterAck: return kExitSilentAfterAck;
+    case RunOutcome::Refused: return kExitRefused;
+    case RunOutcome::Stopped: return kExitStopped;
+    }
+    return kExitUsage;
+}
+
+std::string OutcomeSentence(RunOutcome outcome, const RunStats& s)
+{
+    const std::string ofTotal = std::to_string(s.acknowledged) + " of " + std::to_string(s.frames);
+    switch (outcome) {
+    case RunOutcome::Completed:
+        return "download complete: " + std::to_string(s.frames) + " frames acknowledged" +
+               Format(" in %.2f s", s.seconds);
+    case RunOutcome::TimedOut:
+        return "communication error: the terminal did not answer the first frame within 5 s";
+    case RunOutcome::TimedOutAfterAck:
+        return "communication error: the terminal stopped answering after " + ofTotal +
+               " frames; run the download again";
+    case RunOutcome::Refused:
+        return "download failed: the terminal refused frame " + std::to_string(s.acknowledged + 1) +
+               " of " + std::to_string(s.frames) + " five times";
+    case RunOutcome::Stopped:
+        return "stopped: " + ofTotal + " frames acknowledged";
+    }
+    return "unknown outcome";
+}
+
+void PrintJson(const char* outcome, const RunStats& s)
+{
+    std::printf("{\"outcome\":\"%s\",\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f}\n",
+                outcome, static_cast<unsigned>(s.frames), static_cast<unsigned>(s.acknowledged),
+                static_cast<unsigned>(s.resends), s.seconds);
+}
+
+// Ends a run that never started: the detail on stderr, the outcome on stdout.
+int EndWithoutRun(const DownloadOptions& options, const char* outcome, const std::string& why, int status,
+                  std::uint32_t frames = 0)
+{
+    std::fprintf(stderr, "veltrad-cli: %s\n", why.c_str());
+    RunStats stats;
+    stats.frames = frames;
+    if (options.json)
+        PrintJson(outcome, stats);
+    else
+        std::printf("%s\n", why.c_str());
+    std::fflush(stdout);
+    return status;
+}
+
+std::optional<std::uint16_t> ComPortNumber(const std::string& port)
+{
+    if (port.size() < 4 || port.size() > 8)
+        return std::nullopt;
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (std::toupper(static_cast<unsigned char>(port[i])) != "COM"[i])
+            return std::nullopt;
+    }
+    unsigned number = 0;
+    for (std::size_t i = 3; i < port.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(port[i])))
+            return std::nullopt;
+        number = number * 10 + static_cast<unsigned>(port[i] - '0');
+    }
+    // Out-of-range numbers go to the open, which reports them like any
+    // other port that does not exist.
+    return static_cast<std::uint16_t>(std::min(number, 0xFFFFu));
+}
+
+int RunDownload(const DownloadOptions& options)
+{
+    CCliObserver observer;
+    CDownloadSession session(observer);
+    if (const auto number = ComPortNumber(options.port))
+        session.SelectPort(*number);
+    else
+        session.SelectDevice(options.port);
+    session.Image().SetFile(options.file);
+
+    CStopSignals signals;
+    ImageError fileError;
+    switch (session.OnDownload(&fileError)) {
+    case StartResult::Started:
+        break;
+    case StartResult::FileError:
+        return EndWithoutRun(options, "file-error", "cannot read the image: " + fileError.Message(), kExitUsage);
+    case StartResult::NothingToSend:
+        return EndWithoutRun(options, "nothing-to-send",
+                             "nothing to send: " + options.file + " holds no non-zero byte", kExitNothingToSend);
+    case StartResult::PortOpenFailed:
+        return EndWithoutRun(options, "port-open-failed",
+                             "cannot open port " + options.port + ": " + session.Comm().LastOpenError(),
+                             kExitPortFailed, session.FrameCount());
+    case StartResult::ThreadFailed:
+        return EndWithoutRun(options, "thread-failed", "cannot start the transfer: the system refused a thread",
+                             kExitUsage, session.FrameCount());
+    }
+
+    const std::uint32_t frames = session.FrameCount();
+    const auto started = std::chrono::steady_clock::now();
+    CProgressBar bar(StderrIsTerminal());
+    bool stopRequested = false;
+    std::optional<std::pair<RunOutcome, RunStats>> end;
+    // Wakes a few times a second to draw the bar and to act on Ctrl-C.
+    constexpr std::chrono::milliseconds kTick{100};
+    while (!(end = observer.WaitForEnd(kTick))) {
+        if (signals.Raised() && !stopRequested) {
+            session.OnStop();
+            stopRequested = true;
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        bar.Draw(observer.Acknowledged(), frames, seconds);
+    }
+    bar.Clear();
+    // Closes a port that a timed-out or refused run left open.
+    session.StopAndJoin();
+
+    const auto& [outcome, stats] = *end;
+    if (options.json)
+        PrintJson(OutcomeName(outcome), stats);
+    else
+        std::printf("%s\n", OutcomeSentence(outcome, stats).c_str());
+    std::fflush(stdout);
+    return ExitStatus(outcome);
+}
+
+}  // namespace
+
+void RegisterDownloadCommand(CLI::App& app, int& exitCode)
+{
+    auto options = std::make_shared<DownloadOptions>();
+    CLI::App* cmd = app.add_subcommand("download", "Load FILE into the terminal on PORT");
+    cmd->add_option("--port", options->port, "COM1 ... COM50, or a serial device path")->required();
+    cmd->add_option("FILE", options->file, "Image file")->required();
+    cmd->add_flag("--json", options->json, "Print the result as one JSON object");
+    cmd->footer("Exit status: 0 completed, 1 bad arguments or unreadable file, 2 port cannot be opened,\n"
+                "3 terminal silent before any acknowledgement, 4 silent after some, 5 refused,\n"
+                "6 nothing to send, 130 stopped by Ctrl-C.");
+    cmd->callback([options, &exitCode] { exitCode = RunDownload(*options); });
+}
+
+}  // namespace veltrad::cli

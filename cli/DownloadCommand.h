@@ -1,0 +1,15 @@
+#pragma once
+// Exit statuses of `veltrad-cli download`, one per way a download can end.
+
+#include "cli/Commands.h"
+
+namespace veltrad::cli {
+
+inline constexpr int kExitPortFailed = 2;       // the port cannot be opened
+inline constexpr int kExitSilent = 3;           // terminal silent before any acknowledgement
+inline constexpr int kExitSilentAfterAck = 4;   // terminal silent after some
+inline constexpr int kExitRefused = 5;          // a frame refused five times
+inline constexpr int kExitNothingToSend = 6;    // the image holds no non-zero byte
+inline constexpr int kExitStopped = 130;        // stopped by Ctrl-C or a termination signal
+
+}  // namespace veltrad::cli
