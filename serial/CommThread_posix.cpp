@@ -247,6 +247,7 @@ struct CCommThread::Impl {
     std::mutex io;              // held by every call while it uses `port`
     CUniqueFd port;
     bool vanished = false;      // the device hung up; guarded by `io`
+    bool pty = false;           // a pseudo-terminal; guarded by `io`
     CUniqueFd wake;             // eventfd, signalled by ClosePort
     int wakeError = 0;
 
@@ -286,7 +287,7 @@ struct CCommThread::Impl {
     {
         if (!port.Valid())
             return;
-        ::tcflush(port.Get(), TCIOFLUSH);
+        ::tcflush(port.Get(), pty ? TCIFLUSH : TCIOFLUSH);
         ::ioctl(port.Get(), TIOCNXCL);  // otherwise the tty stays exclusive while anyone else holds it
         port.Reset();                    // the flock goes with the descriptor
         vanished = false;
@@ -345,27 +346,43 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
         return false;
     }
     const auto dropExclusive = [&] { ::ioctl(fd.Get(), TIOCNXCL); };
+    const bool pty = IsPseudoTerminal(fd.Get());
 
+    // Output that an XOFF of an earlier session still holds resumes only when
+    // IXON goes off: apply the line without it first, then with it.
     const termios wanted = DownloadSettings(reported, *request);
-    if (RetryOnEintr([&] { return ::tcsetattr(fd.Get(), TCSANOW, &wanted); }) != 0) {
-        error = DeviceError(path, std::string("cannot apply the line settings: ") + std::strerror(errno));
-        dropExclusive();
-        return false;
+    const termios unheld = [&] {
+        termios t = wanted;
+        t.c_iflag &= ~static_cast<tcflag_t>(IXON);
+        return t;
+    }();
+    int applyError = 0;
+    for (const termios* settings : {&unheld, &wanted}) {
+        if (RetryOnEintr([&] { return ::tcsetattr(fd.Get(), TCSANOW, settings); }) != 0 && applyError == 0)
+            applyError = errno;
     }
+    // glibc reports EINVAL when the driver kept only part of the settings;
+    // reading them back tells which part.
     termios applied{};
     if (::tcgetattr(fd.Get(), &applied) != 0) {
         error = DeviceError(path, std::string("cannot read back the line settings: ") + std::strerror(errno));
         dropExclusive();
         return false;
     }
-    if (const auto refused = CheckSettings(wanted, applied, IsPseudoTerminal(fd.Get())); !refused.empty()) {
+    if (const auto refused = CheckSettings(wanted, applied, pty); !refused.empty()) {
         error = DeviceError(path, refused);
         dropExclusive();
         return false;
     }
-    // A fresh opening starts with output running and nothing stale either way.
-    if (::tcflow(fd.Get(), TCOON) != 0 || ::tcflush(fd.Get(), TCIOFLUSH) != 0) {
-        error = DeviceError(path, std::string("cannot reset the queues: ") + std::strerror(errno));
+    if (applyError != 0) {
+        error = DeviceError(path, std::string("cannot apply the line settings: ") + std::strerror(applyError));
+        dropExclusive();
+        return false;
+    }
+    // Nothing stale either way. A pty has no output queue of its own: flushing
+    // output would reach into the other side's input, so only input goes.
+    if (::tcflush(fd.Get(), pty ? TCIFLUSH : TCIOFLUSH) != 0) {
+        error = DeviceError(path, std::string("cannot purge the queues: ") + std::strerror(errno));
         dropExclusive();
         return false;
     }
@@ -373,6 +390,7 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
     // no call to request the 4096-byte queues, and none is needed.
     port = std::move(fd);
     vanished = false;
+    this->pty = pty;
     return true;
 }
 
