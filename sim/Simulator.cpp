@@ -301,27 +301,28 @@ bool CSimulator::Impl::Flush(Clock::time_point now, bool all)
             outbox.erase(outbox.begin());
             continue;
         }
-        const ssize_t n = RetryOnEintr([&] { return ::write(line.Get(), out.bytes.data(), out.bytes.size()); });
-        if (n < 0) {
-            if (errno == EAGAIN)
-                return false;
-            lineDead = true;  // the device went away; nothing more can be sent
-            continue;
-        }
-        const auto sent = std::vector<std::uint8_t>(out.bytes.begin(), out.bytes.begin() + n);
-        out.bytes.erase(out.bytes.begin(), out.bytes.begin() + n);
-        const auto written = Clock::now();
         {
+            // Counted under the lock that covers the write, so whoever has
+            // read the reply already finds it counted.
             const std::lock_guard lock(mtx);
-            for (const auto b : sent) {
-                if (out.record && b != kXon && b != kXoff) {
-                    records[*out.record].reply.push_back(b);
-                    if (b == kAck)
+            const auto written = Clock::now();
+            const ssize_t n = RetryOnEintr([&] { return ::write(line.Get(), out.bytes.data(), out.bytes.size()); });
+            if (n < 0) {
+                if (errno == EAGAIN)
+                    return false;
+                lineDead = true;  // the device went away; nothing more can be sent
+                continue;
+            }
+            for (auto it = out.bytes.begin(); it != out.bytes.begin() + n; ++it) {
+                if (out.record && *it != kXon && *it != kXoff) {
+                    records[*out.record].reply.push_back(*it);
+                    if (*it == kAck)
                         ++counters.acksSent;
                     else
                         ++counters.refusals;
                 }
             }
+            out.bytes.erase(out.bytes.begin(), out.bytes.begin() + n);
             if (out.record && out.bytes.empty())
                 records[*out.record].replied = written;
         }

@@ -1,0 +1,194 @@
+// veltrad-sim as a process: the tool a technician runs.
+
+#include "image/Packet.h"
+#include "serial/CommThread.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace veltrad {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// One run of the tool with its standard output on a pipe.
+class CSimProcess {
+public:
+    explicit CSimProcess(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), VELTRAD_SIM_PATH);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        m_out = fds[0];
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        if (::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+    }
+    ~CSimProcess()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_out >= 0)
+            ::close(m_out);
+    }
+
+    bool Running() const { return m_pid > 0; }
+
+    // The next line of output, or empty when none came in time.
+    std::string ReadLine(std::chrono::milliseconds timeout)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            if (const auto nl = m_buffer.find('\n'); nl != std::string::npos) {
+                std::string line = m_buffer.substr(0, nl);
+                m_buffer.erase(0, nl + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd p{m_out, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                return {};
+            std::array<char, 256> chunk{};
+            const ssize_t n = ::read(m_out, chunk.data(), chunk.size());
+            if (n <= 0)
+                return {};
+            m_buffer.append(chunk.data(), static_cast<std::size_t>(n));
+        }
+    }
+
+    // Exit code, or -1 when it did not exit normally.
+    int Wait()
+    {
+        int status = 0;
+        const pid_t pid = std::exchange(m_pid, -1);
+        if (pid <= 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+            return -1;
+        return WEXITSTATUS(status);
+    }
+
+    void Signal(int sig) const { ::kill(m_pid, sig); }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    std::string m_buffer;
+};
+
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string templ = (fs::temp_directory_path() / "veltrad-simtool-XXXXXX").string();
+        m_path = ::mkdtemp(templ.data()) ? fs::path(templ) : fs::path();
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    fs::path operator/(const char* name) const { return m_path / name; }
+
+private:
+    fs::path m_path;
+};
+
+std::uint8_t Reply(CCommThread& comm)
+{
+    std::uint8_t byte = 0;
+    if (!comm.WaitForInput(2s) || comm.ReadComm(&byte, 1) != 1)
+        return 0xEE;
+    return byte;
+}
+
+TEST(SimTool, RunsADownloadOverItsLinkAndWritesTheImage)
+{
+    TempDir dir;
+    const auto link = dir / "kv9090";
+    const auto out = dir / "received.bin";
+    CSimProcess sim({"--link", link.string(), "--out", out.string(), "--refuse", "1"});
+    ASSERT_TRUE(sim.Running());
+    const std::string first = sim.ReadLine(5s);
+    ASSERT_EQ(first.rfind("veltrad-sim: terminal on /dev/pts/", 0), 0u) << first;
+    EXPECT_EQ(fs::read_symlink(link).string(), first.substr(first.rfind(' ') + 1));
+
+    CCommThread comm;
+    ASSERT_TRUE(comm.OpenDevice(link.string(), kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit))
+        << comm.LastOpenError();
+    std::vector<std::uint8_t> expected;
+    for (std::uint32_t i = 0; i < 2; ++i) {
+        std::array<std::uint8_t, kBlockSize> block{};
+        block.fill(static_cast<std::uint8_t>(0x11 + i * 2));  // XON, then XOFF, as data
+        std::array<std::uint8_t, kFrameSize> frame{};
+        FillFrame(frame, 0x400 + i * kBlockSize, block);
+        expected.insert(expected.end(), block.begin(), block.end());
+        std::uint8_t reply = 0;
+        for (int attempt = 0; attempt < 3 && reply != 0x06; ++attempt) {
+            ASSERT_EQ(comm.WriteComm(frame.data(), kFrameSize), kFrameSize);
+            reply = Reply(comm);
+        }
+        EXPECT_EQ(reply, 0x06);
+    }
+    const std::uint8_t eot = 0x04;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(comm.WriteComm(&eot, 1), 1u);
+    comm.ClosePort();
+
+    EXPECT_EQ(sim.ReadLine(5s), "frames 2, refusals 1, bytes 256, base 0x00000400");
+    EXPECT_EQ(sim.Wait(), 0);
+    std::ifstream in(out, std::ios::binary);
+    const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(image, expected);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "the link goes with the tool";
+}
+
+TEST(SimTool, InterruptEndsTheRunWithoutAnImage)
+{
+    TempDir dir;
+    const auto out = dir / "received.bin";
+    CSimProcess sim({"--out", out.string()});
+    ASSERT_TRUE(sim.Running());
+    ASSERT_FALSE(sim.ReadLine(5s).empty());
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.ReadLine(5s), "interrupted: frames 0, refusals 0, bytes 0, base 0x00000000");
+    EXPECT_EQ(sim.Wait(), 130);
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(SimTool, BadArgumentsAndDevicesFail)
+{
+    CSimProcess unknown({"--no-such-option"});
+    EXPECT_NE(unknown.Wait(), 0);
+    CSimProcess missing({"--device", "/dev/veltrad-no-such-tty"});
+    EXPECT_EQ(missing.Wait(), 1);
+}
+
+}  // namespace
+}  // namespace veltrad

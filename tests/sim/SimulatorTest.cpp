@@ -1,0 +1,342 @@
+// The simulated terminal, driven through the real port object over a pty.
+
+#include "sim/Simulator.h"
+
+#include "image/Packet.h"
+#include "serial/CommThread.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <unistd.h>
+
+namespace veltrad::sim {
+namespace {
+
+using namespace std::chrono_literals;
+using Frame = std::array<std::uint8_t, kFrameSize>;
+
+Frame MakeFrame(std::uint32_t address, std::uint8_t seed)
+{
+    std::array<std::uint8_t, kBlockSize> block{};
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<std::uint8_t>(seed + i);
+    block[0] = kXonChar;  // flow-control bytes inside the data must pass
+    block[1] = kXoffChar;
+    Frame frame{};
+    FillFrame(frame, address, block);
+    return frame;
+}
+
+class SimOverPty : public ::testing::Test {
+protected:
+    void Start(const SimOptions& options = {})
+    {
+        std::string error;
+        m_sim = CSimulator::CreateOnPty(options, error);
+        ASSERT_NE(m_sim, nullptr) << error;
+        // The port first, so the simulator's XOFF meets a line that honours it.
+        ASSERT_TRUE(m_comm.OpenDevice(m_sim->DevicePath(), kDownloadBaudRate, kDownloadDataBits, kNoParity,
+                                      kOneStopBit))
+            << m_comm.LastOpenError();
+        ASSERT_TRUE(m_sim->Start());
+    }
+
+    std::optional<std::uint8_t> NextReply(std::chrono::milliseconds timeout = 2s)
+    {
+        std::uint8_t byte = 0;
+        if (m_comm.WaitForInput(timeout) && m_comm.ReadComm(&byte, 1) == 1)
+            return byte;
+        return std::nullopt;
+    }
+
+    std::optional<std::uint8_t> Exchange(const Frame& frame)
+    {
+        if (m_comm.WriteComm(frame.data(), kFrameSize) != kFrameSize)
+            return std::nullopt;
+        return NextReply();
+    }
+
+    void SendEots()
+    {
+        const std::uint8_t eot = kEot;
+        for (int i = 0; i < kEotCount; ++i)
+            ASSERT_EQ(m_comm.WriteComm(&eot, 1), 1u);
+    }
+
+    std::unique_ptr<CSimulator> m_sim;
+    CCommThread m_comm;
+};
+
+TEST_F(SimOverPty, GoodFramesAreAcknowledgedAndTheImageAssembled)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    std::vector<std::uint8_t> expected;
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        const Frame frame = MakeFrame(0x80 + i * kBlockSize, static_cast<std::uint8_t>(0x30 * i));
+        EXPECT_EQ(Exchange(frame), kAck) << "frame " << i;
+        expected.insert(expected.end(), frame.begin() + kFrameDataOffset, frame.begin() + kFrameEtxOffset);
+    }
+    SendEots();
+    ASSERT_TRUE(m_sim->WaitForEnd(5s));
+
+    const auto image = m_sim->Image();
+    EXPECT_EQ(image.baseAddress, 0x80u);
+    EXPECT_EQ(image.bytes, expected);
+    EXPECT_EQ(m_sim->Summary(), "frames 3, refusals 0, bytes 384, base 0x00000080");
+    const auto c = m_sim->Counters();
+    EXPECT_EQ(c.framesReceived, 3u);
+    EXPECT_EQ(c.framesAccepted, 3u);
+    EXPECT_EQ(c.acksSent, 3u);
+    EXPECT_EQ(c.refusals, 0u);
+    EXPECT_EQ(c.eots, 3u);
+    EXPECT_TRUE(c.ended);
+
+    const auto file = std::filesystem::temp_directory_path() / ("veltrad-sim-image-" + std::to_string(::getpid()));
+    std::string error;
+    ASSERT_TRUE(m_sim->WriteImage(file.string(), error)) << error;
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<std::uint8_t> written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::filesystem::remove(file);
+    EXPECT_EQ(written, expected);
+}
+
+struct BadFrameCase {
+    const char* what;
+    bool afterGoodFrame;  // a good frame at 0x100 is accepted first
+    std::uint32_t address;
+    std::size_t offset;  // byte to overwrite, or kFrameSize for none
+    std::uint8_t value;
+};
+
+TEST_F(SimOverPty, BadFramesAreRefusedAndTheNextGoodOneAccepted)
+{
+    const BadFrameCase cases[] = {
+        {"STX missing", false, 0x100, 0, 0x00},
+        {"ETX missing", false, 0x100, kFrameEtxOffset, 0x00},
+        {"checksum wrong", false, 0x100, kFrameChecksumOffset, 0x00},
+        {"address not on a block", false, 0x140, kFrameSize, 0},
+        {"address skips a block", true, 0x200, kFrameSize, 0},
+        {"address goes back", true, 0x80, kFrameSize, 0},
+    };
+    for (const auto& c : cases) {
+        m_comm.ClosePort();
+        ASSERT_NO_FATAL_FAILURE(Start());
+        std::size_t accepted = 0;
+        if (c.afterGoodFrame) {
+            ASSERT_EQ(Exchange(MakeFrame(0x100, 1)), kAck) << c.what;
+            accepted = 1;
+        }
+        Frame bad = MakeFrame(c.address, 7);
+        if (c.offset < kFrameSize)
+            bad[c.offset] = static_cast<std::uint8_t>(bad[c.offset] == c.value ? c.value + 1 : c.value);
+        EXPECT_EQ(Exchange(bad), kNak) << c.what;
+        const auto counters = m_sim->Counters();
+        EXPECT_EQ(counters.badFrames, 1u) << c.what;
+        EXPECT_EQ(counters.framesAccepted, accepted) << c.what;
+
+        const std::uint32_t next = c.afterGoodFrame ? 0x180 : 0x100;
+        EXPECT_EQ(Exchange(MakeFrame(next, 9)), kAck) << c.what;
+        EXPECT_EQ(m_sim->Counters().framesAccepted, accepted + 1) << c.what;
+    }
+}
+
+TEST_F(SimOverPty, ResendOfTheLastAcceptedFrameIsAcknowledgedAgain)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    const Frame frame = MakeFrame(0, 3);
+    EXPECT_EQ(Exchange(frame), kAck);
+    EXPECT_EQ(Exchange(frame), kAck);
+    const auto c = m_sim->Counters();
+    EXPECT_EQ(c.framesReceived, 2u);
+    EXPECT_EQ(c.framesAccepted, 1u);
+    EXPECT_EQ(m_sim->Image().bytes.size(), kBlockSize);
+}
+
+TEST_F(SimOverPty, RefusesTheChosenFrameTheChosenNumberOfTimes)
+{
+    SimOptions options;
+    options.refuseFrame = 1;
+    options.refuseTimes = 2;
+    ASSERT_NO_FATAL_FAILURE(Start(options));
+    EXPECT_EQ(Exchange(MakeFrame(0, 0)), kAck);
+    const Frame second = MakeFrame(kBlockSize, 1);
+    EXPECT_EQ(Exchange(second), kNak);
+    EXPECT_EQ(Exchange(second), kNak);
+    EXPECT_EQ(Exchange(second), kAck);
+    EXPECT_EQ(Exchange(MakeFrame(2 * kBlockSize, 2)), kAck);
+    const auto c = m_sim->Counters();
+    EXPECT_EQ(c.refusals, 2u);
+    EXPECT_EQ(c.framesAccepted, 3u);
+    EXPECT_EQ(c.badFrames, 0u);
+}
+
+TEST_F(SimOverPty, GarbageAnswersNeverAcknowledge)
+{
+    SimOptions options;
+    options.garbage = true;
+    ASSERT_NO_FATAL_FAILURE(Start(options));
+    const Frame frame = MakeFrame(0, 0);
+    for (int i = 0; i < 5; ++i) {
+        const auto reply = Exchange(frame);
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_NE(*reply, kAck);
+    }
+    const auto c = m_sim->Counters();
+    EXPECT_EQ(c.framesAccepted, 0u);
+    EXPECT_EQ(c.refusals, 5u);
+    EXPECT_EQ(c.acksSent, 0u);
+}
+
+TEST_F(SimOverPty, SilentAfterAFrameAnswersNothingMore)
+{
+    SimOptions options;
+    options.silentAfter = 0;
+    ASSERT_NO_FATAL_FAILURE(Start(options));
+    EXPECT_EQ(Exchange(MakeFrame(0, 0)), kAck);
+    const Frame second = MakeFrame(kBlockSize, 1);
+    ASSERT_EQ(m_comm.WriteComm(second.data(), kFrameSize), kFrameSize);
+    ASSERT_TRUE(m_sim->WaitForFramesReceived(2, 2s));
+    EXPECT_FALSE(NextReply(300ms).has_value());
+    const auto frames = m_sim->Frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_TRUE(frames[1].good);
+    EXPECT_FALSE(frames[1].accepted);
+    EXPECT_TRUE(frames[1].reply.empty());
+    EXPECT_FALSE(frames[1].replied.has_value());
+}
+
+TEST_F(SimOverPty, RepliesAreDelayedAndPacedOnRequest)
+{
+    SimOptions options;
+    options.replyDelay = 150ms;
+    options.pace = true;
+    ASSERT_NO_FATAL_FAILURE(Start(options));
+    EXPECT_EQ(Exchange(MakeFrame(0, 0)), kAck);
+    const auto frames = m_sim->Frames();
+    ASSERT_EQ(frames.size(), 1u);
+    ASSERT_TRUE(frames[0].replied.has_value());
+    const auto wire = std::chrono::duration_cast<Clock::duration>(kByteTimeAt115200 * (kFrameSize + 1));
+    EXPECT_GE(*frames[0].replied - frames[0].firstByte, wire + 150ms);
+}
+
+TEST_F(SimOverPty, PacedRepliesTakeTheLineTimeOfFrameAndReply)
+{
+    SimOptions options;
+    options.pace = true;
+    ASSERT_NO_FATAL_FAILURE(Start(options));
+    for (std::uint32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(Exchange(MakeFrame(i * kBlockSize, 0)), kAck);
+    const auto wire = std::chrono::duration_cast<Clock::duration>(kByteTimeAt115200 * (kFrameSize + 1));
+    for (const auto& frame : m_sim->Frames()) {
+        ASSERT_TRUE(frame.replied.has_value());
+        EXPECT_GE(*frame.replied - frame.firstByte, wire);
+    }
+}
+
+TEST_F(SimOverPty, DoubleAckAnswersOneFrameTwice)
+{
+    SimOptions options;
+    options.doubleAckFrame = 0;
+    ASSERT_NO_FATAL_FAILURE(Start(options));
+    const Frame first = MakeFrame(0, 0);
+    ASSERT_EQ(m_comm.WriteComm(first.data(), kFrameSize), kFrameSize);
+    ASSERT_TRUE(m_sim->WaitFor([](const SimCounters& c) { return c.acksSent == 2; }, 2s));
+    std::array<std::uint8_t, 4> replies{};
+    EXPECT_EQ(m_comm.ReadComm(replies.data(), 4), 2u);
+    EXPECT_EQ(replies[0], kAck);
+    EXPECT_EQ(replies[1], kAck);
+    EXPECT_EQ(Exchange(MakeFrame(kBlockSize, 1)), kAck) << "the next frame is answered once";
+    EXPECT_EQ(m_sim->Counters().acksSent, 3u);
+}
+
+TEST_F(SimOverPty, XoffBeforeAFrameHoldsTheSenderThatLong)
+{
+    SimOptions options;
+    options.xoffBeforeFrame = 1;
+    options.xoffHold = 300ms;
+    ASSERT_NO_FATAL_FAILURE(Start(options));
+    EXPECT_EQ(Exchange(MakeFrame(0, 0)), kAck);
+    EXPECT_EQ(Exchange(MakeFrame(kBlockSize, 1)), kAck) << "a hold shorter than the write limit only delays";
+    const auto frames = m_sim->Frames();
+    ASSERT_EQ(frames.size(), 2u);
+    ASSERT_TRUE(frames[0].replied.has_value());
+    EXPECT_GE(frames[1].firstByte - *frames[0].replied, 250ms);
+}
+
+TEST_F(SimOverPty, XoffLongerThanTheWriteLimitCutsTheWriteShort)
+{
+    SimOptions options;
+    options.xoffBeforeFrame = 1;
+    options.xoffHold = 1500ms;
+    ASSERT_NO_FATAL_FAILURE(Start(options));
+    EXPECT_EQ(Exchange(MakeFrame(0, 0)), kAck);
+    const Frame second = MakeFrame(kBlockSize, 1);
+    const auto start = Clock::now();
+    EXPECT_LT(m_comm.WriteComm(second.data(), kFrameSize), kFrameSize);
+    EXPECT_GE(Clock::now() - start, 1000ms);
+    // Once XON has come, the resend goes through.
+    EXPECT_EQ(Exchange(second), kAck);
+    EXPECT_EQ(m_sim->Counters().framesAccepted, 2u);
+}
+
+TEST_F(SimOverPty, HoldLineOnRequestAndStopReleasesIt)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    m_sim->HoldLine(10s);
+    m_sim->SendRaw({'M'});  // arrives after the XOFF has been taken
+    EXPECT_EQ(NextReply(), 'M');
+    const std::uint8_t eot = kEot;
+    EXPECT_EQ(m_comm.WriteComm(&eot, 1), 0u) << "held";
+    m_sim->Stop();
+    EXPECT_EQ(m_comm.WriteComm(&eot, 1), 1u) << "stopping the simulator sends XON";
+}
+
+TEST_F(SimOverPty, FrameCutShortIsDroppedAndRefused)
+{
+    SimOptions options;
+    options.partialFrameTimeout = 50ms;
+    ASSERT_NO_FATAL_FAILURE(Start(options));
+    const Frame frame = MakeFrame(0, 0);
+    ASSERT_EQ(m_comm.WriteComm(frame.data(), 40), 40u);
+    EXPECT_EQ(NextReply(), kNak);
+    EXPECT_EQ(m_sim->Counters().badFrames, 1u);
+    EXPECT_EQ(Exchange(frame), kAck);
+}
+
+TEST_F(SimOverPty, OnlyThreeEotsInARowEndTheRun)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    const std::uint8_t eot = kEot;
+    ASSERT_EQ(m_comm.WriteComm(&eot, 1), 1u);
+    ASSERT_EQ(m_comm.WriteComm(&eot, 1), 1u);
+    EXPECT_EQ(Exchange(MakeFrame(0, 0)), kAck);
+    EXPECT_FALSE(m_sim->Counters().ended);
+    SendEots();
+    EXPECT_TRUE(m_sim->WaitForEnd(5s));
+    EXPECT_EQ(m_sim->Counters().eots, 5u);
+}
+
+TEST_F(SimOverPty, StopEndsTheWaitForTheEnd)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    m_sim->Stop();
+    EXPECT_FALSE(m_sim->WaitForEnd(10s));
+    m_sim->Stop();
+}
+
+TEST(SimDevice, MissingDeviceIsReported)
+{
+    std::string error;
+    EXPECT_EQ(CSimulator::OpenDevice("/dev/veltrad-no-such-tty", {}, error), nullptr);
+    EXPECT_NE(error.find("/dev/veltrad-no-such-tty"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace veltrad::sim
