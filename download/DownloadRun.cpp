@@ -40,7 +40,7 @@ CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t
             // one millisecond past, instead of spinning a core; the next poll
             // then makes the same tests in the same order.
             const std::uint32_t untilDeadline = kReplyTimeoutMs - elapsed + 1;
-            m_port.WaitForInput(std::chrono::milliseconds(untilDeadline));
+            m_port.WaitForInput(std::chrono::milliseconds(std::min(untilDeadline, kReplyWaitSliceMs)));
             continue;
         }
 

@@ -24,6 +24,10 @@ inline constexpr int kEotCount = 3;         // separate one-byte writes of kEot
 // more than this many milliseconds gone since the end of its first write.
 inline constexpr std::uint32_t kReplyTimeoutMs = 5000;
 
+// Longest single wait for a reply before the clock is read again. Keeps the
+// deadline exact when the tick source is not the clock the port waits on.
+inline constexpr std::uint32_t kReplyWaitSliceMs = 100;
+
 // Refusals answered by a resend while the budget is 0 or more: 3, 2, 1, 0,
 // so four resends and five transmissions of one frame at most.
 inline constexpr std::int32_t kResendBudget = 3;

@@ -86,7 +86,7 @@ const ExchangeCase kCases[] = {
     {"FirstEmptyPollPast5000MsTimesOut", 1, {}, BusyPoll,
      RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 5001, {}},
     {"SilentTerminalCostsOneWaitNotASpin", 1, {}, NoSetup,
-     RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 5001, 2},
+     RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 5001, 5001 / kReplyWaitSliceMs + 2},
     {"ByteQueuedBeforeTimeoutButReadAfterCounts", 1, {{0, Send(kAck, 4990)}},
      [](ScriptedPort& p, FakeClock&) { p.lateWakeMs = 3000; },
      RunOutcome::Completed, {0}, 3, 1, Notice::Complete, 1, 0, 7990, {}},

@@ -1,0 +1,170 @@
+#pragma once
+// Helpers for the tests that run downloads on a worker thread over a real
+// pseudo-terminal: an observer that the test thread can wait on, a clock that
+// runs faster than real time, and images with a known non-zero span.
+
+#include "download/Clock.h"
+#include "download/RunObserver.h"
+#include "image/Packet.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace veltrad::test {
+
+enum class EventKind { Step, Reset, Controls, Notice, Ended };
+
+struct RunEvent {
+    std::uint64_t runId;
+    EventKind kind;
+    int value = 0;  // controls: 1 on / 0 off; notice: Notice; ended: RunOutcome
+    RunStats stats;
+};
+
+// Records every event under a lock; the test thread waits on a condition.
+class WaitingObserver final : public IRunObserver {
+public:
+    void OnProgressStep(std::uint64_t runId) override { Add(runId, EventKind::Step); }
+    void OnProgressReset(std::uint64_t runId) override { Add(runId, EventKind::Reset); }
+    void OnEnableControls(std::uint64_t runId, bool enable) override
+    {
+        Add(runId, EventKind::Controls, enable ? 1 : 0);
+    }
+    void OnNotice(std::uint64_t runId, Notice notice) override
+    {
+        Add(runId, EventKind::Notice, static_cast<int>(notice));
+    }
+    void OnRunEnded(std::uint64_t runId, RunOutcome outcome, const RunStats& stats) override
+    {
+        Add(runId, EventKind::Ended, static_cast<int>(outcome), stats);
+    }
+
+    // Called on the worker inside OnProgressStep, with the run's step count:
+    // lets a test act at an exact point of the exchange.
+    std::function<void(std::uint64_t runId, int steps)> onStep;
+
+    // Waits until `predicate` holds over the events so far.
+    bool WaitFor(const std::function<bool(const std::vector<RunEvent>&)>& predicate,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(30))
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, timeout, [&] { return predicate(m_events); });
+    }
+
+    // The end of run `runId`, once it has come.
+    std::optional<RunEvent> WaitForEnd(std::uint64_t runId, std::chrono::milliseconds timeout = std::chrono::seconds(30))
+    {
+        std::optional<RunEvent> end;
+        WaitFor([&](const std::vector<RunEvent>& events) {
+            for (const RunEvent& e : events) {
+                if (e.runId == runId && e.kind == EventKind::Ended)
+                    end = e;
+            }
+            return end.has_value();
+        }, timeout);
+        return end;
+    }
+
+    int Count(std::uint64_t runId, EventKind kind)
+    {
+        const std::lock_guard lock(m_mutex);
+        int n = 0;
+        for (const RunEvent& e : m_events)
+            n += e.runId == runId && e.kind == kind ? 1 : 0;
+        return n;
+    }
+
+    std::vector<RunEvent> Events(std::uint64_t runId)
+    {
+        const std::lock_guard lock(m_mutex);
+        std::vector<RunEvent> out;
+        for (const RunEvent& e : m_events) {
+            if (e.runId == runId)
+                out.push_back(e);
+        }
+        return out;
+    }
+
+    std::vector<RunEvent> All()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_events;
+    }
+
+private:
+    void Add(std::uint64_t runId, EventKind kind, int value = 0, const RunStats& stats = {})
+    {
+        const RunEvent e{runId, kind, value, stats};
+        int steps = 0;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_events.push_back(e);
+            if (e.kind == EventKind::Step) {
+                for (const RunEvent& x : m_events)
+                    steps += x.runId == e.runId && x.kind == EventKind::Step ? 1 : 0;
+            }
+        }
+        m_changed.notify_all();
+        if (e.kind == EventKind::Step && onStep)
+            onStep(e.runId, steps);
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<RunEvent> m_events;
+};
+
+// Ticks `factor` times faster than the steady clock, so the 5000 ms reply
+// timeout passes in 5000 / factor real milliseconds.
+class WarpClock final : public IClock {
+public:
+    explicit WarpClock(int factor) : m_factor(factor), m_start(std::chrono::steady_clock::now()) {}
+    std::uint32_t TickCount() override
+    {
+        const auto real = std::chrono::steady_clock::now() - m_start;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(real).count() * m_factor;
+        return static_cast<std::uint32_t>(ms);
+    }
+
+private:
+    int m_factor;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+// A file image with `lead` zero blocks, `frames` blocks of data (the last one
+// possibly short: `tail` bytes, 0 = full) and `trail` zero blocks after it.
+struct TestImage {
+    std::vector<std::uint8_t> file;
+    std::vector<std::uint8_t> span;  // what the terminal must receive: the blocks sent, zero-filled
+    std::uint32_t firstOffset = 0;
+    std::uint32_t frames = 0;
+};
+
+inline TestImage MakeImage(std::mt19937& rng, std::uint32_t lead, std::uint32_t frames, std::uint32_t trail)
+{
+    TestImage image;
+    std::uniform_int_distribution<int> byte(0, 255);
+    image.firstOffset = lead * static_cast<std::uint32_t>(kBlockSize);
+    image.frames = frames;
+    image.file.assign(image.firstOffset, 0);
+    for (std::uint32_t f = 0; f < frames; ++f) {
+        std::vector<std::uint8_t> block(kBlockSize);
+        for (auto& b : block)
+            b = static_cast<std::uint8_t>(byte(rng));
+        block.front() = static_cast<std::uint8_t>(f + 1);  // every block holds a non-zero byte
+        block.back() |= 1;
+        image.file.insert(image.file.end(), block.begin(), block.end());
+    }
+    image.span.assign(image.file.begin() + image.firstOffset, image.file.end());
+    image.file.insert(image.file.end(), static_cast<std::size_t>(trail) * kBlockSize, 0);
+    return image;
+}
+
+}  // namespace veltrad::test
