@@ -60,6 +60,12 @@ bool MakeRaw(int fd, std::string& error)
     return true;
 }
 
+// A request from another thread: raw bytes to send, or a hold of the line.
+struct Request {
+    std::vector<std::uint8_t> raw;
+    std::optional<std::chrono::milliseconds> hold;
+};
+
 // Bytes waiting to be written to the line at a given time.
 struct Output {
     std::vector<std::uint8_t> bytes;
@@ -86,8 +92,7 @@ struct CSimulator::Impl {
     std::map<std::uint32_t, std::array<std::uint8_t, kBlockSize>> blocks;
     bool stopRequested = false;
     bool finished = false;  // the thread has left its loop
-    std::deque<std::vector<std::uint8_t>> rawRequests;
-    std::deque<std::chrono::milliseconds> holdRequests;
+    std::deque<Request> requests;  // in the order they were made
 
     // The simulator thread's own state.
     std::vector<std::uint8_t> partial;
@@ -132,19 +137,19 @@ void CSimulator::Impl::ScheduleHold(Clock::time_point at, std::chrono::milliseco
 // Takes what other threads asked for; false when asked to stop.
 bool CSimulator::Impl::TakeRequests(Clock::time_point now)
 {
-    std::deque<std::vector<std::uint8_t>> raw;
-    std::deque<std::chrono::milliseconds> holds;
+    std::deque<Request> taken;
     {
         const std::lock_guard lock(mtx);
         if (stopRequested)
             return false;
-        raw.swap(rawRequests);
-        holds.swap(holdRequests);
+        taken.swap(requests);
     }
-    for (auto& bytes : raw)
-        outbox.emplace(now, Output{std::move(bytes), std::nullopt});
-    for (const auto hold : holds)
-        ScheduleHold(now, hold, nullptr);
+    for (auto& request : taken) {
+        if (request.hold)
+            ScheduleHold(now, *request.hold, nullptr);
+        else
+            outbox.emplace(now, Output{std::move(request.raw), std::nullopt});
+    }
     return true;
 }
 
@@ -553,7 +558,7 @@ void CSimulator::HoldLine(std::chrono::milliseconds hold)
 {
     {
         const std::lock_guard lock(m_impl->mtx);
-        m_impl->holdRequests.push_back(hold);
+        m_impl->requests.push_back(Request{{}, hold});
     }
     m_impl->Signal();
 }
@@ -562,7 +567,7 @@ void CSimulator::SendRaw(std::vector<std::uint8_t> bytes)
 {
     {
         const std::lock_guard lock(m_impl->mtx);
-        m_impl->rawRequests.push_back(std::move(bytes));
+        m_impl->requests.push_back(Request{std::move(bytes), std::nullopt});
     }
     m_impl->Signal();
 }

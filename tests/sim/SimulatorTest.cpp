@@ -248,6 +248,7 @@ TEST_F(SimOverPty, DoubleAckAnswersOneFrameTwice)
     const Frame first = MakeFrame(0, 0);
     ASSERT_EQ(m_comm.WriteComm(first.data(), kFrameSize), kFrameSize);
     ASSERT_TRUE(m_sim->WaitFor([](const SimCounters& c) { return c.acksSent == 2; }, 2s));
+    ASSERT_TRUE(m_comm.WaitForInput(2s));  // both went in one write, so they arrive together
     std::array<std::uint8_t, 4> replies{};
     EXPECT_EQ(m_comm.ReadComm(replies.data(), 4), 2u);
     EXPECT_EQ(replies[0], kAck);
