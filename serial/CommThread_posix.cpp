@@ -386,8 +386,10 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
         dropExclusive();
         return false;
     }
-    // Linux sizes the tty queues itself (4096 bytes of input per tty); there is
-    // no call to request the 4096-byte queues, and none is needed.
+    // Linux sizes the tty queues itself (4096 bytes of input per tty) and
+    // sends XOFF at its own fill thresholds; there is no call to request the
+    // 4096-byte queues or the 100-byte XON/XOFF limits, and with one-byte
+    // replies neither limit is ever approached.
     port = std::move(fd);
     vanished = false;
     this->pty = pty;
@@ -476,7 +478,9 @@ void CCommThread::ClosePort()
 
 std::uint32_t CCommThread::ReadComm(std::uint8_t* buffer, std::uint32_t count)
 {
-    if (buffer == nullptr || count == 0)
+    // The flag is tested before the lock too, so a caller polling a closed
+    // port does not keep ClosePort from the lock.
+    if (buffer == nullptr || count == 0 || !m_bConnected)
         return 0;
     const std::lock_guard lock(m_impl->io);
     if (!m_bConnected || !m_impl->port.Valid() || m_impl->vanished)
@@ -496,7 +500,7 @@ std::uint32_t CCommThread::ReadComm(std::uint8_t* buffer, std::uint32_t count)
 std::uint32_t CCommThread::WriteComm(const std::uint8_t* buffer, std::uint32_t count)
 {
     using namespace std::chrono;
-    if (buffer == nullptr || count == 0)
+    if (buffer == nullptr || count == 0 || !m_bConnected)
         return 0;
     const std::lock_guard lock(m_impl->io);
     if (!m_bConnected || !m_impl->port.Valid() || m_impl->vanished)
@@ -531,6 +535,8 @@ std::uint32_t CCommThread::WriteComm(const std::uint8_t* buffer, std::uint32_t c
 
 bool CCommThread::WaitForInput(std::chrono::milliseconds timeout)
 {
+    if (!m_bConnected)
+        return true;
     const auto deadline = SteadyClock::now() + timeout;
     const std::lock_guard lock(m_impl->io);
     if (!m_bConnected || !m_impl->port.Valid())

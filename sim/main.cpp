@@ -67,6 +67,7 @@ int main(int argc, char** argv)
     long delayMs = 0;
     long xoffMs = 0;
     long partialMs = options.partialFrameTimeout.count();
+    options.refuseTimes = 1;
 
     app.add_option("--device", device, "Serial device to play on (default: a new pseudo-terminal)");
     app.add_option("--link", link, "Symbolic link to the pseudo-terminal, removed at exit");
@@ -82,7 +83,6 @@ int main(int argc, char** argv)
     app.add_flag("--pace", options.pace, "Answer at the pace of a 115200-baud line");
     app.add_option("--partial-ms", partialMs, "Drop a frame that stops arriving for this many ms")
         ->check(CLI::PositiveNumber);
-    options.refuseTimes = 1;
     CLI11_PARSE(app, argc, argv);
 
     if (*refuse)

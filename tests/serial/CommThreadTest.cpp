@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -138,6 +139,28 @@ TEST(PortOpen, MissingAndNonTerminalDevicesSayWhy)
         EXPECT_FALSE(comm.m_bConnected);
         EXPECT_EQ(comm.LastOpenError(), error);
     }
+}
+
+TEST(PortOpen, DeviceTheUserMayNotOpenSaysHowToGetAccess)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to open the device as another user";
+    CTestPty pty;
+    ASSERT_TRUE(pty.Valid());
+    ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0600), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        CCommThread comm;
+        const bool opened = OpenDownload(comm, pty.SlavePath());
+        const std::string expected = pty.SlavePath() + ": permission denied (add your user to the dialout group)";
+        ::_exit(opened ? 2 : comm.LastOpenError() == expected ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: other message, 2: opened, 3: could not drop root";
 }
 
 TEST_F(PortOnPty, StaleInputIsDiscardedAtOpen)
