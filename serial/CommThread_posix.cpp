@@ -248,6 +248,7 @@ struct CCommThread::Impl {
     CUniqueFd port;
     bool vanished = false;      // the device hung up; guarded by `io`
     bool pty = false;           // a pseudo-terminal; guarded by `io`
+    std::uint32_t baudRate = kDownloadBaudRate;  // of the open line; guarded by `io`
     CUniqueFd wake;             // eventfd, signalled by ClosePort
     int wakeError = 0;
 
@@ -287,9 +288,10 @@ struct CCommThread::Impl {
     {
         if (!port.Valid())
             return;
-        ::tcflush(port.Get(), pty ? TCIFLUSH : TCIOFLUSH);
-        ::ioctl(port.Get(), TIOCNXCL);  // otherwise the tty stays exclusive while anyone else holds it
-        port.Reset();                    // the flock goes with the descriptor
+        // Failures here change nothing: the descriptor goes either way.
+        (void)::tcflush(port.Get(), pty ? TCIFLUSH : TCIOFLUSH);
+        (void)::ioctl(port.Get(), TIOCNXCL);  // else the tty stays exclusive while anyone else holds it
+        port.Reset();                          // the flock goes with the descriptor
         vanished = false;
     }
 
@@ -345,7 +347,7 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
         error = DeviceError(path, std::string("cannot take the device exclusively: ") + std::strerror(errno));
         return false;
     }
-    const auto dropExclusive = [&] { ::ioctl(fd.Get(), TIOCNXCL); };
+    const auto dropExclusive = [&] { (void)::ioctl(fd.Get(), TIOCNXCL); };  // the descriptor closes next
     const bool pty = IsPseudoTerminal(fd.Get());
 
     // Output that an XOFF of an earlier session still holds resumes only when
@@ -393,6 +395,7 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
     port = std::move(fd);
     vanished = false;
     this->pty = pty;
+    this->baudRate = baudRate;
     return true;
 }
 
@@ -413,14 +416,15 @@ std::uint32_t CCommThread::Impl::Drain(std::uint32_t written, SteadyClock::time_
         if (left == 0)
             return written;
         if (SteadyClock::now() >= deadline) {
-            // The write ends here, as a timed-out write does: what has not left is dropped.
-            ::tcflush(port.Get(), TCOFLUSH);
+            // The write ends here, as a timed-out write does: what has not left
+            // is dropped (a failure leaves it to the close's purge).
+            (void)::tcflush(port.Get(), TCOFLUSH);
             return written - left;
         }
         // Sleep about as long as the queued bytes need at the line's speed.
-        const auto lineTime = nanoseconds(std::uint64_t{left} * kBitsPerByte8N1 * 1'000'000'000ULL /
-                                          std::max<std::uint32_t>(kDownloadBaudRate, 1));
-        const auto step = std::min<SteadyClock::time_point>(deadline, SteadyClock::now() + std::max<nanoseconds>(lineTime, milliseconds(1)));
+        const auto lineTime = nanoseconds(std::uint64_t{left} * kBitsPerByte8N1 * 1'000'000'000ULL / baudRate);
+        const auto step = std::min<SteadyClock::time_point>(
+            deadline, SteadyClock::now() + std::max<nanoseconds>(lineTime, milliseconds(1)));
         if (WaitOn(-1, 0, wake.Get(), step) == WaitResult::Woken)
             return written - left;
     }

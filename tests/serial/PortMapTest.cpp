@@ -122,7 +122,8 @@ TEST_F(OpenPortByNumber, PortsOutsideOneToFiftyNameNoDevice)
 
 TEST_F(OpenPortByNumber, MappedDeviceIsOpenedAndNamedTheWindowsWay)
 {
-    WriteFile(m_dir.Path() / "Veltrad.INI", "[Ports]\nCOM12=/dev/null\nCOM3=" + (m_dir.Path() / "nothing").string() + "\n");
+    const auto missing = (m_dir.Path() / "nothing").string();
+    WriteFile(m_dir.Path() / "Veltrad.INI", "[Ports]\nCOM12=/dev/null\nCOM3=" + missing + "\n");
     CCommThread comm;
     EXPECT_FALSE(comm.OpenPort(12, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit));
     EXPECT_EQ(comm.DevicePath(), "/dev/null");
@@ -131,7 +132,7 @@ TEST_F(OpenPortByNumber, MappedDeviceIsOpenedAndNamedTheWindowsWay)
 
     EXPECT_FALSE(comm.OpenPort(3, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit));
     EXPECT_EQ(comm.m_strPortName, "COM3");
-    EXPECT_EQ(comm.LastOpenError(), (m_dir.Path() / "nothing").string() + ": no such device");
+    EXPECT_EQ(comm.LastOpenError(), missing + ": no such device");
 }
 
 TEST_F(OpenPortByNumber, MappedPseudoTerminalOpens)
