@@ -57,7 +57,8 @@ bool CopyWhole(const std::filesystem::path& from, const std::filesystem::path& t
     std::filesystem::path temp = to;
     temp += L".tmp";
     if (!std::filesystem::copy_file(from, temp, std::filesystem::copy_options::overwrite_existing, ec)) {
-        std::filesystem::remove(temp, ec);
+        if (std::filesystem::is_regular_file(temp, ec))
+            std::filesystem::remove(temp, ec);  // a copy cut short
         return false;
     }
     // MoveFileEx without REPLACE_EXISTING: a file that another start has put

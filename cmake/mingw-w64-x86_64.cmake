@@ -31,7 +31,7 @@ set(CLI11_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Lets CTest (and gtest_discover_tests) run the test executables under Wine.
-# The wrapper keeps Wine's prefix out of the user's ~/.wine (see the script).
+# The wrapper uses a prefix inside the build folder, never ~/.wine.
 if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(VELTRAD_WINE NAMES wine)
   if(VELTRAD_WINE)

@@ -133,7 +133,10 @@ TEST(ProfileWrite, WritesThroughASymlinkToItsTarget)
     TempDir dir;
     const auto target = dir.WriteText("real.ini", "[ComPort]\nPort Num=1\n");
     const auto link = dir / "Veltrad.INI";
-    std::filesystem::create_symlink(target, link);
+    std::error_code ec;
+    std::filesystem::create_symlink(target, link, ec);
+    if (ec)
+        GTEST_SKIP() << "no symbolic links here (Windows without the privilege, Wine)";
     CProfile profile(link);
     ASSERT_TRUE(profile.WriteProfileInt("ComPort", "Port Num", 8));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
@@ -161,6 +164,7 @@ TEST(ProfileWrite, ReadOnlyFileOrFolderChangesNothing)
     EXPECT_EQ(TempDir::ReadText(file), "[ComPort]\nPort Num=5\n");
     EXPECT_EQ(readOnlyFile.GetProfileInt("ComPort", "Port Num", 0), 5);
 
+#ifndef _WIN32  // a folder's read-only attribute does not stop file creation on Windows
     const auto folder = dir / "locked";
     std::filesystem::create_directory(folder);
     std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
@@ -168,6 +172,7 @@ TEST(ProfileWrite, ReadOnlyFileOrFolderChangesNothing)
     EXPECT_FALSE(inReadOnlyFolder.WriteProfileInt("Font", "Address", 1));
     EXPECT_FALSE(std::filesystem::exists(folder / "Veltrad.INI"));
     EXPECT_EQ(inReadOnlyFolder.GetProfileInt("Font", "Address", 274432), 274432);
+#endif
 }
 
 TEST(ProfileWrite, AFolderInPlaceOfTheFileChangesNothing)
@@ -180,6 +185,9 @@ TEST(ProfileWrite, AFolderInPlaceOfTheFileChangesNothing)
     EXPECT_TRUE(std::filesystem::is_directory(dir / "Veltrad.INI"));
 }
 
+// The Linux location of the file; the Windows one is tested under Wine
+// (tests/windows).
+#ifndef _WIN32
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const char* value) : m_name(name)
@@ -220,6 +228,7 @@ TEST(ProfilePath, FollowsXdgConfigHome)
         EXPECT_EQ(CProfile::DefaultPath(), std::filesystem::path("/home/tech/.config/Veltrad.INI"));
     }
 }
+#endif
 
 }  // namespace
 }  // namespace veltrad

@@ -1,0 +1,266 @@
+#!/usr/bin/env bash
+# End-to-end checks of the Windows build under Wine, over pseudo-terminals
+# held by Linux programs: veltrad-sim plays the terminal, veltrad-ptypair
+# joins two COM ports like a null-modem cable.
+#
+#   e2e.sh setup | port-tests | download-com10 | download-com3 | refused |
+#          silent | silent-after-ack | missing-port | stop
+#
+# Environment (CTest sets it): VELTRAD_WIN_BIN (the .exe folder),
+# VELTRAD_LINUX_BIN (veltrad-sim, veltrad-ptypair), VELTRAD_E2E_DIR (work
+# folder, inside the MinGW build folder). WINEPREFIX defaults to the build
+# folder's own prefix.
+#
+# COM ports in the Wine prefix (HKLM\Software\Wine\Ports):
+#   COM3, COM10  -> the simulator's pty (short and device-namespace names)
+#   COM11, COM12 -> the two ends of the relay; COM4 -> the same line as COM11
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+: "${VELTRAD_WIN_BIN:?}" "${VELTRAD_LINUX_BIN:?}" "${VELTRAD_E2E_DIR:?}"
+dir=$VELTRAD_E2E_DIR
+mkdir -p "$dir"
+export WINEPREFIX="${WINEPREFIX:-$(dirname "$dir")/wineprefix}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+wine_run="$here/wine-run.sh"
+scenario=${1:?scenario}
+
+fail() { echo "FAIL [$scenario]: $*" >&2; exit 1; }
+note() { echo "[$scenario] $*"; }
+
+# The Windows name of a Linux path (Wine's Z: drive is /).
+winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
+
+children=()
+cleanup() {
+  local pid
+  for pid in "${children[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+}
+trap cleanup EXIT
+
+# ---------------------------------------------------------------------------
+
+setup() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    note "creating Wine prefix $WINEPREFIX (one-time, slow)"
+    "$wine_run" wineboot --init >/dev/null 2>&1 || fail "wineboot --init failed"
+  fi
+  local map="COM3=$dir/com3
+COM4=$dir/pair-a
+COM10=$dir/com10
+COM11=$dir/pair-a
+COM12=$dir/pair-b"
+  local stamp="$WINEPREFIX/veltrad-ports"
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$map" ]; then
+    note "COM ports already mapped"
+    return 0
+  fi
+  local line
+  while IFS= read -r line; do
+    "$wine_run" reg add 'HKLM\Software\Wine\Ports' /v "${line%%=*}" /t REG_SZ /d "${line#*=}" /f >/dev/null 2>&1 \
+      || fail "reg add ${line%%=*}"
+  done <<<"$map"
+  # The port links are made from the registry when Wine starts.
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+  "$wine_run" cmd /c exit >/dev/null 2>&1 || true
+  for port in com3 com4 com10 com11 com12; do
+    [ -L "$WINEPREFIX/dosdevices/$port" ] || fail "Wine did not map $port"
+  done
+  printf '%s' "$map" >"$stamp"
+  note "COM ports mapped"
+}
+
+# Starts veltrad-sim on a new pty linked at $dir/$1; the rest are its options.
+sim_fd=
+sim_pid=
+start_sim() {
+  local link=$dir/$1
+  shift
+  rm -f "$dir/received.bin"
+  exec {sim_fd}< <(exec "$VELTRAD_LINUX_BIN/veltrad-sim" --link "$link" --out "$dir/received.bin" "$@" 2>&1)
+  sim_pid=$!
+  children+=("$sim_pid")
+  local first
+  read -r -t 20 -u "$sim_fd" first || fail "veltrad-sim did not start"
+  case $first in
+    "veltrad-sim: terminal on "*) ;;
+    *) fail "veltrad-sim: $first" ;;
+  esac
+}
+
+# Lets the simulator end by itself within $1 s (0: stop it at once), then
+# stops it; sets sim_rc and sim_summary (its last line).
+finish_sim() {
+  local before= after= rc=1
+  set +e
+  if [ "$1" -gt 0 ]; then
+    before=$(timeout "$1" cat <&"$sim_fd")
+    rc=$?
+  fi
+  if [ "$rc" -ne 0 ]; then
+    kill -TERM "$sim_pid" 2>/dev/null
+    after=$(timeout 30 cat <&"$sim_fd") || fail "veltrad-sim did not end"
+  fi
+  wait "$sim_pid"
+  sim_rc=$?
+  set -e
+  exec {sim_fd}<&-
+  sim_summary=$(printf '%s\n%s\n' "$before" "$after" | sed '/^$/d' | tail -n 1)
+  note "sim: $sim_summary (exit $sim_rc)"
+}
+
+relay_pid=
+start_relay() {
+  local ready
+  exec {relay_fd}< <(exec "$VELTRAD_LINUX_BIN/veltrad-ptypair" "$dir/pair-a" "$dir/pair-b" 2>&1)
+  relay_pid=$!
+  children+=("$relay_pid")
+  read -r -t 20 -u "$relay_fd" ready || fail "veltrad-ptypair did not start"
+  [ "$ready" = ready ] || fail "veltrad-ptypair: $ready"
+}
+
+# A file with zero blocks around its non-zero span; the span's expected
+# image goes to $2: the span's blocks, a short last one completed with zeros.
+make_image() {  # file expected leading-zero-bytes span-bytes trailing-zero-bytes
+  local file=$1 expected=$2 lead=$3 span=$4 trail=$5
+  {
+    printf '\x5a'
+    head -c $((span - 2)) /dev/urandom
+    printf '\xa5'
+  } >"$expected"
+  { head -c "$lead" /dev/zero; cat "$expected"; head -c "$trail" /dev/zero; } >"$file"
+  local pad=$(((128 - span % 128) % 128))
+  head -c "$pad" /dev/zero >>"$expected"
+}
+
+# Runs veltrad-cli download; sets cli_rc and cli_out (its JSON line).
+cli_download() {  # port file
+  local start=$SECONDS
+  set +e
+  cli_out=$(timeout 120 "$wine_run" "$VELTRAD_WIN_BIN/veltrad-cli.exe" download --json --port "$1" "$(winpath "$2")" \
+    2>"$dir/cli.err")
+  cli_rc=$?
+  set -e
+  note "cli --port $1: exit $cli_rc in $((SECONDS - start)) s: $cli_out"
+}
+
+expect_outcome() {  # exit-status outcome
+  [ "$cli_rc" -eq "$1" ] || { cat "$dir/cli.err" >&2; fail "veltrad-cli exit $cli_rc, expected $1"; }
+  case $cli_out in
+    *"\"outcome\":\"$2\""*) ;;
+    *) fail "veltrad-cli outcome: $cli_out, expected $2" ;;
+  esac
+}
+
+download() {  # port file
+  local start=$SECONDS
+  set +e
+  cli_out=$(timeout 120 "$wine_run" "$VELTRAD_WIN_BIN/veltrad-cli.exe" download --json --port "$1" "$(winpath "$2")" \
+    2>"$dir/cli.err")
+  cli_rc=$?
+  set -e
+  note "cli --port $1: exit $cli_rc in $((SECONDS - start)) s: $cli_out"
+}
+
+expect_outcome() {  # exit-status outcome
+  [ "$cli_rc" -eq "$1" ] || { cat "$dir/cli.err" >&2; fail "veltrad-cli exit $cli_rc, expected $1"; }
+  case $cli_out in
+    *"\"outcome\":\"$2\""*) ;;
+    *) fail "veltrad-cli outcome: $cli_out, expected $2" ;;
+  esac
+}
+
+download() {  # port link lead span trail expected-summary
+  local port=$1 link=$2 attempt
+  make_image "$dir/image.bin" "$dir/expected.bin" "$3" "$4" "$5"
+  for attempt in 1 2 3; do
+    start_sim "$link"
+    cli_download "$port" "$dir/image.bin"
+    expect_outcome 0 completed
+    finish_sim 5
+    if [ "$sim_summary" = "interrupted: ${6}" ]; then
+      # Every frame arrived, the closing bytes did not: Wine's PurgeComm
+      # discards what the pty's other side has not read yet, and the close
+      # follows the last write at once. Windows would have sent them.
+      note "Wine quirk: closing bytes discarded by the close's purge (attempt $attempt)"
+      continue
+    fi
+    [ "$sim_rc" -eq 0 ] || fail "veltrad-sim exit $sim_rc"
+    [ "$sim_summary" = "$6" ] || fail "sim summary '$sim_summary', expected '$6'"
+    cmp "$dir/received.bin" "$dir/expected.bin" || fail "received image differs from the file's non-zero span"
+    return 0
+  done
+  fail "closing bytes lost in every attempt"
+}
+
+# ---------------------------------------------------------------------------
+
+case $scenario in
+  setup)
+    setup
+    ;;
+  port-tests)
+    start_relay
+    VELTRAD_TEST_PORT=11 VELTRAD_TEST_PEER_PORT=12 VELTRAD_TEST_SHORT_PORT=4 \
+      timeout 150 "$wine_run" "$VELTRAD_WIN_BIN/windows_port_test.exe" || fail "windows_port_test"
+    ;;
+  download-com10)
+    # 3 zero blocks, 50 blocks of data, 2 zero blocks: frames 3 to 52.
+    download COM10 com10 384 6400 256 "frames 50, refusals 0, bytes 6400, base 0x00000180"
+    ;;
+  download-com3)
+    # The short name form; a short last block, completed with zeros.
+    download COM3 com3 256 1000 0 "frames 8, refusals 0, bytes 1024, base 0x00000100"
+    ;;
+  refused)
+    make_image "$dir/image.bin" "$dir/expected.bin" 0 1280 0
+    start_sim com10 --refuse 2 --times 5
+    cli_download COM10 "$dir/image.bin"
+    expect_outcome 5 refused
+    finish_sim 0
+    [ "$sim_summary" = "interrupted: frames 2, refusals 5, bytes 256, base 0x00000000" ] \
+      || fail "sim summary '$sim_summary'"
+    ;;
+  silent)
+    # Nobody at the other end of the relay: not a byte comes back.
+    make_image "$dir/image.bin" "$dir/expected.bin" 0 640 0
+    start_relay
+    cli_download COM11 "$dir/image.bin"
+    expect_outcome 3 timed-out
+    ;;
+  silent-after-ack)
+    make_image "$dir/image.bin" "$dir/expected.bin" 0 1280 0
+    start_sim com10 --silent-after 2
+    cli_download COM10 "$dir/image.bin"
+    expect_outcome 4 timed-out-after-ack
+    case $cli_out in *'"acknowledged":3'*) ;; *) fail "expected 3 acknowledged frames" ;; esac
+    finish_sim 0
+    ;;
+  missing-port)
+    make_image "$dir/image.bin" "$dir/expected.bin" 0 640 0
+    cli_download COM49 "$dir/image.bin"
+    expect_outcome 2 port-open-failed
+    grep -q "COM49: no such port" "$dir/cli.err" \
+      || { cat "$dir/cli.err" >&2; fail "no operator-readable reason on stderr"; }
+    ;;
+  stop)
+    # Frame 0 is accepted, then XOFF holds the line for 60 s: the stop falls
+    # into a pending overlapped write of frame 1.
+    start_sim com10 --xoff-before 1 --xoff-ms 60000
+    VELTRAD_TEST_SIM_PORT=10 timeout 150 "$wine_run" "$VELTRAD_WIN_BIN/windows_session_test.exe" \
+      || fail "windows_session_test"
+    finish_sim 0
+    case $sim_summary in
+      "interrupted: frames 1, refusals 0,"*) ;;
+      *) fail "sim summary '$sim_summary', expected one accepted frame" ;;
+    esac
+    ;;
+  *)
+    fail "unknown scenario"
+    ;;
+esac
+note "passed"
