@@ -232,18 +232,18 @@ void PrintJson(const char* outcome, const RunStats& s)
                 static_cast<unsigned>(s.resends), s.seconds);
 }
 
-// Ends a run that never started: the detail on stderr, the outcome on stdout.
+// Ends a run that never started: one line on stderr, and the JSON object
+// when it was asked for.
 int EndWithoutRun(const DownloadOptions& options, const char* outcome, const std::string& why, int status,
                   std::uint32_t frames = 0)
 {
     std::fprintf(stderr, "veltrad-cli: %s\n", why.c_str());
-    RunStats stats;
-    stats.frames = frames;
-    if (options.json)
+    if (options.json) {
+        RunStats stats;
+        stats.frames = frames;
         PrintJson(outcome, stats);
-    else
-        std::printf("%s\n", why.c_str());
-    std::fflush(stdout);
+        std::fflush(stdout);
+    }
     return status;
 }
 
@@ -286,10 +286,13 @@ int RunDownload(const DownloadOptions& options)
     case StartResult::NothingToSend:
         return EndWithoutRun(options, "nothing-to-send",
                              "nothing to send: " + options.file + " holds no non-zero byte", kExitNothingToSend);
-    case StartResult::PortOpenFailed:
-        return EndWithoutRun(options, "port-open-failed",
-                             "cannot open port " + options.port + ": " + session.Comm().LastOpenError(),
-                             kExitPortFailed, session.FrameCount());
+    case StartResult::PortOpenFailed: {
+        // The reason usually names the device already.
+        const std::string reason = session.Comm().LastOpenError();
+        const std::string where = reason.rfind(options.port, 0) == 0 ? reason : options.port + ": " + reason;
+        return EndWithoutRun(options, "port-open-failed", "cannot open the port: " + where, kExitPortFailed,
+                             session.FrameCount());
+    }
     case StartResult::ThreadFailed:
         return EndWithoutRun(options, "thread-failed", "cannot start the transfer: the system refused a thread",
                              kExitUsage, session.FrameCount());

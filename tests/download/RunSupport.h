@@ -111,9 +111,10 @@ private:
                     steps += x.runId == e.runId && x.kind == EventKind::Step ? 1 : 0;
             }
         }
-        m_changed.notify_all();
+        // The hook first, so a waiter woken by this event sees what it did.
         if (e.kind == EventKind::Step && onStep)
             onStep(e.runId, steps);
+        m_changed.notify_all();
     }
 
     std::mutex m_mutex;

@@ -242,8 +242,10 @@ TEST_F(SessionTest, StopDuringAWriteHeldByXoff)
     ASSERT_TRUE(m_observer.WaitFor([&](const auto&) { return worker.load() != 0; }));
     // After the second ACK the worker's next wait is inside the write of
     // frame 2, which the XOFF holds for a minute.
-    while (ThreadState(worker.load()) != 'S')
+    for (char state = ThreadState(worker.load()); state != 'S'; state = ThreadState(worker.load())) {
+        ASSERT_NE(state, '?') << "the worker ended without being held";
         std::this_thread::yield();
+    }
     session.OnStop();
     ExpectStoppedQuietly(m_observer, run);
     EXPECT_EQ(m_observer.Count(run, EventKind::Step), 2);
