@@ -132,20 +132,22 @@ struct CCommThread::Impl {
     std::string device;
     std::string lastOpenError;
 
-    // Steps 2 to 6 of the close, without the flag: the line event mask
-    // cleared, both directions purged, then the port, the read event and the
-    // write event released. Caller holds lifeMutex.
+    // The close: the flag falls first; the line event mask is cleared and
+    // both directions purged, which ends a transfer in progress; once no
+    // transfer uses them, the port, the read event and the write event are
+    // released in that order. Caller holds lifeMutex.
     void Release(std::atomic<bool>& connected)
     {
         {
             std::lock_guard state(stateMutex);
             connected.store(false);
+            // A failure of these changes nothing: the handles go all the same.
             if (port) {
-                ::SetCommMask(port.Get(), 0);
-                ::PurgeComm(port.Get(), kPurgeAll);
+                (void)::SetCommMask(port.Get(), 0);
+                (void)::PurgeComm(port.Get(), kPurgeAll);
             }
             if (closeEvent)
-                ::SetEvent(closeEvent.Get());
+                (void)::SetEvent(closeEvent.Get());
         }
         std::lock_guard io(ioMutex);  // the pending transfer has returned
         port.Reset();
@@ -321,7 +323,7 @@ std::uint32_t CCommThread::ReadComm(std::uint8_t* buffer, std::uint32_t count)
         error = ::GetLastError();
     }
     bytes = error == ERROR_IO_PENDING ? d.AwaitTransfer(d.osRead) : 0;
-    d.ClearErrors(nullptr);
+    (void)d.ClearErrors(nullptr);  // line errors are cleared, never reported
     return bytes;
 }
 
@@ -343,7 +345,7 @@ std::uint32_t CCommThread::WriteComm(const std::uint8_t* buffer, std::uint32_t c
         error = ::GetLastError();
     }
     bytes = error == ERROR_IO_PENDING ? d.AwaitTransfer(d.osWrite) : 0;
-    d.ClearErrors(nullptr);
+    (void)d.ClearErrors(nullptr);  // line errors are cleared, never reported
     return bytes;
 }
 
@@ -373,7 +375,7 @@ bool CCommThread::WaitForInput(std::chrono::milliseconds timeout)
             std::lock_guard state(d.stateMutex);
             if (!m_bConnected.load())
                 return true;
-            ::ResetEvent(d.waitEvent.Get());
+            (void)::ResetEvent(d.waitEvent.Get());
             if (queried && ::WaitCommEvent(d.port.Get(), &mask, &d.osWait))
                 continue;  // a character came in meanwhile: count it above
             error = queried ? ::GetLastError() : ERROR_NOT_SUPPORTED;
@@ -381,7 +383,7 @@ bool CCommThread::WaitForInput(std::chrono::milliseconds timeout)
         if (error != ERROR_IO_PENDING) {
             // This driver cannot wait for line events: look again after a
             // short pause, which a close cuts short.
-            ::WaitForSingleObject(d.closeEvent.Get(), std::min<DWORD>(remaining, kFallbackPollMs));
+            (void)::WaitForSingleObject(d.closeEvent.Get(), std::min<DWORD>(remaining, kFallbackPollMs));
             continue;
         }
 
@@ -389,13 +391,15 @@ bool CCommThread::WaitForInput(std::chrono::milliseconds timeout)
         const DWORD woke = ::WaitForMultipleObjects(2, handles, FALSE, remaining);
         if (woke != WAIT_OBJECT_0) {
             // Timeout: selecting the mask anew ends the pending wait, the
-            // documented way. After a close, its own mask change has done so.
+            // documented way; after a close, its own mask change has done so.
+            // The cancel covers a driver that ignores either.
             std::lock_guard state(d.stateMutex);
             if (m_bConnected.load())
-                ::SetCommMask(d.port.Get(), EV_RXCHAR);
+                (void)::SetCommMask(d.port.Get(), EV_RXCHAR);
+            (void)::CancelIoEx(d.port.Get(), &d.osWait);
         }
-        DWORD ignored = 0;
-        ::GetOverlappedResult(d.port.Get(), &d.osWait, &ignored, TRUE);
+        DWORD ignored = 0;  // the record must be finished with before it is reused or released
+        (void)::GetOverlappedResult(d.port.Get(), &d.osWait, &ignored, TRUE);
     }
 }
 
