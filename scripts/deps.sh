@@ -8,7 +8,8 @@ for group in "$@"; do
   case "$group" in
     build) ;;
     gui) packages+=(qt6-base-dev libgl-dev fonts-noto-cjk) ;;
-    mingw) packages+=(g++-mingw-w64-x86-64 googletest wine wine64) ;;
+    # Only the "posix" thread flavour of MinGW: it has std::thread.
+    mingw) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done
