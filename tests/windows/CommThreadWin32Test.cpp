@@ -167,7 +167,8 @@ TEST(Win32PortName, ShortFormBelowTenDeviceNamespaceFromTenUp)
 
 TEST(Win32PortOpen, PortsThatNameNoDeviceFailAndHoldNothing)
 {
-    // 0 and 51 are outside the list; 8 and 49 are mapped to nothing here.
+    // 0 and 51 are outside the list; 8 and 49 name a missing device (the
+    // test set-up maps them so).
     const struct {
         std::uint16_t port;
         const char* name;

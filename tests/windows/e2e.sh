@@ -14,6 +14,7 @@
 # COM ports in the Wine prefix (HKLM\Software\Wine\Ports):
 #   COM3, COM10  -> the simulator's pty (short and device-namespace names)
 #   COM11, COM12 -> the two ends of the relay; COM4 -> the same line as COM11
+#   COM8, COM49  stay unmapped: the tests open them as ports that do not exist
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -63,12 +64,20 @@ COM12=$dir/pair-b"
     "$wine_run" reg add 'HKLM\Software\Wine\Ports' /v "${line%%=*}" /t REG_SZ /d "${line#*=}" /f >/dev/null 2>&1 \
       || fail "reg add ${line%%=*}"
   done <<<"$map"
+  # Earlier set-ups may have left these; an empty value is no cure, Wine
+  # then opens the port and fails only at its first serial call.
+  for port in COM8 COM49; do
+    "$wine_run" reg delete 'HKLM\Software\Wine\Ports' /v "$port" /f >/dev/null 2>&1 || true
+  done
   # The port links are made from the registry when Wine starts.
   wineserver -k 2>/dev/null || true
   wineserver -w
   "$wine_run" cmd /c exit >/dev/null 2>&1 || true
   for port in com3 com4 com10 com11 com12; do
     [ -L "$WINEPREFIX/dosdevices/$port" ] || fail "Wine did not map $port"
+  done
+  for port in com8 com49; do
+    [ ! -e "$WINEPREFIX/dosdevices/$port" ] || fail "Wine maps $port, which the tests need unmapped"
   done
   printf '%s' "$map" >"$stamp"
   note "COM ports mapped"
