@@ -38,6 +38,8 @@ constexpr WORD kXonLimit = 100;   // bytes queued at most before the PC sends XO
 constexpr WORD kXoffLimit = 100;  // bytes free at least before the PC sends XOFF
 // Only for a driver without line events: how often WaitForInput looks.
 constexpr DWORD kFallbackPollMs = 10;
+// How often a finished write looks whether the driver has sent everything.
+constexpr DWORD kDrainPollMs = 1;
 
 // Owner of one kernel handle; "none" is always nullptr, whatever the
 // function that made it returns on failure.
@@ -178,6 +180,22 @@ struct CCommThread::Impl {
     {
         DWORD errors = 0;
         return ::ClearCommError(port.Get(), &errors, status) != FALSE;
+    }
+
+    // A finished write may only mean that the bytes reached the driver; the
+    // purge of a close straight afterwards would discard what it still holds
+    // (the closing bytes of a run). So wait until its output queue is empty,
+    // within the write's own time limit; a close cuts the wait short.
+    void AwaitOutputSent(const std::atomic<bool>& connected, ULONGLONG deadline)
+    {
+        for (;;) {
+            COMSTAT status{};
+            if (!connected.load() || !ClearErrors(&status) || status.cbOutQue == 0)
+                return;
+            if (::GetTickCount64() >= deadline)
+                return;
+            (void)::WaitForSingleObject(closeEvent.Get(), kDrainPollMs);
+        }
     }
 };
 
@@ -334,18 +352,25 @@ std::uint32_t CCommThread::WriteComm(const std::uint8_t* buffer, std::uint32_t c
     if (!m_bConnected.load())
         return 0;
 
+    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(count) * kWriteTimeoutPerByteMs +
+                               kWriteTimeoutConstantMs;
     DWORD bytes = 0;
     DWORD error = ERROR_SUCCESS;
+    bool done = false;
     {
         std::lock_guard state(d.stateMutex);
         if (!m_bConnected.load())
             return 0;
-        if (::WriteFile(d.port.Get(), buffer, count, &bytes, &d.osWrite))
-            return bytes;
-        error = ::GetLastError();
+        done = ::WriteFile(d.port.Get(), buffer, count, &bytes, &d.osWrite) != FALSE;
+        if (!done)
+            error = ::GetLastError();
     }
-    bytes = error == ERROR_IO_PENDING ? d.AwaitTransfer(d.osWrite) : 0;
-    (void)d.ClearErrors(nullptr);  // line errors are cleared, never reported
+    if (!done) {
+        bytes = error == ERROR_IO_PENDING ? d.AwaitTransfer(d.osWrite) : 0;
+        (void)d.ClearErrors(nullptr);  // line errors are cleared, never reported
+    }
+    if (bytes == count)
+        d.AwaitOutputSent(m_bConnected, deadline);
     return bytes;
 }
 
