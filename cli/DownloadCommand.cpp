@@ -33,7 +33,7 @@ namespace {
 // does the stopping itself.
 volatile std::sig_atomic_t g_stopSignal = 0;
 
-extern "C" void OnStopSignal(int signal)
+void OnStopSignal(int signal)
 {
     g_stopSignal = signal;
 }

@@ -165,6 +165,13 @@ TEST_P(SessionOutcome, EventsPortAndTerminalAgree)
     EXPECT_EQ(events[events.size() - tail.size()].value, 1) << "controls enabled, not disabled";
     EXPECT_EQ(static_cast<Notice>(events[events.size() - 2].value), *c.notice);
 
+    // The stop button after the run closes a port the run left open, and
+    // pressed again finds nothing to close.
+    for (int press = 0; press < 2; ++press) {
+        session.OnStop();
+        EXPECT_FALSE(session.Comm().IsConnected());
+    }
+
     EXPECT_EQ(sim->WaitForEnd(std::chrono::milliseconds(c.terminalSawTheEnd ? 10000 : 0)), c.terminalSawTheEnd);
     EXPECT_EQ(sim->Counters().framesAccepted, c.acceptedByTerminal);
     if (c.terminalSawTheEnd) {

@@ -1,0 +1,210 @@
+// Transfer speed against the simulated terminal on a pseudo-terminal, through
+// the real port object and a worker thread, as the front ends run it:
+//   1. instant terminal: time from the terminal's ACK to the first byte of the
+//      next frame (target: median under 100 us), and frames per second;
+//   2. terminal answering after 20 ms: CPU time of the worker per frame as a
+//      share of the elapsed time (target: under 2%);
+//   3. terminal pacing the line at 115200 baud: total time of an image
+//      against 8192 x 11.8 ms for 1 MiB (target: within 2%).
+//
+// Usage: transfer_bench [--quick]   (--quick: 1/16 of the paced image)
+
+#include "download/DownloadSession.h"
+#include "sim/Simulator.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace veltrad;
+using namespace std::chrono;
+
+// Waits for the end of the run; takes the worker's CPU time on the worker
+// itself as the run ends.
+class BenchObserver final : public IRunObserver {
+public:
+    void OnProgressStep(std::uint64_t) override {}
+    void OnProgressReset(std::uint64_t) override {}
+    void OnEnableControls(std::uint64_t, bool) override {}
+    void OnNotice(std::uint64_t, Notice) override {}
+    void OnRunEnded(std::uint64_t, RunOutcome outcome, const RunStats& stats) override
+    {
+        timespec cpu{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+        const std::lock_guard lock(m_mutex);
+        m_outcome = outcome;
+        m_stats = stats;
+        m_workerCpuSeconds = static_cast<double>(cpu.tv_sec) + static_cast<double>(cpu.tv_nsec) / 1e9;
+        m_cv.notify_all();
+    }
+    void Wait()
+    {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [this] { return m_outcome.has_value(); });
+    }
+    void Reset()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_outcome.reset();
+    }
+    RunOutcome Outcome() const { return *m_outcome; }
+    RunStats Stats() const { return m_stats; }
+    double WorkerCpuSeconds() const { return m_workerCpuSeconds; }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::optional<RunOutcome> m_outcome;
+    RunStats m_stats;
+    double m_workerCpuSeconds = 0;
+};
+
+struct Result {
+    RunStats stats;
+    double workerCpu = 0;
+    std::vector<sim::FrameRecord> frames;
+    bool delivered = false;
+};
+
+std::filesystem::path WriteImage(std::size_t frames)
+{
+    const auto path = std::filesystem::temp_directory_path() / ("veltrad-transfer-bench-" + std::to_string(frames) + ".bin");
+    std::vector<char> bytes(frames * kBlockSize);
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> byte(1, 255);
+    std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(byte(rng)); });
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+std::optional<Result> Run(std::size_t frames, const sim::SimOptions& options)
+{
+    std::string error;
+    auto terminal = sim::CSimulator::CreateOnPty(options, error);
+    if (!terminal) {
+        std::fprintf(stderr, "transfer_bench: %s\n", error.c_str());
+        return std::nullopt;
+    }
+    terminal->Start();
+    BenchObserver observer;
+    CDownloadSession session(observer);
+    session.SelectDevice(terminal->DevicePath());
+    const auto image = WriteImage(frames);
+    if (!session.OpenFile(image) || session.OnDownload() != StartResult::Started) {
+        std::fprintf(stderr, "transfer_bench: cannot start: %s\n", session.Comm().LastOpenError().c_str());
+        return std::nullopt;
+    }
+    observer.Wait();
+    session.StopAndJoin();
+    std::filesystem::remove(image);
+    if (observer.Outcome() != RunOutcome::Completed) {
+        std::fprintf(stderr, "transfer_bench: the run did not complete\n");
+        return std::nullopt;
+    }
+    Result r;
+    r.stats = observer.Stats();
+    r.workerCpu = observer.WorkerCpuSeconds();
+    r.delivered = terminal->WaitForEnd(seconds(10));
+    r.frames = terminal->Frames();
+    return r;
+}
+
+double Percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(p * static_cast<double>(v.size() - 1))];
+}
+
+bool InstantTerminal()
+{
+    constexpr std::size_t kFrames = 4000;
+    const auto r = Run(kFrames, {});
+    if (!r)
+        return false;
+    // From the terminal writing its ACK to the first byte of the next frame
+    // arriving at the terminal.
+    std::vector<double> us;
+    for (std::size_t i = 1; i < r->frames.size(); ++i) {
+        if (r->frames[i - 1].replied)
+            us.push_back(duration<double, std::micro>(r->frames[i].firstByte - *r->frames[i - 1].replied).count());
+    }
+    const double median = Percentile(us, 0.5);
+    std::printf("instant terminal, %zu frames:\n", kFrames);
+    std::printf("  ACK to next frame: median %.1f us, 90%% %.1f us, 99%% %.1f us  (target: median < 100 us) %s\n",
+                median, Percentile(us, 0.9), Percentile(us, 0.99), median < 100.0 ? "MET" : "MISSED");
+    std::printf("  %.0f frames/s, %.2f s, worker CPU %.2f s\n", static_cast<double>(kFrames) / r->stats.seconds,
+                r->stats.seconds, r->workerCpu);
+    return true;
+}
+
+bool SlowTerminal()
+{
+    constexpr std::size_t kFrames = 150;
+    sim::SimOptions options;
+    options.replyDelay = milliseconds(20);
+    const auto r = Run(kFrames, options);
+    if (!r)
+        return false;
+    const double share = 100.0 * r->workerCpu / r->stats.seconds;
+    std::printf("terminal answering after 20 ms, %zu frames:\n", kFrames);
+    std::printf("  worker CPU %.1f us per frame of %.2f ms = %.3f%% of elapsed  (target: < 2%%) %s\n",
+                1e6 * r->workerCpu / kFrames, 1e3 * r->stats.seconds / kFrames, share,
+                share < 2.0 ? "MET" : "MISSED");
+    return true;
+}
+
+bool PacedLine(std::size_t frames)
+{
+    sim::SimOptions options;
+    options.pace = true;
+    const auto r = Run(frames, options);
+    if (!r)
+        return false;
+    const double limit = static_cast<double>(frames) * 0.0118;
+    const double over = 100.0 * (r->stats.seconds / limit - 1.0);
+    std::printf("terminal pacing 115200 baud, %zu frames (%.2f MiB):\n", frames,
+                static_cast<double>(frames * kBlockSize) / (1 << 20));
+    std::printf("  %.2f s against the line's %.2f s (%zu x 11.8 ms): %+.2f%%  (target: within 2%%) %s\n",
+                r->stats.seconds, limit, frames, over, std::abs(over) <= 2.0 ? "MET" : "MISSED");
+    // Where the time goes: the terminal's own pacing, and the turnaround of
+    // the downloader from the ACK to the next frame.
+    std::vector<double> replyMs;
+    std::vector<double> turnaroundUs;
+    for (std::size_t i = 0; i < r->frames.size(); ++i) {
+        const auto& f = r->frames[i];
+        if (f.replied)
+            replyMs.push_back(duration<double, std::milli>(*f.replied - f.firstByte).count());
+        if (i > 0 && r->frames[i - 1].replied)
+            turnaroundUs.push_back(duration<double, std::micro>(f.firstByte - *r->frames[i - 1].replied).count());
+    }
+    std::printf("  terminal: frame start to ACK median %.3f ms (line time 11.806 ms); ACK to next frame median %.1f us\n",
+                Percentile(replyMs, 0.5), Percentile(turnaroundUs, 0.5));
+    std::printf("  terminal %s the closing bytes; worker CPU %.2f s\n", r->delivered ? "received" : "did NOT receive",
+                r->workerCpu);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    const std::size_t pacedFrames = quick ? 512 : 8192;  // 8192 frames = 1 MiB
+    bool ok = InstantTerminal();
+    ok = SlowTerminal() && ok;
+    ok = PacedLine(pacedFrames) && ok;
+    return ok ? 0 : 1;
+}
