@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLatin1StringView>
+#include <QtMath>
 
 namespace veltrad {
 namespace {
@@ -57,7 +58,9 @@ DialogBaseUnits BaseUnitsFor(const QFont& font) {
     const QFontMetrics fm(font);
     const int width52 = fm.horizontalAdvance(
         QLatin1StringView("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return {(width52 / 26 + 1) / 2, fm.height()};
+    // The cell height rounded up, not to the nearest pixel: a line of text
+    // must fit in 8 units whole, descenders included.
+    return {(width52 / 26 + 1) / 2, qCeil(QFontMetricsF(font).height())};
 }
 
 QRect MapDialogRect(const QRect& dlu, DialogBaseUnits units) {

@@ -14,7 +14,7 @@ namespace veltrad {
 
 struct DialogBaseUnits {
     int cx = 0;  // average width of the letters A-Z and a-z, rounded
-    int cy = 0;  // character cell height
+    int cy = 0;  // character cell height, whole pixels
 };
 
 DialogBaseUnits BaseUnitsFor(const QFont& font);

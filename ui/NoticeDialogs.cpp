@@ -7,6 +7,8 @@
 #include "ui_CompleteDlg.h"
 #include "ui_FailDlg.h"
 
+#include <QPushButton>
+
 namespace veltrad {
 namespace {
 
@@ -17,6 +19,8 @@ void SetUpNotice(QDialog& dialog) {
     Form form;
     form.setupUi(&dialog);
     PrepareTemplateDialog(dialog, DialogFrame::Notice);
+    // The OK button (identifier 1) ends the dialog, as Enter does.
+    QObject::connect(form.ok1, &QPushButton::clicked, &dialog, &QDialog::accept);
 }
 
 }  // namespace

@@ -282,7 +282,12 @@ void CVeltradDlg::OnEndRequested() {
     done(QDialog::Rejected);
 }
 
-void CVeltradDlg::OnSessionEnding() { EndRun(); }
+void CVeltradDlg::OnSessionEnding() {
+    // As the stop button would, so the window is usable should the logout
+    // be cancelled; then the worker is joined.
+    OnStop();
+    EndRun();
+}
 
 void CVeltradDlg::ShowCompleteNotice() {
     CCompleteDlg notice(this);

@@ -1,0 +1,212 @@
+#pragma once
+// Helpers for the GUI tests: a settings folder of the test's own, a driver
+// that finds each modal window (message box, notice, file dialog) as it comes
+// up, notes what it showed and closes it, and a clock that makes a silent
+// simulated terminal time out at once.
+
+#include "app/Profile.h"
+#include "download/Clock.h"
+#include "sim/Simulator.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace veltrad::test {
+
+// One settings folder for the whole test program, made XDG_CONFIG_HOME
+// before any thread exists: the port lookup reads it, and changing the
+// environment later would race with readers. Never the user's own file.
+class CTestSettings {
+public:
+    CTestSettings() {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.path()));
+    }
+    bool IsValid() const { return m_folder.isValid(); }
+    QString Folder() const { return m_folder.path(); }
+    std::filesystem::path IniPath() const {
+        return std::filesystem::path(QFile::encodeName(m_folder.filePath("Veltrad.INI")).toStdString());
+    }
+    QString IniQPath() const { return m_folder.filePath(QStringLiteral("Veltrad.INI")); }
+    CProfile Profile() const { return CProfile(IniPath()); }
+
+    // Replaces the file; an empty text removes it.
+    void WriteIni(const QByteArray& text) const {
+        QFile::remove(IniQPath());
+        if (text.isEmpty())
+            return;
+        QFile file(IniQPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(text), text.size());
+    }
+    QByteArray ReadIni() const {
+        QFile file(IniQPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QTemporaryDir m_folder;
+};
+
+// What a modal window showed when the driver found it.
+struct SeenWindow {
+    QString className;   // "QMessageBox", "QFileDialog", "QDialog"
+    QString objectName;  // "Dialog130" and so on for the forms
+    QString title;
+    QString text;         // a message box's main text
+    QString informative;  // a message box's informative text
+};
+
+// Polls for the active modal window on the GUI thread (the timer also runs
+// inside nested modal loops), notes it, and hands it to the handler, which
+// by default presses Escape on it. Popup menus are offered too. A handler
+// must not open a modal window itself: the timer cannot fire again until the
+// handler returns.
+class CModalDriver : public QObject {
+public:
+    using Handler = std::function<void(QWidget*)>;
+
+    explicit CModalDriver(Handler handler = {}) : m_handler(std::move(handler)) {
+        connect(&m_timer, &QTimer::timeout, this, &CModalDriver::Poll);
+        m_timer.start(5);
+    }
+
+    // A window the driver leaves alone (the main window when it runs modally).
+    void Ignore(QWidget* window) { m_ignored = window; }
+    void SetHandler(Handler handler) { m_handler = std::move(handler); }
+
+    const QList<SeenWindow>& Seen() const { return m_seen; }
+    int Count() const { return static_cast<int>(m_seen.size()); }
+    QStringList Names() const {
+        QStringList names;
+        for (const SeenWindow& w : m_seen)
+            names << (w.objectName.isEmpty() ? w.className : w.objectName);
+        return names;
+    }
+    void Clear() { m_seen.clear(); }
+
+    static void PressEscape(QWidget* window) { QTest::keyClick(window, Qt::Key_Escape); }
+
+private:
+    void Poll() {
+        QWidget* window = QApplication::activePopupWidget();
+        if (!window)
+            window = QApplication::activeModalWidget();
+        if (!window || window == m_ignored || !window->isVisible())
+            return;
+        // Input reaches a window only once it is on screen.
+        if (!window->windowHandle() || !window->windowHandle()->isExposed())
+            return;
+        if (window == m_current)
+            return;  // still closing
+        m_current = window;
+        SeenWindow seen;
+        seen.className = QString::fromLatin1(window->metaObject()->className());
+        seen.objectName = window->objectName();
+        seen.title = window->windowTitle();
+        if (auto* box = qobject_cast<QMessageBox*>(window)) {
+            seen.text = box->text();
+            seen.informative = box->informativeText();
+        }
+        m_seen.append(seen);
+        if (m_handler)
+            m_handler(window);
+        else
+            PressEscape(window);
+    }
+
+    Handler m_handler;
+    QTimer m_timer;
+    QPointer<QWidget> m_ignored;
+    QPointer<QWidget> m_current;
+    QList<SeenWindow> m_seen;
+};
+
+// A handler that picks `path` in the open-file dialog and closes anything else.
+inline CModalDriver::Handler ChooseFile(const QString& path) {
+    return [path](QWidget* window) {
+        if (auto* files = qobject_cast<QFileDialog*>(window)) {
+            // Typed into the file name field, as an operator may.
+            auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (!name)
+                qFatal("the file dialog has no file name field");
+            name->setText(path);
+            QTest::keyClick(name, Qt::Key_Return);
+            return;
+        }
+        CModalDriver::PressEscape(window);
+    };
+}
+
+// The reply clock of a run: real milliseconds until `silent` says the
+// terminal will answer no more, then every reading jumps 4999 ms, so the
+// frame left unanswered times out within milliseconds instead of 5 seconds.
+// The timeout itself stays the run's own: more than 5000 ms between the
+// reading after the frame's write and a poll that finds nothing. `silent`
+// is asked on the worker's thread.
+class CSilenceClock final : public IClock {
+public:
+    explicit CSilenceClock(std::function<bool()> silent) : m_silent(std::move(silent)) {}
+
+    // Silent once the simulator has sent `acks` ACKs (it was told to stop there).
+    static std::function<bool()> AfterAcks(const sim::CSimulator& simulator, std::size_t acks) {
+        return [&simulator, acks] { return simulator.Counters().acksSent >= acks; };
+    }
+
+    std::uint32_t TickCount() override {
+        if (m_silent())
+            m_offset.fetch_add(4999);
+        return m_real.TickCount() + m_offset.load();
+    }
+
+private:
+    std::function<bool()> m_silent;
+    CSystemClock m_real;
+    std::atomic<std::uint32_t> m_offset{0};
+};
+
+// Where the tests leave their screenshots.
+inline QString ScreenshotFolder() {
+    const QString folder = QStringLiteral(VELTRAD_SCREENSHOT_DIR);
+    QDir().mkpath(folder);
+    return folder;
+}
+
+inline void SaveScreenshot(QWidget* window, const QString& name) {
+    const QString file = ScreenshotFolder() + QLatin1Char('/') + name + QStringLiteral(".png");
+    QVERIFY2(window->grab().save(file, "PNG"), qPrintable(file));
+}
+
+// A file of `size` bytes, all zero or each of them non-zero.
+inline QString WriteImageFile(const QString& folder, const QString& name, qint64 size, bool nonZero) {
+    const QString path = folder + QLatin1Char('/') + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    QByteArray bytes(static_cast<qsizetype>(size), '\0');
+    if (nonZero) {
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>(i % 253 + 1);
+    }
+    if (file.write(bytes) != bytes.size())
+        return {};
+    return path;
+}
+
+}  // namespace veltrad::test
