@@ -16,6 +16,8 @@ CVeltradApp::CVeltradApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 bool CVeltradApp::InitInstance() {
+    // First, so that a signal from here on ends the program the orderly way.
+    CTerminationNotifier terminator;
     CProfile profile(CProfile::DefaultPath());
     const int address = profile.GetProfileInt(kFontSection, kAddressKey, kDefaultFontAddress);
     // A file that cannot be written changes nothing visible; later reads
@@ -23,12 +25,17 @@ bool CVeltradApp::InitInstance() {
     profile.WriteProfileInt(kFontSection, kAddressKey, address);
 
     CVeltradDlg dialog(profile);
-    CTerminationNotifier terminator;
     connect(&terminator, &CTerminationNotifier::TerminationRequested, &dialog,
             &CVeltradDlg::OnEndRequested);
     connect(this, &QGuiApplication::commitDataRequest, &dialog, &CVeltradDlg::OnSessionEnding);
     connect(this, &QCoreApplication::aboutToQuit, &dialog, &CVeltradDlg::OnEndRequested);
-    dialog.exec();
+    // The window runs in the application's own loop rather than a loop of
+    // its own: quit(), which the desktop session uses to end programs, does
+    // nothing while that loop is not running. Quitting closes the window;
+    // the window closing, however it closes, quits.
+    connect(&dialog, &QDialog::finished, this, &QCoreApplication::quit);
+    if (dialog.ShowModal())
+        exec();
     // The dialog ended its run (port closed, worker joined) when it ended;
     // its destructor makes sure once more before anything it used goes.
     return false;

@@ -83,11 +83,21 @@ CVeltradDlg::~CVeltradDlg() {
     EndRun();
 }
 
-int CVeltradDlg::exec() {
+bool CVeltradDlg::ShowModal() {
     if (!m_bInitialised)
         OnInitDialog();
     // A request to end can come while the port message of the start-up is
     // still up; the window then never shows.
+    if (m_bEndRequested)
+        return false;
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    return true;
+}
+
+int CVeltradDlg::exec() {
+    if (!m_bInitialised)
+        OnInitDialog();
     if (m_bEndRequested)
         return QDialog::Rejected;
     return QDialog::exec();

@@ -43,7 +43,10 @@ public:
     ~CVeltradDlg() override;
 
     // Initialises the dialog once (which may report the saved port before
-    // the window shows), then runs it modally.
+    // the window shows), then shows it application-modal and returns; the
+    // caller's event loop runs it. False when it was ended meanwhile.
+    bool ShowModal();
+    // The same, then runs it in a loop of its own.
     int exec() override;
     // Every way of ending comes through here: a run in progress is stopped
     // and its worker joined before the window goes.

@@ -113,9 +113,12 @@ private:
         // Input reaches a window only once it is on screen.
         if (!window->windowHandle() || !window->windowHandle()->isExposed())
             return;
-        if (window == m_current)
-            return;  // still closing
-        m_current = window;
+        // Each window is handled once in its life, also when it becomes the
+        // active one again after a window on top of it closed.
+        m_handled.removeAll(nullptr);
+        if (m_handled.contains(window))
+            return;
+        m_handled.append(window);
         SeenWindow seen;
         seen.className = QString::fromLatin1(window->metaObject()->className());
         seen.objectName = window->objectName();
@@ -134,7 +137,7 @@ private:
     Handler m_handler;
     QTimer m_timer;
     QPointer<QWidget> m_ignored;
-    QPointer<QWidget> m_current;
+    QList<QPointer<QWidget>> m_handled;
     QList<SeenWindow> m_seen;
 };
 
