@@ -289,7 +289,8 @@ void CVeltradDlg::OnEndRequested() {
         if (dialog && dialog != this && dialog->isVisible() && dialog->isModal())
             dialog->reject();
     }
-    done(QDialog::Rejected);
+    if (isVisible())
+        done(QDialog::Rejected);
 }
 
 void CVeltradDlg::OnSessionEnding() {
@@ -321,7 +322,7 @@ void CVeltradDlg::ShowFailNotice() {
 
 void CVeltradDlg::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && event->modifiers() == Qt::NoModifier &&
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
         !qobject_cast<QPushButton*>(focusWidget())) {
         // With no default button, Enter outside a button ends the dialog the
         // way OK does: no port index saved.

@@ -397,9 +397,11 @@ private slots:
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("saved");
         QTest::newRow("close button") << QStringLiteral("button") << true;
+        QTest::newRow("enter on the close button") << QStringLiteral("enterbutton") << true;
         QTest::newRow("escape") << QStringLiteral("escape") << false;
         QTest::newRow("close box") << QStringLiteral("closebox") << false;
         QTest::newRow("enter in the port list") << QStringLiteral("enter") << false;
+        QTest::newRow("keypad enter in the port list") << QStringLiteral("keypad") << false;
         QTest::newRow("window menu close") << QStringLiteral("syscommand") << false;
     }
     void onlyTheCloseButtonSavesThePort() {
@@ -424,6 +426,10 @@ private slots:
             dialog->close();
         else if (how == "enter")
             QTest::keyClick(combo, Qt::Key_Return);
+        else if (how == "enterbutton")
+            QTest::keyClick(Child<QPushButton>(*dialog, "close1013"), Qt::Key_Return);
+        else if (how == "keypad")
+            QTest::keyClick(combo, Qt::Key_Enter, Qt::KeypadModifier);
         else
             dialog->OnSysCommand(kScClose, 0);
 
