@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 scripts/deps.sh build gui
 mkdir -p build
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > build/configure.log 2>&1 \
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRAD_BUILD_GUI=ON -DVELTRAD_SANITIZE= > build/configure.log 2>&1 \
   || { cat build/configure.log; exit 1; }
 cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target veltrad-cli veltrad-sim Veltrad
 

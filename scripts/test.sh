@@ -18,7 +18,7 @@ stage() { printf '\n=== %s ===\n' "$*"; }
 build_and_test() {  # dir, ctest args, cmake args...
   local dir=$1 ctest_args=$2; shift 2
   mkdir -p "$dir"
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$dir/configure.log" 2>&1 \
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRAD_BUILD_GUI=ON "$@" > "$dir/configure.log" 2>&1 \
     || { cat "$dir/configure.log"; return 1; }
   cmake --build "$dir" -j "$jobs"
   # shellcheck disable=SC2086
@@ -27,7 +27,7 @@ build_and_test() {  # dir, ctest args, cmake args...
 
 mkdir -p build
 stage "build and test"
-build_and_test build ""
+build_and_test build "" -DVELTRAD_SANITIZE=
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
