@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -28,6 +29,22 @@ namespace {
 constexpr std::uint8_t kXon = 0x11;
 constexpr std::uint8_t kXoff = 0x13;
 constexpr std::size_t kReadChunk = 4096;
+
+// A paced reply is due at an exact instant, and a timer wakes tens to
+// hundreds of microseconds late; the last stretch before it is spent reading
+// the clock instead. Burning a core that briefly is fine for a test tool.
+constexpr std::chrono::microseconds kSpinBeforeReply{200};
+
+const auto kByteTime = std::chrono::duration_cast<Clock::duration>(kByteTimeAt115200);
+
+timespec ToTimespec(Clock::time_point at)
+{
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    return ts;
+}
 
 // Replies a garbage-answering terminal cycles through: anything but ACK.
 constexpr std::array<std::uint8_t, 6> kGarbage = {0x00, 0x15, 0xFF, 0x41, 0x05, 0x07};
@@ -80,6 +97,7 @@ struct CSimulator::Impl {
     CUniqueFd line;       // pty master or the device
     CUniqueFd slaveHold;  // keeps the pty alive between the client's openings
     CUniqueFd wake;       // eventfd: commands and stop
+    CUniqueFd timer;      // timerfd on CLOCK_MONOTONIC (the steady clock), armed at absolute times
 
     std::mutex control;   // Start/Stop
     std::thread thread;
@@ -98,6 +116,10 @@ struct CSimulator::Impl {
     std::vector<std::uint8_t> partial;
     Clock::time_point partialFirst{};
     Clock::time_point partialLast{};
+    // With pacing, when the last byte from the sender has fully arrived on
+    // the emulated line; a byte arrives no sooner than one byte time after
+    // the one before it.
+    Clock::time_point lineArrival{};
     std::optional<std::uint32_t> lastAccepted;
     int refusedSoFar = 0;
     int eotRun = 0;
@@ -118,8 +140,9 @@ struct CSimulator::Impl {
     void Feed(const std::uint8_t* data, std::size_t n, Clock::time_point now);
     void FrameComplete(Clock::time_point now);
     void CutShort(Clock::time_point now);
-    void Reply(std::size_t record, std::vector<std::uint8_t> bytes, Clock::time_point firstByte,
-               Clock::time_point now, bool holdBeforeNext);
+    void Reply(std::size_t record, std::vector<std::uint8_t> bytes, Clock::time_point now, bool holdBeforeNext);
+    bool ArmTimer(std::optional<Clock::time_point> at);
+    bool MakeWakeUps(std::string& error);
     bool Flush(Clock::time_point now, bool all);
     void End();
 };
@@ -177,6 +200,9 @@ void CSimulator::Impl::Feed(const std::uint8_t* data, std::size_t n, Clock::time
         }
         partial.push_back(b);
         partialLast = now;
+        // The line starts carrying a byte when it was written (taken as when
+        // it was read) or when the byte before it has arrived, whichever is later.
+        lineArrival = options.pace ? std::max(now, lineArrival) + kByteTime : now;
         if (partial.size() == kFrameSize)
             FrameComplete(now);
     }
@@ -204,7 +230,7 @@ void CSimulator::Impl::FrameComplete(Clock::time_point now)
         rec.address = address;
         rec.good = good;
         rec.firstByte = partialFirst;
-        rec.complete = now;
+        rec.complete = lineArrival;
         records.push_back(std::move(rec));
         record = records.size() - 1;
         ++counters.framesReceived;
@@ -219,16 +245,16 @@ void CSimulator::Impl::FrameComplete(Clock::time_point now)
     if (o.silentAfter && index > *o.silentAfter)
         return;  // silent: no reply, nothing taken
     if (o.garbage) {
-        Reply(record, {kGarbage[garbageNext++ % kGarbage.size()]}, partialFirst, now, false);
+        Reply(record, {kGarbage[garbageNext++ % kGarbage.size()]}, now, false);
         return;
     }
     if (!good) {
-        Reply(record, {kNak}, partialFirst, now, false);
+        Reply(record, {kNak}, now, false);
         return;
     }
     if (!duplicate && o.refuseFrame && index == *o.refuseFrame && refusedSoFar < o.refuseTimes) {
         ++refusedSoFar;
-        Reply(record, {kNak}, partialFirst, now, false);
+        Reply(record, {kNak}, now, false);
         return;
     }
     std::size_t acceptedNow = accepted;
@@ -248,7 +274,7 @@ void CSimulator::Impl::FrameComplete(Clock::time_point now)
     if (!duplicate && o.doubleAckFrame && index == *o.doubleAckFrame)
         reply.push_back(kAck);
     const bool hold = !duplicate && !xoffDone && o.xoffBeforeFrame && *o.xoffBeforeFrame == acceptedNow;
-    Reply(record, std::move(reply), partialFirst, now, hold);
+    Reply(record, std::move(reply), now, hold);
 }
 
 // A frame that stopped arriving: the sender's write was cut short.
@@ -265,7 +291,7 @@ void CSimulator::Impl::CutShort(Clock::time_point now)
             rec.address = FrameAddress(frame);
         }
         rec.firstByte = partialFirst;
-        rec.complete = partialLast;
+        rec.complete = lineArrival;
         records.push_back(std::move(rec));
         record = records.size() - 1;
         ++counters.framesReceived;
@@ -277,17 +303,19 @@ void CSimulator::Impl::CutShort(Clock::time_point now)
     if (options.silentAfter && accepted > *options.silentAfter)
         return;
     const std::uint8_t answer = options.garbage ? kGarbage[garbageNext++ % kGarbage.size()] : kNak;
-    Reply(record, {answer}, partialFirst, now, false);
+    Reply(record, {answer}, now, false);
 }
 
-void CSimulator::Impl::Reply(std::size_t record, std::vector<std::uint8_t> bytes, Clock::time_point firstByte,
-                             Clock::time_point now, bool holdBeforeNext)
+void CSimulator::Impl::Reply(std::size_t record, std::vector<std::uint8_t> bytes, Clock::time_point now,
+                             bool holdBeforeNext)
 {
     auto due = now;
     if (options.pace) {
-        // The frame and the reply byte as long as they take on the wire.
-        const auto onWire = std::chrono::duration_cast<Clock::duration>(kByteTimeAt115200 * (kFrameSize + 1));
-        due = std::max(due, firstByte + onWire);
+        // The reply starts once the frame's last byte has arrived and reaches
+        // the sender one byte time later. The deadline follows from the
+        // line's own arrival times, not from when this thread got round to
+        // the frame, so a late wake-up does not add up frame after frame.
+        due = std::max(due, lineArrival + kByteTime);
     }
     due += options.replyDelay;
     if (holdBeforeNext) {
@@ -339,6 +367,18 @@ bool CSimulator::Impl::Flush(Clock::time_point now, bool all)
     return true;
 }
 
+// Arms the wake-up timer at an absolute time, or disarms it.
+bool CSimulator::Impl::ArmTimer(std::optional<Clock::time_point> at)
+{
+    itimerspec spec{};
+    if (at) {
+        spec.it_value = ToTimespec(*at);
+        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
+            spec.it_value.tv_nsec = 1;  // all zeros would disarm it
+    }
+    return ::timerfd_settime(timer.Get(), TFD_TIMER_ABSTIME, &spec, nullptr) == 0;
+}
+
 void CSimulator::Impl::Run()
 {
     if (options.xoffBeforeFrame && *options.xoffBeforeFrame == 0) {
@@ -359,25 +399,27 @@ void CSimulator::Impl::Run()
 
         // Sleep until a reply is due, a partial frame expires, a byte or a request arrives.
         std::optional<Clock::time_point> until;
-        if (!outbox.empty() && !blocked)
+        if (!outbox.empty() && !blocked) {
             until = outbox.begin()->first;
+            if (options.pace) {
+                if (*until - now <= kSpinBeforeReply) {
+                    while (Clock::now() < *until) {
+                    }
+                    continue;
+                }
+                *until -= kSpinBeforeReply;
+            }
+        }
         if (!partial.empty()) {
             const auto expiry = partialLast + options.partialFrameTimeout;
             until = until ? std::min(*until, expiry) : expiry;
         }
-        pollfd fds[2] = {{wake.Get(), POLLIN, 0}, {line.Get(), 0, 0}};
+        if (!ArmTimer(until))
+            break;
+        pollfd fds[3] = {{wake.Get(), POLLIN, 0}, {timer.Get(), POLLIN, 0}, {line.Get(), 0, 0}};
         if (!lineDead)
-            fds[1].events = static_cast<short>(POLLIN | (blocked ? POLLOUT : 0));
-        timespec ts{};
-        timespec* timeout = nullptr;
-        if (until) {
-            const auto left = std::max<Clock::duration>(*until - now, Clock::duration::zero());
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-            ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-            timeout = &ts;
-        }
-        const int rc = ::ppoll(fds, lineDead ? 1 : 2, timeout, nullptr);
+            fds[2].events = static_cast<short>(POLLIN | (blocked ? POLLOUT : 0));
+        const int rc = ::ppoll(fds, lineDead ? 2 : 3, nullptr, nullptr);
         if (rc < 0 && errno != EINTR)
             break;
         if (rc <= 0)
@@ -387,6 +429,10 @@ void CSimulator::Impl::Run()
             (void)RetryOnEintr([&] { return ::read(wake.Get(), &count, sizeof count); });
         }
         if (fds[1].revents & POLLIN) {
+            std::uint64_t expirations = 0;
+            (void)RetryOnEintr([&] { return ::read(timer.Get(), &expirations, sizeof expirations); });
+        }
+        if (fds[2].revents & POLLIN) {
             const ssize_t n = RetryOnEintr([&] { return ::read(line.Get(), buffer.data(), buffer.size()); });
             if (n > 0) {
                 Feed(buffer.data(), static_cast<std::size_t>(n), Clock::now());
@@ -400,7 +446,7 @@ void CSimulator::Impl::Run()
             } else if (n < 0 && errno != EAGAIN) {
                 lineDead = true;
             }
-        } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        } else if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             lineDead = true;  // without a peer the line only reports hang-ups: stop polling it
         }
     }
@@ -423,6 +469,21 @@ void CSimulator::Impl::End()
         finished = true;
     }
     changed.notify_all();
+}
+
+bool CSimulator::Impl::MakeWakeUps(std::string& error)
+{
+    wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake.Valid()) {
+        error = Errno("cannot create a wake-up descriptor");
+        return false;
+    }
+    timer.Reset(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
+    if (!timer.Valid()) {
+        error = Errno("cannot create a timer");
+        return false;
+    }
+    return true;
 }
 
 CSimulator::CSimulator(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
@@ -466,11 +527,8 @@ std::unique_ptr<CSimulator> CSimulator::CreateOnPty(const SimOptions& options, s
         error = Errno("cannot make the pseudo-terminal non-blocking");
         return nullptr;
     }
-    impl->wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!impl->wake.Valid()) {
-        error = Errno("cannot create a wake-up descriptor");
+    if (!impl->MakeWakeUps(error))
         return nullptr;
-    }
     return std::unique_ptr<CSimulator>(new CSimulator(std::move(impl)));
 }
 
@@ -494,11 +552,8 @@ std::unique_ptr<CSimulator> CSimulator::OpenDevice(const std::string& device, co
         error = Errno(device.c_str());
         return nullptr;
     }
-    impl->wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!impl->wake.Valid()) {
-        error = Errno("cannot create a wake-up descriptor");
+    if (!impl->MakeWakeUps(error))
         return nullptr;
-    }
     return std::unique_ptr<CSimulator>(new CSimulator(std::move(impl)));
 }
 

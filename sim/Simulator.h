@@ -57,9 +57,12 @@ struct SimOptions {
     // Answer the frame with this index with two ACKs.
     std::optional<std::size_t> doubleAckFrame;
 
-    // Emulate the pace of a 115200-baud line: a reply leaves no earlier than
-    // the time the frame and its reply byte would have taken on the wire
-    // (about 11.8 ms after the frame's first byte).
+    // Emulate the pace of a 115200-baud line: each byte from the sender
+    // arrives one byte time after it was written or after the byte before
+    // it arrived, whichever is later; the reply starts when the frame's last
+    // byte has arrived and reaches the sender one byte time later (about
+    // 11.8 ms after a frame written at once). Replies leave on time to within
+    // microseconds: the simulator spins through the last moments before each.
     bool pace = false;
 
     // A frame that stops arriving for this long is dropped and answered
@@ -76,7 +79,7 @@ struct FrameRecord {
     // Replies are recorded and counted as they are written to the line; over a
     // pty the port under test sees them a moment later.
     Clock::time_point firstByte{};          // arrival of the frame's first byte
-    Clock::time_point complete{};           // arrival of its last byte
+    Clock::time_point complete{};           // arrival of its last byte (on the emulated line when pacing)
     std::optional<Clock::time_point> replied;  // when the reply was written
 };
 
