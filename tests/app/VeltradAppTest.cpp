@@ -5,11 +5,9 @@
 #include "UiTestSupport.h"
 
 #include "app/VeltradApp.h"
-#include "serial/CommThread.h"
 #include "sim/Simulator.h"
 
 #include <QComboBox>
-#include <QDirIterator>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,30 +19,6 @@
 
 using namespace veltrad;
 using namespace veltrad::test;
-
-namespace {
-
-constexpr int kLongWaitMs = 60000;
-
-int ThreadCount() {
-    int count = 0;
-    QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        ++count;
-    }
-    return count;
-}
-
-template <class T>
-T* Child(QWidget* parent, const char* name) {
-    T* w = parent->findChild<T*>(QString::fromLatin1(name));
-    if (!w)
-        qFatal("no control %s", name);
-    return w;
-}
-
-}  // namespace
 
 class VeltradAppTest : public QObject {
     Q_OBJECT
@@ -243,10 +217,7 @@ private slots:
         QCOMPARE(seen, (QStringList{"Dialog102", "QFileDialog"}));
         QCOMPARE(threadsDuring, threadsBefore + 1);
         QCOMPARE(ThreadCount(), threadsBefore);  // the worker was joined
-        CCommThread other;                       // and the port let go
-        QVERIFY(other.OpenDevice(terminal->DevicePath(), kDownloadBaudRate, kDownloadDataBits,
-                                 kNoParity, kOneStopBit));
-        other.ClosePort();
+        QVERIFY(PortOpens(terminal->DevicePath()));  // and the port let go
         QVERIFY(terminal->Counters().framesReceived < 2000);
     }
 

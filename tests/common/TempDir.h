@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,11 @@ public:
     {
         std::ifstream in(p, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    static std::vector<std::uint8_t> Read(const std::filesystem::path& p)
+    {
+        const std::string text = ReadText(p);
+        return std::vector<std::uint8_t>(text.begin(), text.end());
     }
 
 private:

@@ -5,7 +5,6 @@
 #include "RunSupport.h"
 
 #include "common/TempDir.h"
-#include "sim/Simulator.h"
 
 #include <gtest/gtest.h>
 
@@ -29,8 +28,8 @@ extern char** environ;
 namespace veltrad {
 namespace {
 
-using sim::CSimulator;
 using sim::SimOptions;
+using test::MakeSim;
 using test::TempDir;
 
 class Fd {
@@ -201,17 +200,6 @@ std::optional<Json> ParseJson(const std::string& out)
         return std::nullopt;
     return Json{m[1], static_cast<unsigned>(std::stoul(m[2])), static_cast<unsigned>(std::stoul(m[3])),
                 static_cast<unsigned>(std::stoul(m[4])), std::stod(m[5])};
-}
-
-std::unique_ptr<CSimulator> MakeSim(const SimOptions& options, bool start = true)
-{
-    std::string error;
-    auto sim = CSimulator::CreateOnPty(options, error);
-    if (!sim)
-        throw std::runtime_error("simulator: " + error);
-    if (start)
-        sim->Start();
-    return sim;
 }
 
 class CliTest : public ::testing::Test {

@@ -1,23 +1,39 @@
 #pragma once
 // Helpers for the tests that run downloads on a worker thread over a real
-// pseudo-terminal: an observer that the test thread can wait on, a clock that
-// runs faster than real time, and images with a known non-zero span.
+// pseudo-terminal: the simulated terminal on its pty, an observer that the
+// test thread can wait on, a clock that runs faster than real time, and
+// images with a known non-zero span.
 
 #include "download/Clock.h"
 #include "download/RunObserver.h"
 #include "image/Packet.h"
+#include "sim/Simulator.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace veltrad::test {
+
+// The simulated terminal on a fresh pty; `start` false leaves the line silent.
+inline std::unique_ptr<sim::CSimulator> MakeSim(const sim::SimOptions& options, bool start = true)
+{
+    std::string error;
+    auto sim = sim::CSimulator::CreateOnPty(options, error);
+    if (!sim)
+        throw std::runtime_error("simulator: " + error);
+    if (start)
+        sim->Start();
+    return sim;
+}
 
 enum class EventKind { Step, Reset, Controls, Notice, Ended };
 

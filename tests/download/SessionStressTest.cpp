@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -26,11 +27,14 @@ using test::RunEvent;
 using test::TempDir;
 using test::WaitingObserver;
 
+// Printed, so that a failing run can be repeated.
 std::uint32_t Seed()
 {
-    if (const char* fixed = std::getenv("VELTRAD_TEST_SEED"))
-        return static_cast<std::uint32_t>(std::strtoul(fixed, nullptr, 10));
-    return std::random_device{}();
+    const char* fixed = std::getenv("VELTRAD_TEST_SEED");
+    const std::uint32_t seed =
+        fixed != nullptr ? static_cast<std::uint32_t>(std::strtoul(fixed, nullptr, 10)) : std::random_device{}();
+    std::printf("seed %u (set VELTRAD_TEST_SEED to repeat)\n", seed);
+    return seed;
 }
 
 std::size_t CountEntries(const char* folder)
@@ -44,7 +48,6 @@ std::size_t CountEntries(const char* folder)
 TEST(SessionStress, TwoHundredRandomRunsDeliverTheNonZeroSpanByteForByte)
 {
     const std::uint32_t seed = Seed();
-    std::printf("seed %u (set VELTRAD_TEST_SEED to repeat)\n", seed);
     std::mt19937 rng(seed);
     auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
 
@@ -95,7 +98,6 @@ TEST(SessionStress, TwoHundredRandomRunsDeliverTheNonZeroSpanByteForByte)
 TEST(SessionStress, AThousandRapidStartsStopsAndRestartsLeaveNothingBehind)
 {
     const std::uint32_t seed = Seed();
-    std::printf("seed %u (set VELTRAD_TEST_SEED to repeat)\n", seed);
     std::mt19937 rng(seed);
 
     TempDir dir;

@@ -6,7 +6,6 @@
 
 #include "common/TempDir.h"
 #include "download/DownloadSession.h"
-#include "sim/Simulator.h"
 
 #include <gtest/gtest.h>
 
@@ -24,25 +23,14 @@
 namespace veltrad {
 namespace {
 
-using sim::CSimulator;
 using sim::SimOptions;
 using test::EventKind;
+using test::MakeSim;
 using test::RunEvent;
 using test::TempDir;
 using test::TestImage;
 using test::WaitingObserver;
 using test::WarpClock;
-
-std::unique_ptr<CSimulator> MakeSim(const SimOptions& options, bool start = true)
-{
-    std::string error;
-    auto sim = CSimulator::CreateOnPty(options, error);
-    if (!sim)
-        throw std::runtime_error("simulator: " + error);
-    if (start)
-        sim->Start();
-    return sim;
-}
 
 std::vector<EventKind> Kinds(const std::vector<RunEvent>& events)
 {

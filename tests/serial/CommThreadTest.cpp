@@ -21,12 +21,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::CTestPty;
+using test::OpenDownload;
 using Clock = std::chrono::steady_clock;
-
-bool OpenDownload(CCommThread& comm, const std::string& device)
-{
-    return comm.OpenDevice(device, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit);
-}
 
 class PortOnPty : public ::testing::Test {
 protected:

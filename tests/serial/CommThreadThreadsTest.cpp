@@ -24,6 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::CTestPty;
+using test::OpenDownload;
 using Clock = std::chrono::steady_clock;
 
 pid_t ThisThreadId()
@@ -53,11 +54,6 @@ std::size_t OpenDescriptors()
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
         ++count;
     return count;
-}
-
-bool OpenDownload(CCommThread& comm, const std::string& device)
-{
-    return comm.OpenDevice(device, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit);
 }
 
 class CloseFromAnotherThread : public ::testing::Test {

@@ -4,12 +4,12 @@
 #include "serial/PortMap.h"
 
 #include "TestPty.h"
+#include "common/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -19,28 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string templ = (fs::temp_directory_path() / "veltrad-portmap-XXXXXX").string();
-        m_path = ::mkdtemp(templ.data()) ? fs::path(templ) : fs::path();
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-void WriteFile(const fs::path& file, const std::string& text)
-{
-    std::ofstream(file, std::ios::binary) << text;
-}
+using test::TempDir;
 
 struct DefaultCase {
     std::uint16_t port;
@@ -61,8 +40,7 @@ TEST(PortMap, DefaultTable)
 TEST(PortMap, SettingsFileNamesDevicesPerPort)
 {
     TempDir dir;
-    const auto ini = dir.Path() / "Veltrad.INI";
-    WriteFile(ini,
+    const auto ini = dir.WriteText("Veltrad.INI",
               "[ComPort]\nPort Num=3\n"
               "[Ports]\nCOM12=/dev/ttyACM0\nCOM33 = /dev/serial/by-id/usb-adapter \nCOM5=\nCOM51=/dev/ttyX\n");
     EXPECT_EQ(ResolvePortDevice(12, ini), "/dev/ttyACM0");
@@ -123,7 +101,7 @@ TEST_F(OpenPortByNumber, PortsOutsideOneToFiftyNameNoDevice)
 TEST_F(OpenPortByNumber, MappedDeviceIsOpenedAndNamedTheWindowsWay)
 {
     const auto missing = (m_dir.Path() / "nothing").string();
-    WriteFile(m_dir.Path() / "Veltrad.INI", "[Ports]\nCOM12=/dev/null\nCOM3=" + missing + "\n");
+    m_dir.WriteText("Veltrad.INI", "[Ports]\nCOM12=/dev/null\nCOM3=" + missing + "\n");
     CCommThread comm;
     EXPECT_FALSE(comm.OpenPort(12, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit));
     EXPECT_EQ(comm.DevicePath(), "/dev/null");
@@ -139,7 +117,7 @@ TEST_F(OpenPortByNumber, MappedPseudoTerminalOpens)
 {
     test::CTestPty pty;
     ASSERT_TRUE(pty.Valid());
-    WriteFile(m_dir.Path() / "Veltrad.INI", "[Ports]\nCOM7=" + pty.SlavePath() + "\n");
+    m_dir.WriteText("Veltrad.INI", "[Ports]\nCOM7=" + pty.SlavePath() + "\n");
     CCommThread comm;
     ASSERT_TRUE(comm.OpenPort(7, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit))
         << comm.LastOpenError();

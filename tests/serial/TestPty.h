@@ -2,6 +2,7 @@
 // A pseudo-terminal for the serial tests: the test plays the far end of the
 // line on the master side; the port object opens the slave device.
 
+#include "serial/CommThread.h"
 #include "serial/PosixIo.h"
 
 #include <fcntl.h>
@@ -17,6 +18,13 @@
 #include <vector>
 
 namespace veltrad::test {
+
+// Opens `device` with the line settings of a download.
+inline bool OpenDownload(CCommThread& comm, const std::string& device)
+{
+    return comm.OpenDevice(device, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit);
+}
+
 
 class CTestPty {
 public:

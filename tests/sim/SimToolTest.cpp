@@ -1,6 +1,7 @@
 // veltrad-sim as a process: the tool a technician runs.
 
 #include "image/Packet.h"
+#include "common/TempDir.h"
 #include "serial/CommThread.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +16,6 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,6 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
+using test::TempDir;
 
 // One run of the tool with its standard output on a pipe.
 class CSimProcess {
@@ -103,24 +103,6 @@ private:
     std::string m_buffer;
 };
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string templ = (fs::temp_directory_path() / "veltrad-simtool-XXXXXX").string();
-        m_path = ::mkdtemp(templ.data()) ? fs::path(templ) : fs::path();
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    fs::path operator/(const char* name) const { return m_path / name; }
-
-private:
-    fs::path m_path;
-};
-
 std::uint8_t Reply(CCommThread& comm)
 {
     std::uint8_t byte = 0;
@@ -164,9 +146,7 @@ TEST(SimTool, RunsADownloadOverItsLinkAndWritesTheImage)
 
     EXPECT_EQ(sim.ReadLine(5s), "frames 2, refusals 1, bytes 256, base 0x00000400");
     EXPECT_EQ(sim.Wait(), 0);
-    std::ifstream in(out, std::ios::binary);
-    const std::vector<std::uint8_t> image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(image, expected);
+    EXPECT_EQ(TempDir::Read(out), expected);
     EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "the link goes with the tool";
 }
 

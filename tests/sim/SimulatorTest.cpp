@@ -2,6 +2,7 @@
 
 #include "sim/Simulator.h"
 
+#include "common/TempDir.h"
 #include "image/Packet.h"
 #include "serial/CommThread.h"
 
@@ -11,10 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <unistd.h>
 
 namespace veltrad::sim {
 namespace {
@@ -98,13 +96,11 @@ TEST_F(SimOverPty, GoodFramesAreAcknowledgedAndTheImageAssembled)
     EXPECT_EQ(c.eots, 3u);
     EXPECT_TRUE(c.ended);
 
-    const auto file = std::filesystem::temp_directory_path() / ("veltrad-sim-image-" + std::to_string(::getpid()));
+    const test::TempDir dir;
+    const auto file = dir / "image.bin";
     std::string error;
     ASSERT_TRUE(m_sim->WriteImage(file.string(), error)) << error;
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<std::uint8_t> written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    std::filesystem::remove(file);
-    EXPECT_EQ(written, expected);
+    EXPECT_EQ(test::TempDir::Read(file), expected);
 }
 
 struct BadFrameCase {

@@ -8,7 +8,6 @@
 #include "ui/VeltradDlg.h"
 
 #include <QComboBox>
-#include <QDirIterator>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -24,26 +23,6 @@ using namespace veltrad::test;
 Q_DECLARE_METATYPE(veltrad::RunOutcome)
 
 namespace {
-
-constexpr int kLongWaitMs = 60000;  // generous for the sanitizer builds
-
-template <class T>
-T* Child(QWidget& parent, const char* name) {
-    T* w = parent.findChild<T*>(QString::fromLatin1(name));
-    if (!w)
-        qFatal("no control %s", name);
-    return w;
-}
-
-int ThreadCount() {
-    int count = 0;
-    QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        ++count;
-    }
-    return count;
-}
 
 bool InputsEnabled(QWidget& dialog) {
     return Child<QWidget>(dialog, "comboPort1007")->isEnabled() &&
@@ -292,10 +271,7 @@ private slots:
                 QVERIFY(InputsEnabled(*dialog));
         }
         // Released: the device opens again.
-        CCommThread other;
-        QVERIFY(other.OpenDevice(terminal->DevicePath(), kDownloadBaudRate, kDownloadDataBits, kNoParity,
-                                 kOneStopBit));
-        other.ClosePort();
+        QVERIFY(PortOpens(terminal->DevicePath()));
         QByteArray expected = iniBefore;
         if (saved)
             expected.replace("Port Num=2", "Port Num=3");

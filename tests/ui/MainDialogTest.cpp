@@ -79,14 +79,6 @@ QString ShownText(QWidget* w) {
     return {};
 }
 
-template <class T>
-T* Child(QWidget& parent, const char* name) {
-    T* w = parent.findChild<T*>(QString::fromLatin1(name));
-    if (!w)
-        qFatal("no control %s", name);
-    return w;
-}
-
 }  // namespace
 
 class MainDialogTest : public QObject {
@@ -265,10 +257,7 @@ private slots:
         auto dialog = StartDialog(driver);
         QCOMPARE(driver.Count(), 0);
         // Released: another open of the device succeeds.
-        CCommThread other;
-        QVERIFY(other.OpenDevice(m_pty->DevicePath(), kDownloadBaudRate, kDownloadDataBits,
-                                 kNoParity, kOneStopBit));
-        other.ClosePort();
+        QVERIFY(PortOpens(m_pty->DevicePath()));
     }
 
     void testOpenOfABusyPortFails() {

@@ -1,16 +1,19 @@
 #pragma once
 // Helpers for the GUI tests: a settings folder of the test's own, a driver
 // that finds each modal window (message box, notice, file dialog) as it comes
-// up, notes what it showed and closes it, and a clock that makes a silent
-// simulated terminal time out at once.
+// up, notes what it showed and closes it, a clock that makes a silent
+// simulated terminal time out at once, and lookups of controls, threads and
+// ports.
 
 #include "app/Profile.h"
 #include "download/Clock.h"
+#include "serial/CommThread.h"
 #include "sim/Simulator.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -29,6 +32,40 @@
 #include <string>
 
 namespace veltrad::test {
+
+constexpr int kLongWaitMs = 60000;  // generous for the sanitizer builds
+
+// The control `name` of a window; a missing one ends the test program.
+template <class T>
+T* Child(QWidget* parent, const char* name) {
+    T* w = parent->findChild<T*>(QString::fromLatin1(name));
+    if (!w)
+        qFatal("no control %s", name);
+    return w;
+}
+template <class T>
+T* Child(QWidget& parent, const char* name) {
+    return Child<T>(&parent, name);
+}
+
+// Threads of this process: a run's worker shows up here until it is joined.
+inline int ThreadCount() {
+    int count = 0;
+    QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        ++count;
+    }
+    return count;
+}
+
+// Whether another port object can open `device`: false while a run holds it.
+inline bool PortOpens(const std::string& device) {
+    CCommThread other;
+    const bool opened = other.OpenDevice(device, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit);
+    other.ClosePort();
+    return opened;
+}
 
 // One settings folder for the whole test program, made XDG_CONFIG_HOME
 // before any thread exists: the port lookup reads it, and changing the

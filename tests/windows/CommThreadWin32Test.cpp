@@ -5,14 +5,9 @@
 // a port below 10 on the same line as VELTRAD_TEST_PORT.
 // tests/windows/e2e.sh port-tests sets all of it up.
 
-#include "serial/CommThread.h"
+#include "Win32TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
 
 #include <array>
 #include <atomic>
@@ -32,31 +27,14 @@ namespace veltrad {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using namespace test;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kXon = 0x11;
 constexpr std::uint8_t kXoff = 0x13;
-constexpr std::uint32_t kFrameBytes = 135;
-// The write time limit for one frame: 1 ms per byte + 1000 ms.
-constexpr auto kFrameWriteLimit = std::chrono::milliseconds(kWriteTimeoutPerByteMs * kFrameBytes + kWriteTimeoutConstantMs);
 // Far below the 1000 ms a read or write would wait on its time limit, far
 // above anything a call that does not wait takes, even on a loaded machine.
 constexpr auto kAtOnce = 500ms;
-
-bool UnderWine()
-{
-    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-std::optional<std::uint16_t> PortFromEnv(const char* name)
-{
-    const char* value = std::getenv(name);
-    if (value == nullptr || *value == '\0')
-        return std::nullopt;
-    return static_cast<std::uint16_t>(std::atoi(value));
-}
 
 std::chrono::milliseconds Since(Clock::time_point start)
 {

@@ -4,21 +4,17 @@
 // thread. VELTRAD_TEST_SIM_PORT names the simulator's COM port;
 // tests/windows/e2e.sh stop starts the simulator with that hold.
 
+#include "Win32TestSupport.h"
+
+#include "common/TempDir.h"
 #include "download/DownloadSession.h"
-#include "serial/CommThread.h"
 
 #include <gtest/gtest.h>
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -28,16 +24,7 @@ namespace veltrad {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
-
-constexpr std::uint32_t kFrameBytes = 135;
-constexpr auto kFrameWriteLimit = std::chrono::milliseconds(kWriteTimeoutPerByteMs * kFrameBytes + kWriteTimeoutConstantMs);
-
-bool UnderWine()
-{
-    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
+using namespace test;
 
 class CRecorder final : public IRunObserver {
 public:
@@ -90,25 +77,17 @@ public:
 
 TEST(Win32SessionStop, StopDuringAWriteHeldByXoffEndsTheRunWithoutANotice)
 {
-    const char* env = std::getenv("VELTRAD_TEST_SIM_PORT");
-    ASSERT_TRUE(env != nullptr && *env != '\0') << "VELTRAD_TEST_SIM_PORT names the simulator's port";
-    const auto port = static_cast<std::uint16_t>(std::atoi(env));
+    const auto port = PortFromEnv("VELTRAD_TEST_SIM_PORT");
+    ASSERT_TRUE(port.has_value()) << "VELTRAD_TEST_SIM_PORT names the simulator's port";
 
     // Eight non-zero blocks: frame 0 goes through, frame 1 meets the hold.
-    wchar_t folder[MAX_PATH];
-    ASSERT_NE(::GetTempPathW(MAX_PATH, folder), 0u);
-    const std::filesystem::path file =
-        std::filesystem::path(folder) / ("veltrad-stop-" + std::to_string(::GetCurrentProcessId()) + ".bin");
-    {
-        std::ofstream out(file, std::ios::binary);
-        const std::vector<char> bytes(8 * 128, 0x5A);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
+    const TempDir dir;
+    const std::filesystem::path file = dir.Write("image.bin", std::vector<std::uint8_t>(8 * kBlockSize, 0x5A));
 
     CRecorder recorder;
     {
         CDownloadSession session(recorder);
-        session.SelectPort(port);
+        session.SelectPort(*port);
         session.Image().SetFile(file);
         ASSERT_EQ(session.OnDownload(), StartResult::Started) << session.Comm().LastOpenError();
         ASSERT_TRUE(recorder.WaitForSteps(1, 20s)) << "frame 0 was not acknowledged";
@@ -126,8 +105,6 @@ TEST(Win32SessionStop, StopDuringAWriteHeldByXoffEndsTheRunWithoutANotice)
         EXPECT_LT(took, UnderWine() ? kFrameWriteLimit + 2s : 500ms);
         session.StopAndJoin();
     }
-    std::error_code ec;
-    std::filesystem::remove(file, ec);
 
     ASSERT_TRUE(recorder.m_outcome.has_value());
     EXPECT_EQ(*recorder.m_outcome, RunOutcome::Stopped);

@@ -166,24 +166,6 @@ expect_outcome() {  # exit-status outcome
   esac
 }
 
-download() {  # port file
-  local start=$SECONDS
-  set +e
-  cli_out=$(timeout 120 "$wine_run" "$VELTRAD_WIN_BIN/veltrad-cli.exe" download --json --port "$1" "$(winpath "$2")" \
-    2>"$dir/cli.err")
-  cli_rc=$?
-  set -e
-  note "cli --port $1: exit $cli_rc in $((SECONDS - start)) s: $cli_out"
-}
-
-expect_outcome() {  # exit-status outcome
-  [ "$cli_rc" -eq "$1" ] || { cat "$dir/cli.err" >&2; fail "veltrad-cli exit $cli_rc, expected $1"; }
-  case $cli_out in
-    *"\"outcome\":\"$2\""*) ;;
-    *) fail "veltrad-cli outcome: $cli_out, expected $2" ;;
-  esac
-}
-
 download() {  # port link lead span trail expected-summary
   local port=$1 link=$2 attempt
   make_image "$dir/image.bin" "$dir/expected.bin" "$3" "$4" "$5"
