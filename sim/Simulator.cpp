@@ -370,13 +370,13 @@ bool CSimulator::Impl::Flush(Clock::time_point now, bool all)
 // Arms the wake-up timer at an absolute time, or disarms it.
 bool CSimulator::Impl::ArmTimer(std::optional<Clock::time_point> at)
 {
-    itimerspec spec{};
+    itimerspec due{};
     if (at) {
-        spec.it_value = ToTimespec(*at);
-        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0)
-            spec.it_value.tv_nsec = 1;  // all zeros would disarm it
+        due.it_value = ToTimespec(*at);
+        if (due.it_value.tv_sec == 0 && due.it_value.tv_nsec == 0)
+            due.it_value.tv_nsec = 1;  // all zeros would disarm it
     }
-    return ::timerfd_settime(timer.Get(), TFD_TIMER_ABSTIME, &spec, nullptr) == 0;
+    return ::timerfd_settime(timer.Get(), TFD_TIMER_ABSTIME, &due, nullptr) == 0;
 }
 
 void CSimulator::Impl::Run()
