@@ -6,6 +6,7 @@
 
 #include "app/VeltradApp.h"
 #include "sim/Simulator.h"
+#include "ui/VeltradDlg.h"
 
 #include <QComboBox>
 #include <QProcess>
@@ -191,20 +192,21 @@ private slots:
         const QString file =
             WriteImageFile(m_settings.Folder(), QStringLiteral("image.bin"), 2000 * 128, true);
 
-        int threadsBefore = -1;
-        int threadsDuring = -1;
+        int workersBefore = -1;
+        int workersDuring = -1;
         QTimer watch;
         const QStringList seen = RunProgram(
             [&](QWidget* window) {
                 QTest::mouseClick(Child<QPushButton>(window, "openFile1004"), Qt::LeftButton);
-                threadsBefore = ThreadCount();
+                NameRunWorkers(qobject_cast<CVeltradDlg*>(window)->Session());
+                workersBefore = WorkerThreadCount();
                 QTest::mouseClick(Child<QPushButton>(window, "download1015"), Qt::LeftButton);
                 auto* progress = Child<QProgressBar>(window, "progress1006");
                 connect(&watch, &QTimer::timeout, this, [&, progress] {
                     if (progress->value() < 2)
                         return;
                     watch.stop();
-                    threadsDuring = ThreadCount();
+                    workersDuring = WorkerThreadCount();
                     if (how == "quit")
                         QCoreApplication::quit();
                     else
@@ -215,8 +217,9 @@ private slots:
             file);
 
         QCOMPARE(seen, (QStringList{"Dialog102", "QFileDialog"}));
-        QCOMPARE(threadsDuring, threadsBefore + 1);
-        QCOMPARE(ThreadCount(), threadsBefore);  // the worker was joined
+        QCOMPARE(workersBefore, 0);
+        QCOMPARE(workersDuring, 1);
+        QCOMPARE(WorkerThreadCount(), 0);  // the worker was joined
         QVERIFY(PortOpens(terminal->DevicePath()));  // and the port let go
         QVERIFY(terminal->Counters().framesReceived < 2000);
     }

@@ -238,15 +238,16 @@ private slots:
         const QByteArray iniBefore = m_settings.ReadIni();
         CModalDriver driver;
         auto dialog = OpenWindow(driver, ImageFile(2000));
+        NameRunWorkers(dialog->Session());
         // COM4, on the same terminal: the run's port differs from the saved one.
         auto* combo = Child<QComboBox>(*dialog, "comboPort1007");
         combo->setCurrentIndex(3);
         emit combo->activated(3);
         QCOMPARE(driver.Count(), 0);
-        const int threadsBefore = ThreadCount();
+        QCOMPARE(WorkerThreadCount(), 0);
         QTest::mouseClick(Child<QPushButton>(*dialog, "download1015"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(Child<QProgressBar>(*dialog, "progress1006")->value() >= 2, kLongWaitMs);
-        QCOMPARE(ThreadCount(), threadsBefore + 1);  // the worker
+        QCOMPARE(WorkerThreadCount(), 1);
 
         if (how == "button")
             QTest::mouseClick(Child<QPushButton>(*dialog, "close1013"), Qt::LeftButton);
@@ -262,7 +263,7 @@ private slots:
             dialog.reset();
 
         // Joined: no thread of the run is left.
-        QCOMPARE(ThreadCount(), threadsBefore);
+        QCOMPARE(WorkerThreadCount(), 0);
         if (dialog) {
             QVERIFY(!dialog->Session().IsRunning());
             QVERIFY(!dialog->Session().Comm().m_bConnected);

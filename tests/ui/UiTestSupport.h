@@ -7,6 +7,7 @@
 
 #include "app/Profile.h"
 #include "download/Clock.h"
+#include "download/DownloadSession.h"
 #include "serial/CommThread.h"
 #include "sim/Simulator.h"
 
@@ -30,6 +31,9 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
+
+#include <pthread.h>
 
 namespace veltrad::test {
 
@@ -48,13 +52,27 @@ T* Child(QWidget& parent, const char* name) {
     return Child<T>(&parent, name);
 }
 
-// Threads of this process: a run's worker shows up here until it is joined.
-inline int ThreadCount() {
+// The run's worker, told apart from the toolkit's own threads (which start
+// and end on their own schedule) by the name the tests give it.
+inline constexpr char kWorkerThreadName[] = "veltrad-worker";
+
+inline void NameRunWorkers(CDownloadSession& session) {
+    session.SetThreadLauncher([](std::function<void()> body) {
+        return std::thread([body = std::move(body)] {
+            pthread_setname_np(pthread_self(), kWorkerThreadName);
+            body();
+        });
+    });
+}
+
+// Run workers alive in this process: one shows up until it is joined.
+inline int WorkerThreadCount() {
     int count = 0;
     QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
-        it.next();
-        ++count;
+        QFile comm(it.next() + QStringLiteral("/comm"));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == kWorkerThreadName)
+            ++count;
     }
     return count;
 }
