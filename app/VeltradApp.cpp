@@ -1,6 +1,6 @@
 #include "app/VeltradApp.h"
 
-#include "app/Profile.h"
+#include "settings/Profile.h"
 #include "ui/DialogLook.h"
 #include "ui/TerminationNotifier.h"
 #include "ui/VeltradDlg.h"

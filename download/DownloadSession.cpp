@@ -21,8 +21,11 @@ struct CDownloadSession::Worker {
     std::atomic<bool> finished{false};
 };
 
-CDownloadSession::CDownloadSession(IRunObserver& observer, IClock* clock)
-    : m_observer(observer), m_clock(clock)
+CDownloadSession::CDownloadSession(IRunObserver& observer, IClock* clock, ISerialPort* port)
+    : m_observer(observer),
+      m_clock(clock),
+      m_ownPort(port ? nullptr : std::make_unique<CCommThread>()),
+      m_comm(port ? *port : *m_ownPort)
 {
     if (m_clock == nullptr) {
         m_systemClock = std::make_unique<CSystemClock>();
@@ -61,7 +64,9 @@ void CDownloadSession::EndPreviousRun()
     // worker never waits for this thread, so the join is short.
     if (!m_worker->run.OutcomeReached())
         m_comm.ClosePort();
-    m_worker->thread.join();
+    // A launcher may run the worker inline (tests); there is then nothing to join.
+    if (m_worker->thread.joinable())
+        m_worker->thread.join();
     m_worker.reset();
 }
 
@@ -140,7 +145,8 @@ void CDownloadSession::StopAndJoin()
 {
     OnStop();
     if (m_worker) {
-        m_worker->thread.join();
+        if (m_worker->thread.joinable())
+            m_worker->thread.join();
         m_worker.reset();
     }
 }

@@ -30,8 +30,10 @@ enum class StartResult {
 // observer's events come from the worker.
 class CDownloadSession {
 public:
-    // `clock` may be null for the system clock; it must outlive the session.
-    explicit CDownloadSession(IRunObserver& observer, IClock* clock = nullptr);
+    // `clock` may be null for the system clock, `port` for a CCommThread of
+    // the session's own; given ones must outlive the session.
+    explicit CDownloadSession(IRunObserver& observer, IClock* clock = nullptr,
+                              ISerialPort* port = nullptr);
     // Stops a run in progress (closes the port) and joins its worker before
     // the image or the port go away.
     ~CDownloadSession();
@@ -40,7 +42,7 @@ public:
 
     CDownloadImage& Image() { return m_image; }
     const CDownloadImage& Image() const { return m_image; }
-    CCommThread& Comm() { return m_comm; }
+    ISerialPort& Comm() { return m_comm; }
 
     // Which device the next open uses: a port number (COM1 = 1 ... COM50 =
     // 50, 0 = none selected) or a device path.
@@ -90,10 +92,11 @@ private:
     IRunObserver& m_observer;
     IClock* m_clock;
     std::unique_ptr<IClock> m_systemClock;
+    std::unique_ptr<CCommThread> m_ownPort;
     ThreadLauncher m_launcher;
     std::atomic<std::uint64_t> m_runId{0};
     CDownloadImage m_image;
-    CCommThread m_comm;
+    ISerialPort& m_comm;
     std::uint16_t m_nPort = 0;
     std::string m_devicePath;
     std::unique_ptr<Worker> m_worker;

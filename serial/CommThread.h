@@ -24,7 +24,7 @@ inline constexpr std::uint32_t kQueueSize = 4096;          // bytes, each direct
 inline constexpr std::uint32_t kWriteTimeoutPerByteMs = 1;
 inline constexpr std::uint32_t kWriteTimeoutConstantMs = 1000;
 
-class CCommThread final : public IPort {
+class CCommThread final : public ISerialPort {
 public:
     CCommThread();
     ~CCommThread() override;
@@ -34,12 +34,12 @@ public:
     // Opens port number `port` (COM1 = 1 ... COM50 = 50) exclusively and
     // applies the line settings. Port 0 and numbers above 50 name no device.
     bool OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits,
-                  std::uint8_t parity, std::uint8_t stopBits);
+                  std::uint8_t parity, std::uint8_t stopBits) override;
 
     // Same as OpenPort, on a device given by its path (a Linux device node
     // or a Windows device name).
     bool OpenDevice(const std::string& device, std::uint32_t baudRate, std::uint8_t dataBits,
-                    std::uint8_t parity, std::uint8_t stopBits);
+                    std::uint8_t parity, std::uint8_t stopBits) override;
 
     void ClosePort() override;
     std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override;
@@ -49,10 +49,10 @@ public:
 
     // Why the latest OpenPort/OpenDevice failed, in words for an operator
     // ("no such device", "in use by another program", ...); empty after success.
-    std::string LastOpenError() const;
+    std::string LastOpenError() const override;
 
     // The device the latest OpenPort/OpenDevice used (e.g. /dev/ttyUSB0).
-    std::string DevicePath() const;
+    std::string DevicePath() const override;
 
     std::atomic<bool> m_bConnected{false};
     std::string m_strPortName;  // "COM%d" below 10, "\\.\COM%d" from 10 up

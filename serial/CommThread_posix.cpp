@@ -9,7 +9,7 @@
 
 #include "serial/CommThread.h"
 
-#include "app/Profile.h"
+#include "settings/Profile.h"
 #include "serial/PortMap.h"
 #include "serial/PosixIo.h"
 

@@ -10,6 +10,9 @@
 
 #include "serial/CommThread.h"
 
+#include "serial/PortMap.h"
+#include "settings/Profile.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -219,7 +222,10 @@ std::string FormatPortName(std::uint16_t port)
 bool CCommThread::OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits,
                            std::uint8_t parity, std::uint8_t stopBits)
 {
-    const std::string name = FormatPortName(port);
+    // A [Ports] entry may send a number elsewhere, as on POSIX.
+    const auto mapped = ResolvePortDevice(port, CProfile::DefaultPath());
+    const std::string name =
+        mapped && *mapped != DefaultPortDevice(port) ? *mapped : FormatPortName(port);
     if (port < kFirstShortNamePort || port > kLastPortNumber) {
         std::lock_guard life(m_impl->lifeMutex);
         m_impl->Release(m_bConnected);

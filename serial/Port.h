@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 namespace veltrad {
 
@@ -32,6 +33,22 @@ public:
     // discards both queues and releases the device. Safe from any thread, and
     // on a closed port.
     virtual void ClosePort() = 0;
+};
+
+// A port that a session opens and closes itself: by number (COM1 = 1 ...
+// COM50 = 50) or by device. CCommThread is the real one.
+class ISerialPort : public IPort {
+public:
+    // Open exclusively and apply the line settings; false when the port did
+    // not open (LastOpenError says why). A port still open is closed first.
+    virtual bool OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits,
+                          std::uint8_t parity, std::uint8_t stopBits) = 0;
+    virtual bool OpenDevice(const std::string& device, std::uint32_t baudRate,
+                            std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits) = 0;
+    // Why the latest open failed, naming the device; empty after success.
+    virtual std::string LastOpenError() const = 0;
+    // The device the latest open used.
+    virtual std::string DevicePath() const = 0;
 };
 
 }  // namespace veltrad

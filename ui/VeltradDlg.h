@@ -3,7 +3,7 @@
 // stop. It owns the download session; the session's worker reaches it only
 // through queued calls, so every widget is touched on the GUI thread alone.
 
-#include "app/Profile.h"
+#include "settings/Profile.h"
 #include "download/DownloadSession.h"
 #include "download/RunObserver.h"
 

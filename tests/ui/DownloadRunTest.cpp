@@ -106,7 +106,7 @@ private slots:
         QCOMPARE(highest, kFrames);
         QCOMPARE(progress->value(), 0);
         QVERIFY(InputsEnabled(*dialog));
-        QVERIFY(!dialog->Session().Comm().m_bConnected);
+        QVERIFY(!dialog->Session().Comm().IsConnected());
 
         QVERIFY(terminal->WaitForEnd(std::chrono::milliseconds(kLongWaitMs)));
         QFile original(file);
@@ -181,11 +181,11 @@ private slots:
         QCOMPARE(ended.front().at(1).value<RunOutcome>(), outcome);
         QVERIFY(enabledWhenShown);
         QCOMPARE(Child<QProgressBar>(*dialog, "progress1006")->value(), barAfter);
-        QCOMPARE(bool(dialog->Session().Comm().m_bConnected), portLeftOpen);
+        QCOMPARE(bool(dialog->Session().Comm().IsConnected()), portLeftOpen);
 
         // The stop button closes what the run left open and clears the bar.
         QTest::mouseClick(Child<QPushButton>(*dialog, "stop1016"), Qt::LeftButton);
-        QVERIFY(!dialog->Session().Comm().m_bConnected);
+        QVERIFY(!dialog->Session().Comm().IsConnected());
         QCOMPARE(Child<QProgressBar>(*dialog, "progress1006")->value(), 0);
     }
 
@@ -204,7 +204,7 @@ private slots:
         // At once, without waiting for the worker.
         QVERIFY(InputsEnabled(*dialog));
         QCOMPARE(progress->value(), 0);
-        QVERIFY(!dialog->Session().Comm().m_bConnected);
+        QVERIFY(!dialog->Session().Comm().IsConnected());
 
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kLongWaitMs);
         QCOMPARE(ended.front().at(1).value<RunOutcome>(), RunOutcome::Stopped);
@@ -266,7 +266,7 @@ private slots:
         QCOMPARE(WorkerThreadCount(), 0);
         if (dialog) {
             QVERIFY(!dialog->Session().IsRunning());
-            QVERIFY(!dialog->Session().Comm().m_bConnected);
+            QVERIFY(!dialog->Session().Comm().IsConnected());
             QCOMPARE(dialog->isVisible(), windowStays);
             if (windowStays)
                 QVERIFY(InputsEnabled(*dialog));
@@ -300,7 +300,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kLongWaitMs);
         QVERIFY(InputsEnabled(*dialog));
         QTest::mouseClick(Child<QPushButton>(*dialog, "stop1016"), Qt::LeftButton);
-        QVERIFY(!dialog->Session().Comm().m_bConnected);
+        QVERIFY(!dialog->Session().Comm().IsConnected());
     }
 
     // Download, stop and close in any order, as fast as a person can click:
@@ -324,7 +324,7 @@ private slots:
         QTest::mouseClick(Child<QPushButton>(*dialog, "close1013"), Qt::LeftButton);
         QVERIFY(!dialog->isVisible());
         QVERIFY(!dialog->Session().IsRunning());
-        QVERIFY(!dialog->Session().Comm().m_bConnected);
+        QVERIFY(!dialog->Session().Comm().IsConnected());
     }
 };
 

@@ -239,7 +239,7 @@ private slots:
         QCOMPARE(Child<QComboBox>(*dialog, "comboPort1007")->currentIndex(), index);
         QCOMPARE(int(dialog->PortNumber()), port);
         // The test-open leaves the port closed whatever it found.
-        QVERIFY(!dialog->Session().Comm().m_bConnected);
+        QVERIFY(!dialog->Session().Comm().IsConnected());
         if (message.isEmpty()) {
             QCOMPARE(driver.Count(), 0);
         } else {
@@ -298,7 +298,7 @@ private slots:
         for (const SeenWindow& w : driver.Seen())
             texts << w.text;
         QCOMPARE(texts, messages);
-        QVERIFY(!dialog->Session().Comm().m_bConnected);
+        QVERIFY(!dialog->Session().Comm().IsConnected());
         QCOMPARE(Child<QComboBox>(*dialog, "comboPort1007")->toolTip(),
                  Child<QComboBox>(*dialog, "comboPort1007")->itemData(port - 1, Qt::ToolTipRole).toString());
     }
@@ -308,12 +308,12 @@ private slots:
         auto dialog = StartDialog(driver);
         // As a timed-out run leaves it.
         QVERIFY(dialog->OpenSelectedPort());
-        QVERIFY(dialog->Session().Comm().m_bConnected);
+        QVERIFY(dialog->Session().Comm().IsConnected());
         auto* combo = Child<QComboBox>(*dialog, "comboPort1007");
         combo->setCurrentIndex(4);  // COM5, the same pty: opens only once COM1 let go
         emit combo->activated(4);
         QCOMPARE(driver.Count(), 0);
-        QVERIFY(!dialog->Session().Comm().m_bConnected);
+        QVERIFY(!dialog->Session().Comm().IsConnected());
     }
 
     void choosingAFileShowsNameAndSize_data() {
@@ -481,7 +481,7 @@ private slots:
         // Still usable: nothing disabled, no port held, no run.
         for (const char* name : {"comboPort1007", "openFile1004", "download1015", "stop1016", "close1013"})
             QVERIFY2(Child<QWidget>(*dialog, name)->isEnabled(), name);
-        QVERIFY(!dialog->Session().Comm().m_bConnected);
+        QVERIFY(!dialog->Session().Comm().IsConnected());
         QVERIFY(!dialog->Session().IsRunning());
         QCOMPARE(Child<QProgressBar>(*dialog, "progress1006")->value(), 0);
     }
@@ -493,7 +493,7 @@ private slots:
         dialog->EnableControls(false);
         for (int i = 0; i < 2; ++i) {
             QTest::mouseClick(Child<QPushButton>(*dialog, "stop1016"), Qt::LeftButton);
-            QVERIFY(!dialog->Session().Comm().m_bConnected);
+            QVERIFY(!dialog->Session().Comm().IsConnected());
             QVERIFY(Child<QWidget>(*dialog, "download1015")->isEnabled());
             QCOMPARE(Child<QProgressBar>(*dialog, "progress1006")->value(), 0);
         }

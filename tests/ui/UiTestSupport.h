@@ -5,7 +5,7 @@
 // simulated terminal time out at once, and lookups of controls, threads and
 // ports.
 
-#include "app/Profile.h"
+#include "settings/Profile.h"
 #include "download/Clock.h"
 #include "download/DownloadSession.h"
 #include "serial/CommThread.h"

@@ -2,7 +2,7 @@
 // system the test runs on (a throw-away Wine prefix in CI). Any Veltrad.INI
 // already there is put aside for the test and restored afterwards.
 
-#include "app/Profile.h"
+#include "settings/Profile.h"
 
 #include <gtest/gtest.h>
 

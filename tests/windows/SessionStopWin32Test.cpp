@@ -97,7 +97,7 @@ TEST(Win32SessionStop, StopDuringAWriteHeldByXoffEndsTheRunWithoutANotice)
         std::this_thread::sleep_for(200ms);
         const auto stopAt = Clock::now();
         session.OnStop();
-        EXPECT_FALSE(session.Comm().m_bConnected.load());
+        EXPECT_FALSE(session.Comm().IsConnected());
         ASSERT_TRUE(recorder.WaitForEnd(kFrameWriteLimit + 5s));
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(recorder.m_endedAt - stopAt);
         // Windows aborts the write at the close's purge; Wine lets it run to

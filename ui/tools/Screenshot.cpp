@@ -2,7 +2,7 @@
 // sample file chosen, for the README. Touches no settings of the user: the
 // window reads and writes a settings file in a temporary folder.
 
-#include "app/Profile.h"
+#include "settings/Profile.h"
 #include "ui/VeltradDlg.h"
 
 #include <QApplication>

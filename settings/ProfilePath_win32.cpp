@@ -1,4 +1,4 @@
-#include "app/Profile.h"
+#include "settings/Profile.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN

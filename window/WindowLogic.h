@@ -1,0 +1,168 @@
+#pragma once
+// The main window's logic, free of any toolkit: the port list and its saved
+// index, the test-opens, the file choice, starting and stopping a run, the
+// run's events and which notice ends it, the texts of every message, and the
+// order of ending. The Qt dialog and the Win32 dialog are thin views over it
+// (IWindowView); both call the handlers below on the window's thread.
+//
+// Principles of operation
+// - The session's worker reports through IRunObserver on its own thread. The
+//   logic queues each event under a short lock and asks the view once per
+//   batch to post DeliverRunEvents to the window's thread; the worker never
+//   waits for the window, so the window can always stop and join it.
+// - Events carry their run's id. Only the run shown now moves the bar or opens
+//   a notice; a stopped run may still complete, but moves the bar no more.
+// - Every way of ending stops the run, closes the port and joins the worker
+//   before the view is told to end, so nothing the worker uses goes first.
+
+#include "download/DownloadSession.h"
+#include "download/RunObserver.h"
+#include "settings/Profile.h"
+#include "window/WindowView.h"
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veltrad {
+
+inline constexpr char kApplicationName[] = "Veltrad";
+// "Font" / "Address": read at start-up and written straight back; nothing
+// else uses it, but a first start leaves it in the file.
+inline constexpr char kFontSection[] = "Font";
+inline constexpr char kAddressKey[] = "Address";
+inline constexpr int kDefaultFontAddress = 0x43000;  // 274432
+// "ComPort" / "Port Num": the port list's index, saved by the close button.
+inline constexpr char kComPortSection[] = "ComPort";
+inline constexpr char kPortNumKey[] = "Port Num";
+inline constexpr int kDefaultPortIndex = 0;
+inline constexpr int kPortCount = 50;  // "COM1" .. "COM50"
+
+// System-menu command of the About entry; its low four bits are free.
+inline constexpr unsigned kIdmAboutBox = 0x0010;
+// Text of the About entry (string 101), UTF-8.
+inline constexpr char kAboutMenuText[] = "Veltrad 정보(&A)...";
+
+// The start-up's settings touch: "Font"/"Address" read and written back.
+void TouchStartupSettings(CProfile& profile);
+
+class CWindowLogic final : private IRunObserver {
+public:
+    // `profile` holds the port index and the [Ports] map; `clock` and `port`
+    // may be null for the system's (tests inject theirs; both must outlive
+    // the logic).
+    CWindowLogic(IWindowView& view, CProfile profile, IClock* clock = nullptr,
+                 ISerialPort* port = nullptr);
+    // Stops a run and joins its worker.
+    ~CWindowLogic() override;
+    CWindowLogic(const CWindowLogic&) = delete;
+    CWindowLogic& operator=(const CWindowLogic&) = delete;
+
+    // Fills the port list, selects the saved index and test-opens it (which
+    // may report the port before the window first shows).
+    void OnInitDialog();
+
+    // The operator's actions.
+    void OnSelChangePort(int index);  // -1: nothing selected
+    void OnOpenFile();
+    void OnDownload();
+    void OnStop();
+    // The close button: ends the run, forgets the file, saves the port index.
+    void OnCloseDialog();
+    // Enter outside a push button (ok), Escape, Alt+F4, the close box, the
+    // system menu's Close (cancel): the run ends, nothing is saved.
+    void OnOK();
+    void OnCancel();
+    // True when the command was the About entry (id & 0xFFF0 == 0x0010) and
+    // the About box was shown; other commands are the window's own.
+    bool OnSysCommand(unsigned id);
+
+    // A signal, the application quitting, the session ending with the
+    // window: run ended, port closed, worker joined, no index saved. Once
+    // called, nothing more is shown.
+    void OnEndRequested();
+    // The desktop session may end the program: as the stop button, then the
+    // worker is joined. The window stays, should the logout be cancelled.
+    void OnSessionEnding();
+    bool EndRequested() const { return m_bEndRequested; }
+
+    // On the window's thread, after the view posted it: hands the queued
+    // events to the view, one at a time (a notice's modal loop may deliver
+    // the events after it).
+    void DeliverRunEvents();
+
+    // State a view or a test may read.
+    const std::vector<PortEntry>& Ports() const { return m_ports; }
+    int SelectedIndex() const { return m_nSelectedIndex; }
+    std::uint16_t PortNumber() const { return m_nPort; }
+    const std::string& FileName() const { return m_strFileName; }
+    const std::string& FileSizeText() const { return m_strFileSize; }
+    std::uint32_t ProgressPos() const { return m_nProgressPos; }
+    bool ControlsEnabled() const { return m_bControlsEnabled; }
+    CDownloadSession& Session() { return *m_session; }
+
+    // The message for a port that does not open: "Port open fail : COM%d",
+    // with the reason (which names the device) as its detail.
+    WindowMessage PortOpenFailMessage() const;
+
+private:
+    struct RunEvent {
+        enum class Kind { ProgressStep, ProgressReset, EnableControls, ShowNotice, RunEnded };
+        Kind kind;
+        std::uint64_t runId;
+        bool enable = false;
+        Notice notice = Notice::Complete;
+        RunOutcome outcome = RunOutcome::Stopped;
+    };
+
+    // IRunObserver, on the worker's thread.
+    void OnProgressStep(std::uint64_t runId) override;
+    void OnProgressReset(std::uint64_t runId) override;
+    void OnEnableControls(std::uint64_t runId, bool enable) override;
+    void OnNotice(std::uint64_t runId, Notice notice) override;
+    void OnRunEnded(std::uint64_t runId, RunOutcome outcome, const RunStats& stats) override;
+    void Queue(const RunEvent& event);
+    std::optional<RunEvent> NextEvent();
+    void Deliver(const RunEvent& event);
+
+    void LoadPortSetting();
+    void InitControls();
+    void TakeSelectedPort();
+    void TestSelectedPort();
+    void SavePortSetting();
+    void EnableControls(bool enable);
+    void SetProgressPos(std::uint32_t position);
+    void Report(const WindowMessage& message);
+    void EndRun();
+    void End(bool ok);
+    bool IsShownRun(std::uint64_t runId) const;
+
+    IWindowView& m_view;
+    CProfile m_profile;
+    std::unique_ptr<CDownloadSession> m_session;
+
+    std::vector<PortEntry> m_ports;
+    int m_nSavedPortIndex = kDefaultPortIndex;
+    int m_nSelectedIndex = -1;
+    std::uint16_t m_nPort = 0;
+    std::string m_strFileName;
+    std::string m_strFileSize;
+    std::uint32_t m_nProgressPos = 0;
+    bool m_bControlsEnabled = true;
+    bool m_bEndRequested = false;
+    bool m_bEnded = false;
+
+    // The run whose events are shown; 0 while none is.
+    std::uint64_t m_nShownRunId = 0;
+    bool m_bShownRunStopped = false;
+
+    std::mutex m_eventLock;
+    std::deque<RunEvent> m_events;  // guarded by m_eventLock
+};
+
+}  // namespace veltrad
