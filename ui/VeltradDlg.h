@@ -20,7 +20,7 @@ class QPushButton;
 
 namespace veltrad {
 
-class CVeltradDlg final : public QDialog, private IWindowView {
+class CVeltradDlg final : public QDialog, public IWindowView {
     Q_OBJECT
 
 public:
