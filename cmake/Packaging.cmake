@@ -28,7 +28,8 @@ endif()
 # What a Debian system expects of a package besides the programs: manual
 # pages, Tab completion, desktop metadata, the copyright file and the
 # changelog. scripts/test-packaging.sh builds the package and checks it with
-# lintian; the warnings it still gives are named at the end of this part.
+# lintian; what lintian still reports is named, with reasons, before the
+# CPack settings below.
 if(NOT WIN32)
   set(veltrad_package veltrad)
   set(veltrad_packaging ${PROJECT_SOURCE_DIR}/packaging)
@@ -95,9 +96,9 @@ if(NOT WIN32)
   #   entry to close.
   # - binary-has-unneeded-section .comment (info): CPack strips the programs
   #   with a plain strip, which keeps the compiler's version note.
-  # - hardening-no-fortify-functions on Veltrad (info): the window calls no C
-  #   library function that has a checked variant; it is built with
-  #   _FORTIFY_SOURCE like the others.
+  # - hardening-no-fortify-functions on Veltrad (info): it is built with
+  #   _FORTIFY_SOURCE like the other two, which do call checked functions; in
+  #   the window no call has a buffer whose size the compiler knows.
   # - spelling-error-in-binary "anothe" (info): the optimiser stores the
   #   message "in use by another program" in pieces; the text is whole.
   set(veltrad_lintian_overrides ${PROJECT_BINARY_DIR}/packaging/lintian-overrides)
