@@ -17,17 +17,14 @@ std::string Field(const std::string& value)
 {
     if (value.empty())
         return "-";
-    std::string out;
-    for (const char c : value) {
-        switch (c) {
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\\': out += "\\\\"; break;
-        default: out += c;
-        }
-    }
-    return out;
+    if (value.find_first_of("\t\n\r\"") == std::string::npos)
+        return value;
+    // Quoted the way spreadsheets read tab-separated text back; Windows
+    // paths, with their backslashes, stay as they are.
+    std::string out = "\"";
+    for (const char c : value)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
 }
 
 std::string IsoUtc(std::chrono::system_clock::time_point time)

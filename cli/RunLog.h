@@ -3,8 +3,9 @@
 // tracing which terminal got which image. Tab-separated fields:
 //   time (UTC, ISO 8601)  port  device  adapter serial  image path  image size
 //   image SHA-256  outcome  frames  acknowledged  resends  seconds
-// "-" stands for what is not known; a tab, newline or backslash inside a
-// field is written as \t, \n or \\. A new file starts with a "#" header line.
+// "-" stands for what is not known; a field holding a tab, a line break or a
+// double quote is put in double quotes, its own doubled. A new file starts
+// with a "#" header line.
 
 #include "cli/PortResult.h"
 

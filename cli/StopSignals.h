@@ -3,6 +3,7 @@
 // records the signal; the main thread polls it and does the stopping itself.
 
 #include <csignal>
+#include <utility>
 #include <vector>
 
 namespace veltrad::cli {

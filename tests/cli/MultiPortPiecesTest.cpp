@@ -47,13 +47,16 @@ TEST(MultiPortJson, StringsAreEscapedAndReplyTimesAppearOnlyWhenMeasured)
                   R"(,"reply_ms_median":11.800,"reply_ms_p95":12.250})" + "]");
 }
 
-TEST(MultiPortLog, OneLineWithUnknownsAsDashAndSeparatorsEscaped)
+TEST(MultiPortLog, OneLineWithUnknownsAsDashAndSeparatorsQuoted)
 {
     const PortResult result = UnstartedResult("COM9", "", "port-open-failed", "cannot open", 12);
-    const ImageFacts image{"/images/a\tb\\c.bin", std::nullopt, ""};
+    const ImageFacts image{"/images/a\tb\"c.bin", std::nullopt, ""};
     const LogEntry entry{std::chrono::system_clock::from_time_t(86400 + 3661), result, "", image};
     EXPECT_EQ(CRunLog::FormatLine(entry),
-              "1970-01-02T01:01:01Z\tCOM9\t-\t-\t/images/a\\tb\\\\c.bin\t-\t-\tport-open-failed\t12\t0\t0\t0.000\n");
+              "1970-01-02T01:01:01Z\tCOM9\t-\t-\t\"/images/a\tb\"\"c.bin\"\t-\t-\tport-open-failed\t12\t0\t0\t0.000\n");
+    const ImageFacts windows{R"(C:\temp\new.bin)", 4096, "ab"};
+    const LogEntry plain{std::chrono::system_clock::from_time_t(0), result, "A10K", windows};
+    EXPECT_NE(CRunLog::FormatLine(plain).find("\tA10K\tC:\\temp\\new.bin\t4096\tab\t"), std::string::npos);
 }
 
 TEST(MultiPortLiveLines, ColumnsLineUpAndNoLineWraps)
