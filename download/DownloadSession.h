@@ -68,8 +68,8 @@ public:
     // Starts a run over frames built elsewhere, reading no file: several
     // sessions can send one image side by side. `frames` must not be null and
     // must not change while the session holds it; the session keeps it alive
-    // until its next start, or its end, has joined the worker. Image() is
-    // left as it is. Never returns FileError.
+    // until its next start or its destruction, each of which joins the worker
+    // first. Image() is left as it is. Never returns FileError.
     StartResult StartDownload(std::shared_ptr<const CDownloadImage> frames);
 
     // Closes the port if it is open; the worker ends at its next test of the
