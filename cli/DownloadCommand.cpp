@@ -3,6 +3,7 @@
 
 #include "cli/Commands.h"
 #include "cli/DownloadCommand.h"
+#include "cli/MultiDownload.h"
 
 #include "download/DownloadSession.h"
 #include "download/RunObserver.h"
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -70,6 +72,8 @@ struct DownloadOptions {
     std::string port;
     std::string file;
     bool json = false;
+    std::vector<std::string> ports;  // every --port, in order
+    std::string logFile;
 };
 
 // Collects the run's events on the worker and hands the end to the main
@@ -332,13 +336,25 @@ void RegisterDownloadCommand(CLI::App& app, int& exitCode)
 {
     auto options = std::make_shared<DownloadOptions>();
     CLI::App* cmd = app.add_subcommand("download", "Load FILE into the terminal on PORT");
-    cmd->add_option("--port", options->port, "COM1 ... COM50, or a serial device path")->required();
+    cmd->add_option("--port", options->ports,
+                    "COM1 ... COM50, or a serial device path; repeat it to load several terminals at once "
+                    "(exit status 0 when all complete, else that of the first port, in order, that did not)")
+        ->required()
+        ->allow_extra_args(false);
     cmd->add_option("FILE", options->file, "Image file")->required();
-    cmd->add_flag("--json", options->json, "Print the result as one JSON object");
+    cmd->add_flag("--json", options->json, "Print the result as one JSON object, an array of them for several ports");
+    cmd->add_option("--log", options->logFile, "Append one line per port and run to this file");
     cmd->footer("Exit status: 0 completed, 1 bad arguments or unreadable file, 2 port cannot be opened,\n"
                 "3 terminal silent before any acknowledgement, 4 silent after some, 5 refused,\n"
                 "6 nothing to send, 130 stopped by Ctrl-C.");
-    cmd->callback([options, &exitCode] { exitCode = RunDownload(*options); });
+    cmd->callback([options, &exitCode] {
+        if (options->ports.size() == 1 && options->logFile.empty()) {
+            options->port = options->ports.front();
+            exitCode = RunDownload(*options);
+        } else {
+            exitCode = RunMultiDownload({options->ports, options->file, options->json, options->logFile});
+        }
+    });
 }
 
 }  // namespace veltrad::cli

@@ -106,6 +106,7 @@ StartResult CDownloadSession::OnDownload(ImageError* fileError)
 {
     // The frames, the port and the counters belong to one run at a time.
     EndPreviousRun();
+    m_sharedFrames.reset();
 
     if (!m_image.BuildFrames(fileError))
         return StartResult::FileError;
@@ -113,12 +114,26 @@ StartResult CDownloadSession::OnDownload(ImageError* fileError)
     // that has nothing to do: say so instead, and leave everything as it is.
     if (m_image.m_FrameList.empty())
         return StartResult::NothingToSend;
+    return OpenAndStart(m_image.m_FrameList);
+}
+
+StartResult CDownloadSession::StartDownload(std::shared_ptr<const CDownloadImage> frames)
+{
+    EndPreviousRun();
+    m_sharedFrames = std::move(frames);
+    if (m_sharedFrames->m_FrameList.empty())
+        return StartResult::NothingToSend;
+    return OpenAndStart(m_sharedFrames->m_FrameList);
+}
+
+StartResult CDownloadSession::OpenAndStart(std::span<const CPacket> frames)
+{
     if (!OpenSelectedPortUnchecked())
         return StartResult::PortOpenFailed;
 
     const std::uint64_t runId = m_runId.load() + 1;
     m_runId.store(runId);
-    auto worker = std::make_unique<Worker>(runId, m_image.m_FrameList, m_comm, *m_clock, m_observer);
+    auto worker = std::make_unique<Worker>(runId, frames, m_comm, *m_clock, m_observer);
     Worker* w = worker.get();
     auto body = [w] {
         DownloadThreadProc(w->run);
@@ -163,7 +178,8 @@ std::uint64_t CDownloadSession::CurrentRunId() const
 
 std::uint32_t CDownloadSession::FrameCount() const
 {
-    return static_cast<std::uint32_t>(m_image.m_FrameList.size());
+    const CDownloadImage& image = m_sharedFrames ? *m_sharedFrames : m_image;
+    return static_cast<std::uint32_t>(image.m_FrameList.size());
 }
 
 }  // namespace veltrad

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -64,6 +65,13 @@ public:
     // run is joined first, so it never touches this run's data or port.
     StartResult OnDownload(ImageError* fileError = nullptr);
 
+    // Starts a run over frames built elsewhere, reading no file: several
+    // sessions can send one image side by side. `frames` must not be null and
+    // must not change while the session holds it; the session keeps it alive
+    // until its next start or its destruction, each of which joins the worker
+    // first. Image() is left as it is. Never returns FileError.
+    StartResult StartDownload(std::shared_ptr<const CDownloadImage> frames);
+
     // Closes the port if it is open; the worker ends at its next test of the
     // open flag, without a notice.
     void OnStop();
@@ -74,6 +82,7 @@ public:
 
     bool IsRunning() const;
     std::uint64_t CurrentRunId() const;
+    // Frames of the latest start, from Image() or from the frames it was given.
     std::uint32_t FrameCount() const;
 
     // How the worker thread is started; the default constructs a std::thread.
@@ -88,6 +97,8 @@ private:
     // in its exchange, so that it never touches what the caller changes next.
     void EndPreviousRun();
     bool OpenSelectedPortUnchecked();
+    // Opens the port and starts a worker over `frames`, which outlive it.
+    StartResult OpenAndStart(std::span<const CPacket> frames);
 
     IRunObserver& m_observer;
     IClock* m_clock;
@@ -96,6 +107,7 @@ private:
     ThreadLauncher m_launcher;
     std::atomic<std::uint64_t> m_runId{0};
     CDownloadImage m_image;
+    std::shared_ptr<const CDownloadImage> m_sharedFrames;  // set by StartDownload only
     ISerialPort& m_comm;
     std::uint16_t m_nPort = 0;
     std::string m_devicePath;

@@ -2,185 +2,29 @@
 // one exit status and one JSON object per way a download ends, Ctrl-C, the
 // progress bar on a terminal only, and COM names mapped through the settings.
 
+#include "ChildProcess.h"
 #include "RunSupport.h"
 
 #include "common/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <optional>
 #include <random>
 #include <regex>
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace veltrad {
 namespace {
 
 using sim::SimOptions;
+using test::Child;
+using test::Finished;
 using test::MakeSim;
 using test::TempDir;
-
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&& other) noexcept
-    {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int Get() const { return m_fd; }
-    void Reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd = -1;
-};
-
-std::pair<Fd, Fd> Pipe()
-{
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        throw std::runtime_error(std::string("pipe2: ") + std::strerror(errno));
-    return {Fd(fds[0]), Fd(fds[1])};
-}
-
-struct Finished {
-    int status = -1;  // exit status, or 128 + signal
-    std::string out;
-    std::string err;
-};
-
-// A child process with its stdout and stderr on pipes (or stderr on a
-// descriptor the test gives, such as a pty).
-class Child {
-public:
-    Child(const std::vector<std::string>& args, const std::vector<std::string>& env, int stderrFd = -1)
-    {
-        auto [outRead, outWrite] = Pipe();
-        auto [errRead, errWrite] = Pipe();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, outWrite.Get(), STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, stderrFd >= 0 ? stderrFd : errWrite.Get(), STDERR_FILENO);
-
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        std::vector<std::string> envStrings;
-        for (char** e = environ; *e != nullptr; ++e) {
-            const std::string entry = *e;
-            const bool overridden = std::any_of(env.begin(), env.end(), [&](const std::string& mine) {
-                return entry.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0;
-            });
-            if (!overridden)
-                envStrings.push_back(entry);
-        }
-        envStrings.insert(envStrings.end(), env.begin(), env.end());
-        std::vector<char*> envp;
-        for (const std::string& e : envStrings)
-            envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-
-        const int rc = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0)
-            throw std::runtime_error(args[0] + ": " + std::strerror(rc));
-        m_out = std::move(outRead);
-        m_err = std::move(errRead);
-    }
-    ~Child()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            Wait();
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    void Signal(int signal) { ::kill(m_pid, signal); }
-
-    // The next line of stdout, without its newline.
-    std::optional<std::string> ReadLine()
-    {
-        for (;;) {
-            if (const auto nl = m_result.out.find('\n', m_lineStart); nl != std::string::npos) {
-                std::string line = m_result.out.substr(m_lineStart, nl - m_lineStart);
-                m_lineStart = nl + 1;
-                return line;
-            }
-            if (!Pump(m_out, m_result.out))
-                return std::nullopt;
-        }
-    }
-
-    // Reads both streams to their end and reaps the process.
-    Finished Wait()
-    {
-        while (m_out.Get() >= 0 || m_err.Get() >= 0) {
-            pollfd fds[2] = {{m_out.Get(), POLLIN, 0}, {m_err.Get(), POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0 && errno != EINTR)
-                break;
-            if (fds[0].revents != 0)
-                Pump(m_out, m_result.out);
-            if (fds[1].revents != 0)
-                Pump(m_err, m_result.err);
-        }
-        int status = 0;
-        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        m_pid = -1;
-        m_result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return m_result;
-    }
-
-private:
-    static bool Pump(Fd& fd, std::string& into)
-    {
-        if (fd.Get() < 0)
-            return false;
-        char buffer[4096];
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-        if (n > 0) {
-            into.append(buffer, static_cast<std::size_t>(n));
-            return true;
-        }
-        if (n < 0 && errno == EINTR)
-            return true;
-        fd.Reset();
-        return false;
-    }
-
-    pid_t m_pid = -1;
-    Fd m_out;
-    Fd m_err;
-    Finished m_result;
-    std::size_t m_lineStart = 0;
-};
 
 struct Json {
     std::string outcome;
@@ -337,27 +181,13 @@ TEST_F(CliTest, ProgressBarOnlyWhenStderrIsATerminal)
     SimOptions options;
     options.replyDelay = std::chrono::milliseconds(40);  // a run of about half a second
     auto sim = MakeSim(options);
-    // A pseudo-terminal stands for the operator's terminal on stderr.
-    Fd master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    ASSERT_GE(master.Get(), 0);
-    ASSERT_EQ(::grantpt(master.Get()), 0);
-    ASSERT_EQ(::unlockpt(master.Get()), 0);
-    char name[128];
-    ASSERT_EQ(::ptsname_r(master.Get(), name, sizeof name), 0);
-    Fd slave(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-    ASSERT_GE(slave.Get(), 0);
-
-    Child cli({VELTRAD_CLI, "download", "--port", sim->DevicePath(), WriteImage(12)}, Env(), slave.Get());
+    auto terminal = test::TestTerminal::Open();
+    Child cli({VELTRAD_CLI, "download", "--port", sim->DevicePath(), WriteImage(12)}, Env(), terminal.slave.Get());
     const Finished done = cli.Wait();
     EXPECT_EQ(done.status, 0);
     EXPECT_EQ(done.out.rfind("download complete: 12 frames acknowledged", 0), 0u) << done.out;
 
-    // The slave is still held here, so what the program drew waits on the master.
-    ASSERT_EQ(::fcntl(master.Get(), F_SETFL, O_NONBLOCK), 0);
-    std::string drawn;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(master.Get(), buffer, sizeof buffer)) > 0;)
-        drawn.append(buffer, static_cast<std::size_t>(n));
+    const std::string drawn = terminal.Drain();
     EXPECT_NE(drawn.find('\r'), std::string::npos) << drawn;
     EXPECT_NE(drawn.find("/12 frames"), std::string::npos) << drawn;
     EXPECT_NE(drawn.find("KiB"), std::string::npos) << drawn;

@@ -357,6 +357,40 @@ TEST_F(SessionTest, AWorkerThatCannotStartClosesThePortAndTheNextStartWorks)
     EXPECT_EQ(static_cast<RunOutcome>(end->value), RunOutcome::Completed);
 }
 
+// ------------------------------------------------------- one image, many
+
+TEST_F(SessionTest, SessionsSendOneSharedImageSideBySide)
+{
+    auto image = std::make_shared<CDownloadImage>();
+    image->SetFile(WriteImage(24));
+    ASSERT_TRUE(image->BuildFrames());
+    std::vector<std::unique_ptr<sim::CSimulator>> terminals;
+    std::vector<std::unique_ptr<CDownloadSession>> sessions;
+    for (int i = 0; i < 3; ++i) {
+        terminals.push_back(MakeSim({}));
+        sessions.push_back(std::make_unique<CDownloadSession>(m_observer));
+        sessions.back()->SelectDevice(terminals.back()->DevicePath());
+        ASSERT_EQ(sessions.back()->StartDownload(image), StartResult::Started);
+        EXPECT_EQ(sessions.back()->FrameCount(), 24u);
+    }
+    // The sessions keep the frames alive; their own images stay unread.
+    image.reset();
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        const auto end = m_observer.WaitForEnd(sessions[i]->CurrentRunId());
+        ASSERT_TRUE(end.has_value());
+        EXPECT_EQ(static_cast<RunOutcome>(end->value), RunOutcome::Completed);
+        EXPECT_TRUE(sessions[i]->Image().m_FrameList.empty());
+        EXPECT_TRUE(terminals[i]->WaitForEnd(std::chrono::seconds(10)));
+        EXPECT_EQ(terminals[i]->Image().bytes, m_image.span);
+    }
+
+    auto empty = std::make_shared<CDownloadImage>();
+    CDownloadSession session(m_observer);
+    session.SelectDevice(terminals[0]->DevicePath());
+    EXPECT_EQ(session.StartDownload(empty), StartResult::NothingToSend);
+    EXPECT_FALSE(session.Comm().IsConnected());
+}
+
 // --------------------------------------------------------- runs in a row
 
 TEST_F(SessionTest, ANewStartEndsTheEarlierRunBeforeItTouchesAnything)

@@ -1,0 +1,32 @@
+#pragma once
+// What the command-line tool needs from its system beyond standard C++: the
+// terminal, the stop signals, the shell's quoting and the local time. One
+// implementation per platform (Console_posix.cpp, Console_win32.cpp).
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace veltrad::cli {
+
+bool StderrIsTerminal();
+
+// Makes the terminal on stderr follow cursor movement sequences; false when
+// it cannot, and lines must then not be redrawn in place.
+bool EnableCursorMovement();
+
+// Width of the terminal on stderr in columns; 0 when unknown.
+int StderrColumns();
+
+// The signals that stop a run like the stop button: Ctrl-C, termination and,
+// where the system has one, the hang-up of the terminal.
+std::vector<int> StopSignalNumbers();
+
+// `argument` as the system's shell reads it back as one word: unchanged when
+// it needs no quotes.
+std::string QuoteArgument(const std::string& argument);
+
+std::tm LocalTime(std::time_t time);
+std::tm UtcTime(std::time_t time);
+
+}  // namespace veltrad::cli

@@ -1,0 +1,65 @@
+#include "cli/Console.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace veltrad::cli {
+
+bool StderrIsTerminal()
+{
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+bool EnableCursorMovement()
+{
+    return true;
+}
+
+int StderrColumns()
+{
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
+}
+
+std::vector<int> StopSignalNumbers()
+{
+    return {SIGINT, SIGTERM, SIGHUP};
+}
+
+std::string QuoteArgument(const std::string& argument)
+{
+    const bool plain = !argument.empty() && argument.find_first_not_of(
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-+=./:,@%") == std::string::npos;
+    if (plain)
+        return argument;
+    // Single quotes keep everything but a single quote, which closes the
+    // quotes, is escaped and opens them again.
+    std::string quoted = "'";
+    for (const char c : argument) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::tm LocalTime(std::time_t time)
+{
+    std::tm tm{};
+    ::localtime_r(&time, &tm);
+    return tm;
+}
+
+std::tm UtcTime(std::time_t time)
+{
+    std::tm tm{};
+    ::gmtime_r(&time, &tm);
+    return tm;
+}
+
+}  // namespace veltrad::cli

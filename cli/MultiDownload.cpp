@@ -1,0 +1,263 @@
+#include "cli/MultiDownload.h"
+
+#include "cli/AdapterSerial.h"
+#include "cli/DownloadCommand.h"
+#include "cli/Console.h"
+#include "cli/LiveLines.h"
+#include "cli/PortRun.h"
+#include "cli/RunLog.h"
+#include "cli/Sha256.h"
+#include "cli/StopSignals.h"
+
+#include "serial/PortMap.h"
+#include "settings/Profile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace veltrad::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// How often the live lines are redrawn and a stop signal is looked for.
+constexpr std::chrono::milliseconds kTick{100};
+
+// The device a port names, as the open will resolve it; empty when none.
+std::string DeviceOf(const std::string& port)
+{
+    if (const auto number = ParseComName(port))
+        return ResolvePortDevice(*number, CProfile::DefaultPath()).value_or(std::string());
+    return port;
+}
+
+// Two spellings of one port ("COM7" and "com7", a COM name and the device it
+// maps to, a link and its target) name the same device.
+std::string SameDeviceKey(const std::string& port, const std::string& device)
+{
+    if (device.empty())
+        return "COM" + std::to_string(ParseComName(port).value_or(0));
+    std::error_code ec;
+    const fs::path canonical = fs::weakly_canonical(device, ec);
+    return ec ? device : canonical.string();
+}
+
+// Everything that makes a run impossible before any port is touched.
+std::optional<std::string> CheckPorts(const std::vector<std::string>& ports, const std::vector<std::string>& devices)
+{
+    std::map<std::string, std::size_t> seen;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const auto [where, added] = seen.emplace(SameDeviceKey(ports[i], devices[i]), i);
+        if (!added) {
+            const std::string& first = ports[where->second];
+            return first == ports[i] ? "port " + ports[i] + " given twice"
+                                     : "ports " + first + " and " + ports[i] + " are the same device";
+        }
+    }
+    return std::nullopt;
+}
+
+class CReport {
+public:
+    CReport(const MultiDownloadOptions& options, CRunLog* log, ImageFacts image)
+        : m_options(options), m_log(log), m_image(std::move(image))
+    {
+    }
+
+    // Appends the port's line to the run log; a log that cannot be written
+    // is said once and the downloads go on.
+    void Log(const PortResult& result)
+    {
+        if (m_log == nullptr)
+            return;
+        std::string error;
+        const LogEntry entry{std::chrono::system_clock::now(), result, AdapterSerialNumber(result.device), m_image};
+        if (!m_log->Append(entry, error) && !m_logFailed) {
+            std::fprintf(stderr, "veltrad-cli: cannot write the log: %s\n", error.c_str());
+            m_logFailed = true;
+        }
+    }
+
+    // The results of every port: the JSON array, or the summary in words;
+    // then the command for the failed ports when the image went out at all.
+    void Final(const std::vector<PortResult>& results, bool ran) const
+    {
+        const auto failed = std::count_if(results.begin(), results.end(), [](const auto& r) { return !r.Completed(); });
+        if (m_options.json) {
+            // One port (with --log) keeps the single run's shape.
+            const std::string json = results.size() == 1 ? JsonObject(results.front()) : JsonArray(results);
+            std::printf("%s\n", json.c_str());
+        } else if (ran) {
+            std::printf("%zu of %zu terminals completed\n", results.size() - static_cast<std::size_t>(failed),
+                        results.size());
+            for (const PortResult& r : results) {
+                if (!r.Completed())
+                    std::printf("  %s: %s\n", Where(r).c_str(), r.words.c_str());
+            }
+        }
+        std::fflush(stdout);
+        if (ran && failed > 0) {
+            std::FILE* out = m_options.json ? stderr : stdout;
+            std::fprintf(out, "to load the failed terminals again:\n  %s\n", RetryCommand(results).c_str());
+            std::fflush(out);
+        }
+    }
+
+private:
+    static std::string Where(const PortResult& r)
+    {
+        return r.device.empty() || r.device == r.port ? r.port : r.port + " (" + r.device + ")";
+    }
+
+    std::string RetryCommand(const std::vector<PortResult>& results) const
+    {
+        std::string command = "veltrad-cli download";
+        if (m_options.json)
+            command += " --json";
+        if (!m_options.logFile.empty())
+            command += " --log " + QuoteArgument(m_options.logFile);
+        for (const PortResult& r : results) {
+            if (!r.Completed())
+                command += " --port " + QuoteArgument(r.port);
+        }
+        return command + " " + QuoteArgument(m_options.file);
+    }
+
+    const MultiDownloadOptions& m_options;
+    CRunLog* m_log;
+    ImageFacts m_image;
+    bool m_logFailed = false;
+};
+
+// Ends a download that sent nothing: one reason on stderr, the same outcome
+// for every port.
+int EndWithoutRun(const MultiDownloadOptions& options, const std::vector<std::string>& devices, CReport& report,
+                  const char* outcome, const std::string& why, std::uint32_t frames)
+{
+    std::fprintf(stderr, "veltrad-cli: %s\n", why.c_str());
+    std::vector<PortResult> results;
+    for (std::size_t i = 0; i < options.ports.size(); ++i) {
+        results.push_back(UnstartedResult(options.ports[i], devices[i], outcome, why, frames));
+        report.Log(results.back());
+    }
+    report.Final(results, false);
+    return results.front().status;
+}
+
+ImageFacts FactsOf(const MultiDownloadOptions& options, const CDownloadImage* image)
+{
+    ImageFacts facts;
+    std::error_code ec;
+    facts.path = fs::absolute(options.file, ec);
+    if (ec)
+        facts.path = options.file;
+    if (image == nullptr)
+        return facts;
+    facts.size = image->m_dwFileSize;
+    std::string error;
+    if (const auto sha = Sha256OfFile(options.file, error))
+        facts.sha256 = *sha;
+    else
+        std::fprintf(stderr, "veltrad-cli: no SHA-256 for the log: %s\n", error.c_str());
+    return facts;
+}
+
+}  // namespace
+
+int RunMultiDownload(const MultiDownloadOptions& options)
+{
+    std::vector<std::string> devices;
+    for (const std::string& port : options.ports)
+        devices.push_back(DeviceOf(port));
+    if (const auto problem = CheckPorts(options.ports, devices)) {
+        std::fprintf(stderr, "veltrad-cli: %s\n", problem->c_str());
+        return kExitUsage;
+    }
+    std::unique_ptr<CRunLog> log;
+    if (!options.logFile.empty()) {
+        std::string error;
+        if (!(log = CRunLog::Open(options.logFile, error))) {
+            std::fprintf(stderr, "veltrad-cli: cannot open the log: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+
+    CStopSignals signals;
+    // Read and framed once; every run only reads the frames.
+    auto image = std::make_shared<CDownloadImage>();
+    image->SetFile(options.file);
+    ImageError fileError;
+    if (!image->BuildFrames(&fileError)) {
+        CReport report(options, log.get(), FactsOf(options, nullptr));
+        return EndWithoutRun(options, devices, report, "file-error", "cannot read the image: " + fileError.Message(),
+                             0);
+    }
+    CReport report(options, log.get(), log ? FactsOf(options, image.get()) : ImageFacts{});
+    const auto frames = static_cast<std::uint32_t>(image->m_FrameList.size());
+    if (frames == 0) {
+        return EndWithoutRun(options, devices, report, "nothing-to-send",
+                             "nothing to send: " + options.file + " holds no non-zero byte", 0);
+    }
+    if (signals.Raised())
+        return EndWithoutRun(options, devices, report, "stopped", "stopped before any port was opened", frames);
+
+    CEndSignal ended;
+    std::vector<std::unique_ptr<CPortRun>> runs;
+    for (std::size_t i = 0; i < options.ports.size(); ++i)
+        runs.push_back(std::make_unique<CPortRun>(options.ports[i], devices[i], ended));
+    const std::shared_ptr<const CDownloadImage> shared = std::move(image);
+    for (auto& run : runs)
+        run->Start(shared);
+
+    const bool live = StderrIsTerminal() && EnableCursorMovement();
+    CLiveLines lines(stderr, StderrColumns());
+    std::vector<bool> reported(runs.size(), false);
+    bool stopping = false;
+    std::uint64_t seen = 0;
+    for (;;) {
+        if (signals.Raised() && !stopping) {
+            for (auto& run : runs)
+                run->Stop();
+            stopping = true;
+        }
+        bool allEnded = true;
+        std::vector<PortLine> view;
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            const auto result = runs[i]->Result();
+            allEnded = allEnded && result.has_value();
+            if (result && !reported[i]) {
+                reported[i] = true;
+                if (!live) {
+                    std::fprintf(stderr, "%s\n", EndLine(std::chrono::system_clock::now(), *result).c_str());
+                    std::fflush(stderr);
+                }
+                report.Log(*result);
+            }
+            view.push_back(runs[i]->Line(stopping));
+        }
+        if (live)
+            lines.Draw(view);
+        if (allEnded)
+            break;
+        ended.WaitPast(seen, kTick);
+    }
+
+    std::vector<PortResult> results;
+    for (auto& run : runs) {
+        run->Join();
+        results.push_back(*run->Result());
+    }
+    report.Final(results, true);
+    for (const PortResult& r : results) {
+        if (!r.Completed())
+            return r.status;
+    }
+    return 0;
+}
+
+}  // namespace veltrad::cli

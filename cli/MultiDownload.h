@@ -1,0 +1,26 @@
+#pragma once
+// `veltrad-cli download --port A --port B ... FILE`: FILE is read and framed
+// once, and every port gets a session and a worker of its own over the same
+// frames, all started together. A port that fails never stops the others;
+// Ctrl-C, termination and hang-up stop them all, each port closed and each
+// worker joined.
+
+#include <string>
+#include <vector>
+
+namespace veltrad::cli {
+
+struct MultiDownloadOptions {
+    std::vector<std::string> ports;  // in the order given; COMn names or device paths
+    std::string file;
+    bool json = false;    // an array of objects, one per port, on stdout
+    std::string logFile;  // empty: no run log
+};
+
+// Runs the downloads and reports them. Returns 0 when every terminal
+// completed, otherwise the exit status a single run would have had for the
+// first port, in the order given, that did not complete; 1 for arguments
+// that cannot be used (the same port twice, a log that cannot be opened).
+int RunMultiDownload(const MultiDownloadOptions& options);
+
+}  // namespace veltrad::cli

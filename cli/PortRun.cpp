@@ -1,0 +1,110 @@
+#include "cli/PortRun.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace veltrad::cli {
+
+void CEndSignal::Notify()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_count;
+    }
+    m_changed.notify_all();
+}
+
+void CEndSignal::WaitPast(std::uint64_t& seen, std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait_for(lock, timeout, [&] { return m_count != seen; });
+    seen = m_count;
+}
+
+CPortRun::CPortRun(std::string port, std::string device, CEndSignal& ended)
+    : m_port(std::move(port)), m_device(std::move(device)), m_ended(ended), m_session(*this)
+{
+    if (const auto number = ParseComName(m_port))
+        m_session.SelectPort(*number);
+    else
+        m_session.SelectDevice(m_port);
+}
+
+void CPortRun::Start(const std::shared_ptr<const CDownloadImage>& frames)
+{
+    m_frames = static_cast<std::uint32_t>(frames->m_FrameList.size());
+    m_started = std::chrono::steady_clock::now();
+    switch (m_session.StartDownload(frames)) {
+    case StartResult::Started:
+        return;
+    case StartResult::PortOpenFailed:
+        End(UnstartedResult(m_port, m_device, "port-open-failed",
+                            "cannot open the port: " + m_session.Comm().LastOpenError(), m_frames));
+        return;
+    case StartResult::ThreadFailed:
+        End(UnstartedResult(m_port, m_device, "thread-failed",
+                            "cannot start the transfer: the system refused a thread", m_frames));
+        return;
+    case StartResult::NothingToSend:
+    case StartResult::FileError:
+        // The caller sends no image without frames.
+        End(UnstartedResult(m_port, m_device, "nothing-to-send", "nothing to send", m_frames));
+        return;
+    }
+}
+
+void CPortRun::OnRunEnded(std::uint64_t, RunOutcome outcome, const RunStats& stats)
+{
+    End(RunResult(m_port, m_device, outcome, stats));
+}
+
+void CPortRun::End(PortResult result)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_result = std::move(result);
+    }
+    m_ended.Notify();
+}
+
+std::optional<PortResult> CPortRun::Result() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_result;
+}
+
+PortLine CPortRun::Line(bool stopping) const
+{
+    // A device given by its path is not shown twice.
+    const std::string device = m_device == m_port ? std::string() : m_device;
+    PortLine line{m_port, device, m_acknowledged.load(), m_frames, 0.0, stopping ? "stopping" : "sending"};
+    if (const auto result = Result()) {
+        line.acknowledged = result->stats.acknowledged;
+        line.seconds = result->stats.seconds;
+        line.state = result->outcome;
+    } else {
+        line.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+    }
+    return line;
+}
+
+std::optional<std::uint16_t> ParseComName(const std::string& port)
+{
+    if (port.size() < 4 || port.size() > 8)
+        return std::nullopt;
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (std::toupper(static_cast<unsigned char>(port[i])) != "COM"[i])
+            return std::nullopt;
+    }
+    unsigned number = 0;
+    for (std::size_t i = 3; i < port.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(port[i])))
+            return std::nullopt;
+        number = number * 10 + static_cast<unsigned>(port[i] - '0');
+    }
+    // Out-of-range numbers go to the open, which reports them like any
+    // other port that does not exist.
+    return static_cast<std::uint16_t>(std::min(number, 0xFFFFu));
+}
+
+}  // namespace veltrad::cli

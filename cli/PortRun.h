@@ -1,0 +1,78 @@
+#pragma once
+// One port of a download to several terminals: its session, the events of
+// its worker, and its result once the run has ended.
+
+#include "cli/LiveLines.h"
+#include "cli/PortResult.h"
+#include "download/DownloadSession.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace veltrad::cli {
+
+// Wakes the front end's thread when any of the runs has ended.
+class CEndSignal {
+public:
+    void Notify();
+    // Returns when a Notify() came after the one `seen` counts, or after
+    // `timeout`; updates `seen`.
+    void WaitPast(std::uint64_t& seen, std::chrono::milliseconds timeout);
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::uint64_t m_count = 0;
+};
+
+// Called on the front end's thread, apart from the observer's events, which
+// come from the worker.
+class CPortRun final : private IRunObserver {
+public:
+    // `port` is a COMn name or a device path, `device` what it names.
+    CPortRun(std::string port, std::string device, CEndSignal& ended);
+
+    // Opens the port and starts the worker over `frames`; a port that does
+    // not start has its result at once.
+    void Start(const std::shared_ptr<const CDownloadImage>& frames);
+    // Like the stop button: closes the port; the worker ends at its next test.
+    void Stop() { m_session.OnStop(); }
+    // Closes the port if a run left it open and waits for the worker.
+    void Join() { m_session.StopAndJoin(); }
+
+    const std::string& Port() const { return m_port; }
+    const std::string& Device() const { return m_device; }
+    // Set once the run has ended or failed to start.
+    std::optional<PortResult> Result() const;
+    PortLine Line(bool stopping) const;
+
+private:
+    void OnProgressStep(std::uint64_t) override { m_acknowledged.fetch_add(1); }
+    void OnProgressReset(std::uint64_t) override {}
+    void OnEnableControls(std::uint64_t, bool) override {}
+    void OnNotice(std::uint64_t, Notice) override {}
+    void OnRunEnded(std::uint64_t, RunOutcome outcome, const RunStats& stats) override;
+    void End(PortResult result);
+
+    const std::string m_port;
+    const std::string m_device;
+    CEndSignal& m_ended;
+    std::chrono::steady_clock::time_point m_started;
+    std::uint32_t m_frames = 0;
+    std::atomic<std::uint32_t> m_acknowledged{0};
+    mutable std::mutex m_mutex;
+    std::optional<PortResult> m_result;
+    // Last, so that its worker is joined before what it reports to goes.
+    CDownloadSession m_session;
+};
+
+// The port number of a "COMn" name (any case), nullopt for anything else.
+std::optional<std::uint16_t> ParseComName(const std::string& port);
+
+}  // namespace veltrad::cli

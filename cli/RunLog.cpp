@@ -1,0 +1,90 @@
+#include "cli/RunLog.h"
+
+#include "cli/Console.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace veltrad::cli {
+
+namespace {
+
+constexpr char kHeader[] =
+    "# time\tport\tdevice\tadapter\timage\tsize\tsha256\toutcome\tframes\tacknowledged\tresends\tseconds\n";
+
+std::string Field(const std::string& value)
+{
+    if (value.empty())
+        return "-";
+    if (value.find_first_of("\t\n\r\"") == std::string::npos)
+        return value;
+    // Quoted the way spreadsheets read tab-separated text back; Windows
+    // paths, with their backslashes, stay as they are.
+    std::string out = "\"";
+    for (const char c : value)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+std::string IsoUtc(std::chrono::system_clock::time_point time)
+{
+    const std::tm tm = UtcTime(std::chrono::system_clock::to_time_t(time));
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buffer;
+}
+
+}  // namespace
+
+std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::string& error)
+{
+    std::FILE* file = std::fopen(path.string().c_str(), "ab");
+    if (file == nullptr) {
+        error = path.string() + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    // Room for a whole line, so that each goes out in one write.
+    std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
+    // A new log says what its columns are.
+    if (std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == 0 &&
+        (std::fputs(kHeader, file) < 0 || std::fflush(file) != 0)) {
+        error = path.string() + ": " + std::strerror(errno);
+        std::fclose(file);
+        return nullptr;
+    }
+    return std::unique_ptr<CRunLog>(new CRunLog(file, path));
+}
+
+CRunLog::~CRunLog()
+{
+    std::fclose(m_file);
+}
+
+std::string CRunLog::FormatLine(const LogEntry& e)
+{
+    const PortResult& r = e.result;
+    char numbers[96];
+    std::snprintf(numbers, sizeof numbers, "%u\t%u\t%u\t%.3f", static_cast<unsigned>(r.stats.frames),
+                  static_cast<unsigned>(r.stats.acknowledged), static_cast<unsigned>(r.stats.resends),
+                  r.stats.seconds);
+    const std::string size = e.image.size ? std::to_string(*e.image.size) : std::string();
+    return IsoUtc(e.time) + '\t' + Field(r.port) + '\t' + Field(r.device) + '\t' + Field(e.adapterSerial) + '\t' +
+           Field(e.image.path.string()) + '\t' + Field(size) + '\t' + Field(e.image.sha256) + '\t' +
+           Field(r.outcome) + '\t' + numbers + '\n';
+}
+
+bool CRunLog::Append(const LogEntry& entry, std::string& error)
+{
+    // One write per line, so that runs appending to the same log at once do
+    // not interleave within a line.
+    const std::string line = FormatLine(entry);
+    if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size() || std::fflush(m_file) != 0) {
+        error = m_path.string() + ": " + std::strerror(errno);
+        std::clearerr(m_file);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace veltrad::cli

@@ -1,0 +1,127 @@
+// The texts of a download to several terminals, checked character by
+// character, and the lookup of a USB adapter's serial number on a made-up
+// device tree.
+
+#include "cli/AdapterSerial.h"
+#include "cli/Console.h"
+#include "cli/LiveLines.h"
+#include "cli/PortResult.h"
+#include "cli/RunLog.h"
+
+#include "common/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace veltrad::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(MultiPortJson, StringsAreEscapedAndReplyTimesAppearOnlyWhenMeasured)
+{
+    const std::pair<std::string, std::string> strings[] = {
+        {"COM7", R"("COM7")"},
+        {R"(\\.\COM10)", R"("\\\\.\\COM10")"},
+        {"a\"b\n\x01", R"("a\"b\u000a\u0001")"},
+        {"\xED\x8F\xAC\xED\x8A\xB8", "\"\xED\x8F\xAC\xED\x8A\xB8\""},  // UTF-8 passes through
+    };
+    for (const auto& [value, json] : strings)
+        EXPECT_EQ(JsonString(value), json);
+
+    RunStats stats;
+    stats.frames = 9;
+    stats.acknowledged = 4;
+    stats.resends = 2;
+    stats.seconds = 1.25;
+    PortResult result = RunResult("COM3", "/dev/ttyUSB2", RunOutcome::TimedOutAfterAck, stats);
+    EXPECT_EQ(result.status, 4);
+    const std::string head = R"({"port":"COM3","device":"/dev/ttyUSB2","outcome":"timed-out-after-ack",)"
+                             R"("frames":9,"acknowledged":4,"resends":2,"seconds":1.250)";
+    EXPECT_EQ(JsonObject(result), head + "}");
+    result.replyMsMedian = 11.8;
+    result.replyMsP95 = 12.25;
+    EXPECT_EQ(JsonArray({result, result}),
+              "[" + head + R"(,"reply_ms_median":11.800,"reply_ms_p95":12.250})" + "," + head +
+                  R"(,"reply_ms_median":11.800,"reply_ms_p95":12.250})" + "]");
+}
+
+TEST(MultiPortLog, OneLineWithUnknownsAsDashAndSeparatorsQuoted)
+{
+    const PortResult result = UnstartedResult("COM9", "", "port-open-failed", "cannot open", 12);
+    const ImageFacts image{"/images/a\tb\"c.bin", std::nullopt, ""};
+    const LogEntry entry{std::chrono::system_clock::from_time_t(86400 + 3661), result, "", image};
+    EXPECT_EQ(CRunLog::FormatLine(entry),
+              "1970-01-02T01:01:01Z\tCOM9\t-\t-\t\"/images/a\tb\"\"c.bin\"\t-\t-\tport-open-failed\t12\t0\t0\t0.000\n");
+    const ImageFacts windows{R"(C:\temp\new.bin)", 4096, "ab"};
+    const LogEntry plain{std::chrono::system_clock::from_time_t(0), result, "A10K", windows};
+    EXPECT_NE(CRunLog::FormatLine(plain).find("\tA10K\tC:\\temp\\new.bin\t4096\tab\t"), std::string::npos);
+}
+
+TEST(MultiPortLiveLines, ColumnsLineUpAndNoLineWraps)
+{
+    const std::vector<PortLine> lines = {
+        {"COM3", "/dev/ttyUSB0", 5, 1000, 1.0, "sending"},
+        {"/dev/ttyACM12", "", 1000, 1000, 10.0, "completed"},
+    };
+    const auto wide = FormatPortLines(lines, 0);
+    ASSERT_EQ(wide.size(), 2u);
+    EXPECT_EQ(wide[0], "COM3           /dev/ttyUSB0     5/1000   0.5%     0.6 KiB/s  sending");
+    EXPECT_EQ(wide[1], "/dev/ttyACM12                1000/1000 100.0%    12.5 KiB/s  completed");
+    for (const std::string& line : FormatPortLines(lines, 40))
+        EXPECT_EQ(line.size(), 39u);
+}
+
+TEST(MultiPortRetry, ArgumentsAreQuotedOnlyWhenTheShellNeedsIt)
+{
+    EXPECT_EQ(QuoteArgument("/dev/serial/by-id/usb-FTDI_A10K-if00"), "/dev/serial/by-id/usb-FTDI_A10K-if00");
+    EXPECT_EQ(QuoteArgument("my image.bin"), "'my image.bin'");
+    EXPECT_EQ(QuoteArgument("it's"), "'it'\\''s'");
+    EXPECT_EQ(QuoteArgument(""), "''");
+}
+
+// A device tree as the kernel lays it out: the tty's "device" link points at
+// the USB interface (ACM) or at a node below it (usb-serial); the USB device
+// above the interface has the vendor id and, where the adapter has one, the
+// serial number.
+TEST(MultiPortAdapter, SerialNumberOfTheUsbDeviceAboveTheTty)
+{
+    test::TempDir dir;
+    const fs::path sys = dir / "sys";
+    const fs::path dev = dir / "dev";
+    fs::create_directories(dev / "serial" / "by-id");
+    auto usbDevice = [&](const std::string& name, const char* serial) {
+        const fs::path p = sys / "devices" / "pci0000:00" / "usb1" / name;
+        fs::create_directories(p);
+        dir.WriteText(fs::relative(p / "idVendor", dir.Path()).string(), "0403\n");
+        if (serial != nullptr)
+            dir.WriteText(fs::relative(p / "serial", dir.Path()).string(), std::string(serial) + "\n");
+        return p;
+    };
+    auto tty = [&](const std::string& name, const fs::path& deviceNode) {
+        fs::create_directories(deviceNode);
+        fs::create_directories(sys / "class" / "tty" / name);
+        fs::create_directory_symlink(deviceNode, sys / "class" / "tty" / name / "device");
+        dir.WriteText(fs::relative(dev / name, dir.Path()).string(), "");
+    };
+    tty("ttyUSB0", usbDevice("1-1", "A10K3XYZ") / "1-1:1.0" / "ttyUSB0");
+    tty("ttyACM0", usbDevice("1-2", "ACM-42") / "1-2:1.0");
+    tty("ttyUSB1", usbDevice("1-3", nullptr) / "1-3:1.0" / "ttyUSB1");
+    tty("ttyS0", sys / "devices" / "pnp0" / "00:05");
+    fs::create_symlink("../../ttyUSB0", dev / "serial" / "by-id" / "usb-FTDI_A10K3XYZ-if00-port0");
+
+    const std::pair<fs::path, std::string> cases[] = {
+        {dev / "ttyUSB0", "A10K3XYZ"},
+        {dev / "serial" / "by-id" / "usb-FTDI_A10K3XYZ-if00-port0", "A10K3XYZ"},
+        {dev / "ttyACM0", "ACM-42"},
+        {dev / "ttyUSB1", ""},  // an adapter without a serial number
+        {dev / "ttyS0", ""},    // an on-board port
+        {dev / "pts-7", ""},    // no such tty in the tree
+    };
+    for (const auto& [device, serial] : cases)
+        EXPECT_EQ(AdapterSerialNumber(device.string(), sys), serial) << device;
+}
+
+}  // namespace
+}  // namespace veltrad::cli

@@ -1,0 +1,337 @@
+// veltrad-cli loading several simulated terminals in one run: every terminal
+// gets the file's non-zero span, failed ports never stop the others, the exit
+// status and JSON array per port, the retry command, the run log, a stop by
+// signal, ports given twice, and the live lines on a terminal.
+
+#include "ChildProcess.h"
+#include "RunSupport.h"
+
+#include "common/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace veltrad {
+namespace {
+
+using sim::CSimulator;
+using sim::SimOptions;
+using test::Child;
+using test::Finished;
+using test::MakeSim;
+using test::TempDir;
+
+struct PortJson {
+    std::string port;
+    std::string device;
+    std::string outcome;
+    unsigned frames = 0;
+    unsigned acknowledged = 0;
+    unsigned resends = 0;
+};
+
+// The whole of stdout must be one JSON array of port objects on one line.
+std::optional<std::vector<PortJson>> ParseArray(const std::string& out)
+{
+    static const std::regex kObject(
+        R"re(\{"port":"([^"\\]*)","device":"([^"\\]*)","outcome":"([a-z-]+)","frames":(\d+),"acknowledged":(\d+),"resends":(\d+),"seconds":[0-9.]+\})re");
+    if (out.size() < 3 || out.front() != '[' || out.substr(out.size() - 2) != "]\n")
+        return std::nullopt;
+    const std::string inner = out.substr(1, out.size() - 3);
+    std::vector<PortJson> ports;
+    std::string rebuilt;
+    for (auto it = std::sregex_iterator(inner.begin(), inner.end(), kObject); it != std::sregex_iterator(); ++it) {
+        const std::smatch& m = *it;
+        rebuilt += (rebuilt.empty() ? "" : ",") + m.str();
+        ports.push_back({m[1], m[2], m[3], static_cast<unsigned>(std::stoul(m[4])),
+                         static_cast<unsigned>(std::stoul(m[5])), static_cast<unsigned>(std::stoul(m[6]))});
+    }
+    if (rebuilt != inner)
+        return std::nullopt;
+    return ports;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string Sha256Sum(const std::string& file)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(("sha256sum '" + file + "'").c_str(), "r"), ::pclose);
+    char hex[65] = {};
+    if (!pipe || std::fread(hex, 1, 64, pipe.get()) != 64)
+        return "sha256sum failed";
+    return hex;
+}
+
+class CliMultiTest : public ::testing::Test {
+protected:
+    std::string WriteImage(std::uint32_t frames)
+    {
+        std::mt19937 rng(frames);
+        m_image = test::MakeImage(rng, 3, frames, 2);
+        return m_dir.Write("image.bin", m_image.file).string();
+    }
+    std::vector<std::string> Env() const { return {"XDG_CONFIG_HOME=" + m_dir.Path().string()}; }
+
+    // veltrad-cli download OPTIONS --port P1 --port P2 ... FILE
+    std::vector<std::string> Command(const std::vector<std::string>& options, const std::vector<std::string>& ports,
+                                     const std::string& file) const
+    {
+        std::vector<std::string> args{VELTRAD_CLI, "download"};
+        args.insert(args.end(), options.begin(), options.end());
+        for (const std::string& port : ports) {
+            args.push_back("--port");
+            args.push_back(port);
+        }
+        args.push_back(file);
+        return args;
+    }
+
+    void ExpectSpanDelivered(CSimulator& terminal)
+    {
+        EXPECT_TRUE(terminal.WaitForEnd(std::chrono::seconds(10))) << terminal.DevicePath();
+        EXPECT_EQ(terminal.Image().baseAddress, m_image.firstOffset);
+        EXPECT_EQ(terminal.Image().bytes, m_image.span) << terminal.DevicePath();
+    }
+
+    TempDir m_dir;
+    test::TestImage m_image;
+};
+
+TEST_F(CliMultiTest, EveryTerminalGetsTheFilesNonZeroSpanAndEveryRunIsLogged)
+{
+    std::vector<std::unique_ptr<CSimulator>> terminals;
+    std::vector<std::string> ports;
+    for (int i = 0; i < 4; ++i) {
+        terminals.push_back(MakeSim({}));
+        ports.push_back(terminals.back()->DevicePath());
+    }
+    const std::string file = WriteImage(40);
+    const std::string log = (m_dir / "runs.tsv").string();
+    Child cli(Command({"--json", "--log", log}, ports, file), Env());
+    const Finished done = cli.Wait();
+
+    EXPECT_EQ(done.status, 0) << done.err;
+    const auto json = ParseArray(done.out);
+    ASSERT_TRUE(json.has_value()) << done.out;
+    ASSERT_EQ(json->size(), ports.size());
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ((*json)[i].port, ports[i]) << "in the order given";
+        EXPECT_EQ((*json)[i].device, ports[i]);
+        EXPECT_EQ((*json)[i].outcome, "completed");
+        EXPECT_EQ((*json)[i].frames, 40u);
+        EXPECT_EQ((*json)[i].acknowledged, 40u);
+        ExpectSpanDelivered(*terminals[i]);
+    }
+    // On a pipe: one timestamped line per port as its run ends.
+    const auto endLines = Lines(done.err);
+    ASSERT_EQ(endLines.size(), ports.size()) << done.err;
+    for (const std::string& line : endLines) {
+        EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  /dev/pts/\d+: download complete: 40 frames acknowledged in [0-9.]+ s)")))
+            << line;
+    }
+
+    // One port with --log still answers with one object, and logs too.
+    auto single = MakeSim({});
+    Child one(Command({"--json", "--log", log}, {single->DevicePath()}, file), Env());
+    const Finished oneDone = one.Wait();
+    EXPECT_EQ(oneDone.status, 0) << oneDone.err;
+    EXPECT_EQ(oneDone.out.rfind("{\"port\":\"" + single->DevicePath() + "\",", 0), 0u) << oneDone.out;
+    ExpectSpanDelivered(*single);
+
+    const auto logLines = Lines(TempDir::ReadText(log));
+    ASSERT_EQ(logLines.size(), 1 + ports.size() + 1) << "a header, then a line per port and run";
+    EXPECT_EQ(logLines[0].rfind("# time\tport\t", 0), 0u);
+    const std::string sha = Sha256Sum(file);
+    ports.push_back(single->DevicePath());
+    for (std::size_t i = 1; i < logLines.size(); ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(logLines[i], m,
+                                     std::regex(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)\t(\S+)\t(\S+)\t-\t(\S+)\t(\d+)\t([0-9a-f]{64})\tcompleted\t40\t40\t0\t[0-9.]+)")))
+            << logLines[i];
+        EXPECT_NE(std::find(ports.begin(), ports.end(), m[2].str()), ports.end()) << m[2];
+        EXPECT_EQ(m[4].str(), file);
+        EXPECT_EQ(m[5].str(), std::to_string(m_image.file.size()));
+        EXPECT_EQ(m[6].str(), sha);
+    }
+}
+
+TEST_F(CliMultiTest, FailedPortsNeverStopTheOthersAndTheFirstInOrderSetsTheStatus)
+{
+    SimOptions refusing;
+    refusing.refuseFrame = 1;
+    refusing.refuseTimes = 5;
+    auto first = MakeSim({});
+    auto silent = MakeSim({}, false);
+    auto refuser = MakeSim(refusing);
+    auto last = MakeSim({});
+    const std::string missing = (m_dir / "no-such-tty").string();
+    const std::vector<std::string> ports{first->DevicePath(), silent->DevicePath(), refuser->DevicePath(),
+                                         last->DevicePath(), missing};
+    const std::string file = WriteImage(6);
+    Child cli(Command({"--json"}, ports, file), Env());
+    const Finished done = cli.Wait();
+
+    // The refusal ends first, but the silent port comes first in the order.
+    EXPECT_EQ(done.status, 3) << done.err;
+    const auto json = ParseArray(done.out);
+    ASSERT_TRUE(json.has_value()) << done.out;
+    ASSERT_EQ(json->size(), ports.size());
+    const char* outcomes[] = {"completed", "timed-out", "refused", "completed", "port-open-failed"};
+    const unsigned acknowledged[] = {6, 0, 1, 6, 0};
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ((*json)[i].port, ports[i]);
+        EXPECT_EQ((*json)[i].outcome, outcomes[i]) << ports[i];
+        EXPECT_EQ((*json)[i].acknowledged, acknowledged[i]) << ports[i];
+        EXPECT_EQ((*json)[i].frames, 6u);
+    }
+    EXPECT_EQ((*json)[2].resends, 4u);
+    ExpectSpanDelivered(*first);
+    ExpectSpanDelivered(*last);
+    EXPECT_EQ(refuser->Counters().eots, 0u);
+
+    // With --json the command for the failed ports goes to stderr.
+    const std::string retry = "veltrad-cli download --json --port " + silent->DevicePath() + " --port " +
+                              refuser->DevicePath() + " --port " + missing + " " + file;
+    EXPECT_NE(done.err.find("to load the failed terminals again:\n  " + retry + "\n"), std::string::npos) << done.err;
+}
+
+TEST_F(CliMultiTest, WithoutJsonASummaryInWordsAndTheRetryCommand)
+{
+    SimOptions refusing;
+    refusing.refuseFrame = 1;
+    refusing.refuseTimes = 5;
+    auto healthy = MakeSim({});
+    auto refuser = MakeSim(refusing);
+    const std::string file = WriteImage(4);
+    Child cli(Command({}, {healthy->DevicePath(), refuser->DevicePath()}, file), Env());
+    const Finished done = cli.Wait();
+
+    EXPECT_EQ(done.status, 5) << done.err;
+    EXPECT_EQ(done.out, "1 of 2 terminals completed\n  " + refuser->DevicePath() +
+                            ": download failed: the terminal refused frame 2 of 4 five times\n"
+                            "to load the failed terminals again:\n  veltrad-cli download --port " +
+                            refuser->DevicePath() + " " + file + "\n");
+    EXPECT_EQ(Lines(done.err).size(), 2u) << done.err;
+    ExpectSpanDelivered(*healthy);
+}
+
+TEST_F(CliMultiTest, CtrlCTerminationAndHangUpStopEveryPortStillRunning)
+{
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SimOptions slow;
+        slow.replyDelay = std::chrono::seconds(60);
+        auto quick = MakeSim({});
+        auto slow1 = MakeSim(slow);
+        auto slow2 = MakeSim(slow);
+        const std::string file = WriteImage(3);
+        Child cli(Command({"--json"}, {quick->DevicePath(), slow1->DevicePath(), slow2->DevicePath()}, file), Env());
+        ASSERT_TRUE(quick->WaitForEnd(std::chrono::seconds(20)));
+        ASSERT_TRUE(slow1->WaitForFramesReceived(1, std::chrono::seconds(20)));
+        ASSERT_TRUE(slow2->WaitForFramesReceived(1, std::chrono::seconds(20)));
+        cli.Signal(signal);
+        const Finished done = cli.Wait();
+
+        EXPECT_EQ(done.status, 130) << "signal " << signal << ": " << done.err;
+        const auto json = ParseArray(done.out);
+        ASSERT_TRUE(json.has_value()) << done.out;
+        ASSERT_EQ(json->size(), 3u);
+        EXPECT_EQ((*json)[0].outcome, "completed");
+        EXPECT_EQ((*json)[1].outcome, "stopped");
+        EXPECT_EQ((*json)[2].outcome, "stopped");
+        EXPECT_EQ(slow1->Counters().eots + slow2->Counters().eots, 0u);
+        EXPECT_NE(done.err.find("--port " + slow1->DevicePath() + " --port " + slow2->DevicePath() + " " + file),
+                  std::string::npos)
+            << done.err;
+    }
+}
+
+TEST_F(CliMultiTest, ThePortTwiceOrALogThatCannotBeOpenedIsAnArgumentError)
+{
+    auto terminal = MakeSim({});
+    const std::string device = terminal->DevicePath();
+    m_dir.WriteText("Veltrad.INI", "[Ports]\nCOM7=" + device + "\n");
+    const std::string link = (m_dir / "kv9090").string();
+    std::filesystem::create_symlink(device, link);
+    const std::string file = WriteImage(2);
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<std::string> ports;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{}, {device, device}, "given twice"},
+        {{}, {"COM7", "com7"}, "same device"},
+        {{}, {"COM7", device}, "same device"},
+        {{}, {link, device}, "same device"},
+        {{"--log", (m_dir / "no-such-folder" / "runs.tsv").string()}, {device, "COM8"}, "cannot open the log"},
+    };
+    for (const Case& c : cases) {
+        Child cli(Command(c.options, c.ports, file), Env());
+        const Finished done = cli.Wait();
+        EXPECT_EQ(done.status, 1) << done.err;
+        EXPECT_NE(done.err.find(c.says), std::string::npos) << done.err;
+        EXPECT_TRUE(done.out.empty()) << done.out;
+    }
+    EXPECT_EQ(terminal->Counters().framesReceived, 0u) << "no port was opened";
+}
+
+TEST_F(CliMultiTest, AnImageWithNothingToSendOrNoImageAtAllOpensNoPort)
+{
+    auto a = MakeSim({});
+    auto b = MakeSim({});
+    const std::string zeros = m_dir.Write("zeros.bin", std::vector<std::uint8_t>(3000, 0)).string();
+    const std::string missing = (m_dir / "missing.bin").string();
+    for (const auto& [file, status, outcome] : {std::tuple{zeros, 6, "nothing-to-send"}, std::tuple{missing, 1, "file-error"}}) {
+        Child cli(Command({"--json"}, {a->DevicePath(), b->DevicePath()}, file), Env());
+        const Finished done = cli.Wait();
+        EXPECT_EQ(done.status, status) << done.err;
+        EXPECT_EQ(Lines(done.err).size(), 1u) << "one reason: " << done.err;
+        const auto json = ParseArray(done.out);
+        ASSERT_TRUE(json.has_value()) << done.out;
+        ASSERT_EQ(json->size(), 2u);
+        EXPECT_EQ((*json)[0].outcome, outcome);
+        EXPECT_EQ((*json)[1].outcome, outcome);
+    }
+    EXPECT_EQ(a->Counters().framesReceived + b->Counters().framesReceived, 0u);
+}
+
+TEST_F(CliMultiTest, OnATerminalOneLiveLinePerPortRedrawnInPlace)
+{
+    SimOptions paced;
+    paced.replyDelay = std::chrono::milliseconds(20);
+    auto a = MakeSim(paced);
+    auto b = MakeSim(paced);
+    auto terminal = test::TestTerminal::Open();
+    Child cli(Command({}, {a->DevicePath(), b->DevicePath()}, WriteImage(12)), Env(), terminal.slave.Get());
+    const Finished done = cli.Wait();
+    EXPECT_EQ(done.status, 0);
+    EXPECT_EQ(done.out, "2 of 2 terminals completed\n");
+
+    const std::string drawn = terminal.Drain();
+    EXPECT_NE(drawn.find("\x1b[2A"), std::string::npos) << "back up over both lines: " << drawn;
+    for (const auto* sim : {a.get(), b.get()}) {
+        const std::regex last(sim->DevicePath() + R"( +12/12 100\.0% +[0-9.]+ KiB/s  completed\x1b\[K)");
+        EXPECT_TRUE(std::regex_search(drawn, last)) << drawn;
+    }
+    EXPECT_EQ(drawn.find("download complete"), std::string::npos) << "no end lines on a terminal";
+}
+
+}  // namespace
+}  // namespace veltrad
