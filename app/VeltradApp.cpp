@@ -4,6 +4,7 @@
 #include "ui/DialogLook.h"
 #include "ui/TerminationNotifier.h"
 #include "ui/VeltradDlg.h"
+#include "window/WindowLogic.h"
 
 namespace veltrad {
 
@@ -19,10 +20,7 @@ bool CVeltradApp::InitInstance() {
     // First, so that a signal from here on ends the program the orderly way.
     CTerminationNotifier terminator;
     CProfile profile(CProfile::DefaultPath());
-    const int address = profile.GetProfileInt(kFontSection, kAddressKey, kDefaultFontAddress);
-    // A file that cannot be written changes nothing visible; later reads
-    // simply give the defaults.
-    profile.WriteProfileInt(kFontSection, kAddressKey, address);
+    TouchStartupSettings(profile);
 
     CVeltradDlg dialog(profile);
     connect(&terminator, &CTerminationNotifier::TerminationRequested, &dialog,
@@ -36,7 +34,7 @@ bool CVeltradApp::InitInstance() {
     connect(&dialog, &QDialog::finished, this, &QCoreApplication::quit);
     if (dialog.ShowModal())
         exec();
-    // The dialog ended its run (port closed, worker joined) when it ended;
+    // The window ended its run (port closed, worker joined) when it ended;
     // its destructor makes sure once more before anything it used goes.
     return false;
 }

@@ -8,13 +8,6 @@
 
 namespace veltrad {
 
-inline constexpr char kApplicationName[] = "Veltrad";
-// "Font" / "Address": read at start-up and written straight back; nothing
-// else uses it, but a first start leaves it in the file.
-inline constexpr char kFontSection[] = "Font";
-inline constexpr char kAddressKey[] = "Address";
-inline constexpr int kDefaultFontAddress = 0x43000;  // 274432
-
 class CVeltradApp final : public QApplication {
     Q_OBJECT
 

@@ -1,15 +1,14 @@
 #pragma once
-// The program's window: port list, file choice, progress bar, download and
-// stop. It owns the download session; the session's worker reaches it only
-// through queued calls, so every widget is touched on the GUI thread alone.
+// The program's window on Linux: a thin Qt view over the shared window
+// logic. It draws what the logic shows, forwards the operator's actions and
+// posts the run's events to its own thread; it decides nothing itself.
 
 #include "settings/Profile.h"
-#include "download/DownloadSession.h"
-#include "download/RunObserver.h"
+#include "window/WindowLogic.h"
+#include "window/WindowView.h"
 
 #include <QDialog>
 #include <QIcon>
-#include <QString>
 
 #include <cstdint>
 #include <memory>
@@ -21,115 +20,63 @@ class QPushButton;
 
 namespace veltrad {
 
-class CRunEventBridge;
-
-// Command of the About entry; the low four bits are free, as in a system menu.
-inline constexpr unsigned kIdmAboutBox = 0x0010;
-// Standard window commands that OnSysCommand carries out itself.
-inline constexpr unsigned kScMinimize = 0xF020;
-inline constexpr unsigned kScClose = 0xF060;
-inline constexpr unsigned kScRestore = 0xF120;
-
-// Text of the About entry (string 101).
-QString AboutMenuText();
-
-class CVeltradDlg final : public QDialog {
+class CVeltradDlg final : public QDialog, public IWindowView {
     Q_OBJECT
 
 public:
-    // `profile` holds the port index and names the file whose "Ports" section
-    // maps COM numbers to devices. `clock` (may be null) times the replies.
-    explicit CVeltradDlg(CProfile profile, QWidget* parent = nullptr, IClock* clock = nullptr);
+    // `profile` holds the port index and the [Ports] map. `clock` and `port`
+    // may be null for the system's (tests inject their own).
+    explicit CVeltradDlg(CProfile profile, QWidget* parent = nullptr, IClock* clock = nullptr,
+                         ISerialPort* port = nullptr);
     ~CVeltradDlg() override;
 
-    // Initialises the dialog once (which may report the saved port before
-    // the window shows), then shows it application-modal and returns; the
-    // caller's event loop runs it. False when it was ended meanwhile.
+    // Initialises the window once (which may report the saved port before it
+    // shows), then shows it application-modal and returns; the caller's
+    // event loop runs it. False when it was ended meanwhile.
     bool ShowModal();
-    // The same, then runs it in a loop of its own.
     int exec() override;
-    // Every way of ending comes through here: a run in progress is stopped
-    // and its worker joined before the window goes.
-    void done(int result) override;
-
-    bool OnInitDialog();
-    void LoadPortSetting();
-    void InitControls();
-    void TestSelectedPort();
-    bool OpenSelectedPort();
-    void EnableControls(bool enable);
-    void SavePortSetting();
-    void OnSysCommand(unsigned id, std::intptr_t param);
-
-    // Handlers of the controls.
-    void OnSelChangePort();
-    void OnOpenFile();
-    void OnCloseDialog();
-    void OnDownload();
-    void OnStop();
+    // Escape, the close box, Alt+F4 (reject) and Enter off a button (accept)
+    // end the window through the logic, which ends the run first.
+    void accept() override;
+    void reject() override;
 
     // A signal or the application quitting: close what is open on top of the
-    // window, end a run and end the dialog as its close box would (the port
-    // index is not saved).
+    // window, then end as the close box would (the port index is not saved).
     void OnEndRequested();
-    // The desktop session is about to end and may kill the program: leave the
-    // port closed and the worker joined now. The window stays, in case the
-    // logout is cancelled.
+    // The desktop session is about to end: port closed, worker joined.
     void OnSessionEnding();
 
-    // The notices of a run's outcomes, modal on the GUI thread.
-    void ShowCompleteNotice();
-    void ShowCommErrorNotice();
-    void ShowCommErrorRetryNotice();
-    void ShowFailNotice();
-
-    CDownloadSession& Session() { return *m_session; }
-    std::uint16_t PortNumber() const { return m_nPort; }
+    CWindowLogic& Logic() { return *m_logic; }
 
 signals:
-    // After the last event of the current run.
+    // After the last event of the current run was shown.
     void RunEnded(std::uint64_t runId, veltrad::RunOutcome outcome);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
-#ifdef Q_OS_WIN
-    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
-#endif
 
 private:
-    friend class CRunEventBridge;
+    // IWindowView
+    void ShowPorts(const std::vector<PortEntry>& ports, int selected) override;
+    void ShowFile(const std::string& name, const std::string& sizeText) override;
+    void SetProgressRange(std::uint32_t maximum) override;
+    void SetProgressPos(std::uint32_t position) override;
+    void EnableControls(bool enable) override;
+    void ShowNotice(Notice notice) override;
+    void ShowMessage(const WindowMessage& message) override;
+    void ShowAbout() override;
+    std::optional<std::filesystem::path> ChooseFile() override;
+    void EndDialog(bool ok) override;
+    void PostRunEvents() override;
+    void OnRunEnded(std::uint64_t runId, RunOutcome outcome) override;
 
-    // Run events, queued from the worker; each names its run.
-    void OnRunProgressStep(std::uint64_t runId);
-    void OnRunProgressReset(std::uint64_t runId);
-    void OnRunEnableControls(std::uint64_t runId, bool enable);
-    void OnRunNotice(std::uint64_t runId, Notice notice);
-    void OnRunEnded(std::uint64_t runId, RunOutcome outcome);
-    bool IsCurrentRun(std::uint64_t runId) const;
+    // On the window's thread, queued by PostRunEvents.
+    Q_INVOKABLE void DeliverRunEvents();
+    void Initialise();
 
-    // Between the edits and the strings shown in them: true reads the
-    // controls, false writes them.
-    void UpdateData(bool saveAndValidate);
-    // Takes the port list's selection as the port number and hands it on.
-    void TakeSelectedPort();
-    void ReportPortOpenFail();
-    void ReportFileError(const ImageError& error);
-    void ReportMessage(const QString& text, const QString& detail = {});
-    void ShowSelectedDevice();
-    void EndRun();
-    void AppendSystemMenuEntry();
-
-    CProfile m_profile;
-    std::unique_ptr<CRunEventBridge> m_bridge;
-    std::unique_ptr<CDownloadSession> m_session;
-
-    int m_nSavedPortIndex = 0;
-    std::uint16_t m_nPort = 0;
-    QString m_strFileName;
-    QString m_strFileSize;
+    std::unique_ptr<CWindowLogic> m_logic;
     QIcon m_hIcon;
-
     QPushButton* m_btnOpenFile = nullptr;
     QPushButton* m_btnStop = nullptr;
     QPushButton* m_btnDownload = nullptr;
@@ -138,13 +85,7 @@ private:
     QLineEdit* m_editFileName = nullptr;
     QLineEdit* m_editFileSize = nullptr;
     QProgressBar* m_progress = nullptr;
-
     bool m_bInitialised = false;
-    bool m_bEndRequested = false;
-    // The run whose events are shown; 0 while none is. A stopped run may
-    // still complete (its last frame was acknowledged) but moves the bar no more.
-    std::uint64_t m_nShownRunId = 0;
-    bool m_bShownRunStopped = false;
 };
 
 }  // namespace veltrad

@@ -56,7 +56,7 @@ public:
     virtual void PostRunEvents() = 0;
 
     // The current run ended and its last event was shown (tests wait on it).
-    virtual void RunEnded(std::uint64_t runId, RunOutcome outcome) { (void)runId, (void)outcome; }
+    virtual void OnRunEnded(std::uint64_t runId, RunOutcome outcome) { (void)runId, (void)outcome; }
 };
 
 }  // namespace veltrad

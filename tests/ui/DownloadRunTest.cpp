@@ -1,6 +1,6 @@
-// Downloads from the main window to the simulated terminal over a pty: every
-// outcome with its notice, stopping, ending the window during a run, a port
-// that vanishes, and clicking as fast as a person can.
+// Downloads from the Qt main window to the simulated terminal over a pty:
+// one whole run, each notice's dialog, ending the window during a run, and
+// clicking as fast as a person can.
 
 #include "UiTestSupport.h"
 
@@ -61,8 +61,7 @@ private:
     std::unique_ptr<CVeltradDlg> OpenWindow(CModalDriver& driver, const QString& file, IClock* clock = nullptr) {
         auto dialog = std::make_unique<CVeltradDlg>(m_settings.Profile(), nullptr, clock);
         driver.Ignore(dialog.get());
-        dialog->OnInitDialog();
-        dialog->show();
+        dialog->ShowModal();
         driver.SetHandler(ChooseFile(file));
         QTest::mouseClick(Child<QPushButton>(*dialog, "openFile1004"), Qt::LeftButton);
         driver.SetHandler({});
@@ -101,12 +100,12 @@ private slots:
 
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kLongWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(driver.Names(), QStringList{"Dialog130"}, kLongWaitMs);
-        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QTRY_VERIFY(QApplication::activeModalWidget() == dialog.get());  // no notice left
         QCOMPARE(ended.front().at(1).value<RunOutcome>(), RunOutcome::Completed);
         QCOMPARE(highest, kFrames);
         QCOMPARE(progress->value(), 0);
         QVERIFY(InputsEnabled(*dialog));
-        QVERIFY(!dialog->Session().Comm().IsConnected());
+        QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
 
         QVERIFY(terminal->WaitForEnd(std::chrono::milliseconds(kLongWaitMs)));
         QFile original(file);
@@ -133,8 +132,6 @@ private slots:
                                                    << RunOutcome::TimedOutAfterAck;
         QTest::newRow("fourth frame refused five times") << "refuses frame 3" << "Dialog134" << 3 << true
                                                          << RunOutcome::Refused;
-        QTest::newRow("refused from the start") << "garbage" << "Dialog134" << 0 << true
-                                                << RunOutcome::Refused;
     }
     void eachOutcomeShowsItsNotice() {
         QFETCH(QString, terminal);
@@ -155,8 +152,6 @@ private slots:
         } else if (terminal == "refuses frame 3") {
             options.refuseFrame = 3;
             options.refuseTimes = 5;
-        } else if (terminal == "garbage") {
-            options.garbage = true;
         }
         // A terminal silent from the start is one that never runs.
         auto sim = MakeTerminal(options, terminal != "silent");
@@ -177,42 +172,16 @@ private slots:
 
         QTRY_COMPARE_WITH_TIMEOUT(driver.Names(), QStringList{notice}, kLongWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kLongWaitMs);
-        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QTRY_VERIFY(QApplication::activeModalWidget() == dialog.get());  // no notice left
         QCOMPARE(ended.front().at(1).value<RunOutcome>(), outcome);
         QVERIFY(enabledWhenShown);
         QCOMPARE(Child<QProgressBar>(*dialog, "progress1006")->value(), barAfter);
-        QCOMPARE(bool(dialog->Session().Comm().IsConnected()), portLeftOpen);
+        QCOMPARE(bool(dialog->Logic().Session().Comm().IsConnected()), portLeftOpen);
 
         // The stop button closes what the run left open and clears the bar.
         QTest::mouseClick(Child<QPushButton>(*dialog, "stop1016"), Qt::LeftButton);
-        QVERIFY(!dialog->Session().Comm().IsConnected());
+        QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
         QCOMPARE(Child<QProgressBar>(*dialog, "progress1006")->value(), 0);
-    }
-
-    void stopEndsARunWithoutANotice() {
-        sim::SimOptions slow;
-        slow.replyDelay = std::chrono::milliseconds(5);
-        auto terminal = MakeTerminal(slow, true);
-        CModalDriver driver;
-        auto dialog = OpenWindow(driver, ImageFile(2000));
-        auto* progress = Child<QProgressBar>(*dialog, "progress1006");
-        QSignalSpy ended(dialog.get(), &CVeltradDlg::RunEnded);
-        QTest::mouseClick(Child<QPushButton>(*dialog, "download1015"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(progress->value() >= 3, kLongWaitMs);
-
-        QTest::mouseClick(Child<QPushButton>(*dialog, "stop1016"), Qt::LeftButton);
-        // At once, without waiting for the worker.
-        QVERIFY(InputsEnabled(*dialog));
-        QCOMPARE(progress->value(), 0);
-        QVERIFY(!dialog->Session().Comm().IsConnected());
-
-        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kLongWaitMs);
-        QCOMPARE(ended.front().at(1).value<RunOutcome>(), RunOutcome::Stopped);
-        // Every event of the run has been handled by now: none moved the bar
-        // back up or brought a notice.
-        QCOMPARE(progress->value(), 0);
-        QCOMPARE(driver.Count(), 0);
-        QVERIFY(InputsEnabled(*dialog));
     }
 
     // However the window ends during a run, the port is closed and the worker
@@ -223,7 +192,6 @@ private slots:
         QTest::addColumn<bool>("windowStays");
         QTest::newRow("close button") << "button" << true << false;
         QTest::newRow("escape") << "escape" << false << false;
-        QTest::newRow("close box") << "closebox" << false << false;
         QTest::newRow("termination signal") << "signal" << false << false;
         QTest::newRow("session ending") << "session" << false << true;
         QTest::newRow("destroyed") << "destroy" << false << false;
@@ -238,7 +206,7 @@ private slots:
         const QByteArray iniBefore = m_settings.ReadIni();
         CModalDriver driver;
         auto dialog = OpenWindow(driver, ImageFile(2000));
-        NameRunWorkers(dialog->Session());
+        NameRunWorkers(dialog->Logic().Session());
         // COM4, on the same terminal: the run's port differs from the saved one.
         auto* combo = Child<QComboBox>(*dialog, "comboPort1007");
         combo->setCurrentIndex(3);
@@ -253,8 +221,6 @@ private slots:
             QTest::mouseClick(Child<QPushButton>(*dialog, "close1013"), Qt::LeftButton);
         else if (how == "escape")
             QTest::keyClick(dialog.get(), Qt::Key_Escape);
-        else if (how == "closebox")
-            dialog->close();
         else if (how == "signal")
             dialog->OnEndRequested();
         else if (how == "session")
@@ -265,8 +231,8 @@ private slots:
         // Joined: no thread of the run is left.
         QCOMPARE(WorkerThreadCount(), 0);
         if (dialog) {
-            QVERIFY(!dialog->Session().IsRunning());
-            QVERIFY(!dialog->Session().Comm().IsConnected());
+            QVERIFY(!dialog->Logic().Session().IsRunning());
+            QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
             QCOMPARE(dialog->isVisible(), windowStays);
             if (windowStays)
                 QVERIFY(InputsEnabled(*dialog));
@@ -280,27 +246,6 @@ private slots:
         // Nothing of the ended run shows up afterwards.
         QTest::qWait(0);
         QCOMPARE(driver.Count(), 0);
-    }
-
-    void aPortThatVanishesEndsWithTheCommunicationNotice() {
-        sim::SimOptions slow;
-        slow.replyDelay = std::chrono::milliseconds(5);
-        auto terminal = MakeTerminal(slow, true);
-        std::atomic<bool> vanished{false};
-        CSilenceClock clock([&vanished] { return vanished.load(); });
-        CModalDriver driver;
-        auto dialog = OpenWindow(driver, ImageFile(2000), &clock);
-        QSignalSpy ended(dialog.get(), &CVeltradDlg::RunEnded);
-        QTest::mouseClick(Child<QPushButton>(*dialog, "download1015"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(Child<QProgressBar>(*dialog, "progress1006")->value() >= 2, kLongWaitMs);
-
-        vanished = true;
-        terminal.reset();  // the far end of the line is gone
-        QTRY_COMPARE_WITH_TIMEOUT(driver.Names(), QStringList{"Dialog133"}, kLongWaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kLongWaitMs);
-        QVERIFY(InputsEnabled(*dialog));
-        QTest::mouseClick(Child<QPushButton>(*dialog, "stop1016"), Qt::LeftButton);
-        QVERIFY(!dialog->Session().Comm().IsConnected());
     }
 
     // Download, stop and close in any order, as fast as a person can click:
@@ -323,8 +268,8 @@ private slots:
         QTest::mouseClick(download, Qt::LeftButton);
         QTest::mouseClick(Child<QPushButton>(*dialog, "close1013"), Qt::LeftButton);
         QVERIFY(!dialog->isVisible());
-        QVERIFY(!dialog->Session().IsRunning());
-        QVERIFY(!dialog->Session().Comm().IsConnected());
+        QVERIFY(!dialog->Logic().Session().IsRunning());
+        QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
     }
 };
 

@@ -1,6 +1,6 @@
-// The main window without a download worker: its form against the template,
-// the port list and its settings, the test-open, the file choice, the ways of
-// ending it and the start-up failures of a download.
+// The Qt main window without a download worker: its form against the
+// template and its wiring to the window logic (port list, messages, file
+// dialog, keys and boxes that end it). The logic itself is tested without Qt.
 
 #include "UiTestSupport.h"
 
@@ -103,8 +103,7 @@ private:
     std::unique_ptr<CVeltradDlg> StartDialog(CModalDriver& driver) {
         auto dialog = std::make_unique<CVeltradDlg>(m_settings.Profile());
         driver.Ignore(dialog.get());
-        dialog->OnInitDialog();
-        dialog->show();
+        dialog->ShowModal();
         return dialog;
     }
 
@@ -210,56 +209,6 @@ private slots:
         QCOMPARE(combo->toolTip(), m_ptyPath);  // the selected entry's device
     }
 
-    void savedIndexSelectsItsEntry_data() {
-        QTest::addColumn<QByteArray>("comPort");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("nothing saved") << QByteArray() << 0 << 1 << QString();
-        QTest::newRow("first") << QByteArray("0") << 0 << 1 << QString();
-        QTest::newRow("rest of line ignored") << QByteArray("7 ; COM8") << 7 << 8 << QString();
-        QTest::newRow("last") << QByteArray("49") << 49 << 50 << QString();
-        QTest::newRow("unmapped device missing") << QByteArray("11") << 11 << 12
-                                                 << QStringLiteral("Port open fail : COM12");
-        QTest::newRow("one past the end") << QByteArray("50") << -1 << 0
-                                          << QStringLiteral("Port open fail : COM0");
-        QTest::newRow("none") << QByteArray("-1") << -1 << 0 << QStringLiteral("Port open fail : COM0");
-        QTest::newRow("not a number") << QByteArray("COM3") << 0 << 1 << QString();
-    }
-    void savedIndexSelectsItsEntry() {
-        QFETCH(QByteArray, comPort);
-        QFETCH(int, index);
-        QFETCH(int, port);
-        QFETCH(QString, message);
-        if (!comPort.isEmpty())
-            m_settings.WriteIni(PortsSection() + "[ComPort]\nPort Num=" + comPort + "\n");
-
-        CModalDriver driver;
-        auto dialog = StartDialog(driver);
-        QCOMPARE(Child<QComboBox>(*dialog, "comboPort1007")->currentIndex(), index);
-        QCOMPARE(int(dialog->PortNumber()), port);
-        // The test-open leaves the port closed whatever it found.
-        QVERIFY(!dialog->Session().Comm().IsConnected());
-        if (message.isEmpty()) {
-            QCOMPARE(driver.Count(), 0);
-        } else {
-            QCOMPARE(driver.Count(), 1);
-            const SeenWindow& box = driver.Seen().front();
-            QCOMPARE(box.className, QStringLiteral("QMessageBox"));
-            QCOMPARE(box.title, QStringLiteral("Veltrad"));
-            QCOMPARE(box.text, message);
-            QVERIFY(!box.informative.isEmpty());  // the reason, for the operator
-        }
-    }
-
-    void testOpenSucceedsAndReleasesThePort() {
-        CModalDriver driver;
-        auto dialog = StartDialog(driver);
-        QCOMPARE(driver.Count(), 0);
-        // Released: another open of the device succeeds.
-        QVERIFY(PortOpens(m_pty->DevicePath()));
-    }
-
     void testOpenOfABusyPortFails() {
         CCommThread holder;
         QVERIFY(holder.OpenDevice(m_pty->DevicePath(), kDownloadBaudRate, kDownloadDataBits,
@@ -279,7 +228,6 @@ private slots:
         QTest::addColumn<QStringList>("messages");
         QTest::newRow("down to COM12, missing")
             << 10 << int(Qt::Key_Down) << 12 << QStringList{"Port open fail : COM12"};
-        QTest::newRow("up to COM5, present") << 5 << int(Qt::Key_Up) << 5 << QStringList{};
         QTest::newRow("home to COM1") << 30 << int(Qt::Key_Home) << 1 << QStringList{};
     }
     void changingTheSelectionTestsTheNewPort() {
@@ -293,35 +241,19 @@ private slots:
         driver.Clear();  // whatever the start-up reported
 
         QTest::keyClick(Child<QComboBox>(*dialog, "comboPort1007"), Qt::Key(key));
-        QCOMPARE(int(dialog->PortNumber()), port);
+        QCOMPARE(int(dialog->Logic().PortNumber()), port);
         QStringList texts;
         for (const SeenWindow& w : driver.Seen())
             texts << w.text;
         QCOMPARE(texts, messages);
-        QVERIFY(!dialog->Session().Comm().IsConnected());
+        QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
         QCOMPARE(Child<QComboBox>(*dialog, "comboPort1007")->toolTip(),
                  Child<QComboBox>(*dialog, "comboPort1007")->itemData(port - 1, Qt::ToolTipRole).toString());
-    }
-
-    void selectingAnotherPortClosesOneLeftOpen() {
-        CModalDriver driver;
-        auto dialog = StartDialog(driver);
-        // As a timed-out run leaves it.
-        QVERIFY(dialog->OpenSelectedPort());
-        QVERIFY(dialog->Session().Comm().IsConnected());
-        auto* combo = Child<QComboBox>(*dialog, "comboPort1007");
-        combo->setCurrentIndex(4);  // COM5, the same pty: opens only once COM1 let go
-        emit combo->activated(4);
-        QCOMPARE(driver.Count(), 0);
-        QVERIFY(!dialog->Session().Comm().IsConnected());
     }
 
     void choosingAFileShowsNameAndSize_data() {
         QTest::addColumn<qint64>("size");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("empty") << qint64(0) << QStringLiteral("0 Byte");
-        QTest::newRow("one byte") << qint64(1) << QStringLiteral("1 Byte");
-        QTest::newRow("one block") << qint64(128) << QStringLiteral("128 Byte");
         QTest::newRow("a megabyte and some") << qint64(1048579) << QStringLiteral("1048579 Byte");
     }
     void choosingAFileShowsNameAndSize() {
@@ -337,19 +269,6 @@ private slots:
         QCOMPARE(driver.Names(), QStringList{"QFileDialog"});
         QCOMPARE(Child<QLineEdit>(*dialog, "fileName1000")->text(), QFileInfo(file).fileName());
         QCOMPARE(Child<QLineEdit>(*dialog, "fileSize1001")->text(), shown);
-    }
-
-    void cancellingTheFileDialogChangesNothing() {
-        CModalDriver driver;
-        auto dialog = StartDialog(driver);
-        const QString file = WriteImageFile(m_settings.Folder(), QStringLiteral("first.bin"), 300, true);
-        driver.SetHandler(ChooseFile(file));
-        QTest::mouseClick(Child<QPushButton>(*dialog, "openFile1004"), Qt::LeftButton);
-        driver.SetHandler({});  // Escape
-        QTest::mouseClick(Child<QPushButton>(*dialog, "openFile1004"), Qt::LeftButton);
-        QCOMPARE(driver.Names(), (QStringList{"QFileDialog", "QFileDialog"}));
-        QCOMPARE(Child<QLineEdit>(*dialog, "fileName1000")->text(), QStringLiteral("first.bin"));
-        QCOMPARE(Child<QLineEdit>(*dialog, "fileSize1001")->text(), QStringLiteral("300 Byte"));
     }
 
     void anUnreadableFileIsReportedAndShowsNoSize() {
@@ -391,7 +310,6 @@ private slots:
         QTest::newRow("close box") << QStringLiteral("closebox") << false;
         QTest::newRow("enter in the port list") << QStringLiteral("enter") << false;
         QTest::newRow("keypad enter in the port list") << QStringLiteral("keypad") << false;
-        QTest::newRow("window menu close") << QStringLiteral("syscommand") << false;
     }
     void onlyTheCloseButtonSavesThePort() {
         QFETCH(QString, how);
@@ -417,10 +335,8 @@ private slots:
             QTest::keyClick(combo, Qt::Key_Return);
         else if (how == "enterbutton")
             QTest::keyClick(Child<QPushButton>(*dialog, "close1013"), Qt::Key_Return);
-        else if (how == "keypad")
-            QTest::keyClick(combo, Qt::Key_Enter, Qt::KeypadModifier);
         else
-            dialog->OnSysCommand(kScClose, 0);
+            QTest::keyClick(combo, Qt::Key_Enter, Qt::KeypadModifier);
 
         QVERIFY(!dialog->isVisible());
         QCOMPARE(driver.Count(), 0);
@@ -430,105 +346,21 @@ private slots:
         QCOMPARE(m_settings.ReadIni(), expected);
     }
 
-    void closeButtonWithNothingSelectedSavesMinusOne() {
-        m_settings.WriteIni(PortsSection() + "[ComPort]\nPort Num=50\n");
-        CModalDriver driver;
-        auto dialog = StartDialog(driver);
-        QTest::mouseClick(Child<QPushButton>(*dialog, "close1013"), Qt::LeftButton);
-        QVERIFY(m_settings.ReadIni().endsWith("Port Num=-1\n"));
-    }
-
-    void aDownloadThatCannotStartSaysWhy_data() {
-        QTest::addColumn<QString>("cause");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("no file chosen") << QStringLiteral("nofile") << QStringLiteral("Cannot read the file");
-        QTest::newRow("file gone") << QStringLiteral("gone") << QStringLiteral("Cannot read the file");
-        QTest::newRow("only zeros") << QStringLiteral("zeros") << QStringLiteral("Nothing to send");
-        QTest::newRow("port missing") << QStringLiteral("port") << QStringLiteral("Port open fail : COM12");
-        QTest::newRow("no thread") << QStringLiteral("thread") << QStringLiteral("could not be started");
-    }
-    void aDownloadThatCannotStartSaysWhy() {
-        QFETCH(QString, cause);
-        QFETCH(QString, message);
-        CModalDriver driver;
-        auto dialog = StartDialog(driver);
-        const QString file = WriteImageFile(m_settings.Folder(), QStringLiteral("image.bin"), 1000,
-                                            cause != "zeros");
-        if (cause != "nofile") {
-            driver.SetHandler(ChooseFile(file));
-            QTest::mouseClick(Child<QPushButton>(*dialog, "openFile1004"), Qt::LeftButton);
-            driver.SetHandler({});
-        }
-        if (cause == "gone")
-            QVERIFY(QFile::remove(file));
-        if (cause == "port") {
-            auto* combo = Child<QComboBox>(*dialog, "comboPort1007");
-            combo->setCurrentIndex(11);
-            emit combo->activated(11);
-        }
-        if (cause == "thread") {
-            dialog->Session().SetThreadLauncher([](std::function<void()>) -> std::thread {
-                throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-            });
-        }
-        driver.Clear();
-        QTest::mouseClick(Child<QPushButton>(*dialog, "download1015"), Qt::LeftButton);
-
-        QCOMPARE(driver.Names(), QStringList{"QMessageBox"});
-        QVERIFY2(driver.Seen().front().text.contains(message), qPrintable(driver.Seen().front().text));
-        if (cause == "gone")
-            QVERIFY(driver.Seen().front().text.contains(file));
-        // Still usable: nothing disabled, no port held, no run.
-        for (const char* name : {"comboPort1007", "openFile1004", "download1015", "stop1016", "close1013"})
-            QVERIFY2(Child<QWidget>(*dialog, name)->isEnabled(), name);
-        QVERIFY(!dialog->Session().Comm().IsConnected());
-        QVERIFY(!dialog->Session().IsRunning());
-        QCOMPARE(Child<QProgressBar>(*dialog, "progress1006")->value(), 0);
-    }
-
-    void stopWithoutARunEnablesAndResets() {
-        CModalDriver driver;
-        auto dialog = StartDialog(driver);
-        QVERIFY(dialog->OpenSelectedPort());
-        dialog->EnableControls(false);
-        for (int i = 0; i < 2; ++i) {
-            QTest::mouseClick(Child<QPushButton>(*dialog, "stop1016"), Qt::LeftButton);
-            QVERIFY(!dialog->Session().Comm().IsConnected());
-            QVERIFY(Child<QWidget>(*dialog, "download1015")->isEnabled());
-            QCOMPARE(Child<QProgressBar>(*dialog, "progress1006")->value(), 0);
-        }
-    }
-
     void enableControlsSparesStopAndClose() {
         CVeltradDlg dialog(m_settings.Profile());
-        dialog.EnableControls(false);
+        dialog.show();
+        const auto enable = [&](bool on) {
+            // As a run's start and end do it.
+            static_cast<IWindowView&>(dialog).EnableControls(on);
+        };
+        enable(false);
         for (const char* name : {"comboPort1007", "openFile1004", "download1015"})
             QVERIFY2(!Child<QWidget>(dialog, name)->isEnabled(), name);
         for (const char* name : {"stop1016", "close1013"})
             QVERIFY2(Child<QWidget>(dialog, name)->isEnabled(), name);
-        dialog.EnableControls(true);
+        enable(true);
         for (const char* name : {"comboPort1007", "openFile1004", "download1015"})
             QVERIFY2(Child<QWidget>(dialog, name)->isEnabled(), name);
-    }
-
-    void windowCommandsOpenTheAboutBox_data() {
-        QTest::addColumn<uint>("command");
-        QTest::addColumn<bool>("about");
-        for (uint id = 0x0010; id <= 0x001F; ++id)
-            QTest::addRow("0x%04X", id) << id << true;
-        QTest::newRow("0x0020") << 0x0020u << false;
-        QTest::newRow("0x000F") << 0x000Fu << false;
-        QTest::newRow("minimise") << uint(kScMinimize) << false;
-    }
-    void windowCommandsOpenTheAboutBox() {
-        QFETCH(uint, command);
-        QFETCH(bool, about);
-        CModalDriver driver;
-        auto dialog = StartDialog(driver);
-        dialog->OnSysCommand(command, 0);
-        QCOMPARE(driver.Names(), about ? QStringList{"Dialog100"} : QStringList{});
-        if (about)
-            QVERIFY(dialog->isVisible());
     }
 
     void contextMenuOffersTheAboutBox() {
@@ -551,7 +383,7 @@ private slots:
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(20, 20),
                                 dialog->mapToGlobal(QPoint(20, 20)));
         QApplication::sendEvent(dialog.get(), &event);
-        QCOMPARE(entries, QStringList{AboutMenuText()});
+        QCOMPARE(entries, QStringList{QString::fromUtf8(kAboutMenuText)});
         QTRY_COMPARE(driver.Names(), (QStringList{"QMenu", "Dialog100"}));
     }
 

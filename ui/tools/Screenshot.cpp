@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -46,22 +47,24 @@ int main(int argc, char** argv) {
 
     veltrad::CVeltradDlg dialog(veltrad::CProfile(QFile::encodeName(folder.filePath(
         QStringLiteral("Veltrad.INI"))).toStdString()));
-    dialog.LoadPortSetting();
-    dialog.InitControls();
 
-    // Choose the sample in the open-file dialog as an operator would.
+    // Choose the sample in the open-file dialog as an operator would; this
+    // machine's COM1 may not exist, so its message is dismissed.
     QTimer chooser;
     QObject::connect(&chooser, &QTimer::timeout, [&] {
-        if (auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* files = qobject_cast<QFileDialog*>(modal)) {
             files->selectFile(sample);
             static_cast<QDialog*>(files)->accept();  // public as a QDialog
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            box->accept();
         }
     });
     chooser.start(10);
-    dialog.OnOpenFile();
+    dialog.ShowModal();
+    dialog.Logic().OnOpenFile();
     chooser.stop();
 
-    dialog.show();
     QApplication::processEvents();
     const QString output = QString::fromLocal8Bit(argv[1]);
     if (!dialog.grab().save(output, "PNG")) {
