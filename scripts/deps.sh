@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Veltrad needs, only those that are missing.
-# Usage: scripts/deps.sh [build|gui|mingw]...   (build is always included)
+# Usage: scripts/deps.sh [build|gui|mingw|packaging]...   (build is always included)
 set -euo pipefail
 
 packages=(cmake g++ make pkgconf libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
@@ -12,6 +12,10 @@ for group in "$@"; do
     # window's tests: a virtual display, a keyboard driver, a Korean font,
     # and Wine's caption-button font.
     mingw) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xdotool fonts-nanum fonts-wine) ;;
+    # The Debian package and its checks: manual pages, dpkg-shlibdeps (which
+    # CPack runs with file), lintian, the desktop metadata's validator, man,
+    # and bash-completion with python3 for the scripted interactive shell.
+    packaging) packages+=(scdoc dpkg-dev file lintian appstream man-db bash-completion python3) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

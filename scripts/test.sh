@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Veltrad and runs every test: a plain build, an AddressSanitizer +
-# UBSan build, a ThreadSanitizer build of the tests that run threads, and the
-# Windows build under Wine. Installs what is missing first (as root).
+# UBSan build, a ThreadSanitizer build of the tests that run threads, the
+# Windows build under Wine, and the Debian package with its checks. Installs
+# what is missing first (as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -41,5 +42,8 @@ if [ -x scripts/test-windows.sh ]; then
   stage "Windows build under Wine"
   scripts/test-windows.sh
 fi
+
+stage "Debian package: lintian, desktop metadata, manual pages, Tab completion"
+scripts/test-packaging.sh
 echo
 echo "All test stages passed."
