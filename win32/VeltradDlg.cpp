@@ -100,8 +100,26 @@ BOOL CVeltradDlg::OnInitDialog()
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
     CenterWindow(m_hWnd, nullptr);
+    KeepDroppedHeight();
     m_logic.OnInitDialog();
     return TRUE;  // the focus goes to the first tab stop, the open-file button
+}
+
+void CVeltradDlg::KeepDroppedHeight()
+{
+    // Version 6 of the common controls drops 30 entries whatever the template
+    // says; show as many as fit in the port list's dropped height, as the
+    // older controls do.
+    HWND combo = Item(IDC_PORT);
+    RECT dropped{0, 0, 0, PORT_LIST_DROPPED_HEIGHT};
+    RECT field{};
+    MapDialogRect(m_hWnd, &dropped);
+    GetWindowRect(combo, &field);
+    const int itemHeight = static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, 0, 0));
+    if (itemHeight <= 0)
+        return;
+    const int visible = (dropped.bottom - (field.bottom - field.top)) / itemHeight;
+    SendMessageW(combo, CB_SETMINVISIBLE, static_cast<WPARAM>(visible > 1 ? visible : 1), 0);
 }
 
 void CVeltradDlg::AppendAboutEntry()

@@ -50,6 +50,7 @@ private:
     void OnCommand(WORD id, WORD code);
     BOOL OnPaint();
     void AppendAboutEntry();
+    void KeepDroppedHeight();
     HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
 
     HINSTANCE m_hInstance;

@@ -21,3 +21,6 @@
 #define IDC_STOP 1016
 
 #define IDC_STATIC (-1)
+
+// The port list's height in dialog units with its list dropped.
+#define PORT_LIST_DROPPED_HEIGHT 81
