@@ -50,10 +50,10 @@ INT_PTR CALLBACK CVeltradDlg::DialogProc(HWND dialog, UINT message, WPARAM wPara
         self->m_hWndPost = dialog;
     }
     // Messages before WM_INITDIALOG (the font, the creation) are the dialog's own.
-    return self ? self->OnMessage(message, wParam, lParam) : FALSE;
+    return self ? self->OnMessage(message, wParam) : FALSE;
 }
 
-INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
+INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -90,7 +90,6 @@ INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     default:
         break;
     }
-    (void)lParam;
     return FALSE;
 }
 

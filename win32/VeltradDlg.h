@@ -45,7 +45,7 @@ public:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam);
     BOOL OnInitDialog();
     void OnCommand(WORD id, WORD code);
     BOOL OnPaint();
