@@ -1,7 +1,8 @@
-# Cross build for 64-bit Windows with Debian's MinGW-w64 (g++-mingw-w64-x86-64).
+# Cross build for 64-bit Windows with Debian's MinGW-w64 (g++-mingw-w64-x86-64):
+# Veltrad.exe (the Win32 window), veltrad-cli.exe and the tests.
 #
-#   cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-#         -DVELTRAD_BUILD_GUI=OFF
+#   cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+#   cmake --build build-mingw && (cd build-mingw && cpack)   # the Windows zip
 #
 # The "-posix" compiler flavour is used on purpose: its libstdc++ has
 # std::thread, std::mutex and std::condition_variable (on winpthreads), which

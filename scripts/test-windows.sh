@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The Windows build, proven on Linux: cross-compiles the core, veltrad-cli.exe
-# and the tests with MinGW-w64, and runs them under Wine, the serial ones
-# against veltrad-sim and a null-modem relay on pseudo-terminals (the Linux
-# builds of both come from build-win-sim). Installs MinGW and Wine when
-# missing (as root). The Wine prefix lives in build-mingw/wineprefix.
+# The Windows build, proven on Linux: cross-compiles the core, Veltrad.exe,
+# veltrad-cli.exe and the tests with MinGW-w64, packs the Windows zip, and
+# runs the tests under Wine, the serial ones against veltrad-sim and a
+# null-modem relay on pseudo-terminals (the Linux builds of both come from
+# build-win-sim), the window's on a virtual display. Installs MinGW, Wine,
+# Xvfb and xdotool when missing (as root). The Wine prefixes live in
+# build-mingw/wineprefix and build-mingw/wineprefix-gui.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,6 +33,15 @@ cmake --build "$linux" -j "$jobs" --target veltrad-sim veltrad-ptypair
 step "MinGW-w64 cross build"
 configure "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVELTRAD_LINUX_TOOLS_DIR="$PWD/$linux/bin"
 cmake --build "$win" -j "$jobs"
+
+step "Windows zip"
+(cd "$win" && cpack -G ZIP >cpack.log 2>&1) || { cat "$win/cpack.log"; exit 1; }
+zip=$(ls "$win"/Veltrad-*-win64.zip)
+listing=$(cmake -E tar tf "$zip")
+for file in README.txt bin/Veltrad.exe bin/veltrad-cli.exe; do
+  grep -q "/$file\$" <<<"$listing" || { echo "$zip lacks $file" >&2; exit 1; }
+done
+echo "$zip"
 
 export WINEPREFIX="$PWD/$win/wineprefix"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

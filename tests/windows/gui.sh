@@ -1,0 +1,300 @@
+#!/usr/bin/env bash
+# The real Veltrad.exe under Wine on a virtual display (Xvfb), driven by the
+# keyboard as an operator drives it (xdotool), against veltrad-sim.
+#
+#   gui.sh setup | download | endings | about | screenshot FILE.png
+#
+# Environment (CTest sets it): VELTRAD_WIN_BIN (the .exe folder),
+# VELTRAD_LINUX_BIN (veltrad-sim, veltrad-ptypair), VELTRAD_GUI_DIR (work
+# folder, inside the MinGW build folder).
+#
+# The window's tests have a Wine prefix of their own, <build>/wineprefix-gui:
+# a Wine server binds its programs to the display of the first one, so the
+# prefix of the other Wine tests, which run without a display, cannot serve
+# a window. Each scenario starts its own display and ends its Wine server.
+#
+# COM ports in that prefix (HKLM\Software\Wine\Ports):
+#   COM10 -> the simulator's pty; COM11, COM12 -> the two ends of the relay
+#   COM8 stays unmapped: a port that does not exist
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+: "${VELTRAD_WIN_BIN:?}" "${VELTRAD_LINUX_BIN:?}" "${VELTRAD_GUI_DIR:?}"
+dir=$VELTRAD_GUI_DIR
+mkdir -p "$dir"
+export WINEPREFIX="${VELTRAD_GUI_PREFIX:-$(dirname "$dir")/wineprefix-gui}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine's own dialogs in English, so the tests find them by their titles.
+export LC_ALL=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY
+scenario=${1:?scenario}
+
+# shellcheck source=tests/windows/lib.sh
+. "$here/lib.sh"
+trap 'wineserver -k >/dev/null 2>&1 || true; end_children' EXIT
+
+for tool in Xvfb xdotool wine; do
+  command -v "$tool" >/dev/null || fail "$tool is missing: scripts/deps.sh mingw installs it"
+done
+
+korean_font=/usr/share/fonts/truetype/nanum/NanumGothic.ttf  # fonts-nanum
+caption_font=/usr/share/wine/fonts/marlett.ttf               # fonts-wine: the caption buttons
+appdata_file=$WINEPREFIX/veltrad-appdata
+
+# ---------------------------------------------------------------------------
+
+setup() {
+  [ -f "$korean_font" ] || fail "$korean_font is missing (fonts-nanum)"
+  [ -f "$caption_font" ] || fail "$caption_font is missing (fonts-wine)"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    note "creating Wine prefix $WINEPREFIX (one-time, slow)"
+    wineboot --init >/dev/null 2>&1 || fail "wineboot --init failed"
+  fi
+  local stamp=$WINEPREFIX/veltrad-gui state
+  state="$dir $korean_font $caption_font"
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$state" ] && [ -f "$appdata_file" ]; then
+    note "prefix already set up"
+    return 0
+  fi
+  # Wine finds fonts in the prefix's Fonts folder. Only these two: Wine's
+  # own "MS Sans Serif" would win over the substitutes below, and it has no
+  # Hangul.
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  mkdir -p "$fonts"
+  ln -sf "$korean_font" "$fonts/"
+  ln -sf "$caption_font" "$fonts/"
+  # The dialogs ask for "MS Sans Serif" and "System", the message boxes for
+  # "MS Shell Dlg"; Wine's fonts of those names have no Hangul. Without a
+  # window manager Wine must draw the frames and captions itself.
+  cat >"$dir/setup.reg" <<EOF
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]
+"MS Sans Serif"="NanumGothic"
+"MS Shell Dlg"="NanumGothic"
+"System"="NanumGothic"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
+"Decorated"="N"
+
+[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]
+"COM10"="$dir/sim"
+"COM11"="$dir/pair-a"
+"COM12"="$dir/pair-b"
+"COM8"=-
+EOF
+  wine regedit /S "$(winpath "$dir/setup.reg")" >/dev/null 2>&1 || fail "regedit failed"
+  # A server started by a captured `wine` would hold the capture open.
+  wineserver </dev/null >/dev/null 2>&1 || true
+  local appdata
+  appdata=$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')
+  winepath -u "$appdata" 2>/dev/null >"$appdata_file" || fail "no APPDATA folder"
+  # The port links are made from the registry when Wine starts.
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+  wine cmd /c exit >/dev/null 2>&1 || true
+  for port in com10 com11 com12; do
+    [ -L "$WINEPREFIX/dosdevices/$port" ] || fail "Wine did not map $port"
+  done
+  [ ! -e "$WINEPREFIX/dosdevices/com8" ] || fail "Wine maps com8, which the tests need unmapped"
+  wineserver -k 2>/dev/null || true
+  printf '%s' "$state" >"$stamp"
+  note "prefix set up: Korean font, COM ports"
+}
+
+# A display of our own on a free number; Wine draws on it.
+start_display() {
+  local number
+  exec {xvfb_fd}< <(exec Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>"$dir/xvfb.log")
+  children+=("$!")
+  read -r -t 30 -u "$xvfb_fd" number || fail "Xvfb did not start: $(cat "$dir/xvfb.log")"
+  export DISPLAY=:$number
+  # A Wine server left by an earlier scenario serves another display.
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+}
+
+settings_file() {
+  [ -f "$appdata_file" ] || fail "prefix not set up: run 'gui.sh setup' first"
+  printf '%s/Veltrad.INI' "$(cat "$appdata_file")"
+}
+
+write_port_index() {
+  printf '[ComPort]\r\nPort Num=%s\r\n' "$1" >"$(settings_file)"
+}
+
+saved_port_index() {
+  sed -n 's/^Port Num=\(-\{0,1\}[0-9]*\).*/\1/p' "$(settings_file)" | head -n 1
+}
+
+veltrad_pid=
+start_veltrad() {
+  (cd "$dir" && exec wine "$VELTRAD_WIN_BIN/Veltrad.exe" >"$dir/veltrad.log" 2>&1) &
+  veltrad_pid=$!
+  children+=("$veltrad_pid")
+}
+
+wait_veltrad_exit() {
+  timeout 30 tail --pid="$veltrad_pid" -f /dev/null || fail "Veltrad.exe did not end"
+  wait "$veltrad_pid" || fail "Veltrad.exe exit status $?"
+}
+
+shot() {  # file: the whole display, for the record or a failure
+  command -v import >/dev/null && import -window root "$1" 2>/dev/null || true
+}
+
+# Polls for a visible window whose title matches the regex $1 and prints its
+# id. (`xdotool search --sync` ends with an X error when a window vanishes
+# while it looks, as Wine's menus and dialogs do.)
+wait_window() {  # regex [seconds]
+  local deadline=$((SECONDS + ${2:-30})) id
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) || true
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.1
+  done
+  shot "$dir/failed-$scenario.png"
+  fail "no window '$1' within ${2:-30} s"
+}
+
+window_gone() {  # regex seconds: true once no visible window matches
+  local deadline=$((SECONDS + $2))
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    [ -z "$(xdotool search --onlyvisible --name "$1" 2>/dev/null)" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# There is no window manager: `windowactivate` fails, `windowfocus` works.
+keys() {  # window key...
+  local window=$1
+  shift
+  xdotool windowfocus --sync "$window" key --delay 60 "$@"
+}
+
+# The open dialog is up: type the file's path and take it.
+choose_file() {  # file
+  local dialog
+  dialog=$(wait_window '^Open$')
+  xdotool windowfocus --sync "$dialog" type --delay 60 "$(winpath "$1")"
+  keys "$dialog" Return
+  # Wine's dialog sometimes takes the first Return for itself.
+  if ! window_gone '^Open$' 5; then
+    note "Wine quirk: the open dialog needed a second Return"
+    keys "$dialog" Return
+    window_gone '^Open$' 20 || fail "the open dialog did not take $1"
+  fi
+}
+
+# ---------------------------------------------------------------------------
+
+main_title='^KV-9090 Veltrad$'
+
+# One whole run, as the operator does it: open-file button, the path, Enter,
+# Tab to the download button, space; then the completion notice.
+download() {  # screenshot-file (optional)
+  # 3 zero blocks, 50 blocks of data, 2 zero blocks; a Korean file name.
+  local image="$dir/펌웨어 이미지.bin" attempt main notice
+  make_image "$image" "$dir/expected.bin" 384 6400 256
+  start_display
+  for attempt in 1 2 3; do
+    write_port_index 9  # COM10
+    start_sim sim
+    start_veltrad
+    main=$(wait_window "$main_title")
+    keys "$main" space  # the open-file button has the focus
+    choose_file "$image"
+    keys "$main" Tab Tab Tab space  # stop, port list, download
+    notice=$(wait_window '^다운로드 완료$' 60)
+    finish_sim 10
+    keys "$notice" Return
+    window_gone '^다운로드 완료$' 10 || fail "the notice did not end"
+    if [ -n "${1:-}" ]; then
+      local g
+      g=$(xdotool getwindowgeometry --shell "$main")
+      local X Y WIDTH HEIGHT
+      eval "$g"
+      import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$1" || fail "screenshot failed"
+      note "screenshot: $1"
+    fi
+    keys "$main" Escape
+    wait_veltrad_exit
+    if [ "$sim_summary" = "interrupted: frames 50, refusals 0, bytes 6400, base 0x00000180" ]; then
+      # See e2e.sh: Wine's purge at the close may drop the closing bytes.
+      note "Wine quirk: closing bytes discarded by the close's purge (attempt $attempt)"
+      continue
+    fi
+    [ "$sim_rc" -eq 0 ] || fail "veltrad-sim exit $sim_rc"
+    [ "$sim_summary" = "frames 50, refusals 0, bytes 6400, base 0x00000180" ] \
+      || fail "sim summary '$sim_summary'"
+    cmp "$dir/received.bin" "$dir/expected.bin" || fail "received image differs from the file's non-zero span"
+    return 0
+  done
+  fail "closing bytes lost in every attempt"
+}
+
+# Every way of ending the window; only the close button saves the port.
+endings() {
+  local ending main saved expected
+  start_display
+  start_relay
+  for ending in escape enter alt+F4 close-button; do
+    write_port_index 10  # COM11
+    start_veltrad
+    main=$(wait_window "$main_title")
+    keys "$main" Tab Tab Down  # stop, port list: COM12
+    case $ending in
+      escape) keys "$main" Escape ;;
+      enter) keys "$main" Return ;;  # the focus is on the port list: OK
+      # Wine's combo box swallows every Alt key, Alt+F4 included (Windows
+      # hands it on): press it from the download button.
+      alt+F4) keys "$main" Tab alt+F4 ;;
+      close-button) keys "$main" Tab Tab space ;;  # download, close
+    esac
+    wait_veltrad_exit
+    saved=$(saved_port_index)
+    expected=10
+    [ "$ending" = close-button ] && expected=11
+    [ "$saved" = "$expected" ] || fail "$ending: Port Num $saved, expected $expected"
+    note "$ending: Port Num $saved"
+  done
+}
+
+# A port that does not open is reported before the window shows; the system
+# menu's About entry opens the About box.
+about() {
+  local box main dialog
+  start_display
+  write_port_index 7  # COM8, not mapped
+  start_veltrad
+  box=$(wait_window '^Veltrad$')
+  [ -z "$(xdotool search --onlyvisible --name "$main_title" 2>/dev/null)" ] \
+    || fail "the window showed before the port's message"
+  keys "$box" Return
+  main=$(wait_window "$main_title")
+  # Wine's system menus end with its own "About Wine", which has the same
+  # accelerator (A) as ours; ours is the last entry, one Up from the top.
+  keys "$main" alt+space Up Return
+  dialog=$(wait_window '^About Veltrad$')
+  keys "$dialog" Return
+  window_gone '^About Veltrad$' 10 || fail "the About box did not end"
+  keys "$main" Escape
+  wait_veltrad_exit
+}
+
+case $scenario in
+  setup) setup ;;
+  download) download ;;
+  endings) endings ;;
+  about) about ;;
+  screenshot)
+    command -v import >/dev/null || fail "needs ImageMagick's import (apt-get install imagemagick)"
+    download "$(realpath -m "${2:?screenshot file}")"
+    ;;
+  *) fail "unknown scenario" ;;
+esac
+note "passed"

@@ -1,0 +1,19 @@
+#include "win32/Utf16.h"
+
+#include "win32/WinApi.h"
+
+namespace veltrad {
+
+std::wstring Widen(std::string_view utf8)
+{
+    if (utf8.empty())
+        return {};
+    const int size = static_cast<int>(utf8.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, out.data(), length);
+    return out;
+}
+
+}  // namespace veltrad

@@ -1,0 +1,282 @@
+#include "win32/VeltradDlg.h"
+
+#include "win32/NoticeDialogs.h"
+#include "win32/Utf16.h"
+#include "win32/resource.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <cwchar>
+#include <utility>
+
+namespace veltrad {
+
+namespace {
+
+HICON LoadAppIcon(HINSTANCE instance, int sizeMetric)
+{
+    const int size = GetSystemMetrics(sizeMetric);
+    // Shared: the system owns the handle, nothing to destroy.
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size,
+                                         size, LR_SHARED));
+}
+
+}  // namespace
+
+CVeltradDlg::CVeltradDlg(HINSTANCE instance, CProfile profile)
+    : m_hInstance(instance),
+      m_hIcon(LoadAppIcon(instance, SM_CXICON)),
+      m_hSmallIcon(LoadAppIcon(instance, SM_CXSMICON)),
+      m_logic(*this, std::move(profile))
+{
+}
+
+CVeltradDlg::~CVeltradDlg() = default;
+
+INT_PTR CVeltradDlg::DoModal()
+{
+    return DialogBoxParamW(m_hInstance, MAKEINTRESOURCEW(IDD_VELTRAD_DIALOG), nullptr, DialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK CVeltradDlg::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<CVeltradDlg*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<CVeltradDlg*>(lParam);
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        self->m_hWnd = dialog;
+        self->m_hWndPost = dialog;
+    }
+    // Messages before WM_INITDIALOG (the font, the creation) are the dialog's own.
+    return self ? self->OnMessage(message, wParam) : FALSE;
+}
+
+INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog();
+    case WM_SYSCOMMAND:
+        // FALSE hands move, minimise, close and the rest to the default processing.
+        return m_logic.OnSysCommand(static_cast<unsigned>(wParam)) ? TRUE : FALSE;
+    case WM_PAINT:
+        return OnPaint();
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(m_hIcon);
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case WM_CLOSE:  // the close box, Alt+F4, the system menu's Close
+        m_logic.OnCancel();
+        return TRUE;
+    case WM_RUN_EVENTS:
+        m_logic.DeliverRunEvents();
+        return TRUE;
+    case WM_QUERYENDSESSION:
+        m_logic.OnSessionEnding();
+        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);  // the session may end
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam)
+            m_logic.OnEndRequested();
+        return TRUE;
+    case WM_NCDESTROY:
+        // Every run has been joined by now (the logic ends the dialog only so).
+        m_hWndPost = nullptr;
+        m_hWnd = nullptr;
+        return FALSE;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+BOOL CVeltradDlg::OnInitDialog()
+{
+    AppendAboutEntry();
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+    CenterWindow(m_hWnd, nullptr);
+    KeepDroppedHeight();
+    m_logic.OnInitDialog();
+    return TRUE;  // the focus goes to the first tab stop, the open-file button
+}
+
+void CVeltradDlg::KeepDroppedHeight()
+{
+    // Version 6 of the common controls drops 30 entries whatever the template
+    // says; show as many as fit in the port list's dropped height, as the
+    // older controls do.
+    HWND combo = Item(IDC_PORT);
+    RECT dropped{0, 0, 0, PORT_LIST_DROPPED_HEIGHT};
+    RECT field{};
+    MapDialogRect(m_hWnd, &dropped);
+    GetWindowRect(combo, &field);
+    const int itemHeight = static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, 0, 0));
+    if (itemHeight <= 0)
+        return;
+    const int visible = (dropped.bottom - (field.bottom - field.top)) / itemHeight;
+    SendMessageW(combo, CB_SETMINVISIBLE, static_cast<WPARAM>(visible > 1 ? visible : 1), 0);
+}
+
+void CVeltradDlg::AppendAboutEntry()
+{
+    HMENU menu = GetSystemMenu(m_hWnd, FALSE);
+    if (!menu)
+        return;
+    // LoadStringW with a zero length gives a read-only pointer to the text.
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(m_hInstance, IDS_ABOUTBOX, reinterpret_cast<LPWSTR>(&text), 0);
+    if (length <= 0 || !text)
+        return;
+    const std::wstring entry(text, static_cast<std::size_t>(length));
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kIdmAboutBox, entry.c_str());
+}
+
+void CVeltradDlg::OnCommand(WORD id, WORD code)
+{
+    switch (id) {
+    case IDOK:  // Enter with the focus off a push button
+        m_logic.OnOK();
+        break;
+    case IDCANCEL:  // Escape
+        m_logic.OnCancel();
+        break;
+    case IDC_PORT:
+        if (code == CBN_SELCHANGE)
+            m_logic.OnSelChangePort(static_cast<int>(SendMessageW(Item(IDC_PORT), CB_GETCURSEL, 0, 0)));
+        break;
+    case IDC_OPENFILE:
+        if (code == BN_CLICKED)
+            m_logic.OnOpenFile();
+        break;
+    case IDC_DOWNLOAD:
+        if (code == BN_CLICKED)
+            m_logic.OnDownload();
+        break;
+    case IDC_STOP:
+        if (code == BN_CLICKED)
+            m_logic.OnStop();
+        break;
+    case IDC_CLOSE:
+        if (code == BN_CLICKED)
+            m_logic.OnCloseDialog();
+        break;
+    default:
+        break;
+    }
+}
+
+BOOL CVeltradDlg::OnPaint()
+{
+    if (!IsIconic(m_hWnd))
+        return FALSE;  // the dialog paints itself as usual
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(m_hWnd, &paint);
+    SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    const int iconWidth = GetSystemMetrics(SM_CXICON);
+    const int iconHeight = GetSystemMetrics(SM_CYICON);
+    RECT client{};
+    GetClientRect(m_hWnd, &client);
+    const int x = (client.right - client.left - iconWidth + 1) / 2;
+    const int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    DrawIcon(dc, x, y, m_hIcon);
+    EndPaint(m_hWnd, &paint);
+    return TRUE;
+}
+
+void CVeltradDlg::ShowPorts(const std::vector<PortEntry>& ports, int selected)
+{
+    HWND combo = Item(IDC_PORT);
+    SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+    for (const PortEntry& port : ports)
+        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(port.name).c_str()));
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);  // -1: none
+}
+
+void CVeltradDlg::ShowFile(const std::string& name, const std::string& sizeText)
+{
+    SetDlgItemTextW(m_hWnd, IDC_FILENAME, Widen(name).c_str());
+    SetDlgItemTextW(m_hWnd, IDC_FILESIZE, Widen(sizeText).c_str());
+}
+
+void CVeltradDlg::SetProgressRange(std::uint32_t maximum)
+{
+    SendMessageW(Item(IDC_PROGRESS), PBM_SETRANGE32, 0, static_cast<LPARAM>(maximum));
+}
+
+void CVeltradDlg::SetProgressPos(std::uint32_t position)
+{
+    SendMessageW(Item(IDC_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void CVeltradDlg::EnableControls(bool enable)
+{
+    const HWND focus = GetFocus();
+    for (const int id : {IDC_PORT, IDC_OPENFILE, IDC_DOWNLOAD}) {
+        HWND item = Item(id);
+        // A disabled control loses the focus; hand it to the stop button,
+        // so the keyboard still reaches the window during a run.
+        if (!enable && item == focus)
+            SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_STOP)), TRUE);
+        EnableWindow(item, enable ? TRUE : FALSE);
+    }
+}
+
+void CVeltradDlg::ShowNotice(Notice notice)
+{
+    if (m_hWnd)
+        RunModalBox(m_hInstance, NoticeTemplate(notice), m_hWnd);
+}
+
+void CVeltradDlg::ShowAbout()
+{
+    if (m_hWnd)
+        RunModalBox(m_hInstance, IDD_ABOUTBOX, m_hWnd);
+}
+
+void CVeltradDlg::ShowMessage(const WindowMessage& message)
+{
+    std::wstring text = Widen(message.text);
+    if (!message.detail.empty())
+        text += L"\n\n" + Widen(message.detail);
+    // The plain OK box with the exclamation icon, captioned with the program's name.
+    MessageBoxW(m_hWnd, text.c_str(), Widen(kApplicationName).c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
+std::optional<std::filesystem::path> CVeltradDlg::ChooseFile()
+{
+    std::wstring file(32768, L'\0');  // room for a long path
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = m_hWnd;
+    dialog.lpstrFilter = L"Binary Files (*.bin)\0*.bin\0All Files (*.*)\0*.*\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
+    // Without OFN_NOCHANGEDIR: the current folder follows the chosen file.
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
+    if (!GetOpenFileNameW(&dialog))
+        return std::nullopt;  // cancelled or closed
+    file.resize(std::wcslen(file.c_str()));
+    return std::filesystem::path(file);
+}
+
+void CVeltradDlg::EndDialog(bool ok)
+{
+    if (m_hWnd)
+        ::EndDialog(m_hWnd, ok ? IDOK : IDCANCEL);
+}
+
+void CVeltradDlg::PostRunEvents()
+{
+    // Never waits for the window's thread. The logic posts once per batch,
+    // so the window's queue cannot fill up.
+    if (HWND window = m_hWndPost.load())
+        PostMessageW(window, WM_RUN_EVENTS, 0, 0);
+}
+
+}  // namespace veltrad

@@ -1,0 +1,68 @@
+#pragma once
+// The main window on Windows: dialog template 102 run modally, a thin view
+// over CWindowLogic. It maps the dialog's messages to the logic's handlers
+// and draws what the logic tells it; it decides nothing itself.
+//
+// The run's worker reaches the window only through PostRunEvents, which
+// posts WM_RUN_EVENTS; the logic's queue carries each event's run id, and
+// the window's thread hands the queue to the logic when the message comes.
+
+#include "settings/Profile.h"
+#include "window/WindowLogic.h"
+#include "window/WindowView.h"
+#include "win32/WinApi.h"
+
+#include <atomic>
+
+namespace veltrad {
+
+class CVeltradDlg final : public IWindowView {
+public:
+    // Posted by PostRunEvents: the logic has run events queued.
+    static constexpr UINT WM_RUN_EVENTS = WM_APP + 1;
+
+    CVeltradDlg(HINSTANCE instance, CProfile profile);
+    ~CVeltradDlg() override;
+    CVeltradDlg(const CVeltradDlg&) = delete;
+    CVeltradDlg& operator=(const CVeltradDlg&) = delete;
+
+    // Runs the dialog until it ends; IDOK, IDCANCEL, or -1 when it could
+    // not be created. The run is stopped and its worker joined by then.
+    INT_PTR DoModal();
+
+    // IWindowView
+    void ShowPorts(const std::vector<PortEntry>& ports, int selected) override;
+    void ShowFile(const std::string& name, const std::string& sizeText) override;
+    void SetProgressRange(std::uint32_t maximum) override;
+    void SetProgressPos(std::uint32_t position) override;
+    void EnableControls(bool enable) override;
+    void ShowNotice(Notice notice) override;
+    void ShowMessage(const WindowMessage& message) override;
+    void ShowAbout() override;
+    std::optional<std::filesystem::path> ChooseFile() override;
+    void EndDialog(bool ok) override;
+    void PostRunEvents() override;
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR OnMessage(UINT message, WPARAM wParam);
+    BOOL OnInitDialog();
+    void OnCommand(WORD id, WORD code);
+    BOOL OnPaint();
+    void AppendAboutEntry();
+    void KeepDroppedHeight();
+    HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
+
+    HINSTANCE m_hInstance;
+    // Written on the window's thread before any run starts and cleared after
+    // the last one was joined; the worker reads it in PostRunEvents.
+    std::atomic<HWND> m_hWndPost{nullptr};
+    HWND m_hWnd = nullptr;
+    HICON m_hIcon = nullptr;
+    HICON m_hSmallIcon = nullptr;
+    // Last, so it goes first: it joins the worker while the window's members
+    // still stand.
+    CWindowLogic m_logic;
+};
+
+}  // namespace veltrad
