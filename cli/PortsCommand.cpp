@@ -67,11 +67,14 @@ void PrintText(const std::vector<SerialDeviceInfo>& devices, const std::vector<C
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const SerialDeviceInfo& d = devices[i];
         std::string line = d.device + "  " + (coms[i].com == 0 ? "no COM number" : "COM" + std::to_string(coms[i].com));
-        line += "  " + d.driver;
-        if (!d.vid.empty())
-            line += "  " + d.vid + ":" + d.pid;
-        if (const std::string what = DescribeDevice(d); !what.empty() && what != d.driver)
-            line += "  " + what;
+        const auto add = [&line](const std::string& part) {
+            if (!part.empty())
+                line += "  " + part;
+        };
+        add(d.driver);
+        add(d.vid.empty() ? std::string() : d.vid + ":" + d.pid);
+        if (const std::string what = DescribeDevice(d); what != d.driver)
+            add(what);
         std::printf("%s\n", line.c_str());
         if (!d.byId.empty())
             std::printf("    by-id:   %s\n", d.byId.c_str());

@@ -127,6 +127,38 @@ bool SameText(const std::string& a, const std::string& b)
     });
 }
 
+// The four hex digits after "VID_" or "PID_" in a hardware or instance id.
+std::string IdAfter(const std::string& id, const char* tag)
+{
+    const auto at = id.find(tag);
+    if (at == std::string::npos || at + 8 > id.size())
+        return {};
+    std::string digits = id.substr(at + 4, 4);
+    std::transform(digits.begin(), digits.end(), digits.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return digits;
+}
+
+// The serial number inside an instance id: the serial and a port letter in
+// FTDI's "FTDIBUS\VID_0403+PID_6001+A50285BIA\0000", the last part of USB's
+// "USB\VID_0403&PID_6001\A50285BI". Windows makes up a last part with '&'
+// in it for a device without a serial number.
+std::string SerialOf(const RegistryPort& port)
+{
+    const std::string& id = port.instanceId;
+    if (SameText(port.enumerator, kFtdiEnumerator)) {
+        const auto plus = id.rfind('+');
+        const auto slash = id.find('\\', plus == std::string::npos ? 0 : plus);
+        if (plus == std::string::npos || slash == std::string::npos || slash < plus + 3)
+            return {};
+        return id.substr(plus + 1, slash - plus - 2);
+    }
+    const auto slash = id.rfind('\\');
+    if (!SameText(port.enumerator, "USB") || slash == std::string::npos || id.find('&', slash) != std::string::npos)
+        return {};
+    return id.substr(slash + 1);
+}
+
 }  // namespace
 
 std::vector<RegistryPort> ReadRegistryPorts()
@@ -169,6 +201,21 @@ std::string NormalPortName(const std::string& device)
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return name.rfind("COM", 0) == 0 ? name : std::string();
+}
+
+SerialDeviceInfo DescribeRegistryPort(const RegistryPort& port)
+{
+    SerialDeviceInfo info;
+    info.device = port.portName;
+    info.driver = SameText(port.enumerator, kFtdiEnumerator) ? kFtdiEnumerator : port.service;
+    const std::string ids = port.hardwareId + " " + port.instanceId;
+    info.vid = IdAfter(ids, "VID_");
+    info.pid = IdAfter(ids, "PID_");
+    info.manufacturer = port.manufacturer;
+    info.product = port.busDescription;
+    info.serial = SerialOf(port);
+    info.friendlyName = port.friendlyName;
+    return info;
 }
 
 AdapterInfo ReadAdapterInfo(const std::string& device)

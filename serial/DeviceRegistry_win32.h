@@ -4,6 +4,7 @@
 // elevation is ever needed or asked for.
 
 #include "serial/AdapterInfo.h"
+#include "serial/PortList.h"
 
 #include <optional>
 #include <string>
@@ -25,6 +26,11 @@ struct RegistryPort {
 
 // Every present Ports-class device that has a PortName.
 std::vector<RegistryPort> ReadRegistryPorts();
+
+// What a registry entry says about its device, in the list's terms: the
+// driver (FTDIBUS, or the port's service), USB ids and serial number out of
+// the hardware and instance ids, maker, product and friendly name.
+SerialDeviceInfo DescribeRegistryPort(const RegistryPort& port);
 
 // "COM3" out of "COM3", "\\.\COM3" or "\\.\com3", in upper case.
 std::string NormalPortName(const std::string& device);

@@ -53,38 +53,6 @@ unsigned PortNumber(const std::string& name)
     return static_cast<unsigned>(std::strtoul(name.c_str() + 3, nullptr, 10));
 }
 
-// The four hex digits after "VID_" or "PID_" in a hardware or instance id.
-std::string IdAfter(const std::string& id, const char* tag)
-{
-    const auto at = id.find(tag);
-    if (at == std::string::npos || at + 8 > id.size())
-        return {};
-    std::string digits = id.substr(at + 4, 4);
-    std::transform(digits.begin(), digits.end(), digits.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return digits;
-}
-
-// The serial number inside an instance id: the serial and a port letter in
-// FTDI's "FTDIBUS\VID_0403+PID_6001+A50285BIA\0000", the last part of USB's
-// "USB\VID_0403&PID_6001\A50285BI". Windows makes up a last part with '&'
-// in it for a device without a serial number.
-std::string SerialOf(const RegistryPort& port)
-{
-    const std::string& id = port.instanceId;
-    if (port.enumerator == "FTDIBUS") {
-        const auto plus = id.rfind('+');
-        const auto slash = id.find('\\', plus == std::string::npos ? 0 : plus);
-        if (plus == std::string::npos || slash == std::string::npos || slash < plus + 3)
-            return {};
-        return id.substr(plus + 1, slash - plus - 2);
-    }
-    const auto slash = id.rfind('\\');
-    if (port.enumerator != "USB" || slash == std::string::npos || id.find('&', slash) != std::string::npos)
-        return {};
-    return id.substr(slash + 1);
-}
-
 }  // namespace
 
 std::vector<SerialDeviceInfo> ListSerialDevices(const DeviceRoots&)
@@ -96,19 +64,10 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const DeviceRoots&)
     const std::vector<RegistryPort> registry = ReadRegistryPorts();
     std::vector<SerialDeviceInfo> devices;
     for (const std::string& name : names) {
-        SerialDeviceInfo info;
-        info.device = name;
         const auto it = std::find_if(registry.begin(), registry.end(),
                                      [&](const RegistryPort& p) { return p.portName == name; });
-        if (it != registry.end()) {
-            info.driver = it->enumerator == "FTDIBUS" ? it->enumerator : it->service;
-            info.vid = IdAfter(it->hardwareId + " " + it->instanceId, "VID_");
-            info.pid = IdAfter(it->hardwareId + " " + it->instanceId, "PID_");
-            info.manufacturer = it->manufacturer;
-            info.product = it->busDescription;
-            info.serial = SerialOf(*it);
-            info.friendlyName = it->friendlyName;
-        }
+        SerialDeviceInfo info = it != registry.end() ? DescribeRegistryPort(*it) : SerialDeviceInfo{};
+        info.device = name;
         devices.push_back(std::move(info));
     }
     return devices;
