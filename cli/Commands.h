@@ -12,5 +12,6 @@ inline constexpr int kExitUsage = 1;  // bad arguments or unreadable file
 
 void RegisterFramesCommand(CLI::App& app, int& exitCode);
 void RegisterDownloadCommand(CLI::App& app, int& exitCode);
+void RegisterPortsCommand(CLI::App& app, int& exitCode);
 
 }  // namespace veltrad::cli

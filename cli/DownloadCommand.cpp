@@ -1,6 +1,7 @@
 // `veltrad-cli download --port PORT FILE`: loads FILE into the terminal on
 // PORT, the way the download button does, and says how it went.
 
+#include "cli/AdapterHints.h"
 #include "cli/Commands.h"
 #include "cli/DownloadCommand.h"
 #include "cli/MultiDownload.h"
@@ -231,9 +232,9 @@ std::string OutcomeSentence(RunOutcome outcome, const RunStats& s)
 
 void PrintJson(const char* outcome, const RunStats& s)
 {
-    std::printf("{\"outcome\":\"%s\",\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f}\n",
+    std::printf("{\"outcome\":\"%s\",\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f%s}\n",
                 outcome, static_cast<unsigned>(s.frames), static_cast<unsigned>(s.acknowledged),
-                static_cast<unsigned>(s.resends), s.seconds);
+                static_cast<unsigned>(s.resends), s.seconds, ReplyTimesJson(s).c_str());
 }
 
 // Ends a run that never started: one line on stderr, and the JSON object
@@ -325,8 +326,10 @@ int RunDownload(const DownloadOptions& options)
     if (options.json)
         PrintJson(OutcomeName(outcome), stats);
     else
-        std::printf("%s\n", OutcomeSentence(outcome, stats).c_str());
+        std::printf("%s%s\n", OutcomeSentence(outcome, stats).c_str(), ReplyTimesText(stats).c_str());
     std::fflush(stdout);
+    for (const std::string& hint : AdapterHints(stats, session.Comm().Adapter()))
+        std::fprintf(stderr, "%s\n", hint.c_str());
     return ExitStatus(outcome);
 }
 

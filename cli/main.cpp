@@ -13,6 +13,7 @@ int main(int argc, char** argv)
     int exitCode = veltrad::cli::kExitOk;
     veltrad::cli::RegisterFramesCommand(app, exitCode);
     veltrad::cli::RegisterDownloadCommand(app, exitCode);
+    veltrad::cli::RegisterPortsCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);

@@ -14,4 +14,11 @@ std::uint32_t CSystemClock::TickCount()
     return static_cast<std::uint32_t>(ms);
 }
 
+std::uint32_t CSystemClock::MicroTickCount()
+{
+    const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(sinceStart).count();
+    return static_cast<std::uint32_t>(us);
+}
+
 }  // namespace veltrad

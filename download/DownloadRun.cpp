@@ -12,7 +12,8 @@ CDownloadRun::CDownloadRun(std::uint64_t runId, std::span<const CPacket> frames,
       m_frames(frames),
       m_port(port),
       m_clock(clock),
-      m_observer(observer)
+      m_observer(observer),
+      m_replyTimes(frames.size())
 {
     m_stats.frames = m_nFramesLeft;
 }
@@ -21,7 +22,9 @@ void CDownloadRun::WriteFrame(const CPacket& frame)
 {
     // A short write is not checked: the terminal then sends no ACK and the
     // frame ends in a refusal or a timeout like any other lost frame.
+    const std::uint32_t started = m_clock.MicroTickCount();
     m_port.WriteComm(frame.m_byFrame.data(), static_cast<std::uint32_t>(kFrameSize));
+    m_replyTimes.WriteEnded(started, m_clock.MicroTickCount());
 }
 
 CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t startTick)
@@ -43,6 +46,7 @@ CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t
             m_port.WaitForInput(std::chrono::milliseconds(std::min(untilDeadline, kReplyWaitSliceMs)));
             continue;
         }
+        m_replyTimes.ReplyRead(m_clock.MicroTickCount());
 
         if (reply == kAck) {
             m_observer.OnProgressStep(m_runId);
@@ -165,6 +169,7 @@ std::uint32_t DownloadThreadProc(CDownloadRun& run)
         outcome = run.ReportOutcome(run.Exchange());
     }
 
+    run.m_replyTimes.Fill(run.m_stats);
     run.m_stats.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     run.m_observer.OnRunEnded(run.m_runId, outcome, run.m_stats);

@@ -5,6 +5,7 @@
 // with a scripted port and clock.
 
 #include "download/Clock.h"
+#include "download/ReplyTimes.h"
 #include "download/RunObserver.h"
 #include "image/Packet.h"
 #include "serial/Port.h"
@@ -87,6 +88,7 @@ private:
     IRunObserver& m_observer;
     std::int32_t m_nResendBudget = kResendBudget;
     RunStats m_stats;
+    CReplyTimes m_replyTimes;
     std::atomic<bool> m_bOutcomeReached{false};
 };
 

@@ -29,6 +29,13 @@ struct RunStats {
     std::uint32_t acknowledged = 0;  // frames acknowledged
     std::uint32_t resends = 0;       // transmissions beyond the first of each frame
     double seconds = 0.0;            // from the start of the worker to its end
+    // Time from the end of a frame's write (once it has left the line) to
+    // the first reply byte after it, over every transmission that got one:
+    // how many, median and 95th percentile (nearest rank), in milliseconds;
+    // 0 without replies.
+    std::uint32_t replies = 0;
+    double replyMsMedian = 0.0;
+    double replyMsP95 = 0.0;
 };
 
 class IRunObserver {

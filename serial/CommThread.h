@@ -54,6 +54,10 @@ public:
     // The device the latest OpenPort/OpenDevice used (e.g. /dev/ttyUSB0).
     std::string DevicePath() const override;
 
+    // Driver and latency timer of the adapter behind the latest successful
+    // open, and whether it took the low-latency request.
+    AdapterInfo Adapter() const override;
+
     std::atomic<bool> m_bConnected{false};
     std::string m_strPortName;  // "COM%d" below 10, "\\.\COM%d" from 10 up
 

@@ -10,6 +10,7 @@
 #include "serial/CommThread.h"
 
 #include "settings/Profile.h"
+#include "serial/LowLatency_posix.h"
 #include "serial/PortMap.h"
 #include "serial/PosixIo.h"
 
@@ -250,6 +251,7 @@ struct CCommThread::Impl {
     bool pty = false;           // a pseudo-terminal; guarded by `io`
     std::uint32_t baudRate = kDownloadBaudRate;  // of the open line; guarded by `io`
     CUniqueFd wake;             // eventfd, signalled by ClosePort
+    CLowLatencyMode lowLatency; // requested on `port`; guarded by `io`
     int wakeError = 0;
 
     mutable std::mutex info;    // guards the two strings below
@@ -291,6 +293,7 @@ struct CCommThread::Impl {
         // Failures here change nothing: the descriptor goes either way.
         (void)::tcflush(port.Get(), pty ? TCIFLUSH : TCIOFLUSH);
         (void)::ioctl(port.Get(), TIOCNXCL);  // else the tty stays exclusive while anyone else holds it
+        lowLatency.Restore(port.Get());
         port.Reset();                          // the flock goes with the descriptor
         vanished = false;
     }
@@ -393,6 +396,7 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
     // 4096-byte queues or the 100-byte XON/XOFF limits, and with one-byte
     // replies neither limit is ever approached.
     port = std::move(fd);
+    lowLatency.Request(port.Get());
     vanished = false;
     this->pty = pty;
     this->baudRate = baudRate;
@@ -581,6 +585,11 @@ std::string CCommThread::DevicePath() const
 {
     const std::lock_guard lock(m_impl->info);
     return m_impl->device;
+}
+
+AdapterInfo CCommThread::Adapter() const
+{
+    return m_impl->lowLatency.Info();
 }
 
 }  // namespace veltrad

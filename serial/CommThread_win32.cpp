@@ -10,6 +10,7 @@
 
 #include "serial/CommThread.h"
 
+#include "serial/DeviceRegistry_win32.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
 
@@ -444,6 +445,12 @@ std::string CCommThread::DevicePath() const
 {
     std::lock_guard life(m_impl->lifeMutex);
     return m_impl->device;
+}
+
+AdapterInfo CCommThread::Adapter() const
+{
+    // Nothing to request on Windows: the registry says how the adapter is set.
+    return ReadAdapterInfo(DevicePath());
 }
 
 }  // namespace veltrad

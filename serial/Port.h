@@ -2,6 +2,8 @@
 // The port as the transfer sees it. CCommThread is the real one; tests may
 // script their own to control every byte and every millisecond.
 
+#include "serial/AdapterInfo.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -49,6 +51,8 @@ public:
     virtual std::string LastOpenError() const = 0;
     // The device the latest open used.
     virtual std::string DevicePath() const = 0;
+    // What the latest open found out about the adapter; nothing by default.
+    virtual AdapterInfo Adapter() const { return {}; }
 };
 
 }  // namespace veltrad

@@ -125,6 +125,7 @@ struct CSimulator::Impl {
     int eotRun = 0;
     std::size_t garbageNext = 0;
     bool xoffDone = false;
+    Clock::time_point tickOrigin{};  // the adapter timer's first tick
     std::multimap<Clock::time_point, Output> outbox;  // equal times keep their order
     bool lineDead = false;
 
@@ -318,6 +319,10 @@ void CSimulator::Impl::Reply(std::size_t record, std::vector<std::uint8_t> bytes
         due = std::max(due, lineArrival + kByteTime);
     }
     due += options.replyDelay;
+    if (options.adapterTick > Clock::duration::zero()) {
+        const auto tick = std::chrono::duration_cast<Clock::duration>(options.adapterTick);
+        due = tickOrigin + (due - tickOrigin + tick - Clock::duration(1)) / tick * tick;
+    }
     if (holdBeforeNext) {
         xoffDone = true;
         ScheduleHold(due, options.xoffHold, &bytes);  // XOFF goes first, so the sender stops before its next write
@@ -381,6 +386,7 @@ bool CSimulator::Impl::ArmTimer(std::optional<Clock::time_point> at)
 
 void CSimulator::Impl::Run()
 {
+    tickOrigin = Clock::now();
     if (options.xoffBeforeFrame && *options.xoffBeforeFrame == 0) {
         xoffDone = true;
         ScheduleHold(Clock::now(), options.xoffHold, nullptr);

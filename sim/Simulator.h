@@ -48,6 +48,11 @@ struct SimOptions {
     // Wait this long before each reply.
     std::chrono::milliseconds replyDelay{0};
 
+    // Model a USB adapter's latency timer: a reply that is due leaves only at
+    // the next tick of this period, counted from the start of the serving
+    // thread (0: no timer).
+    std::chrono::milliseconds adapterTick{0};
+
     // Hold the line: send XOFF (0x13) together with the reply to frame
     // N - 1, so the sender stops before frame N, and XON (0x11) `xoffHold`
     // later. For frame 0 the hold starts when the simulator starts.

@@ -65,6 +65,7 @@ int main(int argc, char** argv)
     std::size_t xoffBefore = 0;
     std::size_t doubleAck = 0;
     long delayMs = 0;
+    long tickMs = 0;
     long xoffMs = 0;
     long partialMs = options.partialFrameTimeout.count();
     options.refuseTimes = 1;
@@ -77,6 +78,9 @@ int main(int argc, char** argv)
     app.add_flag("--garbage", options.garbage, "Answer every frame with a byte that is not ACK");
     auto* silent = app.add_option("--silent-after", silentAfter, "Answer no frame after frame K");
     app.add_option("--delay", delayMs, "Delay each reply by this many ms")->check(CLI::NonNegativeNumber);
+    app.add_option("--reply-delay-ms", tickMs,
+                   "Release replies only on a fixed tick of this many ms, as a USB adapter's latency timer does")
+        ->check(CLI::NonNegativeNumber);
     auto* xoff = app.add_option("--xoff-before", xoffBefore, "Hold the line with XOFF before frame N ...");
     app.add_option("--xoff-ms", xoffMs, "... for this many ms")->needs(xoff)->check(CLI::NonNegativeNumber);
     auto* twice = app.add_option("--double-ack", doubleAck, "Answer frame N with two ACKs");
@@ -94,6 +98,7 @@ int main(int argc, char** argv)
     if (*twice)
         options.doubleAckFrame = doubleAck;
     options.replyDelay = std::chrono::milliseconds(delayMs);
+    options.adapterTick = std::chrono::milliseconds(tickMs);
     options.xoffHold = std::chrono::milliseconds(xoffMs);
     options.partialFrameTimeout = std::chrono::milliseconds(partialMs);
 

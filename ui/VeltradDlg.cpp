@@ -4,6 +4,7 @@
 #include "ui/NoticeDialogs.h"
 #include "ui_VeltradDlg.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFile>
@@ -41,6 +42,10 @@ CVeltradDlg::CVeltradDlg(CProfile profile, QWidget* parent, IClock* clock, ISeri
     // The window has no default button: Enter acts on the focused button only.
     for (QPushButton* button : {m_btnOpenFile, m_btnStop, m_btnDownload, m_btnClose})
         button->setDefault(false);
+
+    // The drop-down is about to show: the logic marks the devices present now.
+    m_portPopup = m_comboPort->view()->window();
+    m_portPopup->installEventFilter(this);
 
     CWindowLogic* logic = m_logic.get();
     connect(m_comboPort, &QComboBox::activated, this, [this, logic](int index) {
@@ -99,6 +104,13 @@ void CVeltradDlg::OnEndRequested() {
 
 void CVeltradDlg::OnSessionEnding() { m_logic->OnSessionEnding(); }
 
+bool CVeltradDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Show comes before the drop-down is first painted.
+    if (watched == m_portPopup && event->type() == QEvent::Show)
+        m_logic->OnPortListOpening();
+    return QDialog::eventFilter(watched, event);
+}
+
 void CVeltradDlg::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
@@ -121,12 +133,26 @@ void CVeltradDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CVeltradDlg::ShowPorts(const std::vector<PortEntry>& ports, int selected) {
-    m_comboPort->clear();
-    for (const PortEntry& port : ports) {
-        m_comboPort->addItem(FromUtf8(port.name));
-        m_comboPort->setItemData(m_comboPort->count() - 1, FromUtf8(port.device), Qt::ToolTipRole);
+    // The same names again (the list is opening): only tooltips and marks
+    // change, so the open drop-down keeps its entries, selection and width.
+    bool sameNames = m_comboPort->count() == static_cast<int>(ports.size());
+    for (int i = 0; sameNames && i < m_comboPort->count(); ++i)
+        sameNames = m_comboPort->itemText(i) == FromUtf8(ports[static_cast<std::size_t>(i)].name);
+    if (!sameNames) {
+        m_comboPort->clear();
+        for (const PortEntry& port : ports)
+            m_comboPort->addItem(FromUtf8(port.name));
     }
-    m_comboPort->setCurrentIndex(selected);
+    // A present device's entry is bold: the same text, a glance tells it.
+    QFont presentFont = m_comboPort->font();
+    presentFont.setBold(true);
+    for (int i = 0; i < m_comboPort->count(); ++i) {
+        const PortEntry& port = ports[static_cast<std::size_t>(i)];
+        m_comboPort->setItemData(i, FromUtf8(PortToolTip(port)), Qt::ToolTipRole);
+        m_comboPort->setItemData(i, port.present ? QVariant(presentFont) : QVariant(), Qt::FontRole);
+    }
+    if (m_comboPort->currentIndex() != selected)
+        m_comboPort->setCurrentIndex(selected);
     m_comboPort->setToolTip(m_comboPort->currentData(Qt::ToolTipRole).toString());
 }
 

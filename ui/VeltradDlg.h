@@ -53,6 +53,7 @@ signals:
     void RunEnded(std::uint64_t runId, veltrad::RunOutcome outcome);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -82,6 +83,7 @@ private:
     QPushButton* m_btnDownload = nullptr;
     QPushButton* m_btnClose = nullptr;
     QComboBox* m_comboPort = nullptr;
+    QWidget* m_portPopup = nullptr;  // the port list's drop-down, watched for its opening
     QLineEdit* m_editFileName = nullptr;
     QLineEdit* m_editFileSize = nullptr;
     QProgressBar* m_progress = nullptr;

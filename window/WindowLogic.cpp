@@ -23,10 +23,18 @@ void TouchStartupSettings(CProfile& profile)
     profile.WriteProfileInt(kFontSection, kAddressKey, address);
 }
 
+std::string PortToolTip(const PortEntry& entry)
+{
+    if (!entry.present || entry.description.empty())
+        return entry.device;
+    return entry.device + ": " + entry.description;
+}
+
 CWindowLogic::CWindowLogic(IWindowView& view, CProfile profile, IClock* clock, ISerialPort* port)
     : m_view(view),
       m_profile(std::move(profile)),
-      m_session(std::make_unique<CDownloadSession>(static_cast<IRunObserver&>(*this), clock, port))
+      m_session(std::make_unique<CDownloadSession>(static_cast<IRunObserver&>(*this), clock, port)),
+      m_portSource([] { return ListSerialDevices(); })
 {
 }
 
@@ -34,6 +42,11 @@ CWindowLogic::~CWindowLogic()
 {
     // The worker reports to this object: it must be gone before this is.
     EndRun();
+}
+
+void CWindowLogic::SetPortSource(PortSource source)
+{
+    m_portSource = std::move(source);
 }
 
 void CWindowLogic::OnInitDialog()
@@ -48,14 +61,36 @@ void CWindowLogic::LoadPortSetting()
     m_nSavedPortIndex = m_profile.GetProfileInt(kComPortSection, kPortNumKey, kDefaultPortIndex);
 }
 
-void CWindowLogic::InitControls()
+std::vector<PortEntry> CWindowLogic::BuildPortEntries() const
 {
-    m_ports.clear();
+    const std::vector<SerialDeviceInfo> present = m_portSource ? m_portSource() : std::vector<SerialDeviceInfo>();
+    std::vector<PortEntry> entries;
     for (int index = 0; index < kPortCount; ++index) {
         const auto port = static_cast<std::uint16_t>(index + 1);
-        m_ports.push_back({"COM" + std::to_string(port),
-                           ResolvePortDevice(port, m_profile.Path()).value_or(std::string())});
+        PortEntry entry;
+        entry.name = "COM" + std::to_string(port);
+        entry.device = ResolvePortDevice(port, m_profile.Path()).value_or(std::string());
+        for (const SerialDeviceInfo& device : present) {
+            if (NamesDevice(entry.device, device)) {
+                entry.present = true;
+                entry.description = DescribeDevice(device);
+                break;
+            }
+        }
+        entries.push_back(std::move(entry));
     }
+    return entries;
+}
+
+void CWindowLogic::OnPortListOpening()
+{
+    m_ports = BuildPortEntries();
+    m_view.ShowPorts(m_ports, m_nSelectedIndex);
+}
+
+void CWindowLogic::InitControls()
+{
+    m_ports = BuildPortEntries();
     // An index outside the list selects nothing.
     const bool inList = m_nSavedPortIndex >= 0 && m_nSavedPortIndex < kPortCount;
     m_nSelectedIndex = inList ? m_nSavedPortIndex : -1;

@@ -17,12 +17,14 @@
 
 #include "download/DownloadSession.h"
 #include "download/RunObserver.h"
+#include "serial/PortList.h"
 #include "settings/Profile.h"
 #include "window/WindowView.h"
 
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -51,6 +53,13 @@ inline constexpr char kAboutMenuText[] = "Veltrad 정보(&A)...";
 // The start-up's settings touch: "Font"/"Address" read and written back.
 void TouchStartupSettings(CProfile& profile);
 
+// A port entry's tooltip: its device, and what that is when it is present
+// ("/dev/ttyUSB0: FT232R USB UART, FTDI, serial A50285BI").
+std::string PortToolTip(const PortEntry& entry);
+
+// The serial devices present now; the system's list unless a test gives its own.
+using PortSource = std::function<std::vector<SerialDeviceInfo>()>;
+
 class CWindowLogic final : private IRunObserver {
 public:
     // `profile` holds the port index and the [Ports] map; `clock` and `port`
@@ -63,9 +72,16 @@ public:
     CWindowLogic(const CWindowLogic&) = delete;
     CWindowLogic& operator=(const CWindowLogic&) = delete;
 
+    // Where the present devices come from (before OnInitDialog).
+    void SetPortSource(PortSource source);
+
     // Fills the port list, selects the saved index and test-opens it (which
     // may report the port before the window first shows).
     void OnInitDialog();
+
+    // The port list is about to open: the entries are shown again with the
+    // devices present now. Nothing else changes; no port is opened.
+    void OnPortListOpening();
 
     // The operator's actions.
     void OnSelChangePort(int index);  // -1: nothing selected
@@ -132,6 +148,7 @@ private:
 
     void LoadPortSetting();
     void InitControls();
+    std::vector<PortEntry> BuildPortEntries() const;
     void TakeSelectedPort();
     void TestSelectedPort();
     void SavePortSetting();
@@ -146,6 +163,7 @@ private:
     CProfile m_profile;
     std::unique_ptr<CDownloadSession> m_session;
 
+    PortSource m_portSource;
     std::vector<PortEntry> m_ports;
     int m_nSavedPortIndex = kDefaultPortIndex;
     int m_nSelectedIndex = -1;

@@ -13,11 +13,14 @@
 
 namespace veltrad {
 
-// One entry of the port list: "COM7" and the device it stands for ("" when
-// the number names none).
+// One entry of the port list: "COM7", the device it stands for ("" when the
+// number names none), and whether that device is on the machine now, with
+// what it is ("FT232R USB UART, FTDI, serial A50285BI"; "" when absent).
 struct PortEntry {
     std::string name;
     std::string device;
+    std::string description;
+    bool present = false;
 };
 
 // A message box: the caption is the application's name; `detail` may be empty.
@@ -30,7 +33,9 @@ class IWindowView {
 public:
     virtual ~IWindowView() = default;
 
-    // The 50 entries, in order, and the selected index (-1: none).
+    // The 50 entries, in order, and the selected index (-1: none). Called
+    // again with the same names when the list opens, so that tooltips and
+    // marks of present devices are up to date when the operator looks.
     virtual void ShowPorts(const std::vector<PortEntry>& ports, int selected) = 0;
     // Edits 1000 and 1001 (UTF-8; empty clears).
     virtual void ShowFile(const std::string& name, const std::string& sizeText) = 0;

@@ -5,6 +5,7 @@
 #include "ChildProcess.h"
 #include "RunSupport.h"
 
+#include "common/FakeDeviceTree.h"
 #include "common/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -32,18 +33,26 @@ struct Json {
     unsigned acknowledged = 0;
     unsigned resends = 0;
     double seconds = 0;
+    std::optional<double> replyMsMedian;  // null without replies
+    std::optional<double> replyMsP95;
 };
+
+std::optional<double> NumberOrNull(const std::string& text)
+{
+    return text == "null" ? std::nullopt : std::optional<double>(std::stod(text));
+}
 
 // The whole of stdout must be exactly one JSON object on one line.
 std::optional<Json> ParseJson(const std::string& out)
 {
     static const std::regex kObject(
-        R"re(\{"outcome":"([a-z-]+)","frames":(\d+),"acknowledged":(\d+),"resends":(\d+),"seconds":([0-9.]+)\}\n)re");
+        R"re(\{"outcome":"([a-z-]+)","frames":(\d+),"acknowledged":(\d+),"resends":(\d+),"seconds":([0-9.]+),)re"
+        R"re("reply_ms_median":(null|[0-9.]+),"reply_ms_p95":(null|[0-9.]+)\}\n)re");
     std::smatch m;
     if (!std::regex_match(out, m, kObject))
         return std::nullopt;
     return Json{m[1], static_cast<unsigned>(std::stoul(m[2])), static_cast<unsigned>(std::stoul(m[3])),
-                static_cast<unsigned>(std::stoul(m[4])), std::stod(m[5])};
+                static_cast<unsigned>(std::stoul(m[4])), std::stod(m[5]), NumberOrNull(m[6]), NumberOrNull(m[7])};
 }
 
 class CliTest : public ::testing::Test {
@@ -131,6 +140,10 @@ TEST_P(CliOutcome, ExitStatusAndJson)
     EXPECT_EQ(json->acknowledged, c.acknowledged);
     EXPECT_EQ(json->resends, c.resends);
     EXPECT_EQ(json->frames, c.frames == kNoFile ? 0u : c.frames);
+    // Every acknowledgement and refusal was a reply, and was timed.
+    const bool replied = c.acknowledged + c.resends > 0;
+    EXPECT_EQ(json->replyMsMedian.has_value(), replied);
+    EXPECT_EQ(json->replyMsP95.has_value(), replied);
     // A run that never started says why on stderr; a run says nothing there
     // when stderr is no terminal.
     const bool ran = c.status != 1 && c.status != 2 && c.status != 6;
@@ -172,6 +185,7 @@ TEST_F(CliTest, WithoutJsonTheRunEndsWithOneLineNamingTheOutcome)
     const Finished done = cli.Wait();
     EXPECT_EQ(done.status, 0);
     EXPECT_EQ(done.out.rfind("download complete: 3 frames acknowledged", 0), 0u) << done.out;
+    EXPECT_NE(done.out.find(" ms median, "), std::string::npos) << done.out;
     EXPECT_EQ(std::count(done.out.begin(), done.out.end(), '\n'), 1);
     EXPECT_TRUE(done.err.empty()) << "no progress bar when stderr is not a terminal";
 }
@@ -234,6 +248,83 @@ TEST_F(CliTest, LoadsAnImageIntoTheSimulatorToolEndToEnd)
     EXPECT_EQ(simDone.status, 0) << simDone.out << simDone.err;
     const std::string bytes = TempDir::ReadText(received);
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), m_image.span);
+}
+
+TEST_F(CliTest, AdapterTimerOfTheSimulatorShowsInTheReplyTimesAndGivesOneHint)
+{
+    struct Case {
+        std::vector<std::string> simOptions;
+        bool slow;
+    };
+    const Case cases[] = {{{}, false}, {{"--reply-delay-ms", "32"}, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.slow ? "32 ms adapter timer" : "direct line");
+        const std::string link = (m_dir / "kv9090").string();
+        std::vector<std::string> args = {VELTRAD_SIM, "--link", link};
+        args.insert(args.end(), c.simOptions.begin(), c.simOptions.end());
+        Child simulator(args, Env());
+        const auto ready = simulator.ReadLine();
+        ASSERT_TRUE(ready.has_value());
+
+        Child cli({VELTRAD_CLI, "download", "--json", "--port", link, WriteImage(12)}, Env());
+        const Finished done = cli.Wait();
+        EXPECT_EQ(done.status, 0) << done.err;
+        const auto json = ParseJson(done.out);
+        ASSERT_TRUE(json.has_value()) << done.out;
+        ASSERT_TRUE(json->replyMsMedian.has_value());
+        EXPECT_LE(*json->replyMsMedian, *json->replyMsP95);
+        // A 32 ms tick releases each reply about 32 ms after its frame's write
+        // began in a stop-and-wait loop, 20 ms after the frame's line time; a
+        // pty answers within a fraction of a millisecond.
+        EXPECT_EQ(*json->replyMsMedian > 8.0, c.slow) << *json->replyMsMedian;
+        const bool hinted = done.err.find("hint: replies took") != std::string::npos;
+        EXPECT_EQ(hinted, c.slow) << done.err;
+        EXPECT_EQ(std::count(done.err.begin(), done.err.end(), '\n'), c.slow ? 1 : 0) << done.err;
+        EXPECT_EQ(simulator.Wait().status, 0);
+    }
+}
+
+TEST_F(CliTest, PortsListsTheDevicesPresentWithTheirComNumbersAndTheLineToAdd)
+{
+    const test::FakeDeviceTree tree(m_dir / "tree");
+    const std::vector<std::string> roots = {"--sys-root", tree.Sys().string(), "--dev-root", tree.Dev().string()};
+    std::vector<std::string> json = {VELTRAD_CLI, "ports", "--json"};
+    json.insert(json.end(), roots.begin(), roots.end());
+    Child jsonRun(json, Env());
+    const Finished listed = jsonRun.Wait();
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out.front(), '[');
+    EXPECT_EQ(listed.out.substr(listed.out.size() - 2), "]\n");
+    std::size_t objects = 0;
+    for (std::size_t at = 0; (at = listed.out.find("{\"device\":", at)) != std::string::npos; ++at)
+        ++objects;
+    EXPECT_EQ(objects, 6u) << listed.out;
+    EXPECT_NE(listed.out.find(R"({"device":"/dev/ttyUSB0","com":33,"driver":"ftdi_sio","vid":"0403","pid":"6001",)"
+                              R"("manufacturer":"FTDI","product":"FT232R USB UART","serial":"A50285BI",)"
+                              R"("by_id":"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",)"
+                              R"("by_path":"/dev/serial/by-path/pci-0000:00:14.0-usb-0:1:1.0-port0"})"),
+              std::string::npos)
+        << listed.out;
+    EXPECT_EQ(listed.out.find(R"({"device":"/dev/ttyS1")"), std::string::npos) << "an 8250 slot without a UART";
+    EXPECT_NE(listed.out.find(R"({"device":"/dev/ttyACM0","com":null,"driver":"cdc_acm",)"), std::string::npos);
+
+    std::vector<std::string> text = {VELTRAD_CLI, "ports"};
+    text.insert(text.end(), roots.begin(), roots.end());
+    Child textRun(text, Env());
+    const Finished shown = textRun.Wait();
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("/dev/ttyUSB0  COM33  ftdi_sio  0403:6001  FT232R USB UART, FTDI, serial A50285BI\n"),
+              std::string::npos)
+        << shown.out;
+    const std::string line = "to reach it as COM2, add to [Ports] in " + (m_dir / "Veltrad.INI").string() +
+                             ": COM2=/dev/serial/by-path/pci-0000:00:14.0-usb-0:4:1.0\n";
+    EXPECT_NE(shown.out.find(line), std::string::npos) << shown.out;
+
+    // A machine without serial devices.
+    Child none({VELTRAD_CLI, "ports", "--sys-root", (m_dir / "empty").string()}, Env());
+    const Finished empty = none.Wait();
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, "no serial devices found\n");
 }
 
 }  // namespace

@@ -283,5 +283,53 @@ TEST(Exchange, AnEmptyFrameListEndsAtOnceWithTheControlsBack)
     EXPECT_TRUE(port.connected);
 }
 
+TEST(Exchange, ReplyTimesRunFromTheEndOfEachWriteToTheFirstReplyByte)
+{
+    struct Case {
+        const char* name;
+        int frames;
+        std::map<int, std::vector<ScriptedReply>> replies;
+        std::uint32_t writeMs;
+        std::uint32_t clockStart;
+        std::uint32_t timed;
+        double medianMs;
+        double p95Ms;
+    };
+    // A UART's write returns when the frame is out, after its 11.7 ms on the
+    // line; a USB adapter's returns at once.
+    constexpr std::uint32_t kUartWriteMs = 12;
+    std::map<int, std::vector<ScriptedReply>> oneToTwenty;
+    for (int i = 0; i < 20; ++i)
+        oneToTwenty[i] = Send(kAck, static_cast<std::uint32_t>(i + 1));
+    const Case cases[] = {
+        // Even count: the mean of the middle two; nearest rank 19 of 20.
+        {"OneToTwentyMs", 20, oneToTwenty, kUartWriteMs, 0, 20, 10.5, 19.0},
+        {"OddCount", 3, {{0, Send(kAck, 5)}, {1, Send(kAck, 1)}, {2, Send(kAck, 9)}}, kUartWriteMs, 0, 3, 5.0, 9.0},
+        // The write's own time does not count; the resend is timed from its own write.
+        {"RefusalAndResend", 1, {{0, Send(kRefusal, 4)}, {1, Send(kAck, 2)}}, 40, 0, 2, 3.0, 4.0},
+        {"TickWrapBetweenWriteAndReply", 1, {{0, Send(kAck, 7)}}, kUartWriteMs, 0xFFFFFFF0u, 1, 7.0, 7.0},
+        // Counted from when the frame has left the line: 15 - 11.718 ms; a
+        // reply before that counts as none.
+        {"EarlyWriteReturnOfAUsbAdapter", 2, {{0, Send(kAck, 15)}, {1, Send(kAck, 5)}}, 0, 0, 2, 1.641, 3.282},
+        {"SilentTerminal", 1, {}, kUartWriteMs, 0, 0, 0.0, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<CPacket> frames = MakeFrames(c.frames);
+        std::vector<std::string> log;
+        FakeClock clock;
+        clock.now = c.clockStart;
+        ScriptedPort port(clock, log);
+        port.replies = c.replies;
+        port.writeDurationMs = c.writeMs;
+        LoggingObserver observer(log);
+        CDownloadRun run(kRunId, frames, port, clock, observer);
+        DownloadThreadProc(run);
+        EXPECT_EQ(observer.stats.replies, c.timed);
+        EXPECT_DOUBLE_EQ(observer.stats.replyMsMedian, c.medianMs);
+        EXPECT_DOUBLE_EQ(observer.stats.replyMsP95, c.p95Ms);
+    }
+}
+
 }  // namespace
 }  // namespace veltrad

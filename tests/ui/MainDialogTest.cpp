@@ -209,6 +209,39 @@ private slots:
         QCOMPARE(combo->toolTip(), m_ptyPath);  // the selected entry's device
     }
 
+    void presentDevicesAreBoldWithWhatTheyAreAndRefreshedWhenTheListOpens() {
+        SerialDeviceInfo uart;
+        uart.device = "/dev/ttyS1";
+        uart.driver = "serial8250";
+        std::vector<SerialDeviceInfo> present{uart};
+        CModalDriver driver;
+        auto dialog = std::make_unique<CVeltradDlg>(m_settings.Profile());
+        driver.Ignore(dialog.get());
+        dialog->Logic().SetPortSource([&present] { return present; });
+        dialog->ShowModal();
+        auto* combo = Child<QComboBox>(*dialog, "comboPort1007");
+        const auto tip = [&](int port) { return combo->itemData(port - 1, Qt::ToolTipRole).toString(); };
+        const auto bold = [&](int port) { return combo->itemData(port - 1, Qt::FontRole).value<QFont>().bold(); };
+        QCOMPARE(tip(2), QStringLiteral("/dev/ttyS1: serial8250"));
+        QVERIFY(bold(2));
+        QVERIFY(!bold(3));
+        QCOMPARE(combo->itemText(1), QStringLiteral("COM2"));
+        const int width = combo->width();
+
+        present[0].device = "/dev/ttyS2";
+        combo->showPopup();
+        QVERIFY(!bold(2));
+        QVERIFY(bold(3));
+        QCOMPARE(tip(2), QStringLiteral("/dev/ttyS1"));
+        QCOMPARE(tip(3), QStringLiteral("/dev/ttyS2: serial8250"));
+        QCOMPARE(combo->count(), 50);
+        QCOMPARE(combo->itemText(2), QStringLiteral("COM3"));
+        QCOMPARE(combo->currentIndex(), 0);
+        QCOMPARE(combo->width(), width);
+        combo->hidePopup();
+        QCOMPARE(driver.Names(), QStringList{});  // no test-open, no message
+    }
+
     void testOpenOfABusyPortFails() {
         CCommThread holder;
         QVERIFY(holder.OpenDevice(m_pty->DevicePath(), kDownloadBaudRate, kDownloadDataBits,

@@ -109,6 +109,10 @@ protected:
     void Make(bool deferWorker = false)
     {
         logic = std::make_unique<CWindowLogic>(view, CProfile(dir / "Veltrad.INI"), &clock, port.get());
+        logic->SetPortSource([this] {
+            ++listings;
+            return present;
+        });
         logic->Session().SetThreadLauncher([this, deferWorker](std::function<void()> body) {
             if (deferWorker)
                 pendingWorker = std::move(body);
@@ -149,6 +153,8 @@ protected:
     FakeView view;
     std::unique_ptr<CWindowLogic> logic;
     std::function<void()> pendingWorker;
+    std::vector<SerialDeviceInfo> present;  // the devices the port list finds
+    int listings = 0;
 };
 
 TEST_F(WindowLogicTest, StartSelectsTheSavedIndexAndTestOpensItsPort)
@@ -197,6 +203,54 @@ TEST_F(WindowLogicTest, PortListHasFiftyEntriesWithTheirDevices)
     EXPECT_EQ(view.ports.back().name, "COM50");
     EXPECT_EQ(view.ports[6].device, "/dev/serial/by-id/usb-adapter");
     EXPECT_FALSE(view.ports[0].device.empty());
+}
+
+TEST_F(WindowLogicTest, PresentDevicesAreMarkedWithWhatTheyAreAndRefreshedWhenTheListOpens)
+{
+    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    dir.WriteText("Veltrad.INI", "[ComPort]\nPort Num=2\n[Ports]\nCOM7=" + byId + "\n");
+    SerialDeviceInfo ftdi;
+    ftdi.device = "/dev/ttyUSB0";
+    ftdi.driver = "ftdi_sio";
+    ftdi.manufacturer = "FTDI";
+    ftdi.product = "FT232R USB UART";
+    ftdi.serial = "A50285BI";
+    ftdi.byId = byId;
+    SerialDeviceInfo uart;
+    uart.device = "/dev/ttyS1";
+    uart.driver = "serial8250";
+    present = {ftdi, uart};
+    Make();
+    logic->OnInitDialog();
+
+    ASSERT_EQ(view.ports.size(), 50u);
+    const auto marked = [&] {
+        std::vector<int> ports;
+        for (std::size_t i = 0; i < view.ports.size(); ++i)
+            if (view.ports[i].present)
+                ports.push_back(static_cast<int>(i) + 1);
+        return ports;
+    };
+    EXPECT_EQ(marked(), (std::vector<int>{2, 7, 33}));  // ttyS1; the adapter by its link and by default
+    EXPECT_EQ(PortToolTip(view.ports[6]), byId + ": FT232R USB UART, FTDI, serial A50285BI");
+    EXPECT_EQ(PortToolTip(view.ports[1]), "/dev/ttyS1: serial8250");
+    EXPECT_EQ(PortToolTip(view.ports[0]), "/dev/ttyS0");
+    EXPECT_EQ(view.ports[0].description, "");
+    EXPECT_EQ(listings, 1);
+
+    // The adapter is pulled; the marks follow when the list opens, and
+    // nothing else changes: the entries, the selection, no test-open.
+    present = {uart};
+    const std::size_t opens = port->opened.size();
+    view.selected = -2;
+    logic->OnPortListOpening();
+    EXPECT_EQ(listings, 2);
+    EXPECT_EQ(marked(), (std::vector<int>{2}));
+    EXPECT_EQ(PortToolTip(view.ports[6]), byId);
+    EXPECT_EQ(view.ports[6].name, "COM7");
+    EXPECT_EQ(view.selected, 2);
+    EXPECT_EQ(port->opened.size(), opens);
+    EXPECT_TRUE(view.messages.empty());
 }
 
 TEST_F(WindowLogicTest, APortThatFailsIsReportedNamingItsDeviceOnce)

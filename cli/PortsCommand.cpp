@@ -1,0 +1,116 @@
+// `veltrad-cli ports [--json]`: the serial devices that are present, what
+// they are, which COM number reaches each, and for a device that none
+// reaches, the [Ports] line that would.
+
+#include "cli/Commands.h"
+
+#include "serial/PortList.h"
+#include "settings/Profile.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace veltrad::cli {
+
+namespace {
+
+struct PortsOptions {
+    bool json = false;
+    DeviceRoots roots;
+};
+
+std::string JsonString(const std::string& text)
+{
+    if (text.empty())
+        return "null";
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+void PrintJson(const std::vector<SerialDeviceInfo>& devices, const std::vector<ComAssignment>& coms)
+{
+    std::printf("[");
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const SerialDeviceInfo& d = devices[i];
+        const std::string com = coms[i].com == 0 ? "null" : std::to_string(coms[i].com);
+        std::printf("%s\n  {\"device\":%s,\"com\":%s,\"driver\":%s,\"vid\":%s,\"pid\":%s,\"manufacturer\":%s,"
+                    "\"product\":%s,\"serial\":%s,\"by_id\":%s,\"by_path\":%s}",
+                    i == 0 ? "" : ",", JsonString(d.device).c_str(), com.c_str(), JsonString(d.driver).c_str(),
+                    JsonString(d.vid).c_str(), JsonString(d.pid).c_str(), JsonString(d.manufacturer).c_str(),
+                    JsonString(d.product).c_str(), JsonString(d.serial).c_str(), JsonString(d.byId).c_str(),
+                    JsonString(d.byPath).c_str());
+    }
+    std::printf("%s]\n", devices.empty() ? "" : "\n");
+}
+
+void PrintText(const std::vector<SerialDeviceInfo>& devices, const std::vector<ComAssignment>& coms,
+               const std::string& settingsFile)
+{
+    if (devices.empty()) {
+        std::printf("no serial devices found\n");
+        return;
+    }
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const SerialDeviceInfo& d = devices[i];
+        std::string line = d.device + "  " + (coms[i].com == 0 ? "no COM number" : "COM" + std::to_string(coms[i].com));
+        const auto add = [&line](const std::string& part) {
+            if (!part.empty())
+                line += "  " + part;
+        };
+        add(d.driver);
+        add(d.vid.empty() ? std::string() : d.vid + ":" + d.pid);
+        if (const std::string what = DescribeDevice(d); what != d.driver)
+            add(what);
+        std::printf("%s\n", line.c_str());
+        if (!d.byId.empty())
+            std::printf("    by-id:   %s\n", d.byId.c_str());
+        if (!d.byPath.empty())
+            std::printf("    by-path: %s\n", d.byPath.c_str());
+        if (coms[i].suggestedCom != 0)
+            std::printf("    to reach it as COM%u, add to [Ports] in %s: COM%u=%s\n",
+                        static_cast<unsigned>(coms[i].suggestedCom), settingsFile.c_str(),
+                        static_cast<unsigned>(coms[i].suggestedCom), coms[i].suggestedDevice.c_str());
+    }
+}
+
+int RunPorts(const PortsOptions& options)
+{
+    const auto settingsFile = CProfile::DefaultPath();
+    const std::vector<SerialDeviceInfo> devices = ListSerialDevices(options.roots);
+    const std::vector<ComAssignment> coms = AssignComNumbers(devices, settingsFile, options.roots);
+    if (options.json)
+        PrintJson(devices, coms);
+    else
+        PrintText(devices, coms, settingsFile.string());
+    std::fflush(stdout);
+    return kExitOk;
+}
+
+}  // namespace
+
+void RegisterPortsCommand(CLI::App& app, int& exitCode)
+{
+    auto options = std::make_shared<PortsOptions>();
+    CLI::App* cmd = app.add_subcommand("ports", "List the serial devices present and the COM number of each");
+    cmd->add_flag("--json", options->json, "Print a JSON array of objects");
+    // For tests: read a sysfs and a /dev tree of their own.
+    cmd->add_option("--sys-root", options->roots.sys)->group("");
+    cmd->add_option("--dev-root", options->roots.dev)->group("");
+    cmd->callback([options, &exitCode] { exitCode = RunPorts(*options); });
+}
+
+}  // namespace veltrad::cli
