@@ -187,8 +187,9 @@ TEST_F(WindowLogicTest, StartSelectsTheSavedIndexAndTestOpensItsPort)
         EXPECT_EQ(port->opened, std::vector<std::uint16_t>{c.port});
         EXPECT_FALSE(port->IsConnected()) << "a test-open leaves the port closed";
         ASSERT_EQ(view.messages.size(), c.reported ? 1u : 0u);
-        if (c.reported)
+        if (c.reported) {
             EXPECT_EQ(view.messages[0].text, "Port open fail : COM" + std::to_string(c.port));
+        }
         EXPECT_EQ(view.pos, 0u);
     }
 }
