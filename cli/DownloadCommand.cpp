@@ -3,6 +3,7 @@
 
 #include "cli/Commands.h"
 #include "cli/DownloadCommand.h"
+#include "cli/StopSignals.h"
 
 #include "download/DownloadSession.h"
 #include "download/RunObserver.h"
@@ -12,7 +13,6 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -28,43 +28,6 @@
 namespace veltrad::cli {
 
 namespace {
-
-// The only state a signal handler may touch; the main thread polls it and
-// does the stopping itself.
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-void OnStopSignal(int signal)
-{
-    g_stopSignal = signal;
-}
-
-// Installs the Ctrl-C / termination handler for the length of a run and
-// restores what was there before.
-class CStopSignals {
-public:
-    CStopSignals()
-    {
-        g_stopSignal = 0;
-        m_oldInt = std::signal(SIGINT, OnStopSignal);
-        m_oldTerm = std::signal(SIGTERM, OnStopSignal);
-    }
-    ~CStopSignals()
-    {
-        if (m_oldInt != SIG_ERR)
-            std::signal(SIGINT, m_oldInt);
-        if (m_oldTerm != SIG_ERR)
-            std::signal(SIGTERM, m_oldTerm);
-    }
-    CStopSignals(const CStopSignals&) = delete;
-    CStopSignals& operator=(const CStopSignals&) = delete;
-
-    bool Raised() const { return g_stopSignal != 0; }
-
-private:
-    using Handler = void (*)(int);
-    Handler m_oldInt = SIG_ERR;
-    Handler m_oldTerm = SIG_ERR;
-};
 
 struct DownloadOptions {
     std::string port;
@@ -207,6 +170,13 @@ int ExitStatus(RunOutcome outcome)
 std::string OutcomeSentence(RunOutcome outcome, const RunStats& s)
 {
     const std::string ofTotal = std::to_string(s.acknowledged) + " of " + std::to_string(s.frames);
+    const bool timedOut = outcome == RunOutcome::TimedOut || outcome == RunOutcome::TimedOutAfterAck;
+    if (timedOut && s.lastWriteCutShort) {
+        // The terminal was not silent: it kept the line stopped, so the frame never went out whole.
+        return "communication error: the terminal held the line with XOFF past the write time limit, so frame " +
+               std::to_string(s.acknowledged + 1) + " of " + std::to_string(s.frames) +
+               " was not sent; run the download again";
+    }
     switch (outcome) {
     case RunOutcome::Completed:
         return "download complete: " + std::to_string(s.frames) + " frames acknowledged" +
@@ -227,9 +197,10 @@ std::string OutcomeSentence(RunOutcome outcome, const RunStats& s)
 
 void PrintJson(const char* outcome, const RunStats& s)
 {
-    std::printf("{\"outcome\":\"%s\",\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f}\n",
+    std::printf("{\"outcome\":\"%s\",\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f,"
+                "\"held_by_xoff\":%s}\n",
                 outcome, static_cast<unsigned>(s.frames), static_cast<unsigned>(s.acknowledged),
-                static_cast<unsigned>(s.resends), s.seconds);
+                static_cast<unsigned>(s.resends), s.seconds, s.lastWriteCutShort ? "true" : "false");
 }
 
 // Ends a run that never started: one line on stderr, and the JSON object
@@ -276,12 +247,18 @@ int RunDownload(const DownloadOptions& options)
         session.SelectDevice(options.port);
     session.Image().SetFile(options.file);
 
+    // From here a signal stops the program by its own steps: first the
+    // reading of the file, then the run.
     CStopSignals signals;
+    session.Image().SetStopCheck([&signals] { return signals.Raised(); });
     ImageError fileError;
     switch (session.OnDownload(&fileError)) {
     case StartResult::Started:
         break;
     case StartResult::FileError:
+        if (fileError.stopped)
+            return EndWithoutRun(options, "stopped", "stopped while reading " + options.file + "; the port was not opened",
+                                 kExitStopped);
         return EndWithoutRun(options, "file-error", "cannot read the image: " + fileError.Message(), kExitUsage);
     case StartResult::NothingToSend:
         return EndWithoutRun(options, "nothing-to-send",
@@ -337,7 +314,7 @@ void RegisterDownloadCommand(CLI::App& app, int& exitCode)
     cmd->add_flag("--json", options->json, "Print the result as one JSON object");
     cmd->footer("Exit status: 0 completed, 1 bad arguments or unreadable file, 2 port cannot be opened,\n"
                 "3 terminal silent before any acknowledgement, 4 silent after some, 5 refused,\n"
-                "6 nothing to send, 130 stopped by Ctrl-C.");
+                "6 nothing to send, 130 stopped by Ctrl-C, a termination signal or a hang-up.");
     cmd->callback([options, &exitCode] { exitCode = RunDownload(*options); });
 }
 

@@ -1,0 +1,21 @@
+#pragma once
+// The signals that stop veltrad-cli the way the stop button stops a run:
+// Ctrl-C, a termination request and, where there is one, the hang-up of the
+// terminal the program runs in. While a CStopSignals lives they only raise a
+// flag, which the program polls to stop by itself; the handlers that were
+// there before come back when it goes. One implementation per platform.
+
+namespace veltrad::cli {
+
+class CStopSignals {
+public:
+    CStopSignals();
+    ~CStopSignals();
+    CStopSignals(const CStopSignals&) = delete;
+    CStopSignals& operator=(const CStopSignals&) = delete;
+
+    // True once one of the signals has come. Safe from any thread.
+    bool Raised() const;
+};
+
+}  // namespace veltrad::cli
