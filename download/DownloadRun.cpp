@@ -42,9 +42,10 @@ void CDownloadRun::WriteFrame(const CPacket& frame)
     DiscardQueuedInput();
     // A short write is not acted on: the terminal then sends no ACK and the
     // frame ends in a refusal or a timeout like any other lost frame. It is
-    // only recorded, so the front end can say why the terminal fell silent.
+    // only recorded, so the front end can say why the terminal fell silent;
+    // a write that a stop cut short is no held line.
     const std::uint32_t written = m_port.WriteComm(frame.m_byFrame.data(), static_cast<std::uint32_t>(kFrameSize));
-    m_stats.lastWriteCutShort = written < kFrameSize;
+    m_stats.lastWriteCutShort = written < kFrameSize && m_port.IsConnected();
 }
 
 CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t startTick)

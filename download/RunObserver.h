@@ -29,9 +29,9 @@ struct RunStats {
     std::uint32_t acknowledged = 0;  // frames acknowledged
     std::uint32_t resends = 0;       // transmissions beyond the first of each frame
     double seconds = 0.0;            // from the start of the worker to its end
-    // The latest frame write ended before all its bytes had left: the line
-    // was held (XOFF) past the write time limit. A timeout that follows is
-    // then no silent terminal.
+    // The latest frame write ended before all its bytes had left while the
+    // port stayed open: the line was held (XOFF) past the write time limit.
+    // A timeout that follows is then no silent terminal.
     bool lastWriteCutShort = false;
 };
 

@@ -261,16 +261,18 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         int frames;
         std::map<int, std::vector<ScriptedReply>> replies;
         std::set<int> held;
+        std::optional<int> stopInside;  // transmission that a stop cuts short
         RunOutcome outcome;
         bool cutShort;
     };
     const Case cases[] = {
-        {"held, then silence", 2, {{0, Send(kAck)}}, {1}, RunOutcome::TimedOutAfterAck, true},
-        {"held first frame", 1, {}, {0}, RunOutcome::TimedOut, true},
+        {"held, then silence", 2, {{0, Send(kAck)}}, {1}, {}, RunOutcome::TimedOutAfterAck, true},
+        {"held first frame", 1, {}, {0}, {}, RunOutcome::TimedOut, true},
         // The terminal refuses what reached it of the held frame; the resend goes out whole.
-        {"held, then a whole resend", 1, {{0, Send(kRefusal, 200)}, {1, Send(kAck)}}, {0},
+        {"held, then a whole resend", 1, {{0, Send(kRefusal, 200)}, {1, Send(kAck)}}, {0}, {},
          RunOutcome::Completed, false},
-        {"silent terminal", 1, {}, {}, RunOutcome::TimedOut, false},
+        {"silent terminal", 1, {}, {}, {}, RunOutcome::TimedOut, false},
+        {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, RunOutcome::Stopped, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -280,6 +282,7 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         ScriptedPort port(clock, log);
         port.replies = c.replies;
         port.heldTransmissions = c.held;
+        port.closeDuringTransmission = c.stopInside;
         LoggingObserver observer(log);
         CDownloadRun run(kRunId, frames, port, clock, observer);
         DownloadThreadProc(run);
