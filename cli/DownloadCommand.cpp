@@ -239,6 +239,9 @@ std::optional<std::uint16_t> ComPortNumber(const std::string& port)
 
 int RunDownload(const DownloadOptions& options)
 {
+    // From here a signal stops the program by its own steps: first the
+    // reading of the file, then the run. Outlives the session, which asks it.
+    CStopSignals signals;
     CCliObserver observer;
     CDownloadSession session(observer);
     if (const auto number = ComPortNumber(options.port))
@@ -247,18 +250,16 @@ int RunDownload(const DownloadOptions& options)
         session.SelectDevice(options.port);
     session.Image().SetFile(options.file);
 
-    // From here a signal stops the program by its own steps: first the
-    // reading of the file, then the run.
-    CStopSignals signals;
     session.Image().SetStopCheck([&signals] { return signals.Raised(); });
     ImageError fileError;
     switch (session.OnDownload(&fileError)) {
     case StartResult::Started:
         break;
     case StartResult::FileError:
-        if (fileError.stopped)
-            return EndWithoutRun(options, "stopped", "stopped while reading " + options.file + "; the port was not opened",
-                                 kExitStopped);
+        if (fileError.stopped) {
+            return EndWithoutRun(options, "stopped",
+                                 "stopped while reading " + options.file + "; the port was not opened", kExitStopped);
+        }
         return EndWithoutRun(options, "file-error", "cannot read the image: " + fileError.Message(), kExitUsage);
     case StartResult::NothingToSend:
         return EndWithoutRun(options, "nothing-to-send",
