@@ -61,8 +61,10 @@ bool CopyWhole(const std::filesystem::path& from, const std::filesystem::path& t
     if (ec)
         return false;
     std::ifstream in(from, std::ios::binary);
+    if (!in)
+        return false;
     const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in.eof() || in.bad())
+    if (in.bad())
         return false;
     const std::optional<std::filesystem::path> temp = WriteNewSibling(to, content, ec);
     if (!temp)
