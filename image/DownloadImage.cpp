@@ -3,6 +3,7 @@
 #include "image/ImageFile.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <new>
 
@@ -11,8 +12,10 @@ namespace veltrad {
 namespace {
 
 // Bytes read between two looks at the stop check: small enough that a stop
-// ends even a slow read at once, large enough to cost nothing.
-constexpr std::size_t kChunkSize = 512 * kBlockSize;
+// ends even a slow read at once, large enough to cost nothing. Held on the
+// stack, so a pass leaves the heap as the lists alone shape it.
+constexpr std::size_t kChunkSize = 128 * kBlockSize;
+using Chunk = std::array<std::uint8_t, kChunkSize>;
 
 std::filesystem::path PathFromUtf8(const std::string& utf8)
 {
@@ -60,7 +63,7 @@ bool AnyNonZero(const std::uint8_t* bytes, std::size_t count)
 
 // Fills `buffer` as far as the file goes: fewer bytes only at the end of the
 // file or when a read fails (`failed` set).
-std::size_t ReadChunk(CImageFile& file, std::vector<std::uint8_t>& buffer, ImageError& readError, bool& failed)
+std::size_t ReadChunk(CImageFile& file, Chunk& buffer, ImageError& readError, bool& failed)
 {
     std::size_t filled = 0;
     while (filled < buffer.size()) {
@@ -122,7 +125,7 @@ bool CDownloadImage::ReadOpenFile(CImageFile& file, const std::filesystem::path&
     std::uint64_t fileSize = 0;
     std::uint64_t offset = 0;
     bool found = false;
-    std::vector<std::uint8_t> chunk(kChunkSize);
+    Chunk chunk;
     for (;;) {
         if (StopRequested()) {
             EmptyLists();
