@@ -18,10 +18,6 @@ bool EnableCursorMovement();
 // Width of the terminal on stderr in columns; 0 when unknown.
 int StderrColumns();
 
-// The signals that stop a run like the stop button: Ctrl-C, termination and,
-// where the system has one, the hang-up of the terminal.
-std::vector<int> StopSignalNumbers();
-
 // `argument` as the system's shell reads it back as one word: unchanged when
 // it needs no quotes.
 std::string QuoteArgument(const std::string& argument);

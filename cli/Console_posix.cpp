@@ -25,11 +25,6 @@ int StderrColumns()
     return size.ws_col;
 }
 
-std::vector<int> StopSignalNumbers()
-{
-    return {SIGINT, SIGTERM, SIGHUP};
-}
-
 std::string QuoteArgument(const std::string& argument)
 {
     const bool plain = !argument.empty() && argument.find_first_not_of(

@@ -30,12 +30,6 @@ int StderrColumns()
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-std::vector<int> StopSignalNumbers()
-{
-    // Ctrl-Break stands where other systems have the hang-up.
-    return {SIGINT, SIGTERM, SIGBREAK};
-}
-
 std::string QuoteArgument(const std::string& argument)
 {
     if (!argument.empty() && argument.find_first_of(" \t\"&|<>^%") == std::string::npos)

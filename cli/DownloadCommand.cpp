@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/DownloadCommand.h"
 #include "cli/MultiDownload.h"
+#include "cli/StopSignals.h"
 
 #include "download/DownloadSession.h"
 #include "download/RunObserver.h"
@@ -14,7 +15,6 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -31,43 +31,6 @@
 namespace veltrad::cli {
 
 namespace {
-
-// The only state a signal handler may touch; the main thread polls it and
-// does the stopping itself.
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-void OnStopSignal(int signal)
-{
-    g_stopSignal = signal;
-}
-
-// Installs the Ctrl-C / termination handler for the length of a run and
-// restores what was there before.
-class CStopSignals {
-public:
-    CStopSignals()
-    {
-        g_stopSignal = 0;
-        m_oldInt = std::signal(SIGINT, OnStopSignal);
-        m_oldTerm = std::signal(SIGTERM, OnStopSignal);
-    }
-    ~CStopSignals()
-    {
-        if (m_oldInt != SIG_ERR)
-            std::signal(SIGINT, m_oldInt);
-        if (m_oldTerm != SIG_ERR)
-            std::signal(SIGTERM, m_oldTerm);
-    }
-    CStopSignals(const CStopSignals&) = delete;
-    CStopSignals& operator=(const CStopSignals&) = delete;
-
-    bool Raised() const { return g_stopSignal != 0; }
-
-private:
-    using Handler = void (*)(int);
-    Handler m_oldInt = SIG_ERR;
-    Handler m_oldTerm = SIG_ERR;
-};
 
 struct DownloadOptions {
     std::string port;
@@ -212,6 +175,13 @@ int ExitStatus(RunOutcome outcome)
 std::string OutcomeSentence(RunOutcome outcome, const RunStats& s)
 {
     const std::string ofTotal = std::to_string(s.acknowledged) + " of " + std::to_string(s.frames);
+    const bool timedOut = outcome == RunOutcome::TimedOut || outcome == RunOutcome::TimedOutAfterAck;
+    if (timedOut && s.lastWriteCutShort) {
+        // The terminal was not silent: it kept the line stopped, so the frame never went out whole.
+        return "communication error: the terminal held the line with XOFF past the write time limit, so frame " +
+               std::to_string(s.acknowledged + 1) + " of " + std::to_string(s.frames) +
+               " was not sent; run the download again";
+    }
     switch (outcome) {
     case RunOutcome::Completed:
         return "download complete: " + std::to_string(s.frames) + " frames acknowledged" +
@@ -232,9 +202,11 @@ std::string OutcomeSentence(RunOutcome outcome, const RunStats& s)
 
 void PrintJson(const char* outcome, const RunStats& s)
 {
-    std::printf("{\"outcome\":\"%s\",\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f%s}\n",
+    std::printf("{\"outcome\":\"%s\",\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f,"
+                "\"held_by_xoff\":%s%s}\n",
                 outcome, static_cast<unsigned>(s.frames), static_cast<unsigned>(s.acknowledged),
-                static_cast<unsigned>(s.resends), s.seconds, ReplyTimesJson(s).c_str());
+                static_cast<unsigned>(s.resends), s.seconds, s.lastWriteCutShort ? "true" : "false",
+                ReplyTimesJson(s).c_str());
 }
 
 // Ends a run that never started: one line on stderr, and the JSON object
@@ -273,6 +245,9 @@ std::optional<std::uint16_t> ComPortNumber(const std::string& port)
 
 int RunDownload(const DownloadOptions& options)
 {
+    // From here a signal stops the program by its own steps: first the
+    // reading of the file, then the run. Outlives the session, which asks it.
+    CStopSignals signals;
     CCliObserver observer;
     CDownloadSession session(observer);
     if (const auto number = ComPortNumber(options.port))
@@ -281,12 +256,16 @@ int RunDownload(const DownloadOptions& options)
         session.SelectDevice(options.port);
     session.Image().SetFile(options.file);
 
-    CStopSignals signals;
+    session.Image().SetStopCheck([&signals] { return signals.Raised(); });
     ImageError fileError;
     switch (session.OnDownload(&fileError)) {
     case StartResult::Started:
         break;
     case StartResult::FileError:
+        if (fileError.stopped) {
+            return EndWithoutRun(options, "stopped",
+                                 "stopped while reading " + options.file + "; the port was not opened", kExitStopped);
+        }
         return EndWithoutRun(options, "file-error", "cannot read the image: " + fileError.Message(), kExitUsage);
     case StartResult::NothingToSend:
         return EndWithoutRun(options, "nothing-to-send",
@@ -349,7 +328,7 @@ void RegisterDownloadCommand(CLI::App& app, int& exitCode)
     cmd->add_option("--log", options->logFile, "Append one line per port and run to this file");
     cmd->footer("Exit status: 0 completed, 1 bad arguments or unreadable file, 2 port cannot be opened,\n"
                 "3 terminal silent before any acknowledgement, 4 silent after some, 5 refused,\n"
-                "6 nothing to send, 130 stopped by Ctrl-C.");
+                "6 nothing to send, 130 stopped by Ctrl-C, a termination signal or a hang-up.");
     cmd->callback([options, &exitCode] {
         if (options->ports.size() == 1 && options->logFile.empty()) {
             options->port = options->ports.front();

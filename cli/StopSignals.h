@@ -1,27 +1,21 @@
 #pragma once
-// Ctrl-C, termination and hang-up for the length of a run: the handler only
-// records the signal; the main thread polls it and does the stopping itself.
-
-#include <csignal>
-#include <utility>
-#include <vector>
+// The signals that stop veltrad-cli the way the stop button stops a run:
+// Ctrl-C, a termination request and, where there is one, the hang-up of the
+// terminal the program runs in. While a CStopSignals lives they only raise a
+// flag, which the program polls to stop by itself; the handlers that were
+// there before come back when it goes. One implementation per platform.
 
 namespace veltrad::cli {
 
 class CStopSignals {
 public:
-    // Installs the handler for every StopSignalNumbers() signal.
     CStopSignals();
-    // Puts back what was there before.
     ~CStopSignals();
     CStopSignals(const CStopSignals&) = delete;
     CStopSignals& operator=(const CStopSignals&) = delete;
 
+    // True once one of the signals has come. Safe from any thread.
     bool Raised() const;
-
-private:
-    using Handler = void (*)(int);
-    std::vector<std::pair<int, Handler>> m_previous;
 };
 
 }  // namespace veltrad::cli

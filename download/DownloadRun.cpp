@@ -1,6 +1,9 @@
 #include "download/DownloadRun.h"
 
+#include "serial/CommThread.h"
+
 #include <algorithm>
+#include <array>
 #include <chrono>
 
 namespace veltrad {
@@ -18,13 +21,34 @@ CDownloadRun::CDownloadRun(std::uint64_t runId, std::span<const CPacket> frames,
     m_stats.frames = m_nFramesLeft;
 }
 
+void CDownloadRun::DiscardQueuedInput()
+{
+    // A byte queued before this transmission answers an earlier one (a second
+    // ACK, a late refusal); taken as the reply to this one it could
+    // acknowledge a frame the terminal never received. At most one input
+    // queue is read, so a line that never stops talking cannot hold the run.
+    std::array<std::uint8_t, 256> sink;
+    std::uint32_t discarded = 0;
+    while (discarded < kQueueSize) {
+        const std::uint32_t want = std::min(static_cast<std::uint32_t>(sink.size()), kQueueSize - discarded);
+        const std::uint32_t got = m_port.ReadComm(sink.data(), want);
+        if (got == 0)
+            break;
+        discarded += got;
+    }
+}
+
 void CDownloadRun::WriteFrame(const CPacket& frame)
 {
-    // A short write is not checked: the terminal then sends no ACK and the
-    // frame ends in a refusal or a timeout like any other lost frame.
+    DiscardQueuedInput();
+    // A short write is not acted on: the terminal then sends no ACK and the
+    // frame ends in a refusal or a timeout like any other lost frame. It is
+    // only recorded, so the front end can say why the terminal fell silent;
+    // a write that a stop cut short is no held line.
     const std::uint32_t started = m_clock.MicroTickCount();
-    m_port.WriteComm(frame.m_byFrame.data(), static_cast<std::uint32_t>(kFrameSize));
+    const std::uint32_t written = m_port.WriteComm(frame.m_byFrame.data(), static_cast<std::uint32_t>(kFrameSize));
     m_replyTimes.WriteEnded(started, m_clock.MicroTickCount());
+    m_stats.lastWriteCutShort = written < kFrameSize && m_port.IsConnected();
 }
 
 CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t startTick)

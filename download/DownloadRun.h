@@ -78,7 +78,9 @@ private:
     // Waits for the replies to the frame just written, resending it on each
     // refusal while the budget lasts.
     Reply AwaitReply(const CPacket& frame, std::uint32_t startTick);
+    // Every transmission, first or resend: stale input dropped, then the frame.
     void WriteFrame(const CPacket& frame);
+    void DiscardQueuedInput();
     RunOutcome ReportOutcome(RunOutcome outcome);
 
     const std::uint64_t m_runId;

@@ -36,6 +36,10 @@ struct RunStats {
     std::uint32_t replies = 0;
     double replyMsMedian = 0.0;
     double replyMsP95 = 0.0;
+    // The latest frame write ended before all its bytes had left while the
+    // port stayed open: the line was held (XOFF) past the write time limit.
+    // A timeout that follows is then no silent terminal.
+    bool lastWriteCutShort = false;
 };
 
 class IRunObserver {

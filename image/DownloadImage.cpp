@@ -1,28 +1,21 @@
 #include "image/DownloadImage.h"
 
+#include "image/ImageFile.h"
+
 #include <algorithm>
+#include <array>
 #include <cerrno>
-#include <cstdio>
-#include <memory>
-#include <system_error>
+#include <new>
 
 namespace veltrad {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-FilePtr OpenForReading(const std::filesystem::path& path)
-{
-#ifdef _WIN32
-    return FilePtr(_wfopen(path.c_str(), L"rb"));
-#else
-    return FilePtr(std::fopen(path.c_str(), "rb"));
-#endif
-}
+// Bytes read between two looks at the stop check: small enough that a stop
+// ends even a slow read at once, large enough to cost nothing. Held on the
+// stack, so a pass leaves the heap as the lists alone shape it.
+constexpr std::size_t kChunkSize = 128 * kBlockSize;
+using Chunk = std::array<std::uint8_t, kChunkSize>;
 
 std::filesystem::path PathFromUtf8(const std::string& utf8)
 {
@@ -35,21 +28,53 @@ std::string Utf8FromPath(const std::filesystem::path& path)
     return std::string(s.begin(), s.end());
 }
 
-bool Fail(ImageError* error, const std::filesystem::path& path, std::string reason, int errnum)
+bool Fail(ImageError* error, ImageError why)
 {
     if (error != nullptr)
-        *error = ImageError{path, std::move(reason), errnum};
+        *error = std::move(why);
     return false;
 }
 
-bool FailErrno(ImageError* error, const std::filesystem::path& path, int errnum)
+bool Fail(ImageError* error, const std::filesystem::path& path, std::string reason, int errnum)
 {
-    return Fail(error, path, std::generic_category().message(errnum), errnum);
+    return Fail(error, ImageError{path, std::move(reason), errnum});
+}
+
+bool FailTooLarge(ImageError* error, const std::filesystem::path& path)
+{
+    return Fail(error, path, "is 4 GiB or larger; frame addresses cannot reach past 4 GiB", EFBIG);
+}
+
+bool FailOutOfMemory(ImageError* error, const std::filesystem::path& path, std::uint64_t size)
+{
+    return Fail(error, path, "not enough memory for the frames of a file of " + std::to_string(size) + " Byte",
+                ENOMEM);
+}
+
+bool FailStopped(ImageError* error, const std::filesystem::path& path)
+{
+    return Fail(error, ImageError{path, "reading stopped", 0, true});
 }
 
 bool AnyNonZero(const std::uint8_t* bytes, std::size_t count)
 {
     return std::any_of(bytes, bytes + count, [](std::uint8_t b) { return b != 0; });
+}
+
+// Fills `buffer` as far as the file goes: fewer bytes only at the end of the
+// file or when a read fails (`failed` set).
+std::size_t ReadChunk(CImageFile& file, Chunk& buffer, ImageError& readError, bool& failed)
+{
+    std::size_t filled = 0;
+    while (filled < buffer.size()) {
+        const std::ptrdiff_t n = file.Read(buffer.data() + filled, buffer.size() - filled, readError);
+        if (n < 0)
+            failed = true;
+        if (n <= 0)
+            break;
+        filled += static_cast<std::size_t>(n);
+    }
+    return filled;
 }
 
 }  // namespace
@@ -66,6 +91,11 @@ void CDownloadImage::EmptyLists()
     PacketList().swap(m_BlockList);
 }
 
+void CDownloadImage::SetStopCheck(std::function<bool()> stopRequested)
+{
+    m_stopRequested = std::move(stopRequested);
+}
+
 bool CDownloadImage::ReadBlocks(const std::filesystem::path& path, ImageError* error)
 {
     EmptyLists();
@@ -73,71 +103,68 @@ bool CDownloadImage::ReadBlocks(const std::filesystem::path& path, ImageError* e
     if (path.empty())
         return Fail(error, path, "no file chosen", 0);
 
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec)
-        return FailErrno(error, path, ec.value());
-    if (std::filesystem::is_directory(status))
-        return Fail(error, path, "is a folder, not a file", EISDIR);
-
-    FilePtr file = OpenForReading(path);
-    if (!file)
-        return FailErrno(error, path, errno);
-
+    CImageFile file;
+    ImageError openError;
+    if (!file.Open(path, openError))
+        return Fail(error, std::move(openError));
     // Frame addresses are 32-bit file offsets: a longer file would wrap them
     // and send blocks to the wrong place in the terminal.
-    std::uint64_t expected = 0;
-    if (std::filesystem::is_regular_file(status)) {
-        expected = std::filesystem::file_size(path, ec);
-        if (!ec && expected > kMaxImageFileSize)
-            return Fail(error, path, "is 4 GiB or larger; frame addresses cannot reach past 4 GiB", EFBIG);
-        if (ec)
-            expected = 0;
-    }
-    m_BlockList.reserve(static_cast<std::size_t>(expected / kBlockSize + 1));
+    if (file.Size() > kMaxImageFileSize)
+        return FailTooLarge(error, path);
 
+    try {
+        return ReadOpenFile(file, path, error);
+    } catch (const std::bad_alloc&) {
+        EmptyLists();
+        return FailOutOfMemory(error, path, file.Size());
+    }
+}
+
+bool CDownloadImage::ReadOpenFile(CImageFile& file, const std::filesystem::path& path, ImageError* error)
+{
     std::uint64_t fileSize = 0;
     std::uint64_t offset = 0;
     bool found = false;
-    std::array<std::uint8_t, kBlockSize> buffer{};
-    // A failed read keeps the blocks stored so far and counts the bytes read.
-    auto readFailed = [&] {
-        const int errnum = errno != 0 ? errno : EIO;
-        m_dwFileSize = static_cast<std::uint32_t>(fileSize);
-        return FailErrno(error, path, errnum);
-    };
-
+    Chunk chunk;
     for (;;) {
-        const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file.get());
-        if (n == 0) {
-            if (std::ferror(file.get()) != 0) {
-                return readFailed();
-            }
-            break;
-        }
-        fileSize += n;
-        if (fileSize > kMaxImageFileSize) {
-            // The file grew past the limit while it was being read.
+        if (StopRequested()) {
             EmptyLists();
-            return Fail(error, path, "is 4 GiB or larger; frame addresses cannot reach past 4 GiB", EFBIG);
+            return FailStopped(error, path);
         }
-        if (!found && AnyNonZero(buffer.data(), n)) {
-            found = true;
-            m_dwFirstOffset = static_cast<std::uint32_t>(offset);
-        }
-        if (found) {
-            CPacket& packet = m_BlockList.emplace_back();
-            std::copy_n(buffer.begin(), n, packet.m_byBlock.begin());
-            std::fill(packet.m_byBlock.begin() + static_cast<std::ptrdiff_t>(n), packet.m_byBlock.end(), 0);
-        }
-        offset += kBlockSize;
-        if (n < kBlockSize) {
-            // fread only returns short at the end of the file or on an error.
-            if (std::ferror(file.get()) != 0) {
-                return readFailed();
+        ImageError readError;
+        bool failed = false;
+        const std::size_t got = ReadChunk(file, chunk, readError, failed);
+        for (std::size_t at = 0; at < got; at += kBlockSize) {
+            const std::size_t n = std::min(kBlockSize, got - at);
+            const std::uint8_t* block = chunk.data() + at;
+            fileSize += n;
+            if (fileSize > kMaxImageFileSize) {
+                // The file grew past the limit while it was being read.
+                EmptyLists();
+                return FailTooLarge(error, path);
             }
-            break;
+            if (!found && AnyNonZero(block, n)) {
+                found = true;
+                m_dwFirstOffset = static_cast<std::uint32_t>(offset);
+                // Room for every block from here to the end at once; zero
+                // blocks before it take none.
+                const std::uint64_t left = file.Size() > offset ? file.Size() - offset : 0;
+                m_BlockList.reserve(static_cast<std::size_t>(left / kBlockSize + 1));
+            }
+            if (found) {
+                CPacket& packet = m_BlockList.emplace_back();
+                std::copy_n(block, n, packet.m_byBlock.begin());
+                std::fill(packet.m_byBlock.begin() + static_cast<std::ptrdiff_t>(n), packet.m_byBlock.end(), 0);
+            }
+            offset += kBlockSize;
         }
+        if (failed) {
+            // A failed read keeps the blocks stored so far and counts the bytes read.
+            m_dwFileSize = static_cast<std::uint32_t>(fileSize);
+            return Fail(error, std::move(readError));
+        }
+        if (got < chunk.size())
+            break;
     }
 
     m_dwFileSize = static_cast<std::uint32_t>(fileSize);
@@ -166,23 +193,40 @@ bool CDownloadImage::BuildFrames(ImageError* error)
 {
     // Always the full path the operator chose: a bare name would depend on the
     // current directory and could pick up another file of the same name.
-    if (!ReadBlocks(PathFromUtf8(m_strPathName), error))
+    const std::filesystem::path path = PathFromUtf8(m_strPathName);
+    if (!ReadBlocks(path, error))
         return false;
 
-    if (!m_BlockList.empty()) {
-        const std::size_t count = (m_dwEndOffset - m_dwFirstOffset) / kBlockSize;
-        m_FrameList.reserve(count);
-        std::uint32_t address = m_dwFirstOffset;
-        for (const CPacket& block : m_BlockList) {
-            if (address >= m_dwEndOffset)
-                break;
-            CPacket& frame = m_FrameList.emplace_back();
-            FillFrame(frame.m_byFrame, address, block.m_byBlock);
-            address += kBlockSize;
-        }
+    try {
+        FillFrames();
+    } catch (const std::bad_alloc&) {
+        EmptyLists();
+        return FailOutOfMemory(error, path, m_dwFileSize);
+    }
+    // Also looked at once the frames are built, so that a stop that came
+    // during the last chunk never lets a run begin.
+    if (StopRequested()) {
+        EmptyLists();
+        return FailStopped(error, path);
     }
     m_strFileSize = FormatFileSize(m_dwFileSize);
     return true;
+}
+
+void CDownloadImage::FillFrames()
+{
+    if (m_BlockList.empty())
+        return;
+    const std::size_t count = (m_dwEndOffset - m_dwFirstOffset) / kBlockSize;
+    m_FrameList.reserve(count);
+    std::uint32_t address = m_dwFirstOffset;
+    for (const CPacket& block : m_BlockList) {
+        if (address >= m_dwEndOffset)
+            break;
+        CPacket& frame = m_FrameList.emplace_back();
+        FillFrame(frame.m_byFrame, address, block.m_byBlock);
+        address += kBlockSize;
+    }
 }
 
 void CDownloadImage::ResetFileInfo()

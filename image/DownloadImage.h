@@ -2,25 +2,19 @@
 // The download image: a file read in 128-byte blocks, the span from the first
 // to the last block that holds a non-zero byte, and the frames for that span.
 
+#include "image/ImageError.h"
 #include "image/Packet.h"
 #include "image/PacketAllocator.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace veltrad {
 
-// Why a pass over the file failed. `path` names the file, `reason` says why in
-// words an operator understands.
-struct ImageError {
-    std::filesystem::path path;
-    std::string reason;
-    int errnum = 0;  // errno of the failing call, 0 when the failure is not an OS error
-
-    std::string Message() const;  // "<path>: <reason>"
-};
+class CImageFile;
 
 // Largest file the frame addresses can describe: addresses are 32-bit.
 inline constexpr std::uint64_t kMaxImageFileSize = 0xFFFFFFFFull;
@@ -32,8 +26,10 @@ public:
     // The reading pass. Empties both lists, then reads `path`. On success
     // m_dwFileSize, m_dwFirstOffset and m_dwEndOffset describe the file and
     // m_BlockList holds every block from the first non-zero one on. When the
-    // file cannot be opened, both lists are empty and the numbers keep their
-    // previous values; when a read fails, the blocks read so far stay.
+    // file cannot be opened (or is no regular file), both lists are empty and
+    // the numbers keep their previous values; when a read fails, the blocks
+    // read so far stay. When memory runs out or a stop is requested, both
+    // lists are empty again. Never throws.
     bool ReadBlocks(const std::filesystem::path& path, ImageError* error = nullptr);
 
     // The file-selection pass over m_strPathName: sets the size and its text,
@@ -46,6 +42,12 @@ public:
 
     // Back to "no file": lists empty, numbers zero, strings empty.
     void ResetFileInfo();
+
+    // Asked on the pass's own thread between chunks of every pass; once it
+    // returns true the pass ends, its lists empty, with an error whose
+    // `stopped` is set. It must be cheap and must not wait (a signal flag, an
+    // atomic). Empty: passes run to their end.
+    void SetStopCheck(std::function<bool()> stopRequested);
 
     // Stores the operator's choice: full path and the bare name shown to them.
     void SetFile(const std::filesystem::path& fullPath);
@@ -64,6 +66,11 @@ public:
 
 private:
     void EmptyLists();
+    bool StopRequested() const { return m_stopRequested && m_stopRequested(); }
+    bool ReadOpenFile(CImageFile& file, const std::filesystem::path& path, ImageError* error);
+    void FillFrames();
+
+    std::function<bool()> m_stopRequested;
 };
 
 }  // namespace veltrad

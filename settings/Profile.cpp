@@ -1,5 +1,7 @@
 #include "settings/Profile.h"
 
+#include "settings/NewFile.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -34,12 +36,26 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
            });
 }
 
+// Notepad starts a UTF-8 file with it; it belongs to no line.
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 // The file's text, split into lines with their endings kept so that an
 // untouched line is written back byte for byte.
 struct IniText {
+    std::string byteOrderMark;  // kept as found, written back in front
     std::vector<std::string> lines;
     std::string newline = "\n";
 };
+
+// Text holds no control byte but tab, CR and LF; anything else (NUL of a
+// UTF-16 file, escape sequences, binary data) means this is no settings file.
+bool IsText(std::string_view content)
+{
+    return std::none_of(content.begin(), content.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return (b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b == 0x7F;
+    });
+}
 
 enum class LoadResult { Ok, Missing, NotText };
 
@@ -57,9 +73,13 @@ LoadResult Load(const std::filesystem::path& path, IniText& text)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return LoadResult::NotText;
-    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad() || content.find('\0') != std::string::npos)
-        return LoadResult::NotText;  // binary, or a UTF-16 file
+    std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad() || !IsText(content))
+        return LoadResult::NotText;
+    if (content.starts_with(kUtf8ByteOrderMark)) {
+        text.byteOrderMark = kUtf8ByteOrderMark;
+        content.erase(0, kUtf8ByteOrderMark.size());
+    }
 
     std::size_t start = 0;
     while (start < content.size()) {
@@ -178,32 +198,24 @@ bool Save(const std::filesystem::path& path, const IniText& text, bool exists)
     if (!IsWritable(target, exists))
         return false;
 
-    // Write a sibling and rename it over the file: the settings are never
-    // left half-written, whatever happens in between.
-    std::filesystem::path temp = target;
-    temp += ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        for (const std::string& line : text.lines)
-            out << line;
-        out.flush();
-        if (!out) {
-            out.close();
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-    }
+    // Write a new sibling and rename it over the file: the settings are never
+    // left half-written, whatever happens in between, and nothing found under
+    // the sibling's name is ever written through.
+    std::string content = text.byteOrderMark;
+    for (const std::string& line : text.lines)
+        content += line;
+    const std::optional<std::filesystem::path> temp = WriteNewSibling(target, content, ec);
+    if (!temp)
+        return false;
     if (exists) {
         const auto perms = std::filesystem::status(target, ec).permissions();
         if (!ec)
-            std::filesystem::permissions(temp, perms, ec);
+            std::filesystem::permissions(*temp, perms, ec);
     }
-    std::filesystem::rename(temp, target, ec);
+    std::filesystem::rename(*temp, target, ec);
     if (ec) {
         std::error_code ignored;
-        std::filesystem::remove(temp, ignored);
+        std::filesystem::remove(*temp, ignored);
         return false;
     }
     return true;

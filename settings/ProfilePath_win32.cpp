@@ -1,5 +1,7 @@
 #include "settings/Profile.h"
 
+#include "settings/NewFile.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -8,6 +10,9 @@
 #include <shlobj.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -46,25 +51,28 @@ std::filesystem::path WindowsDirectory()
     }
 }
 
-// Copies `from` to `to` through a sibling file and a rename, so that a copy
-// cut short never stands as the settings file.
+// Copies `from` to `to` through a new sibling file and a rename, so that a
+// copy cut short never stands as the settings file and nothing found under
+// the sibling's name is written through.
 bool CopyWhole(const std::filesystem::path& from, const std::filesystem::path& to)
 {
     std::error_code ec;
     std::filesystem::create_directories(to.parent_path(), ec);
     if (ec)
         return false;
-    std::filesystem::path temp = to;
-    temp += L".tmp";
-    if (!std::filesystem::copy_file(from, temp, std::filesystem::copy_options::overwrite_existing, ec)) {
-        if (std::filesystem::is_regular_file(temp, ec))
-            std::filesystem::remove(temp, ec);  // a copy cut short
+    std::ifstream in(from, std::ios::binary);
+    if (!in)
         return false;
-    }
+    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad())
+        return false;
+    const std::optional<std::filesystem::path> temp = WriteNewSibling(to, content, ec);
+    if (!temp)
+        return false;
     // MoveFileEx without REPLACE_EXISTING: a file that another start has put
     // there meanwhile wins, and ours is dropped.
-    if (!::MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        std::filesystem::remove(temp, ec);
+    if (!::MoveFileExW(temp->c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        std::filesystem::remove(*temp, ec);
         return std::filesystem::exists(to, ec);
     }
     return true;

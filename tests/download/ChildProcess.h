@@ -114,6 +114,7 @@ public:
     Child& operator=(const Child&) = delete;
 
     void Signal(int signal) { ::kill(m_pid, signal); }
+    pid_t Pid() const { return m_pid; }
 
     // The next line of stdout, without its newline.
     std::optional<std::string> ReadLine()

@@ -11,6 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <optional>
 #include <random>
@@ -23,6 +27,7 @@ namespace {
 
 using sim::SimOptions;
 using test::Child;
+using test::Fd;
 using test::Finished;
 using test::MakeSim;
 using test::TempDir;
@@ -35,6 +40,7 @@ struct Json {
     double seconds = 0;
     std::optional<double> replyMsMedian;  // null without replies
     std::optional<double> replyMsP95;
+    bool heldByXoff = false;
 };
 
 std::optional<double> NumberOrNull(const std::string& text)
@@ -47,12 +53,13 @@ std::optional<Json> ParseJson(const std::string& out)
 {
     static const std::regex kObject(
         R"re(\{"outcome":"([a-z-]+)","frames":(\d+),"acknowledged":(\d+),"resends":(\d+),"seconds":([0-9.]+),)re"
-        R"re("reply_ms_median":(null|[0-9.]+),"reply_ms_p95":(null|[0-9.]+)\}\n)re");
+        R"re("held_by_xoff":(true|false),"reply_ms_median":(null|[0-9.]+),"reply_ms_p95":(null|[0-9.]+)\}\n)re");
     std::smatch m;
     if (!std::regex_match(out, m, kObject))
         return std::nullopt;
     return Json{m[1], static_cast<unsigned>(std::stoul(m[2])), static_cast<unsigned>(std::stoul(m[3])),
-                static_cast<unsigned>(std::stoul(m[4])), std::stod(m[5]), NumberOrNull(m[6]), NumberOrNull(m[7])};
+                static_cast<unsigned>(std::stoul(m[4])), std::stod(m[5]), NumberOrNull(m[7]), NumberOrNull(m[8]),
+                m[6] == "true"};
 }
 
 class CliTest : public ::testing::Test {
@@ -87,6 +94,7 @@ struct CliCase {
 void PrintTo(const CliCase& c, std::ostream* os) { *os << c.name; }
 
 constexpr std::uint32_t kNoFile = 0xFFFFFFFF;
+constexpr std::uint32_t kFifo = 0xFFFFFFFE;  // a named pipe nobody writes to
 void Plain(SimOptions&) {}
 
 const CliCase kCliCases[] = {
@@ -100,6 +108,7 @@ const CliCase kCliCases[] = {
      "timed-out-after-ack", 1, 0},
     {"NothingToSend", 0, Plain, true, PortKind::Simulator, 6, "nothing-to-send", 0, 0},
     {"UnreadableFile", kNoFile, Plain, true, PortKind::Simulator, 1, "file-error", 0, 0},
+    {"ImageIsAPipe", kFifo, Plain, true, PortKind::Simulator, 1, "file-error", 0, 0},
     {"PortDoesNotExist", 2, Plain, true, PortKind::Missing, 2, "port-open-failed", 0, 0},
     {"ComNumberOutOfRange", 2, Plain, true, PortKind::Com51, 2, "port-open-failed", 0, 0},
 };
@@ -113,8 +122,12 @@ TEST_P(CliOutcome, ExitStatusAndJson)
     c.options(options);
     auto sim = MakeSim(options, c.terminalOn);
     std::string file;
-    if (c.frames == kNoFile)
+    if (c.frames == kNoFile) {
         file = (m_dir / "missing.bin").string();
+    } else if (c.frames == kFifo) {
+        file = (m_dir / "pipe.bin").string();
+        ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    }
     else if (c.frames == 0)
         file = m_dir.Write("zeros.bin", std::vector<std::uint8_t>(5000, 0)).string();
     else
@@ -139,7 +152,8 @@ TEST_P(CliOutcome, ExitStatusAndJson)
     EXPECT_EQ(json->outcome, c.outcome);
     EXPECT_EQ(json->acknowledged, c.acknowledged);
     EXPECT_EQ(json->resends, c.resends);
-    EXPECT_EQ(json->frames, c.frames == kNoFile ? 0u : c.frames);
+    EXPECT_EQ(json->frames, c.frames >= kFifo ? 0u : c.frames);
+    EXPECT_FALSE(json->heldByXoff);
     // Every acknowledgement and refusal was a reply, and was timed.
     const bool replied = c.acknowledged + c.resends > 0;
     EXPECT_EQ(json->replyMsMedian.has_value(), replied);
@@ -157,6 +171,9 @@ TEST_P(CliOutcome, ExitStatusAndJson)
     }
     if (c.status == 6 || c.status == 1) {
         EXPECT_EQ(sim->Counters().framesReceived, 0u) << "no port was opened";
+    }
+    if (c.status == 1) {
+        EXPECT_NE(done.err.find(file), std::string::npos) << done.err;
     }
 }
 
@@ -208,9 +225,84 @@ TEST_F(CliTest, ProgressBarOnlyWhenStderrIsATerminal)
     EXPECT_NE(drawn.find("left"), std::string::npos) << drawn;
 }
 
-TEST_F(CliTest, CtrlCAndTerminationStopTheRunLikeTheStopButton)
+TEST_F(CliTest, HeldByXoffPastTheWriteLimitIsSaidSoInTheLineAndTheJson)
 {
-    for (const int signal : {SIGINT, SIGTERM}) {
+    // Frame 1 meets a line held for a minute: its write ends at the limit
+    // unsent, and 5 s later the run ends as a timeout after one ACK.
+    SimOptions options;
+    options.xoffBeforeFrame = 1;
+    options.xoffHold = std::chrono::seconds(60);
+    auto simJson = MakeSim(options);
+    auto simText = MakeSim(options);
+    const std::string file = WriteImage(3);
+    Child json({VELTRAD_CLI, "download", "--json", "--port", simJson->DevicePath(), file}, Env());
+    Child text({VELTRAD_CLI, "download", "--port", simText->DevicePath(), file}, Env());
+
+    const Finished jsonDone = json.Wait();
+    EXPECT_EQ(jsonDone.status, 4) << jsonDone.err;
+    const auto parsed = ParseJson(jsonDone.out);
+    ASSERT_TRUE(parsed.has_value()) << jsonDone.out;
+    EXPECT_EQ(parsed->outcome, "timed-out-after-ack");
+    EXPECT_EQ(parsed->acknowledged, 1u);
+    EXPECT_TRUE(parsed->heldByXoff);
+
+    const Finished textDone = text.Wait();
+    EXPECT_EQ(textDone.status, 4) << textDone.err;
+    EXPECT_EQ(textDone.out.substr(0, textDone.out.find("; replies")),
+              "communication error: the terminal held the line with XOFF past the write time limit, so frame 2 of 3 "
+              "was not sent; run the download again");
+}
+
+// Watches one file for its first read by any process.
+class FirstRead {
+public:
+    explicit FirstRead(const std::string& file) : m_fd(::inotify_init1(IN_CLOEXEC))
+    {
+        if (m_fd.Get() < 0 || ::inotify_add_watch(m_fd.Get(), file.c_str(), IN_ACCESS) < 0)
+            throw std::runtime_error(std::string("inotify: ") + std::strerror(errno));
+    }
+    bool Wait(std::chrono::milliseconds timeout)
+    {
+        pollfd p{m_fd.Get(), POLLIN, 0};
+        return ::poll(&p, 1, static_cast<int>(timeout.count())) == 1;
+    }
+
+private:
+    Fd m_fd;
+};
+
+TEST_F(CliTest, StopSignalsWhileTheFileIsReadEndAtOnceWithoutOpeningThePort)
+{
+    // A sparse file just under 4 GiB whose last byte is data: a long read,
+    // after which there would be one frame to send.
+    const std::string file = (m_dir / "huge.bin").string();
+    {
+        Fd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+        ASSERT_GE(fd.Get(), 0);
+        const char data = 0x01;
+        ASSERT_EQ(::pwrite(fd.Get(), &data, 1, 0xFFFFFF7Fll), 1);
+    }
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        auto sim = MakeSim({});
+        FirstRead reading(file);
+        Child cli({VELTRAD_CLI, "download", "--json", "--port", sim->DevicePath(), file}, Env());
+        ASSERT_TRUE(reading.Wait(std::chrono::seconds(20)));
+        cli.Signal(signal);
+        const Finished done = cli.Wait();
+        EXPECT_EQ(done.status, 130) << done.err;
+        const auto json = ParseJson(done.out);
+        ASSERT_TRUE(json.has_value()) << done.out;
+        EXPECT_EQ(json->outcome, "stopped");
+        EXPECT_EQ(json->frames, 0u) << "no run began";
+        EXPECT_NE(done.err.find("not opened"), std::string::npos) << done.err;
+        EXPECT_EQ(sim->Counters().framesReceived, 0u);
+    }
+}
+
+TEST_F(CliTest, CtrlCTerminationAndHangUpStopTheRunLikeTheStopButton)
+{
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SimOptions options;
         options.replyDelay = std::chrono::seconds(60);
         auto sim = MakeSim(options);

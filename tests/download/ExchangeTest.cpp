@@ -76,17 +76,22 @@ const ExchangeCase kCases[] = {
      {{0, Send(kAck)}, {1, Send(kRefusal)}, {2, Send(kRefusal)}, {3, Send(kRefusal)}, {4, Send(kRefusal)},
       {5, Send(kRefusal)}},
      NoSetup, RunOutcome::Refused, {0, 1, 1, 1, 1, 1}, 0, 6, Notice::Fail, 0, 0, {}, {}},
-    {"TwoRefusalBytesUseTwoResends", 1,
-     {{0, {{3, kRefusal}, {3, kRefusal}}}, {2, Send(kAck)}}, NoSetup,
-     RunOutcome::Completed, {0, 0, 0}, 3, 3, Notice::Complete, 1, 0, {}, {}},
-    {"DoubleAckAcknowledgesTheNextFrameToo", 2, {{0, {{3, kAck}, {3, kAck}}}}, NoSetup,
-     RunOutcome::Completed, {0, 1}, 3, 2, Notice::Complete, 1, 0, {}, {}},
+    // Input already queued when a frame is written answers an earlier
+    // transmission and is dropped; only what arrives after the write is a reply.
+    {"ASecondRefusalByteIsDroppedBeforeTheResend", 1,
+     {{0, {{3, kRefusal}, {3, kRefusal}}}, {1, Send(kAck)}}, NoSetup,
+     RunOutcome::Completed, {0, 0}, 3, 3, Notice::Complete, 1, 0, {}, {}},
+    {"AStaleSecondAckDoesNotAcknowledgeARefusedFrame", 5,
+     {{0, Send(kAck)}, {1, Send(kAck)}, {2, Send(kAck)}, {3, {{3, kAck}, {3, kAck}}}, {4, Send(kRefusal)},
+      {5, Send(kAck)}},
+     NoSetup, RunOutcome::Completed, {0, 1, 2, 3, 4, 4}, 3, 7, Notice::Complete, 1, 0, {}, {}},
     {"EmptyPollAtExactly5000MsIsNoTimeout", 1, {{0, Send(kAck, 5001)}}, BusyPoll,
      RunOutcome::Completed, {0}, 3, 1, Notice::Complete, 1, 0, 5001, {}},
     {"FirstEmptyPollPast5000MsTimesOut", 1, {}, BusyPoll,
      RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 5001, {}},
     {"SilentTerminalCostsOneWaitNotASpin", 1, {}, NoSetup,
-     RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 5001, 5001 / kReplyWaitSliceMs + 2},
+     // One read per wait, one for the last millisecond, one before the write.
+     RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 5001, 5001 / kReplyWaitSliceMs + 3},
     {"ByteQueuedBeforeTimeoutButReadAfterCounts", 1, {{0, Send(kAck, 4990)}},
      [](ScriptedPort& p, FakeClock&) { p.lateWakeMs = 3000; },
      RunOutcome::Completed, {0}, 3, 1, Notice::Complete, 1, 0, 7990, {}},
@@ -246,6 +251,43 @@ TEST(Exchange, FailureOutcomesGiveTheControlsBackBeforeTheNoticeAndWriteNothingM
         EXPECT_EQ(std::vector<std::string>(log.end() - static_cast<std::ptrdiff_t>(c.tail.size()), log.end()),
                   c.tail);
         EXPECT_TRUE(port.connected) << "the port stays open for the next action to close";
+    }
+}
+
+TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
+{
+    struct Case {
+        const char* name;
+        int frames;
+        std::map<int, std::vector<ScriptedReply>> replies;
+        std::set<int> held;
+        std::optional<int> stopInside;  // transmission that a stop cuts short
+        RunOutcome outcome;
+        bool cutShort;
+    };
+    const Case cases[] = {
+        {"held, then silence", 2, {{0, Send(kAck)}}, {1}, {}, RunOutcome::TimedOutAfterAck, true},
+        {"held first frame", 1, {}, {0}, {}, RunOutcome::TimedOut, true},
+        // The terminal refuses what reached it of the held frame; the resend goes out whole.
+        {"held, then a whole resend", 1, {{0, Send(kRefusal, 200)}, {1, Send(kAck)}}, {0}, {},
+         RunOutcome::Completed, false},
+        {"silent terminal", 1, {}, {}, {}, RunOutcome::TimedOut, false},
+        {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, RunOutcome::Stopped, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<CPacket> frames = MakeFrames(c.frames);
+        std::vector<std::string> log;
+        FakeClock clock;
+        ScriptedPort port(clock, log);
+        port.replies = c.replies;
+        port.heldTransmissions = c.held;
+        port.closeDuringTransmission = c.stopInside;
+        LoggingObserver observer(log);
+        CDownloadRun run(kRunId, frames, port, clock, observer);
+        DownloadThreadProc(run);
+        EXPECT_EQ(observer.outcome, c.outcome);
+        EXPECT_EQ(observer.stats.lastWriteCutShort, c.cutShort);
     }
 }
 

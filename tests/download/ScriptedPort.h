@@ -6,6 +6,7 @@
 
 #include "download/Clock.h"
 #include "download/RunObserver.h"
+#include "serial/CommThread.h"
 #include "serial/Port.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,7 @@ public:
     std::optional<int> closeAfterRead;          // ...right after the n-th byte read (1-based)
     std::optional<int> closeDuringTransmission;  // ...inside the n-th frame write, which then fails
     std::optional<std::uint64_t> closeAtMs;      // ...when a wait reaches this time (see Now)
+    std::set<int> heldTransmissions;  // frame writes held by XOFF past their limit
 
     // --- observations -------------------------------------------------
     std::vector<std::uint8_t> line;  // bytes that reached the open port
@@ -65,18 +68,25 @@ public:
 
     bool IsConnected() const override { return connected; }
 
+    // Up to `count` bytes that have arrived by now, logged as one read.
     std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override
     {
         ++reads;
-        if (!connected || count == 0 || m_queue.empty() || m_queue.front().first > Now())
-            return 0;
-        buffer[0] = m_queue.front().second;
-        m_queue.pop_front();
-        ++bytesRead;
-        m_log.push_back("read " + Hex(buffer[0]));
-        if (closeAfterRead && bytesRead == *closeAfterRead)
+        std::uint32_t got = 0;
+        std::string entry = "read";
+        bool closeNow = false;
+        while (connected && !closeNow && got < count && !m_queue.empty() && m_queue.front().first <= Now()) {
+            buffer[got++] = m_queue.front().second;
+            m_queue.pop_front();
+            ++bytesRead;
+            entry += " " + Hex(buffer[got - 1]);
+            closeNow = closeAfterRead && bytesRead == *closeAfterRead;
+        }
+        if (got > 0)
+            m_log.push_back(entry);
+        if (closeNow)
             FrontEndClose();
-        return 1;
+        return got;
     }
 
     std::uint32_t WriteComm(const std::uint8_t* buffer, std::uint32_t count) override
@@ -94,6 +104,15 @@ public:
         }
         if (count == 135 && onFrameWrite)
             onFrameWrite();
+        if (count == 135 && heldTransmissions.count(transmissions) != 0) {
+            // Held by XOFF until the write limit: nothing leaves.
+            Advance(Now() + count * kWriteTimeoutPerByteMs + kWriteTimeoutConstantMs);
+            m_log.push_back("frame held");
+            for (const ScriptedReply& r : replies[transmissions])
+                Schedule(Now() + r.delayMs, r.byte);
+            ++transmissions;
+            return 0;
+        }
         line.insert(line.end(), buffer, buffer + count);
         if (count == 135)
             Advance(Now() + writeDurationMs);

@@ -99,8 +99,10 @@ const OutcomeCase kOutcomes[] = {
     {"Completed", 5, [](SimOptions&) {}, true, RunOutcome::Completed, Notice::Complete, 5, 0, 5, true, false},
     {"CompletedAfterFourRefusals", 5, [](SimOptions& o) { o.refuseFrame = 2; o.refuseTimes = 4; }, true,
      RunOutcome::Completed, Notice::Complete, 5, 4, 5, true, false},
-    {"CompletedWithADoubleAck", 5, [](SimOptions& o) { o.doubleAckFrame = 1; }, true,
-     RunOutcome::Completed, Notice::Complete, 5, 0, 5, true, false},
+    // The second ACK is stale by the time frame 4 goes out: the refusal of frame 4 counts.
+    {"DoubleAckThenARefusalOfTheNextFrame", 6,
+     [](SimOptions& o) { o.doubleAckFrame = 3; o.refuseFrame = 4; o.refuseTimes = 1; }, true,
+     RunOutcome::Completed, Notice::Complete, 6, 1, 6, true, false},
     {"RefusedFiveTimes", 5, [](SimOptions& o) { o.refuseFrame = 1; o.refuseTimes = 5; }, true,
      RunOutcome::Refused, Notice::Fail, 1, 4, 1, false, true},
     {"GarbageAnswers", 3, [](SimOptions& o) { o.garbage = true; }, true,

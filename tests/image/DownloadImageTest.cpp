@@ -1,16 +1,26 @@
 #include "image/DownloadImage.h"
 
+#include "FailingNew.h"
 #include "common/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
 namespace veltrad {
 namespace {
+
 
 using Bytes = std::vector<std::uint8_t>;
 using test::TempDir;
@@ -278,6 +288,20 @@ TEST(UnreadableFile, ErrorNamesTheFileAndKeepsThePreviousState)
     image.SetFile(dir.Write("good.bin", Fill(300, 0x10)));
     ASSERT_TRUE(image.InspectFile());
 
+#ifndef _WIN32
+    // Files that never end or never open: refused by their type, unread.
+    const auto fifo = dir / "pipe.bin";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto socketPath = dir / "socket.bin";
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.string().size(), sizeof address.sun_path);
+    std::copy_n(socketPath.c_str(), socketPath.string().size(), address.sun_path);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(sock);
+#endif
     const struct {
         const char* name;
         std::filesystem::path path;
@@ -286,6 +310,13 @@ TEST(UnreadableFile, ErrorNamesTheFileAndKeepsThePreviousState)
         {"missing", dir / "missing.bin", "No such file"},
         {"folder", dir.Path(), "folder"},
         {"nothing chosen", {}, "no file chosen"},
+#ifdef _WIN32
+        {"device", "NUL", "not a regular file"},
+#else
+        {"FIFO", fifo, "pipe (FIFO), not a regular file"},
+        {"endless device", "/dev/urandom", "device, not a regular file"},
+        {"socket", socketPath, "socket, not a regular file"},
+#endif
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -300,6 +331,59 @@ TEST(UnreadableFile, ErrorNamesTheFileAndKeepsThePreviousState)
         EXPECT_FALSE(image.BuildFrames(&error));
         EXPECT_TRUE(image.m_FrameList.empty());
         EXPECT_TRUE(image.m_BlockList.empty());
+    }
+}
+
+TEST(UnreadableFile, FailedAllocationIsAnErrorNamingTheFileAndItsSize)
+{
+    TempDir dir;
+    const auto path = dir.Write("image.bin", Fill(128 * 1024, 0x5A));
+    // The first large allocation holds the blocks, the second the frames.
+    for (const int failing : {1, 2}) {
+        SCOPED_TRACE(failing == 1 ? "reading" : "building frames");
+        CDownloadImage image;
+        image.SetFile(path);
+        ImageError error;
+        bool built = true;
+        {
+            const test::FailLargeAllocations fail(failing);
+            built = image.BuildFrames(&error);
+        }
+        EXPECT_FALSE(built);
+        EXPECT_EQ(error.path, path);
+        EXPECT_EQ(error.errnum, ENOMEM);
+        EXPECT_NE(error.reason.find("memory"), std::string::npos) << error.reason;
+        EXPECT_NE(error.reason.find("131072 Byte"), std::string::npos) << error.reason;
+        EXPECT_TRUE(image.m_BlockList.empty());
+        EXPECT_TRUE(image.m_FrameList.empty());
+        EXPECT_TRUE(image.BuildFrames()) << "the next pass, with memory, works";
+    }
+}
+
+TEST(UnreadableFile, StopCheckEndsThePassBetweenChunks)
+{
+    TempDir dir;
+    // Several chunks of data, so a stop can come in the middle.
+    const auto path = dir.Write("image.bin", Fill(1024 * 1024, 0x11));
+    const struct {
+        int stopOnCall;  // 0: never
+        bool built;
+    } cases[] = {{1, false}, {2, false}, {0, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stopOnCall);
+        CDownloadImage image;
+        image.SetFile(path);
+        int calls = 0;
+        image.SetStopCheck([&] { return ++calls == c.stopOnCall; });
+        ImageError error;
+        EXPECT_EQ(image.BuildFrames(&error), c.built);
+        EXPECT_EQ(error.stopped, !c.built);
+        EXPECT_EQ(image.m_FrameList.size(), c.built ? 8192u : 0u);
+        if (!c.built) {
+            EXPECT_EQ(calls, c.stopOnCall) << "no chunk read after the stop";
+            EXPECT_EQ(error.path, path);
+            EXPECT_TRUE(image.m_BlockList.empty());
+        }
     }
 }
 

@@ -1,11 +1,19 @@
+#include "settings/NewFile.h"
 #include "settings/Profile.h"
 
 #include "common/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <set>
 #include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 namespace veltrad {
 namespace {
@@ -47,7 +55,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"FirstOfTwo", "[ComPort]\nPort Num=1\nPort Num=2\n", 1},
         ReadCase{"NoTrailingNewline", "[ComPort]\nPort Num=33", 33},
         ReadCase{"WrapsLikeThePlatform", "[ComPort]\nPort Num=4294967295\n", -1},
-        ReadCase{"Empty", "", 77}),
+        ReadCase{"Empty", "", 77},
+        ReadCase{"Tabs", "[ComPort]\n\tPort Num\t=\t7\n", 7},
+        ReadCase{"Utf8ByteOrderMarkBeforeTheFirstSection", "\xEF\xBB\xBF[ComPort]\r\nPort Num=12\r\n", 12}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ProfileRead, MissingFileReadsDefaults)
@@ -116,7 +126,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "[Font]\r\nAddress=5\r\n[ComPort]\r\nPort Num=2\r\n"},
         WriteCase{"LastLineWithoutNewline", "[ComPort]\nPort Num=1", "ComPort", "Port Num", 49,
                   "[ComPort]\nPort Num=49\n"},
-        WriteCase{"EmptyFile", "", "Font", "Address", 274432, "[Font]\nAddress=274432\n"}),
+        WriteCase{"EmptyFile", "", "Font", "Address", 274432, "[Font]\nAddress=274432\n"},
+        WriteCase{"ByteOrderMarkIsKept", "\xEF\xBB\xBF[Font]\r\nAddress=5\r\n", "Font", "Address", 7,
+                  "\xEF\xBB\xBF[Font]\r\nAddress=7\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ProfileWrite, FirstWriteCreatesTheFileAndItsFolder)
@@ -145,14 +157,100 @@ TEST(ProfileWrite, WritesThroughASymlinkToItsTarget)
 
 TEST(ProfileWrite, BinaryFileReadsDefaultsAndIsNeverRewritten)
 {
-    TempDir dir;
-    const std::string binary("[ComPort]\nPort Num=5\n\0\x01\xff garbage", 31);
-    const auto path = dir.WriteText("Veltrad.INI", binary);
-    CProfile profile(path);
-    EXPECT_EQ(profile.GetProfileInt("ComPort", "Port Num", 0), 0);
-    EXPECT_FALSE(profile.WriteProfileInt("ComPort", "Port Num", 9));
-    EXPECT_EQ(TempDir::ReadText(path), binary);
+    // Any control byte but tab, CR and LF.
+    const std::string tails[] = {std::string("\0\x01\xff garbage", 11), "\x1b[31m", "\x1a", "\x7f", "\x0c"};
+    for (const std::string& tail : tails) {
+        SCOPED_TRACE(::testing::PrintToString(tail));
+        TempDir dir;
+        const std::string binary = "[ComPort]\nPort Num=5\n" + tail;
+        const auto path = dir.WriteText("Veltrad.INI", binary);
+        CProfile profile(path);
+        EXPECT_EQ(profile.GetProfileInt("ComPort", "Port Num", 0), 0);
+        EXPECT_FALSE(profile.WriteProfileInt("ComPort", "Port Num", 9));
+        EXPECT_EQ(TempDir::ReadText(path), binary);
+    }
 }
+
+// Whether symbolic links can be made here (not on Windows without the privilege).
+bool MakeSymlink(const std::filesystem::path& target, const std::filesystem::path& link)
+{
+    std::error_code ec;
+    std::filesystem::create_symlink(target, link, ec);
+    return !ec;
+}
+
+TEST(NewFile, IsCreatedOnlyWhereNothingIsYet)
+{
+    TempDir dir;
+    const auto victim = dir.WriteText("victim.txt", "precious");
+    std::vector<std::filesystem::path> taken = {dir.WriteText("existing.tmp", "kept")};
+    // A link to a file, and one to nothing, which a plain create would make.
+    if (MakeSymlink(victim, dir / "link.tmp") && MakeSymlink(dir / "created-through-link", dir / "dangling.tmp")) {
+        taken.push_back(dir / "link.tmp");
+        taken.push_back(dir / "dangling.tmp");
+    }
+
+    std::error_code ec;
+    EXPECT_TRUE(WriteNewFile(dir / "new.tmp", "data", ec)) << ec.message();
+    EXPECT_EQ(TempDir::ReadText(dir / "new.tmp"), "data");
+    for (const auto& path : taken) {
+        SCOPED_TRACE(path.string());
+        EXPECT_FALSE(WriteNewFile(path, "data", ec));
+        EXPECT_EQ(ec, std::errc::file_exists);
+    }
+    EXPECT_EQ(TempDir::ReadText(dir / "existing.tmp"), "kept");
+    EXPECT_EQ(TempDir::ReadText(victim), "precious");
+    EXPECT_FALSE(std::filesystem::exists(dir / "created-through-link"));
+}
+
+std::set<std::string> Names(const std::filesystem::path& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+TEST(ProfileWrite, APlantedTemporaryLinkIsNeverWrittenThrough)
+{
+    TempDir dir;
+    const auto path = dir.WriteText("Veltrad.INI", "[ComPort]\nPort Num=1\n");
+    const auto victim = dir.WriteText("victim.txt", "precious");
+    if (!MakeSymlink(victim, dir / "Veltrad.INI.tmp"))
+        GTEST_SKIP() << "no symbolic links here";
+
+    CProfile profile(path);
+    ASSERT_TRUE(profile.WriteProfileInt("ComPort", "Port Num", 8));
+    EXPECT_EQ(TempDir::ReadText(victim), "precious");
+    EXPECT_FALSE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(TempDir::ReadText(path), "[ComPort]\nPort Num=8\n");
+    EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"Veltrad.INI", "Veltrad.INI.tmp", "victim.txt"}))
+        << "no temporary file left";
+}
+
+#ifndef _WIN32
+TEST(ProfileWrite, AFailedRewriteLeavesTheFileAndNoTemporaryOne)
+{
+    TempDir dir;
+    const std::string before = "[ComPort]\nPort Num=1\n";
+    const auto path = dir.WriteText("Veltrad.INI", before);
+    CProfile profile(path);
+    // A file size limit below the new text makes its write fail part-way.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 8;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = profile.WriteProfileString("ComPort", "Port Num", "12345678901234567890");
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(written);
+    EXPECT_EQ(TempDir::ReadText(path), before);
+    EXPECT_EQ(Names(dir.Path()), std::set<std::string>{"Veltrad.INI"});
+}
+#endif
 
 TEST(ProfileWrite, ReadOnlyFileOrFolderChangesNothing)
 {

@@ -99,15 +99,22 @@ protected:
         ASSERT_FALSE(m_windows.empty());
         m_file = m_roaming / kProfileFileName;
         m_legacy = m_windows / kProfileFileName;
-        m_temp = m_file;
-        m_temp += L".tmp";
         m_asideFile.emplace(m_file);
-        m_asideTemp.emplace(m_temp);
         m_asideLegacy.emplace(m_legacy);
     }
 
-    fs::path m_roaming, m_windows, m_file, m_legacy, m_temp;
-    std::optional<CAside> m_asideFile, m_asideTemp, m_asideLegacy;
+    // Files in the roaming folder named like a sibling of the settings file.
+    int SiblingsLeft() const
+    {
+        const std::wstring prefix = std::wstring(m_file.filename().wstring()) + L".";
+        int n = 0;
+        for (const auto& entry : fs::directory_iterator(m_roaming))
+            n += entry.path().filename().wstring().starts_with(prefix) ? 1 : 0;
+        return n;
+    }
+
+    fs::path m_roaming, m_windows, m_file, m_legacy;
+    std::optional<CAside> m_asideFile, m_asideLegacy;
 };
 
 TEST_F(ProfilePathWin32, WithoutAnyFileTheRoamingFolderIsUsedAndNothingIsCreated)
@@ -124,7 +131,7 @@ TEST_F(ProfilePathWin32, FirstStartCopiesTheFileLeftInTheWindowsFolder)
     const fs::path path = CProfile::DefaultPath();
     EXPECT_EQ(path, m_file);
     EXPECT_EQ(ReadAll(m_file), kLegacyText);
-    EXPECT_FALSE(fs::exists(m_temp));
+    EXPECT_EQ(SiblingsLeft(), 0);
 
     // The operator's saved port comes along; new writes go to the copy only.
     CProfile profile(path);
@@ -158,11 +165,15 @@ TEST_F(ProfilePathWin32, AFolderNamedLikeTheFileInTheWindowsFolderIsNotCopied)
 TEST_F(ProfilePathWin32, WhenTheCopyCannotBeMadeTheOldFileIsStillRead)
 {
     WriteAll(m_legacy, kLegacyText);
-    fs::create_directory(m_temp);  // blocks the copy's sibling file
-
+    // Another program holds the old file without sharing it: no copy can be read.
+    const HANDLE held = ::CreateFileW(m_legacy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const fs::path path = CProfile::DefaultPath();
+    ::CloseHandle(held);
+
     EXPECT_EQ(path, m_legacy);
     EXPECT_FALSE(fs::exists(m_file));
+    EXPECT_EQ(SiblingsLeft(), 0);
     EXPECT_EQ(CProfile(path).GetProfileInt("ComPort", "Port Num", 0), 9);
 }
 
