@@ -67,7 +67,13 @@ int UnstartedStatus(const std::string& outcome)
 PortResult RunResult(std::string port, std::string device, RunOutcome outcome, const RunStats& stats)
 {
     const Ending ending = EndingOf(outcome);
-    return {std::move(port), std::move(device), ending.outcome, ending.status, Words(outcome, stats), stats, {}, {}};
+    PortResult result{std::move(port), std::move(device), ending.outcome, ending.status, Words(outcome, stats), stats,
+                      {}, {}};
+    if (stats.replies > 0) {
+        result.replyMsMedian = stats.replyMsMedian;
+        result.replyMsP95 = stats.replyMsP95;
+    }
+    return result;
 }
 
 PortResult UnstartedResult(std::string port, std::string device, const char* outcome, const std::string& why,

@@ -38,13 +38,14 @@ struct PortJson {
     unsigned frames = 0;
     unsigned acknowledged = 0;
     unsigned resends = 0;
+    bool replyTimes = false;  // reply_ms_median and reply_ms_p95 given
 };
 
 // The whole of stdout must be one JSON array of port objects on one line.
 std::optional<std::vector<PortJson>> ParseArray(const std::string& out)
 {
     static const std::regex kObject(
-        R"re(\{"port":"([^"\\]*)","device":"([^"\\]*)","outcome":"([a-z-]+)","frames":(\d+),"acknowledged":(\d+),"resends":(\d+),"seconds":[0-9.]+\})re");
+        R"re(\{"port":"([^"\\]*)","device":"([^"\\]*)","outcome":"([a-z-]+)","frames":(\d+),"acknowledged":(\d+),"resends":(\d+),"seconds":[0-9.]+(,"reply_ms_median":[0-9.]+,"reply_ms_p95":[0-9.]+)?\})re");
     if (out.size() < 3 || out.front() != '[' || out.substr(out.size() - 2) != "]\n")
         return std::nullopt;
     const std::string inner = out.substr(1, out.size() - 3);
@@ -54,7 +55,8 @@ std::optional<std::vector<PortJson>> ParseArray(const std::string& out)
         const std::smatch& m = *it;
         rebuilt += (rebuilt.empty() ? "" : ",") + m.str();
         ports.push_back({m[1], m[2], m[3], static_cast<unsigned>(std::stoul(m[4])),
-                         static_cast<unsigned>(std::stoul(m[5])), static_cast<unsigned>(std::stoul(m[6]))});
+                         static_cast<unsigned>(std::stoul(m[5])), static_cast<unsigned>(std::stoul(m[6])),
+                         m[7].matched});
     }
     if (rebuilt != inner)
         return std::nullopt;
@@ -200,6 +202,8 @@ TEST_F(CliMultiTest, FailedPortsNeverStopTheOthersAndTheFirstInOrderSetsTheStatu
         EXPECT_EQ((*json)[i].outcome, outcomes[i]) << ports[i];
         EXPECT_EQ((*json)[i].acknowledged, acknowledged[i]) << ports[i];
         EXPECT_EQ((*json)[i].frames, 6u);
+        // Measured where the terminal answered at all.
+        EXPECT_EQ((*json)[i].replyTimes, acknowledged[i] + (*json)[i].resends > 0) << ports[i];
     }
     EXPECT_EQ((*json)[2].resends, 4u);
     ExpectSpanDelivered(*first);
