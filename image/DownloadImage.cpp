@@ -87,8 +87,8 @@ std::string ImageError::Message() const
 void CDownloadImage::EmptyLists()
 {
     // Release the memory too: a 64 MiB image holds over 200 MiB of nodes.
-    PacketList().swap(m_FrameList);
-    PacketList().swap(m_BlockList);
+    FrameList().swap(m_FrameList);
+    BlockList().swap(m_BlockList);
 }
 
 void CDownloadImage::SetStopCheck(std::function<bool()> stopRequested)
@@ -152,7 +152,7 @@ bool CDownloadImage::ReadOpenFile(CImageFile& file, const std::filesystem::path&
                 m_BlockList.reserve(static_cast<std::size_t>(left / kBlockSize + 1));
             }
             if (found) {
-                CPacket& packet = m_BlockList.emplace_back();
+                CBlockPacket& packet = m_BlockList.emplace_back();
                 std::copy_n(block, n, packet.m_byBlock.begin());
                 std::fill(packet.m_byBlock.begin() + static_cast<std::ptrdiff_t>(n), packet.m_byBlock.end(), 0);
             }
@@ -220,7 +220,7 @@ void CDownloadImage::FillFrames()
     const std::size_t count = (m_dwEndOffset - m_dwFirstOffset) / kBlockSize;
     m_FrameList.reserve(count);
     std::uint32_t address = m_dwFirstOffset;
-    for (const CPacket& block : m_BlockList) {
+    for (const CBlockPacket& block : m_BlockList) {
         if (address >= m_dwEndOffset)
             break;
         CPacket& frame = m_FrameList.emplace_back();

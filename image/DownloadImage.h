@@ -21,7 +21,8 @@ inline constexpr std::uint64_t kMaxImageFileSize = 0xFFFFFFFFull;
 
 class CDownloadImage {
 public:
-    using PacketList = std::vector<CPacket, PacketAllocator<CPacket>>;
+    using BlockList = std::vector<CBlockPacket, PacketAllocator<CBlockPacket>>;
+    using FrameList = std::vector<CPacket, PacketAllocator<CPacket>>;
 
     // The reading pass. Empties both lists, then reads `path`. On success
     // m_dwFileSize, m_dwFirstOffset and m_dwEndOffset describe the file and
@@ -55,8 +56,8 @@ public:
     // "N Byte" for the length of the latest pass, in full for every length.
     static std::string FormatFileSize(std::uint32_t size);
 
-    PacketList m_BlockList;
-    PacketList m_FrameList;
+    BlockList m_BlockList;
+    FrameList m_FrameList;
     std::uint32_t m_dwFileSize = 0;
     std::uint32_t m_dwFirstOffset = 0;
     std::uint32_t m_dwEndOffset = 0;

@@ -1,7 +1,8 @@
 #pragma once
-// One node of the block list or of the frame list. A block node carries a
+// The nodes of the block list and of the frame list. A block node carries a
 // 128-byte slice of the image file; a frame node carries the 135 bytes that go
-// on the line for one block.
+// on the line for one block, which hold the block itself, so a frame node
+// keeps no second copy of it.
 
 #include <array>
 #include <cstddef>
@@ -21,9 +22,14 @@ inline constexpr std::size_t kFrameDataOffset = 5;       // 128 bytes
 inline constexpr std::size_t kFrameEtxOffset = 133;
 inline constexpr std::size_t kFrameChecksumOffset = 134; // XOR of bytes 1..132
 
+// A node of the block list.
+struct CBlockPacket {
+    std::array<std::uint8_t, kBlockSize> m_byBlock;  // filled whole by the reading pass
+};
+
+// A node of the frame list.
 struct CPacket {
     std::array<std::uint8_t, kFrameSize> m_byFrame{};  // all zero after construction
-    std::array<std::uint8_t, kBlockSize> m_byBlock;    // filled whole by the reading pass
 };
 
 // XOR of the address and data bytes of a frame (bytes 1 to 132).
