@@ -41,9 +41,6 @@ public:
     // before writing the next frame.
     void OnProgressStep(std::uint64_t) override { m_steps.push_back(steady_clock::now()); }
     const std::vector<steady_clock::time_point>& Steps() const { return m_steps; }
-    void OnProgressReset(std::uint64_t) override {}
-    void OnEnableControls(std::uint64_t, bool) override {}
-    void OnNotice(std::uint64_t, Notice) override {}
     void OnRunEnded(std::uint64_t, RunOutcome outcome, const RunStats& stats) override
     {
         timespec cpu{};

@@ -45,9 +45,6 @@ struct DownloadOptions {
 class CCliObserver final : public IRunObserver {
 public:
     void OnProgressStep(std::uint64_t) override { m_acknowledged.fetch_add(1); }
-    void OnProgressReset(std::uint64_t) override {}
-    void OnEnableControls(std::uint64_t, bool) override {}
-    void OnNotice(std::uint64_t, Notice) override {}
     void OnRunEnded(std::uint64_t, RunOutcome outcome, const RunStats& stats) override
     {
         {

@@ -54,9 +54,6 @@ public:
 
 private:
     void OnProgressStep(std::uint64_t) override { m_acknowledged.fetch_add(1); }
-    void OnProgressReset(std::uint64_t) override {}
-    void OnEnableControls(std::uint64_t, bool) override {}
-    void OnNotice(std::uint64_t, Notice) override {}
     void OnRunEnded(std::uint64_t, RunOutcome outcome, const RunStats& stats) override;
     void End(PortResult result);
 

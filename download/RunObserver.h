@@ -42,15 +42,17 @@ struct RunStats {
     bool lastWriteCutShort = false;
 };
 
+// Every event has an empty default, so an observer overrides only what it
+// uses (the command-line tool, for one, has no controls to enable).
 class IRunObserver {
 public:
     virtual ~IRunObserver() = default;
     // Each event names the run it belongs to; a front end ignores events of
     // a run that is no longer its current one.
-    virtual void OnProgressStep(std::uint64_t runId) = 0;   // one more frame acknowledged
-    virtual void OnProgressReset(std::uint64_t runId) = 0;  // the closing sequence set the bar to 0
-    virtual void OnEnableControls(std::uint64_t runId, bool enable) = 0;
-    virtual void OnNotice(std::uint64_t runId, Notice notice) = 0;
+    virtual void OnProgressStep(std::uint64_t runId) { (void)runId; }   // one more frame acknowledged
+    virtual void OnProgressReset(std::uint64_t runId) { (void)runId; }  // the closing sequence set the bar to 0
+    virtual void OnEnableControls(std::uint64_t runId, bool enable) { (void)runId, (void)enable; }
+    virtual void OnNotice(std::uint64_t runId, Notice notice) { (void)runId, (void)notice; }
     // Last event of every run, whatever its outcome; the worker returns right after.
     virtual void OnRunEnded(std::uint64_t runId, RunOutcome outcome, const RunStats& stats) = 0;
 };
