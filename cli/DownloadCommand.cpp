@@ -3,6 +3,7 @@
 
 #include "cli/AdapterHints.h"
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/DownloadCommand.h"
 #include "cli/MultiDownload.h"
 #include "cli/StopSignals.h"
@@ -21,12 +22,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace veltrad::cli {
 
@@ -73,15 +68,6 @@ private:
     std::optional<RunOutcome> m_outcome;
     RunStats m_stats;
 };
-
-bool StderrIsTerminal()
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) == 1;
-#endif
-}
 
 std::string Format(const char* format, double a, double b = 0.0)
 {
