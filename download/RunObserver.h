@@ -10,7 +10,8 @@ namespace veltrad {
 
 enum class RunOutcome {
     Completed,         // every frame acknowledged, closing bytes written, port closed
-    TimedOut,          // no reply for more than 5000 ms, no frame acknowledged: port left open
+    TimedOut,          // no reply for more than 5000 ms, or the device gone (RunStats::portGone),
+                       // no frame acknowledged: port left open
     TimedOutAfterAck,  // the same after at least one acknowledged frame: port left open
     Refused,           // one frame refused five times: port left open
     Stopped,           // the port was closed under the run: no notice
@@ -29,6 +30,7 @@ struct RunStats {
     std::uint32_t acknowledged = 0;  // frames acknowledged
     std::uint32_t resends = 0;       // transmissions beyond the first of each frame
     double seconds = 0.0;            // from the start of the worker to its end
+    bool portGone = false;           // a timeout outcome came early: the port's device went away
 };
 
 class IRunObserver {

@@ -51,6 +51,7 @@ public:
     std::optional<int> closeAfterRead;          // ...right after the n-th byte read (1-based)
     std::optional<int> closeDuringTransmission;  // ...inside the n-th frame write, which then fails
     std::optional<std::uint64_t> closeAtMs;      // ...when a wait reaches this time (see Now)
+    std::optional<std::uint64_t> goneAtMs;  // the device is unplugged when a wait reaches this time
 
     // --- observations -------------------------------------------------
     std::vector<std::uint8_t> line;  // bytes that reached the open port
@@ -64,11 +65,12 @@ public:
     std::function<void()> onFrameWrite;  // called as each frame write begins
 
     bool IsConnected() const override { return connected; }
+    bool DeviceGone() const override { return m_gone; }
 
     std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override
     {
         ++reads;
-        if (!connected || count == 0 || m_queue.empty() || m_queue.front().first > Now())
+        if (!connected || m_gone || count == 0 || m_queue.empty() || m_queue.front().first > Now())
             return 0;
         buffer[0] = m_queue.front().second;
         m_queue.pop_front();
@@ -114,7 +116,7 @@ public:
     bool WaitForInput(std::chrono::milliseconds timeout) override
     {
         ++waits;
-        if (!connected)
+        if (!connected || m_gone)
             return true;
         std::uint64_t step = static_cast<std::uint64_t>(timeout.count());
         if (maxWaitStepMs)
@@ -126,6 +128,12 @@ public:
         if (closeAtMs && *closeAtMs >= Now() && *closeAtMs <= wakeAt && (!replyDue || *closeAtMs < replyAt)) {
             Advance(*closeAtMs);
             FrontEndClose();
+            return true;
+        }
+        if (goneAtMs && *goneAtMs >= Now() && *goneAtMs <= wakeAt && (!replyDue || *goneAtMs < replyAt)) {
+            Advance(*goneAtMs);
+            m_log.push_back("device gone");
+            m_gone = true;
             return true;
         }
         if (replyDue) {
@@ -178,6 +186,7 @@ private:
     std::vector<std::string>& m_log;
     std::deque<std::pair<std::uint64_t, std::uint8_t>> m_queue;
     std::uint64_t m_elapsed = 0;
+    bool m_gone = false;
 };
 
 class LoggingObserver final : public IRunObserver {
