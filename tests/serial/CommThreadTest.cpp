@@ -148,6 +148,7 @@ TEST(PortOpen, MissingAndNonTerminalDevicesSayWhy)
     const std::pair<const char*, const char*> cases[] = {
         {"/dev/veltrad-no-such-tty", "/dev/veltrad-no-such-tty: no such device"},
         {"/dev/null", "/dev/null: not a serial device"},
+        {"", "no port was given"},
     };
     for (const auto& [device, error] : cases) {
         CCommThread comm;
