@@ -20,23 +20,13 @@
 //   aborted without a close, mean the device went away: DeviceGone() says so until the next open
 //   or close, and every call returns at once.
 
-#include "serial/CommThread.h"
+#include "serial/CommThreadImpl_win32.h"
 
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
-#include <utility>
 
 namespace veltrad {
 
@@ -57,40 +47,6 @@ constexpr DWORD kBitsPerByte8N1 = 10;
 constexpr DWORD kCloseDrainSlackMs = 50;
 // Only at a close: how often it looks whether the driver has sent everything.
 constexpr DWORD kCloseDrainPollMs = 1;
-// For NoteFailure where an abort is never a removal.
-const std::atomic<bool> kNoConnection{false};
-
-// Owner of one kernel handle; "none" is always nullptr, whatever the
-// function that made it returns on failure.
-class CHandle {
-public:
-    CHandle() = default;
-    explicit CHandle(HANDLE h) : m_h(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    ~CHandle() { Reset(); }
-    CHandle(const CHandle&) = delete;
-    CHandle& operator=(const CHandle&) = delete;
-    CHandle(CHandle&& other) noexcept : m_h(std::exchange(other.m_h, nullptr)) {}
-    CHandle& operator=(CHandle&& other) noexcept
-    {
-        if (this != &other) {
-            Reset();
-            m_h = std::exchange(other.m_h, nullptr);
-        }
-        return *this;
-    }
-
-    HANDLE Get() const { return m_h; }
-    explicit operator bool() const { return m_h != nullptr; }
-    void Reset()
-    {
-        if (m_h != nullptr)
-            ::CloseHandle(m_h);
-        m_h = nullptr;
-    }
-
-private:
-    HANDLE m_h = nullptr;
-};
 
 // GetLastError() of a failed open step to the reason an operator reads,
 // mapped once here.
@@ -119,127 +75,51 @@ PortError OpenFailure(const std::string& device, const char* step, DWORD error)
 
 }  // namespace
 
-struct CCommThread::Impl {
-    // Serialises OpenPort, OpenDevice and ClosePort with each other.
-    std::mutex lifeMutex;
-    // Held by ReadComm, WriteComm and WaitForInput while they use the handles.
-    std::mutex ioMutex;
-    // Orders the start of a transfer against the close's flag and purge.
-    std::mutex stateMutex;
-
-    CHandle port;         // m_hComm
-    CHandle readEvent;    // event of m_osRead
-    CHandle writeEvent;   // event of m_osWrite
-    CHandle waitEvent;    // event of the line-event wait of WaitForInput
-    CHandle closeEvent;   // set by ClosePort, wakes WaitForInput
-    OVERLAPPED osRead{};  // m_osRead
-    OVERLAPPED osWrite{}; // m_osWrite
-    OVERLAPPED osWait{};
-    bool writePending = false;  // a WriteFile has not finished; guarded by stateMutex
-    DWORD baudRate = kDownloadBaudRate;
-    std::atomic<bool> gone{false};
-    // For a driver without line events, WaitForInput waits on a one-byte read;
-    // the byte it got is handed out first. Guarded by ioMutex.
-    bool lineEventsFailed = false;
-    bool readAheadHeld = false;
-    std::uint8_t readAhead = 0;
-
-    std::string device;
-    PortError lastError;
-
-    // The close: the flag falls first; the line event mask is cleared, input
-    // purged, output purged only under a pending write, and all I/O of the
-    // handle cancelled; once no transfer uses them, the port, the read event
-    // and the write event are released in that order. Caller holds lifeMutex.
-    void Release(std::atomic<bool>& connected)
+void CCommThread::Impl::Release(std::atomic<bool>& connected)
+{
+    bool abortWrite = false;
     {
-        bool abortWrite = false;
-        {
-            std::lock_guard state(stateMutex);
-            connected.store(false);
-            abortWrite = writePending;
-            if (closeEvent)
-                (void)::SetEvent(closeEvent.Get());
-        }
-        // A failure of these changes nothing: the handles go all the same.
-        if (port) {
-            if (!abortWrite)
-                AwaitOutputSent();
-            std::lock_guard state(stateMutex);
-            (void)::SetCommMask(port.Get(), 0);
-            (void)::PurgeComm(port.Get(), abortWrite || OutputQueued() ? kPurgeAll : kPurgeInput);
-            (void)::CancelIoEx(port.Get(), nullptr);
-        }
-        std::lock_guard io(ioMutex);  // the pending transfer has returned
-        port.Reset();
-        readEvent.Reset();
-        writeEvent.Reset();
-        waitEvent.Reset();
-        closeEvent.Reset();
-        osRead = OVERLAPPED{};
-        osWrite = OVERLAPPED{};
-        osWait = OVERLAPPED{};
-        writePending = false;
-        gone = false;
-        lineEventsFailed = false;
-        readAheadHeld = false;
+        std::lock_guard state(stateMutex);
+        connected.store(false);
+        abortWrite = writePending;
+        if (closeEvent)
+            (void)::SetEvent(closeEvent.Get());
     }
-
-    bool OutputQueued()
-    {
-        COMSTAT status{};
-        DWORD errors = 0;
-        return ::ClearCommError(port.Get(), &errors, &status) && status.cbOutQue > 0;
+    // A failure of these changes nothing: the handles go all the same.
+    if (port) {
+        if (!abortWrite)
+            AwaitOutputSent();
+        std::lock_guard state(stateMutex);
+        (void)::SetCommMask(port.Get(), 0);
+        (void)::PurgeComm(port.Get(), abortWrite || OutputQueued() ? kPurgeAll : kPurgeInput);
+        (void)::CancelIoEx(port.Get(), nullptr);
     }
+    std::lock_guard io(ioMutex);  // the pending transfer has returned
+    port.Reset();
+    readEvent.Reset();
+    writeEvent.Reset();
+    waitEvent.Reset();
+    closeEvent.Reset();
+    osRead = OVERLAPPED{};
+    osWrite = OVERLAPPED{};
+    osWait = OVERLAPPED{};
+    writePending = false;
+    gone = false;
+    lineEventsFailed = false;
+    readAheadHeld = false;
+}
 
-    // What the driver holds after a finished write leaves within its line
-    // time; only a close waits so, once, so a tick of the clock costs nothing.
-    void AwaitOutputSent()
-    {
-        COMSTAT status{};
-        DWORD errors = 0;
-        if (!::ClearCommError(port.Get(), &errors, &status) || status.cbOutQue == 0)
-            return;
-        const ULONGLONG deadline = ::GetTickCount64() + status.cbOutQue * kBitsPerByte8N1 * 1000 / baudRate +
-                                   kCloseDrainSlackMs;
-        while (::GetTickCount64() < deadline && OutputQueued())
-            ::Sleep(kCloseDrainPollMs);
-    }
-
-    // Notes a failure that says the device went away; `connected` tells an
-    // abort that no close asked for from one that a close made. Wine answers
-    // a status query on a hung-up tty with ERROR_NOT_READY.
-    void NoteFailure(DWORD error, const std::atomic<bool>& connected)
-    {
-        if (error == ERROR_DEVICE_REMOVED || error == ERROR_BAD_COMMAND || error == ERROR_NOT_READY ||
-            (error == ERROR_OPERATION_ABORTED && connected.load()))
-            gone = true;
-    }
-
-    // Waits for the overlapped transfer on `os` and gives its count; a failed
-    // transfer gives what it had moved by then and notes why it failed.
-    DWORD AwaitTransfer(OVERLAPPED& os, const std::atomic<bool>& connected)
-    {
-        DWORD done = 0;
-        if (!::GetOverlappedResult(port.Get(), &os, &done, TRUE))
-            NoteFailure(::GetLastError(), connected);
-        return done;
-    }
-
-    // Clears the port's error state; false when the status query fails.
-    bool ClearErrors(COMSTAT* status, const std::atomic<bool>& connected)
-    {
-        DWORD errors = 0;
-        if (::ClearCommError(port.Get(), &errors, status))
-            return true;
-        NoteFailure(::GetLastError(), connected);
-        return false;
-    }
-
-    enum class LineWait { TimedOut, Ended, Unsupported };
-    LineWait WaitOnLineEvent(const std::atomic<bool>& connected, DWORD remaining);
-    bool WaitOnReadAhead(const std::atomic<bool>& connected, DWORD remaining);
-};
+void CCommThread::Impl::AwaitOutputSent()
+{
+    COMSTAT status{};
+    DWORD errors = 0;
+    if (!::ClearCommError(port.Get(), &errors, &status) || status.cbOutQue == 0)
+        return;
+    const ULONGLONG deadline = ::GetTickCount64() + status.cbOutQue * kBitsPerByte8N1 * 1000 / baudRate +
+                               kCloseDrainSlackMs;
+    while (::GetTickCount64() < deadline && OutputQueued())
+        ::Sleep(kCloseDrainPollMs);
+}
 
 CCommThread::CCommThread() : m_impl(std::make_unique<Impl>()) {}
 
@@ -446,116 +326,6 @@ std::uint32_t CCommThread::WriteComm(const std::uint8_t* buffer, std::uint32_t c
     if (bytes != count)
         (void)d.ClearErrors(nullptr, m_bConnected);  // line errors are cleared, never reported
     return bytes;
-}
-
-// One wait for a received character through WaitCommEvent: it timed out (or
-// the close ended it), it ended by itself, or this driver cannot wait so.
-CCommThread::Impl::LineWait CCommThread::Impl::WaitOnLineEvent(const std::atomic<bool>& connected,
-                                                               DWORD remaining)
-{
-    DWORD mask = 0;
-    DWORD error = ERROR_SUCCESS;
-    {
-        std::lock_guard state(stateMutex);
-        if (!connected.load())
-            return LineWait::TimedOut;
-        (void)::ResetEvent(waitEvent.Get());
-        if (!::WaitCommEvent(port.Get(), &mask, &osWait))
-            error = ::GetLastError();
-    }
-    if (error == ERROR_SUCCESS)
-        return LineWait::Ended;  // a character came in meanwhile, or an event left from a byte read since
-    if (error != ERROR_IO_PENDING) {
-        NoteFailure(error, kNoConnection);
-        return LineWait::Unsupported;
-    }
-    const HANDLE handles[] = {waitEvent.Get(), closeEvent.Get()};
-    const bool signalled = ::WaitForMultipleObjects(2, handles, FALSE, remaining) == WAIT_OBJECT_0;
-    if (!signalled) {
-        // Timeout: selecting the mask anew ends the pending wait, the
-        // documented way; after a close, its own mask change has done so.
-        // The cancel covers a driver that ignores either.
-        std::lock_guard state(stateMutex);
-        if (connected.load())
-            (void)::SetCommMask(port.Get(), EV_RXCHAR);
-        (void)::CancelIoEx(port.Get(), &osWait);
-    }
-    // The record must be finished with before it is reused or released. Only
-    // a removal counts here: a mask change ends this wait as aborted, and
-    // Wine ends it so now and then on its own.
-    DWORD ignored = 0;
-    if (!::GetOverlappedResult(port.Get(), &osWait, &ignored, TRUE) && signalled)
-        NoteFailure(::GetLastError(), kNoConnection);
-    return signalled ? LineWait::Ended : LineWait::TimedOut;
-}
-
-// One wait for a received byte through a one-byte read, kept for ReadComm.
-// The read's own time limit (1 ms + 1000 ms) ends an empty wait; the wait
-// itself sleeps on the read's event, never on a timer.
-bool CCommThread::Impl::WaitOnReadAhead(const std::atomic<bool>& connected, DWORD remaining)
-{
-    DWORD error = ERROR_SUCCESS;
-    {
-        std::lock_guard state(stateMutex);
-        if (!connected.load())
-            return true;
-        if (!::ReadFile(port.Get(), &readAhead, 1, nullptr, &osRead))
-            error = ::GetLastError();
-    }
-    if (error != ERROR_SUCCESS && error != ERROR_IO_PENDING) {
-        NoteFailure(error, connected);
-        if (gone)
-            return true;
-        // Neither way to wait works: sleep out the time, a close cuts it short.
-        return ::WaitForSingleObject(closeEvent.Get(), remaining) == WAIT_OBJECT_0;
-    }
-    const HANDLE handles[] = {readEvent.Get(), closeEvent.Get()};
-    const bool signalled = ::WaitForMultipleObjects(2, handles, FALSE, remaining) == WAIT_OBJECT_0;
-    if (!signalled)
-        (void)::CancelIoEx(port.Get(), &osRead);
-    DWORD got = 0;
-    if (::GetOverlappedResult(port.Get(), &osRead, &got, TRUE))
-        readAheadHeld = got == 1;
-    else if (signalled)
-        NoteFailure(::GetLastError(), connected);
-    return true;
-}
-
-bool CCommThread::WaitForInput(std::chrono::milliseconds timeout)
-{
-    Impl& d = *m_impl;
-    std::lock_guard io(d.ioMutex);
-    const ULONGLONG start = ::GetTickCount64();
-    const ULONGLONG limit = static_cast<ULONGLONG>(std::max<std::chrono::milliseconds::rep>(timeout.count(), 0));
-    // Waits that ended by themselves with nothing queued. The first may be
-    // an event left from a byte read since; a driver that keeps ending them
-    // so would make this loop a spin, so it is waited on by a read instead.
-    int idleEnds = 0;
-    constexpr int kIdleEndsAllowed = 1;
-
-    for (;;) {
-        if (!m_bConnected.load() || d.gone || d.readAheadHeld)
-            return true;
-        COMSTAT status{};
-        if (d.ClearErrors(&status, m_bConnected) && status.cbInQue > 0)
-            return true;
-        if (d.gone)
-            return true;
-        const ULONGLONG elapsed = ::GetTickCount64() - start;
-        if (elapsed >= limit)
-            return false;
-        const DWORD remaining = static_cast<DWORD>(std::min<ULONGLONG>(limit - elapsed, INFINITE - 1));
-        if (!d.lineEventsFailed) {
-            switch (d.WaitOnLineEvent(m_bConnected, remaining)) {
-            case Impl::LineWait::TimedOut: idleEnds = 0; break;
-            case Impl::LineWait::Ended: d.lineEventsFailed = ++idleEnds > kIdleEndsAllowed; break;
-            case Impl::LineWait::Unsupported: d.lineEventsFailed = true; break;
-            }
-            continue;
-        }
-        if (!d.WaitOnReadAhead(m_bConnected, remaining))
-            return false;
-    }
 }
 
 bool CCommThread::DeviceGone() const
