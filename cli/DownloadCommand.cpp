@@ -5,11 +5,13 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/DownloadCommand.h"
+#include "cli/Outcome.h"
 #include "cli/MultiDownload.h"
 #include "cli/StopSignals.h"
 
 #include "download/DownloadSession.h"
 #include "download/RunObserver.h"
+#include "serial/PortMap.h"
 
 #include <algorithm>
 #include <atomic>
@@ -131,65 +133,13 @@ private:
     std::size_t m_width = 0;
 };
 
-const char* OutcomeName(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Completed: return "completed";
-    case RunOutcome::TimedOut: return "timed-out";
-    case RunOutcome::TimedOutAfterAck: return "timed-out-after-ack";
-    case RunOutcome::Refused: return "refused";
-    case RunOutcome::Stopped: return "stopped";
-    }
-    return "unknown";
-}
-
-int ExitStatus(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Completed: return kExitOk;
-    case RunOutcome::TimedOut: return kExitSilent;
-    case RunOutcome::TimedOutAfterAck: return kExitSilentAfterAck;
-    case RunOutcome::Refused: return kExitRefused;
-    case RunOutcome::Stopped: return kExitStopped;
-    }
-    return kExitUsage;
-}
-
-std::string OutcomeSentence(RunOutcome outcome, const RunStats& s)
-{
-    const std::string ofTotal = std::to_string(s.acknowledged) + " of " + std::to_string(s.frames);
-    const bool timedOut = outcome == RunOutcome::TimedOut || outcome == RunOutcome::TimedOutAfterAck;
-    if (timedOut && s.lastWriteCutShort) {
-        // The terminal was not silent: it kept the line stopped, so the frame never went out whole.
-        return "communication error: the terminal held the line with XOFF past the write time limit, so frame " +
-               std::to_string(s.acknowledged + 1) + " of " + std::to_string(s.frames) +
-               " was not sent; run the download again";
-    }
-    switch (outcome) {
-    case RunOutcome::Completed:
-        return "download complete: " + std::to_string(s.frames) + " frames acknowledged" +
-               Format(" in %.2f s", s.seconds);
-    case RunOutcome::TimedOut:
-        return "communication error: the terminal did not answer the first frame within 5 s";
-    case RunOutcome::TimedOutAfterAck:
-        return "communication error: the terminal stopped answering after " + ofTotal +
-               " frames; run the download again";
-    case RunOutcome::Refused:
-        return "download failed: the terminal refused frame " + std::to_string(s.acknowledged + 1) +
-               " of " + std::to_string(s.frames) + " five times";
-    case RunOutcome::Stopped:
-        return "stopped: " + ofTotal + " frames acknowledged";
-    }
-    return "unknown outcome";
-}
-
 void PrintJson(const char* outcome, const RunStats& s)
 {
     std::printf("{\"outcome\":\"%s\",\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f,"
-                "\"held_by_xoff\":%s%s}\n",
+                "\"held_by_xoff\":%s,\"port_gone\":%s%s}\n",
                 outcome, static_cast<unsigned>(s.frames), static_cast<unsigned>(s.acknowledged),
                 static_cast<unsigned>(s.resends), s.seconds, s.lastWriteCutShort ? "true" : "false",
-                ReplyTimesJson(s).c_str());
+                s.portGone ? "true" : "false", ReplyTimesJson(s).c_str());
 }
 
 // Ends a run that never started: one line on stderr, and the JSON object
@@ -207,23 +157,23 @@ int EndWithoutRun(const DownloadOptions& options, const char* outcome, const std
     return status;
 }
 
-std::optional<std::uint16_t> ComPortNumber(const std::string& port)
+// The number of a "COMn" name, without wrapping: every number above the
+// list's last comes back as kLastPort + 1. nullopt for any other name.
+std::optional<std::uint32_t> ComPortNumber(const std::string& port)
 {
-    if (port.size() < 4 || port.size() > 8)
+    if (port.size() < 4)
         return std::nullopt;
     for (std::size_t i = 0; i < 3; ++i) {
         if (std::toupper(static_cast<unsigned char>(port[i])) != "COM"[i])
             return std::nullopt;
     }
-    unsigned number = 0;
+    std::uint32_t number = 0;
     for (std::size_t i = 3; i < port.size(); ++i) {
         if (!std::isdigit(static_cast<unsigned char>(port[i])))
             return std::nullopt;
-        number = number * 10 + static_cast<unsigned>(port[i] - '0');
+        number = std::min<std::uint32_t>(number * 10 + static_cast<std::uint32_t>(port[i] - '0'), kLastPort + 1);
     }
-    // Out-of-range numbers go to the open, which reports them like any
-    // other port that does not exist.
-    return static_cast<std::uint16_t>(std::min(number, 0xFFFFu));
+    return number;
 }
 
 int RunDownload(const DownloadOptions& options)
@@ -233,8 +183,19 @@ int RunDownload(const DownloadOptions& options)
     CStopSignals signals;
     CCliObserver observer;
     CDownloadSession session(observer);
-    if (const auto number = ComPortNumber(options.port))
-        session.SelectPort(*number);
+    // No name, or a COM number outside the list (as typed, never wrapped to
+    // 16 bits), names no device: port 0 stands in, whose open fails like any
+    // missing port's, so the frames are still built first.
+    const auto number = ComPortNumber(options.port);
+    std::optional<PortError> refused;
+    if (options.port.empty())
+        refused = PortError{{}, PortErrorReason::NoPortGiven, 0, {}};
+    else if (number && (*number < kFirstPort || *number > kLastPort))
+        refused = PortError{options.port, PortErrorReason::PortNumberOutOfRange, 0, {}};
+    if (refused)
+        session.SelectPort(0);
+    else if (number)
+        session.SelectPort(static_cast<std::uint16_t>(*number));
     else
         session.SelectDevice(options.port);
     session.Image().SetFile(options.file);
@@ -254,11 +215,9 @@ int RunDownload(const DownloadOptions& options)
         return EndWithoutRun(options, "nothing-to-send",
                              "nothing to send: " + options.file + " holds no non-zero byte", kExitNothingToSend);
     case StartResult::PortOpenFailed: {
-        // The reason usually names the device already.
-        const std::string reason = session.Comm().LastOpenError();
-        const std::string where = reason.rfind(options.port, 0) == 0 ? reason : options.port + ": " + reason;
-        return EndWithoutRun(options, "port-open-failed", "cannot open the port: " + where, kExitPortFailed,
-                             session.FrameCount());
+        const PortError error = refused ? *refused : session.Comm().LastPortError();
+        return EndWithoutRun(options, "port-open-failed", "cannot open the port: " + error.Message(),
+                             kExitPortFailed, session.FrameCount());
     }
     case StartResult::ThreadFailed:
         return EndWithoutRun(options, "thread-failed", "cannot start the transfer: the system refused a thread",
@@ -288,11 +247,11 @@ int RunDownload(const DownloadOptions& options)
     if (options.json)
         PrintJson(OutcomeName(outcome), stats);
     else
-        std::printf("%s%s\n", OutcomeSentence(outcome, stats).c_str(), ReplyTimesText(stats).c_str());
+        std::printf("%s%s\n", OutcomeWords(outcome, stats).c_str(), ReplyTimesText(stats).c_str());
     std::fflush(stdout);
     for (const std::string& hint : AdapterHints(stats, session.Comm().Adapter()))
         std::fprintf(stderr, "%s\n", hint.c_str());
-    return ExitStatus(outcome);
+    return OutcomeStatus(outcome);
 }
 
 }  // namespace

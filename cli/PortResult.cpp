@@ -1,55 +1,13 @@
 #include "cli/PortResult.h"
 
 #include "cli/DownloadCommand.h"
+#include "cli/Outcome.h"
 
 #include <cstdio>
 
 namespace veltrad::cli {
 
 namespace {
-
-std::string Seconds(double seconds)
-{
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.2f s", seconds);
-    return buffer;
-}
-
-struct Ending {
-    const char* outcome;
-    int status;
-};
-
-Ending EndingOf(RunOutcome outcome)
-{
-    switch (outcome) {
-    case RunOutcome::Completed: return {"completed", kExitOk};
-    case RunOutcome::TimedOut: return {"timed-out", kExitSilent};
-    case RunOutcome::TimedOutAfterAck: return {"timed-out-after-ack", kExitSilentAfterAck};
-    case RunOutcome::Refused: return {"refused", kExitRefused};
-    case RunOutcome::Stopped: return {"stopped", kExitStopped};
-    }
-    return {"unknown", kExitUsage};
-}
-
-std::string Words(RunOutcome outcome, const RunStats& s)
-{
-    const std::string ofTotal = std::to_string(s.acknowledged) + " of " + std::to_string(s.frames);
-    switch (outcome) {
-    case RunOutcome::Completed:
-        return "download complete: " + std::to_string(s.frames) + " frames acknowledged in " + Seconds(s.seconds);
-    case RunOutcome::TimedOut:
-        return "communication error: the terminal did not answer the first frame within 5 s";
-    case RunOutcome::TimedOutAfterAck:
-        return "communication error: the terminal stopped answering after " + ofTotal + " frames";
-    case RunOutcome::Refused:
-        return "download failed: the terminal refused frame " + std::to_string(s.acknowledged + 1) + " of " +
-               std::to_string(s.frames) + " five times";
-    case RunOutcome::Stopped:
-        return "stopped: " + ofTotal + " frames acknowledged";
-    }
-    return "unknown outcome";
-}
 
 int UnstartedStatus(const std::string& outcome)
 {
@@ -66,9 +24,8 @@ int UnstartedStatus(const std::string& outcome)
 
 PortResult RunResult(std::string port, std::string device, RunOutcome outcome, const RunStats& stats)
 {
-    const Ending ending = EndingOf(outcome);
-    PortResult result{std::move(port), std::move(device), ending.outcome, ending.status, Words(outcome, stats), stats,
-                      {}, {}};
+    PortResult result{std::move(port),        std::move(device),          OutcomeName(outcome),
+                      OutcomeStatus(outcome), OutcomeWords(outcome, stats), stats, {}, {}};
     if (stats.replies > 0) {
         result.replyMsMedian = stats.replyMsMedian;
         result.replyMsP95 = stats.replyMsP95;

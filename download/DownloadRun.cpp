@@ -59,6 +59,10 @@ CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t
 
         std::uint8_t reply = 0;
         if (m_port.ReadComm(&reply, 1) == 0) {
+            // An unplugged adapter answers nothing ever again: no need to
+            // wait out the timeout.
+            if (m_port.DeviceGone())
+                return Reply::PortGone;
             // Modulo 2^32, so a wrap of the tick counter is no timeout.
             const std::uint32_t elapsed = m_clock.TickCount() - startTick;
             if (elapsed > kReplyTimeoutMs)
@@ -111,6 +115,9 @@ RunOutcome CDownloadRun::Exchange()
             break;
         case Reply::Refused:
             return RunOutcome::Refused;
+        case Reply::PortGone:
+            m_stats.portGone = true;
+            [[fallthrough]];
         case Reply::TimedOut:
             return m_stats.acknowledged == 0 ? RunOutcome::TimedOut : RunOutcome::TimedOutAfterAck;
         case Reply::Stopped:

@@ -72,7 +72,7 @@ public:
     std::uint32_t m_nFramesLeft = 0;
 
 private:
-    enum class Reply { Ack, Refused, TimedOut, Stopped };
+    enum class Reply { Ack, Refused, TimedOut, PortGone, Stopped };
 
     RunOutcome Exchange();
     // Waits for the replies to the frame just written, resending it on each

@@ -10,7 +10,8 @@ namespace veltrad {
 
 enum class RunOutcome {
     Completed,         // every frame acknowledged, closing bytes written, port closed
-    TimedOut,          // no reply for more than 5000 ms, no frame acknowledged: port left open
+    TimedOut,          // no reply for more than 5000 ms, or the device gone (RunStats::portGone),
+                       // no frame acknowledged: port left open
     TimedOutAfterAck,  // the same after at least one acknowledged frame: port left open
     Refused,           // one frame refused five times: port left open
     Stopped,           // the port was closed under the run: no notice
@@ -40,6 +41,7 @@ struct RunStats {
     // port stayed open: the line was held (XOFF) past the write time limit.
     // A timeout that follows is then no silent terminal.
     bool lastWriteCutShort = false;
+    bool portGone = false;           // a timeout outcome came early: the port's device went away
 };
 
 // Every event has an empty default, so an observer overrides only what it

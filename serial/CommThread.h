@@ -24,6 +24,14 @@ inline constexpr std::uint32_t kQueueSize = 4096;          // bytes, each direct
 inline constexpr std::uint32_t kWriteTimeoutPerByteMs = 1;
 inline constexpr std::uint32_t kWriteTimeoutConstantMs = 1000;
 
+// Who holds output back while the terminal's XOFF is in force.
+enum class XoffHandling {
+    Auto,     // the driver, where it acts on XOFF; on Linux the port object
+              // for the drivers that do not (ch341, cdc_acm)
+    Backend,  // the port object, whatever the driver (Linux only: tests use
+              // it on pseudo-terminals; Windows' drivers always act on XOFF)
+};
+
 class CCommThread final : public ISerialPort {
 public:
     CCommThread();
@@ -46,10 +54,11 @@ public:
     std::uint32_t WriteComm(const std::uint8_t* buffer, std::uint32_t count) override;
     bool WaitForInput(std::chrono::milliseconds timeout) override;
     bool IsConnected() const override { return m_bConnected.load(); }
+    bool DeviceGone() const override;
 
-    // Why the latest OpenPort/OpenDevice failed, in words for an operator
-    // ("no such device", "in use by another program", ...); empty after success.
-    std::string LastOpenError() const override;
+    // Why the latest OpenPort/OpenDevice failed ("no such device", "in use
+    // by another program", ...); reason None after success.
+    PortError LastPortError() const override;
 
     // The device the latest OpenPort/OpenDevice used (e.g. /dev/ttyUSB0).
     std::string DevicePath() const override;
@@ -58,10 +67,14 @@ public:
     // open, and whether it took the low-latency request.
     AdapterInfo Adapter() const override;
 
+    // Applies from the next open; call while the port is closed.
+    void SetXoffHandling(XoffHandling how) { m_xoffHandling = how; }
+
     std::atomic<bool> m_bConnected{false};
     std::string m_strPortName;  // "COM%d" below 10, "\\.\COM%d" from 10 up
 
 private:
+    XoffHandling m_xoffHandling = XoffHandling::Auto;
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -3,6 +3,7 @@
 // script their own to control every byte and every millisecond.
 
 #include "serial/AdapterInfo.h"
+#include "serial/PortError.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,14 +23,23 @@ public:
     // bytes; the rest stays queued.
     virtual std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) = 0;
 
-    // Returns when the bytes have left for the line or the write time limit
-    // (1 ms per byte + 1000 ms) struck, with the count sent by then.
+    // Returns when the bytes have left the host or the write time limit
+    // (1 ms per byte + 1000 ms) struck, with the count that left by then.
+    // The limit holds only while the host has the bytes: bytes handed on to
+    // an adapter or its chip count as sent and go out on their own time.
     virtual std::uint32_t WriteComm(const std::uint8_t* buffer, std::uint32_t count) = 0;
 
-    // Blocks until a byte is queued, the port is closed (from any thread), or
-    // `timeout` has passed, whichever comes first. Consumes nothing. Returns
-    // false only when the timeout passed with nothing queued and the port open.
+    // Blocks until a byte is queued, the port is closed (from any thread), the
+    // device has gone, or `timeout` has passed, whichever comes first.
+    // Consumes nothing. Returns false only when the timeout passed with
+    // nothing queued and the port open.
     virtual bool WaitForInput(std::chrono::milliseconds timeout) = 0;
+
+    // True once the port has reported that its device went away (unplugged,
+    // hung up); from then on every call returns at once with nothing, until
+    // the port is closed or opened again. The open flag stays up: only
+    // ClosePort lowers it.
+    virtual bool DeviceGone() const = 0;
 
     // Clears the open flag first, aborts pending I/O on other threads at once,
     // discards both queues and releases the device. Safe from any thread, and
@@ -42,13 +52,15 @@ public:
 class ISerialPort : public IPort {
 public:
     // Open exclusively and apply the line settings; false when the port did
-    // not open (LastOpenError says why). A port still open is closed first.
+    // not open (LastPortError says why). A port still open is closed first.
     virtual bool OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits,
                           std::uint8_t parity, std::uint8_t stopBits) = 0;
     virtual bool OpenDevice(const std::string& device, std::uint32_t baudRate,
                             std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits) = 0;
-    // Why the latest open failed, naming the device; empty after success.
-    virtual std::string LastOpenError() const = 0;
+    // Why the latest open failed; reason None after success.
+    virtual PortError LastPortError() const = 0;
+    // The same in words, naming the device once; empty after success.
+    std::string LastOpenError() const { return LastPortError().Message(); }
     // The device the latest open used.
     virtual std::string DevicePath() const = 0;
     // What the latest open found out about the adapter; nothing by default.

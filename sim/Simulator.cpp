@@ -56,6 +56,8 @@ std::string Errno(const char* what)
 
 // Raw 8-bit line without flow control of its own: frames may carry 0x11 and
 // 0x13, and the simulator sends XON/XOFF itself when asked to hold the line.
+// No hardware handshake either, whatever another program left on the device;
+// HUPCL stays as found.
 bool MakeRaw(int fd, std::string& error)
 {
     termios t{};
@@ -65,6 +67,7 @@ bool MakeRaw(int fd, std::string& error)
     }
     ::cfmakeraw(&t);
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;

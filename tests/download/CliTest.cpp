@@ -41,6 +41,7 @@ struct Json {
     std::optional<double> replyMsMedian;  // null without replies
     std::optional<double> replyMsP95;
     bool heldByXoff = false;
+    bool portGone = false;
 };
 
 std::optional<double> NumberOrNull(const std::string& text)
@@ -53,13 +54,13 @@ std::optional<Json> ParseJson(const std::string& out)
 {
     static const std::regex kObject(
         R"re(\{"outcome":"([a-z-]+)","frames":(\d+),"acknowledged":(\d+),"resends":(\d+),"seconds":([0-9.]+),)re"
-        R"re("held_by_xoff":(true|false),"reply_ms_median":(null|[0-9.]+),"reply_ms_p95":(null|[0-9.]+)\}\n)re");
+        R"re("held_by_xoff":(true|false),"port_gone":(true|false),"reply_ms_median":(null|[0-9.]+),"reply_ms_p95":(null|[0-9.]+)\}\n)re");
     std::smatch m;
     if (!std::regex_match(out, m, kObject))
         return std::nullopt;
     return Json{m[1], static_cast<unsigned>(std::stoul(m[2])), static_cast<unsigned>(std::stoul(m[3])),
-                static_cast<unsigned>(std::stoul(m[4])), std::stod(m[5]), NumberOrNull(m[7]), NumberOrNull(m[8]),
-                m[6] == "true"};
+                static_cast<unsigned>(std::stoul(m[4])), std::stod(m[5]), NumberOrNull(m[8]), NumberOrNull(m[9]),
+                m[6] == "true", m[7] == "true"};
 }
 
 class CliTest : public ::testing::Test {
@@ -154,6 +155,7 @@ TEST_P(CliOutcome, ExitStatusAndJson)
     EXPECT_EQ(json->resends, c.resends);
     EXPECT_EQ(json->frames, c.frames >= kFifo ? 0u : c.frames);
     EXPECT_FALSE(json->heldByXoff);
+    EXPECT_FALSE(json->portGone);
     // Every acknowledgement and refusal was a reply, and was timed.
     const bool replied = c.acknowledged + c.resends > 0;
     EXPECT_EQ(json->replyMsMedian.has_value(), replied);
@@ -192,6 +194,55 @@ TEST_F(CliTest, BadArgumentsExitWithOne)
         const Finished done = cli.Wait();
         EXPECT_EQ(done.status, 1) << done.err;
         EXPECT_FALSE(done.err.empty());
+    }
+}
+
+TEST_F(CliTest, PortNamesThatNameNoDeviceAreReportedAsTyped)
+{
+    const std::string file = WriteImage(2);
+    const std::pair<std::string, std::string> cases[] = {
+        {"COM99999", "COM99999: no such port (COM1 to COM50)"},
+        {"com0", "com0: no such port (COM1 to COM50)"},
+        {"", "no port was given"},
+    };
+    for (const auto& [port, reason] : cases) {
+        Child cli({VELTRAD_CLI, "download", "--port", port, file}, Env());
+        const Finished done = cli.Wait();
+        EXPECT_EQ(done.status, 2) << done.err;
+        EXPECT_EQ(done.err, "veltrad-cli: cannot open the port: " + reason + "\n");
+    }
+}
+
+// Unplugging the adapter ends the run at once, as the silent terminal's
+// outcome (exit 4 after an acknowledgement), and says what happened.
+TEST_F(CliTest, UnpluggedPortEndsTheRunAtOnceAndSaysSo)
+{
+    for (const bool json : {true, false}) {
+        SCOPED_TRACE(json ? "json" : "words");
+        SimOptions options;
+        options.silentAfter = 0;
+        auto sim = MakeSim(options);
+        std::vector<std::string> args = {VELTRAD_CLI, "download", "--port", sim->DevicePath(), WriteImage(3)};
+        if (json)
+            args.push_back("--json");
+        Child cli(args, Env());
+        ASSERT_TRUE(sim->WaitForFramesReceived(2, std::chrono::seconds(20)));
+        const auto unplugged = std::chrono::steady_clock::now();
+        sim.reset();  // the pty's far end closes: the port hangs up
+        const Finished done = cli.Wait();
+        EXPECT_LT(std::chrono::steady_clock::now() - unplugged, std::chrono::seconds(3)) << "waited out the 5 s";
+        EXPECT_EQ(done.status, 4) << done.err;
+        if (json) {
+            const auto parsed = ParseJson(done.out);
+            ASSERT_TRUE(parsed.has_value()) << done.out;
+            EXPECT_EQ(parsed->outcome, "timed-out-after-ack");
+            EXPECT_EQ(parsed->acknowledged, 1u);
+            EXPECT_TRUE(parsed->portGone);
+        } else {
+            EXPECT_EQ(done.out.substr(0, done.out.find("; replies")),
+                      "communication error: the port went away (unplugged?) after 1 of 3 frames; "
+                      "run the download again");
+        }
     }
 }
 

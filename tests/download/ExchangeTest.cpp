@@ -108,6 +108,12 @@ const ExchangeCase kCases[] = {
      RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 5001, {}},
     {"TimeoutAfterAnAckIsTheRetryNotice", 3, {{0, Send(kAck)}}, NoSetup,
      RunOutcome::TimedOutAfterAck, {0, 1}, 0, 1, Notice::CommErrorRetry, 0, 0, {}, {}},
+    {"UnpluggedBeforeAnyAckEndsAtOnceAsTheSilentTerminal", 2, {},
+     [](ScriptedPort& p, FakeClock&) { p.goneAtMs = 100; },
+     RunOutcome::TimedOut, {0}, 0, 0, Notice::CommError, 0, 0, 100, 3},
+    {"UnpluggedAfterAnAckEndsAtOnceWithTheRetryNotice", 3, {{0, Send(kAck)}},
+     [](ScriptedPort& p, FakeClock&) { p.goneAtMs = 100; },
+     RunOutcome::TimedOutAfterAck, {0, 1}, 0, 1, Notice::CommErrorRetry, 0, 0, 100, 6},
     {"StopBeforeTheFirstFrame", 2, {}, Disconnected,
      RunOutcome::Stopped, {}, 0, 0, {}, 0, 0, {}, 0},
     {"StopWhileWaitingForAReply", 2, {{0, Send(kAck)}},
@@ -174,6 +180,7 @@ TEST_P(ExchangeTable, LineNoticesAndTiming)
     const std::uint32_t acks = static_cast<std::uint32_t>(observer.steps);
     EXPECT_EQ(observer.stats.frames, static_cast<std::uint32_t>(c.frames));
     EXPECT_EQ(observer.stats.acknowledged, acks);
+    EXPECT_EQ(observer.stats.portGone, port.goneAtMs.has_value()) << "only an unplugged device says so";
     if (c.writesWhileClosed == 0) {
         EXPECT_EQ(observer.stats.resends, c.sent.size() - distinct.size());
     }

@@ -54,6 +54,7 @@ public:
     std::optional<int> closeDuringTransmission;  // ...inside the n-th frame write, which then fails
     std::optional<std::uint64_t> closeAtMs;      // ...when a wait reaches this time (see Now)
     std::set<int> heldTransmissions;  // frame writes held by XOFF past their limit
+    std::optional<std::uint64_t> goneAtMs;  // the device is unplugged when a wait reaches this time
 
     // --- observations -------------------------------------------------
     std::vector<std::uint8_t> line;  // bytes that reached the open port
@@ -67,6 +68,7 @@ public:
     std::function<void()> onFrameWrite;  // called as each frame write begins
 
     bool IsConnected() const override { return connected; }
+    bool DeviceGone() const override { return m_gone; }
 
     // Up to `count` bytes that have arrived by now, logged as one read.
     std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override
@@ -75,7 +77,7 @@ public:
         std::uint32_t got = 0;
         std::string entry = "read";
         bool closeNow = false;
-        while (connected && !closeNow && got < count && !m_queue.empty() && m_queue.front().first <= Now()) {
+        while (connected && !m_gone && !closeNow && got < count && !m_queue.empty() && m_queue.front().first <= Now()) {
             buffer[got++] = m_queue.front().second;
             m_queue.pop_front();
             ++bytesRead;
@@ -133,7 +135,7 @@ public:
     bool WaitForInput(std::chrono::milliseconds timeout) override
     {
         ++waits;
-        if (!connected)
+        if (!connected || m_gone)
             return true;
         std::uint64_t step = static_cast<std::uint64_t>(timeout.count());
         if (maxWaitStepMs)
@@ -145,6 +147,12 @@ public:
         if (closeAtMs && *closeAtMs >= Now() && *closeAtMs <= wakeAt && (!replyDue || *closeAtMs < replyAt)) {
             Advance(*closeAtMs);
             FrontEndClose();
+            return true;
+        }
+        if (goneAtMs && *goneAtMs >= Now() && *goneAtMs <= wakeAt && (!replyDue || *goneAtMs < replyAt)) {
+            Advance(*goneAtMs);
+            m_log.push_back("device gone");
+            m_gone = true;
             return true;
         }
         if (replyDue) {
@@ -197,6 +205,7 @@ private:
     std::vector<std::string>& m_log;
     std::deque<std::pair<std::uint64_t, std::uint8_t>> m_queue;
     std::uint64_t m_elapsed = 0;
+    bool m_gone = false;
 };
 
 class LoggingObserver final : public IRunObserver {

@@ -176,6 +176,34 @@ TEST_P(SessionOutcome, EventsPortAndTerminalAgree)
 INSTANTIATE_TEST_SUITE_P(Pty, SessionOutcome, ::testing::ValuesIn(kOutcomes),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// An unplugged adapter: the port hangs up under the run, which ends at once
+// as the silent terminal's outcome would, and leaves the port to the stop.
+TEST_F(SessionTest, UnpluggedPortEndsTheRunWithin200Ms)
+{
+    SimOptions options;
+    options.silentAfter = 0;
+    auto sim = MakeSim(options);
+    CDownloadSession session(m_observer);  // the real clock: 5 s cannot pass unseen
+    session.SelectDevice(sim->DevicePath());
+    ASSERT_TRUE(session.OpenFile(WriteImage(3)));
+    ASSERT_EQ(session.OnDownload(), StartResult::Started);
+    const std::uint64_t run = session.CurrentRunId();
+    ASSERT_TRUE(sim->WaitForFramesReceived(2, std::chrono::seconds(10)));
+
+    sim.reset();  // the pty's far end closes at its end: the port hangs up
+    const auto unplugged = std::chrono::steady_clock::now();
+    const auto end = m_observer.WaitForEnd(run);
+    ASSERT_TRUE(end.has_value());
+    EXPECT_LT(std::chrono::steady_clock::now() - unplugged, std::chrono::milliseconds(200));
+    EXPECT_EQ(static_cast<RunOutcome>(end->value), RunOutcome::TimedOutAfterAck);
+    EXPECT_TRUE(end->stats.portGone);
+    EXPECT_EQ(end->stats.acknowledged, 1u);
+    EXPECT_EQ(m_observer.Count(run, EventKind::Notice), 1);
+    EXPECT_TRUE(session.Comm().IsConnected()) << "left open, as after a timeout";
+    session.OnStop();
+    EXPECT_FALSE(session.Comm().DeviceGone());
+}
+
 // ------------------------------------------------------------- stop points
 
 void ExpectStoppedQuietly(WaitingObserver& observer, std::uint64_t run)

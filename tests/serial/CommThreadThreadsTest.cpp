@@ -1,4 +1,4 @@
-// ClosePort from another thread while the worker is inside the port's calls.
+// ClosePort, or a vanishing device, while the worker is inside the port's calls.
 
 #include "serial/CommThread.h"
 
@@ -18,12 +18,14 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <tuple>
 
 namespace veltrad {
 namespace {
 
 using namespace std::chrono_literals;
 using test::CTestPty;
+using test::OpenDescriptors;
 using test::OpenDownload;
 using Clock = std::chrono::steady_clock;
 
@@ -48,88 +50,81 @@ bool BlockedInPoll(pid_t tid, std::chrono::milliseconds timeout)
     return false;
 }
 
-std::size_t OpenDescriptors()
-{
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
-}
-
-class CloseFromAnotherThread : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_pty.Valid());
-        ASSERT_TRUE(OpenDownload(m_comm, m_pty.SlavePath())) << m_comm.LastOpenError();
-    }
-
-    void HoldLine()
-    {
-        ASSERT_TRUE(m_pty.Send({kXoffChar, 'M'}));
-        ASSERT_TRUE(m_comm.WaitForInput(2s));
-        std::uint8_t marker = 0;
-        ASSERT_EQ(m_comm.ReadComm(&marker, 1), 1u);
-    }
-
-    // Runs `call` on a worker, closes the port once the worker waits inside
-    // it, and returns how long the call took to return after the close.
-    template <typename Call>
-    Clock::duration CloseWhileInside(Call call)
-    {
-        std::promise<pid_t> tid;
-        auto tidReady = tid.get_future();
-        std::atomic<Clock::rep> returnedAt{0};
-        std::thread worker([&] {
-            tid.set_value(ThisThreadId());
-            call();
-            returnedAt = Clock::now().time_since_epoch().count();
-        });
-        const bool blocked = BlockedInPoll(tidReady.get(), 5s);
-        const auto closedAt = Clock::now();
-        m_comm.ClosePort();
-        worker.join();
-        EXPECT_TRUE(blocked) << "the worker never waited inside the call";
-        EXPECT_FALSE(m_comm.m_bConnected);
-        return Clock::time_point(Clock::duration(returnedAt.load())) - closedAt;
-    }
-
-    CTestPty m_pty;
-    CCommThread m_comm;
+// A call waiting inside the port ends soon after the stop button closes the
+// port, or after the device vanishes, also while XOFF holds the line; the
+// port object or the kernel honouring XOFF.
+struct EndCase {
+    const char* name;
+    bool write;   // a frame write held by XOFF; else a wait for input
+    bool vanish;  // the device goes away; else ClosePort on another thread
 };
 
-TEST_F(CloseFromAnotherThread, EndsAWriteHeldByXoffAtOnce)
+class EndWhileInside : public ::testing::TestWithParam<std::tuple<EndCase, XoffHandling>> {};
+
+TEST_P(EndWhileInside, TheCallReturnsWithin200Ms)
 {
-    HoldLine();
-    std::array<std::uint8_t, kFrameSize> frame{};
+    const auto& [c, xoff] = GetParam();
+    CTestPty pty;
+    ASSERT_TRUE(pty.Valid());
+    CCommThread comm;
+    comm.SetXoffHandling(xoff);
+    ASSERT_TRUE(OpenDownload(comm, pty.SlavePath())) << comm.LastOpenError();
+    if (c.write) {
+        // XOFF; the marker behind it shows when the port has taken it.
+        ASSERT_TRUE(pty.Send({kXoffChar, 'M'}));
+        ASSERT_TRUE(comm.WaitForInput(2s));
+        std::uint8_t marker = 0;
+        ASSERT_EQ(comm.ReadComm(&marker, 1), 1u);
+    }
+
+    std::promise<pid_t> tid;
+    auto tidReady = tid.get_future();
+    std::atomic<Clock::rep> returnedAt{0};
+    bool waitResult = false;
     std::uint32_t sent = kFrameSize;
     const auto start = Clock::now();
-    const auto afterClose = CloseWhileInside([&] { sent = m_comm.WriteComm(frame.data(), kFrameSize); });
-    EXPECT_LT(sent, kFrameSize);
-    EXPECT_LT(afterClose, 200ms);
-    EXPECT_LT(Clock::now() - start, 1000ms) << "the write ended at its time limit, not at the close";
+    std::thread worker([&] {
+        tid.set_value(ThisThreadId());
+        std::array<std::uint8_t, kFrameSize> frame{};
+        if (c.write)
+            sent = comm.WriteComm(frame.data(), kFrameSize);
+        else
+            waitResult = comm.WaitForInput(10s);
+        returnedAt = Clock::now().time_since_epoch().count();
+    });
+    const bool blocked = BlockedInPoll(tidReady.get(), 5s);
+    const auto endedAt = Clock::now();
+    if (c.vanish)
+        pty.Vanish();
+    else
+        comm.ClosePort();
+    worker.join();
+
+    EXPECT_TRUE(blocked) << "the worker never waited inside the call";
+    EXPECT_LT(Clock::time_point(Clock::duration(returnedAt.load())) - endedAt, 200ms);
+    EXPECT_LT(Clock::now() - start, 1000ms) << "the call ended at its own time limit";
+    if (c.write)
+        EXPECT_LT(sent, kFrameSize);
+    else
+        EXPECT_TRUE(waitResult) << "an end wakes the wait like input does";
+    EXPECT_EQ(comm.DeviceGone(), c.vanish);
+    EXPECT_EQ(comm.m_bConnected, c.vanish) << "only a close lowers the flag";
 }
 
-TEST_F(CloseFromAnotherThread, EndsAWaitForInputAtOnce)
-{
-    bool result = false;
-    const auto start = Clock::now();
-    const auto afterClose = CloseWhileInside([&] { result = m_comm.WaitForInput(10s); });
-    EXPECT_TRUE(result) << "a close ends the wait like input does";
-    EXPECT_LT(afterClose, 200ms);
-    EXPECT_LT(Clock::now() - start, 5s);
-}
+const EndCase kEndCases[] = {
+    {"HeldWriteClosed", true, false},
+    {"WaitClosed", false, false},
+    {"HeldWriteVanished", true, true},
+    {"WaitVanished", false, true},
+};
 
-TEST_F(CloseFromAnotherThread, EndsAWaitOnAVanishedDeviceAtOnce)
-{
-    m_pty.Vanish();
-    std::uint8_t byte = 0;
-    EXPECT_EQ(m_comm.ReadComm(&byte, 1), 0u);
-    bool result = false;
-    const auto afterClose = CloseWhileInside([&] { result = m_comm.WaitForInput(10s); });
-    EXPECT_TRUE(result);
-    EXPECT_LT(afterClose, 200ms);
-}
+INSTANTIATE_TEST_SUITE_P(Port, EndWhileInside,
+                         ::testing::Combine(::testing::ValuesIn(kEndCases),
+                                            ::testing::Values(XoffHandling::Auto, XoffHandling::Backend)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    test::XoffHandlingName(std::get<1>(info.param));
+                         });
 
 // The download worker's shape: poll, write, wait, while the dialog's thread
 // opens and closes the port. Every descriptor is released exactly once.

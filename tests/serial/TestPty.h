@@ -7,11 +7,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -25,6 +27,19 @@ inline bool OpenDownload(CCommThread& comm, const std::string& device)
     return comm.OpenDevice(device, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit);
 }
 
+// Descriptors this process holds now.
+inline std::size_t OpenDescriptors()
+{
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+inline const char* XoffHandlingName(XoffHandling how)
+{
+    return how == XoffHandling::Auto ? "KernelXoff" : "OwnXoff";
+}
 
 class CTestPty {
 public:
@@ -105,6 +120,13 @@ public:
     {
         pollfd p{m_slaveHold.Get(), POLLIN, 0};
         return ::poll(&p, 1, static_cast<int>(timeout.count())) == 1 && (p.revents & POLLIN);
+    }
+
+    // Whether the slave is in exclusive mode (TIOCEXCL), whoever set it.
+    bool SlaveExclusive() const
+    {
+        int exclusive = 0;
+        return ::ioctl(m_slaveHold.Get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
     }
 
     // The slave's line settings as the driver holds them (a pty master

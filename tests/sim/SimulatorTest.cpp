@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -333,6 +337,29 @@ TEST(SimDevice, MissingDeviceIsReported)
     std::string error;
     EXPECT_EQ(CSimulator::OpenDevice("/dev/veltrad-no-such-tty", {}, error), nullptr);
     EXPECT_NE(error.find("/dev/veltrad-no-such-tty"), std::string::npos);
+}
+
+// On a real device the simulator plays the terminal's side of a three-wire
+// cable: a handshake another program left on would stop its replies.
+TEST(SimDevice, LeftoverHandshakeIsClearedHangUpOnCloseKept)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    termios t{};
+    ASSERT_EQ(::tcgetattr(master, &t), 0);
+    t.c_cflag |= CRTSCTS | HUPCL;
+    ASSERT_EQ(::tcsetattr(master, TCSANOW, &t), 0);
+
+    std::string error;
+    auto sim = CSimulator::OpenDevice(::ptsname(master), {}, error);
+    ASSERT_NE(sim, nullptr) << error;
+    ASSERT_EQ(::tcgetattr(master, &t), 0);  // a pty master reads its slave's settings
+    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(t.c_cflag & HUPCL, static_cast<tcflag_t>(HUPCL));
+    sim.reset();
+    ::close(master);
 }
 
 }  // namespace

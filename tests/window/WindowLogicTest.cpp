@@ -31,16 +31,18 @@ public:
     {
         opened.push_back(port);
         line.connected = openable.count(port) != 0;
-        m_error = line.connected ? "" : "/dev/fake" + std::to_string(port) + ": no such device";
+        m_error = line.connected ? PortError{}
+                                 : PortError{"/dev/fake" + std::to_string(port), PortErrorReason::NoSuchDevice, 0, {}};
         return line.connected;
     }
     bool OpenDevice(const std::string&, std::uint32_t, std::uint8_t, std::uint8_t, std::uint8_t) override
     {
         return false;
     }
-    std::string LastOpenError() const override { return m_error; }
+    PortError LastPortError() const override { return m_error; }
     std::string DevicePath() const override { return {}; }
     bool IsConnected() const override { return line.IsConnected(); }
+    bool DeviceGone() const override { return line.DeviceGone(); }
     std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override
     {
         return line.ReadComm(buffer, count);
@@ -57,7 +59,7 @@ public:
     std::vector<std::uint16_t> opened;
 
 private:
-    std::string m_error;
+    PortError m_error;
 };
 
 class FakeView final : public IWindowView {

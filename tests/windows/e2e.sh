@@ -4,7 +4,7 @@
 # joins two COM ports like a null-modem cable.
 #
 #   e2e.sh setup | port-tests | download-com10 | download-com3 | refused |
-#          silent | silent-after-ack | missing-port | stop
+#          silent | silent-after-ack | missing-port | stop | unplugged
 #
 # Environment (CTest sets it): VELTRAD_WIN_BIN (the .exe folder),
 # VELTRAD_LINUX_BIN (veltrad-sim, veltrad-ptypair), VELTRAD_E2E_DIR (work
@@ -92,26 +92,15 @@ expect_outcome() {  # exit-status outcome
 }
 
 download() {  # port link lead span trail expected-summary
-  local port=$1 link=$2 attempt
+  local port=$1 link=$2
   make_image "$dir/image.bin" "$dir/expected.bin" "$3" "$4" "$5"
-  for attempt in 1 2 3; do
-    start_sim "$link"
-    cli_download "$port" "$dir/image.bin"
-    expect_outcome 0 completed
-    finish_sim 5
-    if [ "$sim_summary" = "interrupted: ${6}" ]; then
-      # Every frame arrived, the closing bytes did not: Wine's PurgeComm
-      # discards what the pty's other side has not read yet, and the close
-      # follows the last write at once. Windows would have sent them.
-      note "Wine quirk: closing bytes discarded by the close's purge (attempt $attempt)"
-      continue
-    fi
-    [ "$sim_rc" -eq 0 ] || fail "veltrad-sim exit $sim_rc"
-    [ "$sim_summary" = "$6" ] || fail "sim summary '$sim_summary', expected '$6'"
-    cmp "$dir/received.bin" "$dir/expected.bin" || fail "received image differs from the file's non-zero span"
-    return 0
-  done
-  fail "closing bytes lost in every attempt"
+  start_sim "$link"
+  cli_download "$port" "$dir/image.bin"
+  expect_outcome 0 completed
+  finish_sim 5
+  [ "$sim_rc" -eq 0 ] || fail "veltrad-sim exit $sim_rc (closing bytes lost?)"
+  [ "$sim_summary" = "$6" ] || fail "sim summary '$sim_summary', expected '$6'"
+  cmp "$dir/received.bin" "$dir/expected.bin" || fail "received image differs from the file's non-zero span"
 }
 
 # ---------------------------------------------------------------------------
@@ -161,7 +150,7 @@ case $scenario in
     make_image "$dir/image.bin" "$dir/expected.bin" 0 640 0
     cli_download COM49 "$dir/image.bin"
     expect_outcome 2 port-open-failed
-    grep -q "COM49: no such port" "$dir/cli.err" \
+    grep -q "COM49: no such device" "$dir/cli.err" \
       || { cat "$dir/cli.err" >&2; fail "no operator-readable reason on stderr"; }
     ;;
   stop)
@@ -175,6 +164,31 @@ case $scenario in
       "interrupted: frames 1, refusals 0,"*) ;;
       *) fail "sim summary '$sim_summary', expected one accepted frame" ;;
     esac
+    ;;
+  unplugged)
+    # Nobody answers on the relay; once frame 0 has crossed it, the relay
+    # ends, which hangs up the port under the run like a pulled adapter.
+    make_image "$dir/image.bin" "$dir/expected.bin" 0 640 0
+    start_relay
+    (
+      set +e
+      timeout 120 "$wine_run" "$VELTRAD_WIN_BIN/veltrad-cli.exe" download --json --port COM11 \
+        "$(winpath "$dir/image.bin")" >"$dir/cli.out" 2>"$dir/cli.err"
+      echo $? >"$dir/cli.rc"
+    ) &
+    cli_job=$!
+    timeout 60 head -c 135 "$dir/pair-b" >/dev/null || fail "frame 0 never crossed the relay"
+    unplugged_at=$(date +%s%N)
+    kill -TERM "$relay_pid"
+    wait "$cli_job"
+    took_ms=$((($(date +%s%N) - unplugged_at) / 1000000))
+    cli_rc=$(cat "$dir/cli.rc")
+    cli_out=$(cat "$dir/cli.out")
+    note "veltrad-cli ended $took_ms ms after the unplugging: $cli_out"
+    expect_outcome 3 timed-out
+    case $cli_out in *'"port_gone":true'*) ;; *) fail "expected port_gone" ;; esac
+    # Far below the 5 s a silent terminal takes; Wine's process exit included.
+    [ "$took_ms" -lt 3000 ] || fail "the run waited out the timeout"
     ;;
   *)
     fail "unknown scenario"

@@ -1,0 +1,137 @@
+#pragma once
+// The Win32 port object's state, shared by CommThread_win32.cpp (opening,
+// closing, reading, writing) and PortWait_win32.cpp (waiting for input).
+
+#include "serial/CommThread.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+
+namespace veltrad {
+
+// For NoteFailure where an abort is never a removal.
+inline const std::atomic<bool> kNoConnection{false};
+
+// Owner of one kernel handle; "none" is always nullptr, whatever the
+// function that made it returns on failure.
+class CHandle {
+public:
+    CHandle() = default;
+    explicit CHandle(HANDLE h) : m_h(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
+    ~CHandle() { Reset(); }
+    CHandle(const CHandle&) = delete;
+    CHandle& operator=(const CHandle&) = delete;
+    CHandle(CHandle&& other) noexcept : m_h(std::exchange(other.m_h, nullptr)) {}
+    CHandle& operator=(CHandle&& other) noexcept
+    {
+        if (this != &other) {
+            Reset();
+            m_h = std::exchange(other.m_h, nullptr);
+        }
+        return *this;
+    }
+
+    HANDLE Get() const { return m_h; }
+    explicit operator bool() const { return m_h != nullptr; }
+    void Reset()
+    {
+        if (m_h != nullptr)
+            ::CloseHandle(m_h);
+        m_h = nullptr;
+    }
+
+private:
+    HANDLE m_h = nullptr;
+};
+
+struct CCommThread::Impl {
+    // Serialises OpenPort, OpenDevice and ClosePort with each other.
+    std::mutex lifeMutex;
+    // Held by ReadComm, WriteComm and WaitForInput while they use the handles.
+    std::mutex ioMutex;
+    // Orders the start of a transfer against the close's flag and purge.
+    std::mutex stateMutex;
+
+    CHandle port;         // m_hComm
+    CHandle readEvent;    // event of m_osRead
+    CHandle writeEvent;   // event of m_osWrite
+    CHandle waitEvent;    // event of the line-event wait of WaitForInput
+    CHandle closeEvent;   // set by ClosePort, wakes WaitForInput
+    OVERLAPPED osRead{};  // m_osRead
+    OVERLAPPED osWrite{}; // m_osWrite
+    OVERLAPPED osWait{};
+    bool writePending = false;  // a WriteFile has not finished; guarded by stateMutex
+    DWORD baudRate = kDownloadBaudRate;
+    std::atomic<bool> gone{false};
+    // For a driver without line events, WaitForInput waits on a one-byte read;
+    // the byte it got is handed out first. Guarded by ioMutex.
+    bool lineEventsFailed = false;
+    bool readAheadHeld = false;
+    std::uint8_t readAhead = 0;
+
+    std::string device;
+    PortError lastError;
+
+    // The close: the flag falls first; the line event mask is cleared, input
+    // purged, output purged only under a pending write, and all I/O of the
+    // handle cancelled; once no transfer uses them, the port, the read event
+    // and the write event are released in that order. Caller holds lifeMutex.
+    void Release(std::atomic<bool>& connected);
+    // What the driver holds after a finished write leaves within its line
+    // time; only a close waits so, once, so a tick of the clock costs nothing.
+    void AwaitOutputSent();
+
+    bool OutputQueued()
+    {
+        COMSTAT status{};
+        DWORD errors = 0;
+        return ::ClearCommError(port.Get(), &errors, &status) && status.cbOutQue > 0;
+    }
+
+    // Notes a failure that says the device went away; `connected` tells an
+    // abort that no close asked for from one that a close made. Wine answers
+    // a status query on a hung-up tty with ERROR_NOT_READY.
+    void NoteFailure(DWORD error, const std::atomic<bool>& connected)
+    {
+        if (error == ERROR_DEVICE_REMOVED || error == ERROR_BAD_COMMAND || error == ERROR_NOT_READY ||
+            (error == ERROR_OPERATION_ABORTED && connected.load()))
+            gone = true;
+    }
+
+    // Waits for the overlapped transfer on `os` and gives its count; a failed
+    // transfer gives what it had moved by then and notes why it failed.
+    DWORD AwaitTransfer(OVERLAPPED& os, const std::atomic<bool>& connected)
+    {
+        DWORD done = 0;
+        if (!::GetOverlappedResult(port.Get(), &os, &done, TRUE))
+            NoteFailure(::GetLastError(), connected);
+        return done;
+    }
+
+    // Clears the port's error state; false when the status query fails.
+    bool ClearErrors(COMSTAT* status, const std::atomic<bool>& connected)
+    {
+        DWORD errors = 0;
+        if (::ClearCommError(port.Get(), &errors, status))
+            return true;
+        NoteFailure(::GetLastError(), connected);
+        return false;
+    }
+
+    enum class LineWait { TimedOut, Ended, Unsupported };
+    LineWait WaitOnLineEvent(const std::atomic<bool>& connected, DWORD remaining);
+    bool WaitOnReadAhead(const std::atomic<bool>& connected, DWORD remaining);
+};
+
+}  // namespace veltrad
