@@ -5,6 +5,7 @@
 #include "cli/AdapterSerial.h"
 #include "cli/Console.h"
 #include "cli/LiveLines.h"
+#include "cli/Outcome.h"
 #include "cli/PortResult.h"
 #include "cli/RunLog.h"
 
@@ -18,6 +19,49 @@ namespace veltrad::cli {
 namespace {
 
 namespace fs = std::filesystem;
+
+TEST(OutcomeWords, NamesStatusesAndWhatSetsTheWordsApart)
+{
+    struct Case {
+        RunOutcome outcome;
+        bool portGone, cutShort;
+        const char* name;
+        int status;
+        const char* words;
+    };
+    const Case cases[] = {
+        {RunOutcome::Completed, false, false, "completed", 0, "download complete: 9 frames acknowledged in 1.25 s"},
+        {RunOutcome::TimedOut, false, false, "timed-out", 3,
+         "communication error: the terminal did not answer the first frame within 5 s"},
+        {RunOutcome::TimedOutAfterAck, false, false, "timed-out-after-ack", 4,
+         "communication error: the terminal stopped answering after 4 of 9 frames; run the download again"},
+        {RunOutcome::TimedOutAfterAck, false, true, "timed-out-after-ack", 4,
+         "communication error: the terminal held the line with XOFF past the write time limit, so frame 5 of 9 "
+         "was not sent; run the download again"},
+        // A device that went away explains a cut-short write too.
+        {RunOutcome::TimedOutAfterAck, true, true, "timed-out-after-ack", 4,
+         "communication error: the port went away (unplugged?) after 4 of 9 frames; run the download again"},
+        {RunOutcome::TimedOut, true, false, "timed-out", 3,
+         "communication error: the port went away (unplugged?) before the terminal answered; 0 of 9 frames "
+         "acknowledged"},
+        {RunOutcome::Refused, false, false, "refused", 5, "download failed: the terminal refused frame 5 of 9 five times"},
+        {RunOutcome::Stopped, false, false, "stopped", 130, "stopped: 4 of 9 frames acknowledged"},
+    };
+    for (const Case& c : cases) {
+        RunStats stats;
+        stats.frames = 9;
+        stats.acknowledged = c.outcome == RunOutcome::Completed ? 9 : 4;
+        stats.seconds = 1.25;
+        stats.portGone = c.portGone;
+        stats.lastWriteCutShort = c.cutShort;
+        if (c.outcome == RunOutcome::TimedOut)
+            stats.acknowledged = 0;
+        SCOPED_TRACE(c.words);
+        EXPECT_STREQ(OutcomeName(c.outcome), c.name);
+        EXPECT_EQ(OutcomeStatus(c.outcome), c.status);
+        EXPECT_EQ(OutcomeWords(c.outcome, stats), c.words);
+    }
+}
 
 TEST(MultiPortJson, StringsAreEscapedAndReplyTimesAppearOnlyWhenMeasured)
 {
