@@ -100,6 +100,7 @@ BOOL CVeltradDlg::OnInitDialog()
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
     CenterWindow(m_hWnd, nullptr);
     KeepDroppedHeight();
+    CreatePortTip();
     m_logic.OnInitDialog();
     return TRUE;  // the focus goes to the first tab stop, the open-file button
 }
@@ -146,8 +147,12 @@ void CVeltradDlg::OnCommand(WORD id, WORD code)
         m_logic.OnCancel();
         break;
     case IDC_PORT:
-        if (code == CBN_SELCHANGE)
+        if (code == CBN_DROPDOWN) {
+            m_logic.OnPortListOpening();
+        } else if (code == CBN_SELCHANGE) {
+            ShowPortTip();
             m_logic.OnSelChangePort(static_cast<int>(SendMessageW(Item(IDC_PORT), CB_GETCURSEL, 0, 0)));
+        }
         break;
     case IDC_OPENFILE:
         if (code == BN_CLICKED)
@@ -191,10 +196,48 @@ BOOL CVeltradDlg::OnPaint()
 void CVeltradDlg::ShowPorts(const std::vector<PortEntry>& ports, int selected)
 {
     HWND combo = Item(IDC_PORT);
-    SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-    for (const PortEntry& port : ports)
-        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(port.name).c_str()));
+    // Called again as the list opens: the entries stay, only what the tip says changes.
+    if (SendMessageW(combo, CB_GETCOUNT, 0, 0) != static_cast<LRESULT>(ports.size())) {
+        SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+        for (const PortEntry& port : ports)
+            SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(port.name).c_str()));
+    }
     SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);  // -1: none
+    m_ports = ports;
+    ShowPortTip();
+}
+
+void CVeltradDlg::CreatePortTip()
+{
+    m_hPortTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr,
+                                 m_hInstance, nullptr);
+    if (!m_hPortTip)
+        return;  // the list works without its tip
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = m_hWnd;
+    tool.uId = reinterpret_cast<UINT_PTR>(Item(IDC_PORT));
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(m_hPortTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(m_hPortTip, TTM_SETMAXTIPWIDTH, 0, 600);
+}
+
+// The selected entry's device and, when it is present, what it is.
+void CVeltradDlg::ShowPortTip()
+{
+    if (!m_hPortTip)
+        return;
+    const auto selected = static_cast<int>(SendMessageW(Item(IDC_PORT), CB_GETCURSEL, 0, 0));
+    const bool inList = selected >= 0 && static_cast<std::size_t>(selected) < m_ports.size();
+    const std::wstring text = inList ? Widen(PortToolTip(m_ports[static_cast<std::size_t>(selected)])) : L"";
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = m_hWnd;
+    tool.uId = reinterpret_cast<UINT_PTR>(Item(IDC_PORT));
+    tool.lpszText = const_cast<wchar_t*>(text.c_str());
+    SendMessageW(m_hPortTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void CVeltradDlg::ShowFile(const std::string& name, const std::string& sizeText)

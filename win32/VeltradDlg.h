@@ -13,6 +13,7 @@
 #include "win32/WinApi.h"
 
 #include <atomic>
+#include <vector>
 
 namespace veltrad {
 
@@ -51,6 +52,8 @@ private:
     BOOL OnPaint();
     void AppendAboutEntry();
     void KeepDroppedHeight();
+    void CreatePortTip();
+    void ShowPortTip();
     HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
 
     HINSTANCE m_hInstance;
@@ -60,6 +63,8 @@ private:
     HWND m_hWnd = nullptr;
     HICON m_hIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
+    HWND m_hPortTip = nullptr;       // the port list's tooltip; destroyed with the window
+    std::vector<PortEntry> m_ports;  // as last shown, for the tooltip
     // Last, so it goes first: it joins the worker while the window's members
     // still stand.
     CWindowLogic m_logic;
