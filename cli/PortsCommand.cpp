@@ -3,6 +3,7 @@
 // reaches, the [Ports] line that would.
 
 #include "cli/Commands.h"
+#include "cli/PortResult.h"
 
 #include "serial/PortList.h"
 #include "settings/Profile.h"
@@ -20,25 +21,10 @@ struct PortsOptions {
     DeviceRoots roots;
 };
 
-std::string JsonString(const std::string& text)
+// null for what the system did not say.
+std::string JsonStringOrNull(const std::string& text)
 {
-    if (text.empty())
-        return "null";
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+    return text.empty() ? "null" : JsonString(text);
 }
 
 void PrintJson(const std::vector<SerialDeviceInfo>& devices, const std::vector<ComAssignment>& coms)
@@ -49,10 +35,10 @@ void PrintJson(const std::vector<SerialDeviceInfo>& devices, const std::vector<C
         const std::string com = coms[i].com == 0 ? "null" : std::to_string(coms[i].com);
         std::printf("%s\n  {\"device\":%s,\"com\":%s,\"driver\":%s,\"vid\":%s,\"pid\":%s,\"manufacturer\":%s,"
                     "\"product\":%s,\"serial\":%s,\"by_id\":%s,\"by_path\":%s}",
-                    i == 0 ? "" : ",", JsonString(d.device).c_str(), com.c_str(), JsonString(d.driver).c_str(),
-                    JsonString(d.vid).c_str(), JsonString(d.pid).c_str(), JsonString(d.manufacturer).c_str(),
-                    JsonString(d.product).c_str(), JsonString(d.serial).c_str(), JsonString(d.byId).c_str(),
-                    JsonString(d.byPath).c_str());
+                    i == 0 ? "" : ",", JsonStringOrNull(d.device).c_str(), com.c_str(), JsonStringOrNull(d.driver).c_str(),
+                    JsonStringOrNull(d.vid).c_str(), JsonStringOrNull(d.pid).c_str(), JsonStringOrNull(d.manufacturer).c_str(),
+                    JsonStringOrNull(d.product).c_str(), JsonStringOrNull(d.serial).c_str(), JsonStringOrNull(d.byId).c_str(),
+                    JsonStringOrNull(d.byPath).c_str());
     }
     std::printf("%s]\n", devices.empty() ? "" : "\n");
 }
