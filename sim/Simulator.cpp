@@ -26,8 +26,6 @@ namespace veltrad::sim {
 
 namespace {
 
-constexpr std::uint8_t kXon = 0x11;
-constexpr std::uint8_t kXoff = 0x13;
 constexpr std::size_t kReadChunk = 4096;
 
 // A paced reply is due at an exact instant, and a timer wakes tens to
@@ -35,7 +33,7 @@ constexpr std::size_t kReadChunk = 4096;
 // the clock instead. Burning a core that briefly is fine for a test tool.
 constexpr std::chrono::microseconds kSpinBeforeReply{200};
 
-const auto kByteTime = std::chrono::duration_cast<Clock::duration>(kByteTimeAt115200);
+const auto kByteTime = std::chrono::duration_cast<Clock::duration>(kByteTimeOnLine);
 
 timespec ToTimespec(Clock::time_point at)
 {
@@ -155,10 +153,10 @@ void CSimulator::Impl::ScheduleHold(Clock::time_point at, std::chrono::milliseco
                                     std::vector<std::uint8_t>* prefixOf)
 {
     if (prefixOf)
-        prefixOf->insert(prefixOf->begin(), kXoff);
+        prefixOf->insert(prefixOf->begin(), kXoffChar);
     else
-        outbox.emplace(at, Output{{kXoff}, std::nullopt});
-    outbox.emplace(at + hold, Output{{kXon}, std::nullopt});
+        outbox.emplace(at, Output{{kXoffChar}, std::nullopt});
+    outbox.emplace(at + hold, Output{{kXonChar}, std::nullopt});
 }
 
 // Takes what other threads asked for; false when asked to stop.
@@ -355,7 +353,7 @@ bool CSimulator::Impl::Flush(Clock::time_point now, bool all)
                 continue;
             }
             for (auto it = out.bytes.begin(); it != out.bytes.begin() + n; ++it) {
-                if (out.record && *it != kXon && *it != kXoff) {
+                if (out.record && *it != kXonChar && *it != kXoffChar) {
                     records[*out.record].reply.push_back(*it);
                     if (*it == kAck)
                         ++counters.acksSent;

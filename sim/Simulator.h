@@ -9,6 +9,8 @@
 // The simulator runs on a thread of its own; every accessor below is safe to
 // call from any thread while it runs. Nothing here prints.
 
+#include "image/Wire.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -19,14 +21,6 @@
 #include <vector>
 
 namespace veltrad::sim {
-
-inline constexpr std::uint8_t kAck = 0x06;
-inline constexpr std::uint8_t kNak = 0x15;
-inline constexpr std::uint8_t kEot = 0x04;
-inline constexpr int kEotCount = 3;  // EOT bytes in a row that end a run
-
-// Time one byte occupies a 115200-baud line: start + 8 data + stop bits.
-inline constexpr std::chrono::nanoseconds kByteTimeAt115200{10 * 1'000'000'000LL / 115200};
 
 using Clock = std::chrono::steady_clock;
 

@@ -222,7 +222,7 @@ TEST_F(SimOverPty, RepliesAreDelayedAndPacedOnRequest)
     const auto frames = m_sim->Frames();
     ASSERT_EQ(frames.size(), 1u);
     ASSERT_TRUE(frames[0].replied.has_value());
-    const auto wire = std::chrono::duration_cast<Clock::duration>(kByteTimeAt115200 * (kFrameSize + 1));
+    const auto wire = std::chrono::duration_cast<Clock::duration>(kByteTimeOnLine * (kFrameSize + 1));
     EXPECT_GE(*frames[0].replied - frames[0].firstByte, wire + 150ms);
 }
 
@@ -233,7 +233,7 @@ TEST_F(SimOverPty, PacedRepliesTakeTheLineTimeOfFrameAndReply)
     ASSERT_NO_FATAL_FAILURE(Start(options));
     for (std::uint32_t i = 0; i < 3; ++i)
         EXPECT_EQ(Exchange(MakeFrame(i * kBlockSize, 0)), kAck);
-    const auto wire = std::chrono::duration_cast<Clock::duration>(kByteTimeAt115200 * (kFrameSize + 1));
+    const auto wire = std::chrono::duration_cast<Clock::duration>(kByteTimeOnLine * (kFrameSize + 1));
     for (const auto& frame : m_sim->Frames()) {
         ASSERT_TRUE(frame.replied.has_value());
         EXPECT_GE(*frame.replied - frame.firstByte, wire);
