@@ -273,8 +273,8 @@ TEST_F(Win32Line, OpenSetsFlagNameAndLineSettings)
     EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
     EXPECT_TRUE(dcb.fOutX);
     EXPECT_TRUE(dcb.fInX);
-    EXPECT_EQ(static_cast<std::uint8_t>(dcb.XonChar), kXon);
-    EXPECT_EQ(static_cast<std::uint8_t>(dcb.XoffChar), kXoff);
+    EXPECT_EQ(static_cast<std::uint8_t>(dcb.XonChar), kXonChar);
+    EXPECT_EQ(static_cast<std::uint8_t>(dcb.XoffChar), kXoffChar);
     // XonLim and XoffLim are not kept by Wine's driver; nothing to read back.
 }
 
