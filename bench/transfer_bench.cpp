@@ -141,7 +141,7 @@ void PrintSplit(const Result& r)
     std::size_t step = 0;
     for (std::size_t i = 0; i + 1 < r.frames.size() && step < r.steps.size(); ++i) {
         const auto& f = r.frames[i];
-        if (!f.replied || f.reply.empty() || f.reply.front() != 0x06)
+        if (!f.replied || f.reply.empty() || f.reply.front() != kAck)
             continue;
         toWorker.push_back(duration<double, std::micro>(r.steps[step] - *f.replied).count());
         toTerminal.push_back(duration<double, std::micro>(r.frames[i + 1].firstByte - r.steps[step]).count());

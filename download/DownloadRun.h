@@ -17,10 +17,6 @@
 
 namespace veltrad {
 
-inline constexpr std::uint8_t kAck = 0x06;  // the terminal accepted the frame last written
-inline constexpr std::uint8_t kEot = 0x04;  // closing byte, written after the last ACK
-inline constexpr int kEotCount = 3;         // separate one-byte writes of kEot
-
 // A frame's exchange times out at the first poll that reads nothing and finds
 // more than this many milliseconds gone since the end of its first write.
 inline constexpr std::uint32_t kReplyTimeoutMs = 5000;

@@ -5,25 +5,19 @@
 // total time.
 //
 // A write "ends" when its frame has left the line: the write's return, or its
-// start plus the frame's time on a 115200-baud line, whichever is later. A
+// start plus the frame's time on the line, whichever is later. A
 // UART's driver returns once the bytes are out, but a USB adapter's returns as
 // soon as the adapter has taken them, a whole frame time early; counted from
 // there, every USB adapter would look 11.7 ms slow.
 
 #include "download/RunObserver.h"
-#include "image/Packet.h"
-#include "serial/CommThread.h"
+#include "image/Wire.h"
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 namespace veltrad {
-
-inline constexpr std::uint32_t kBitsPerByteOnLine = 10;  // start, 8 data, stop
-// 135 bytes at 115200 baud: 11718 us.
-inline constexpr std::uint32_t kFrameLineTimeUs =
-    static_cast<std::uint32_t>(kFrameSize * kBitsPerByteOnLine * 1'000'000ULL / kDownloadBaudRate);
 
 class CReplyTimes {
 public:

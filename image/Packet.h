@@ -4,23 +4,13 @@
 // on the line for one block, which hold the block itself, so a frame node
 // keeps no second copy of it.
 
+#include "image/Wire.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
 namespace veltrad {
-
-inline constexpr std::size_t kBlockSize = 128;  // bytes of file data per frame
-inline constexpr std::size_t kFrameSize = 135;  // STX + 4 address + 128 data + ETX + checksum
-
-inline constexpr std::uint8_t kStx = 0x02;
-inline constexpr std::uint8_t kEtx = 0x03;
-
-// Offsets inside a frame.
-inline constexpr std::size_t kFrameAddressOffset = 1;    // 4 bytes, least significant first
-inline constexpr std::size_t kFrameDataOffset = 5;       // 128 bytes
-inline constexpr std::size_t kFrameEtxOffset = 133;
-inline constexpr std::size_t kFrameChecksumOffset = 134; // XOR of bytes 1..132
 
 // A node of the block list.
 struct CBlockPacket {

@@ -3,6 +3,7 @@
 // test-open. Despite its name it runs no thread; each call runs on its
 // caller's thread. One implementation per platform, chosen by the build.
 
+#include "image/Wire.h"
 #include "serial/Port.h"
 
 #include <atomic>
@@ -15,11 +16,7 @@ namespace veltrad {
 // DCB-style codes, as the callers pass them.
 inline constexpr std::uint8_t kNoParity = 0;
 inline constexpr std::uint8_t kOneStopBit = 0;
-inline constexpr std::uint32_t kDownloadBaudRate = 115200;
-inline constexpr std::uint8_t kDownloadDataBits = 8;
 
-inline constexpr std::uint8_t kXonChar = 0x11;
-inline constexpr std::uint8_t kXoffChar = 0x13;
 inline constexpr std::uint32_t kQueueSize = 4096;          // bytes, each direction
 inline constexpr std::uint32_t kWriteTimeoutPerByteMs = 1;
 inline constexpr std::uint32_t kWriteTimeoutConstantMs = 1000;

@@ -23,6 +23,7 @@
 #include "serial/CommThreadImpl_win32.h"
 
 #include "serial/DeviceRegistry_win32.h"
+#include "image/Wire.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
 
@@ -43,7 +44,6 @@ constexpr DWORD kReadTimeoutPerByteMs = 1;
 constexpr DWORD kReadTimeoutConstantMs = 1000;
 constexpr WORD kXonLimit = 100;   // bytes queued at most before the PC sends XON
 constexpr WORD kXoffLimit = 100;  // bytes free at least before the PC sends XOFF
-constexpr DWORD kBitsPerByte8N1 = 10;
 // What a close gives the driver beyond the line time of the bytes it holds.
 constexpr DWORD kCloseDrainSlackMs = 50;
 // Only at a close: how often it looks whether the driver has sent everything.
@@ -116,7 +116,7 @@ void CCommThread::Impl::AwaitOutputSent()
     DWORD errors = 0;
     if (!::ClearCommError(port.Get(), &errors, &status) || status.cbOutQue == 0)
         return;
-    const ULONGLONG deadline = ::GetTickCount64() + status.cbOutQue * kBitsPerByte8N1 * 1000 / baudRate +
+    const ULONGLONG deadline = ::GetTickCount64() + status.cbOutQue * kBitsPerByteOnLine * 1000 / baudRate +
                                kCloseDrainSlackMs;
     while (::GetTickCount64() < deadline && OutputQueued())
         ::Sleep(kCloseDrainPollMs);

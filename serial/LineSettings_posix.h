@@ -13,7 +13,7 @@ namespace veltrad {
 
 // The framing the caller asked for, as termios bits.
 struct LineRequest {
-    speed_t speed = B115200;
+    speed_t speed = B0;  // set from the caller's rate
     tcflag_t size = CS8;
     tcflag_t parity = 0;  // PARENB, PARODD, CMSPAR bits
     tcflag_t stop = 0;    // CSTOPB or 0

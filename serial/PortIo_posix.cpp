@@ -3,6 +3,8 @@
 
 #include "serial/CommThreadImpl_posix.h"
 
+#include "image/Wire.h"
+
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -14,7 +16,6 @@ namespace veltrad {
 
 namespace {
 
-constexpr std::uint32_t kBitsPerByte8N1 = 10;  // start + 8 data + stop
 // Bytes this object lets the driver hold while it honours XOFF itself: what
 // may still go out after the terminal's XOFF, besides the chip's own buffer.
 constexpr int kOwnFlowWindow = 16;
@@ -22,7 +23,7 @@ constexpr std::size_t kReadChunk = 256;  // bytes taken from the driver at a tim
 
 std::chrono::nanoseconds LineTime(std::uint32_t bytes, std::uint32_t baudRate)
 {
-    return std::chrono::nanoseconds(std::uint64_t{bytes} * kBitsPerByte8N1 * 1'000'000'000ULL / baudRate);
+    return std::chrono::nanoseconds(std::uint64_t{bytes} * kBitsPerByteOnLine * 1'000'000'000ULL / baudRate);
 }
 
 }  // namespace

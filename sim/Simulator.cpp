@@ -1,7 +1,9 @@
 #include "sim/Simulator.h"
 
-#include "image/Packet.h"
+#include "serial/CommThread.h"
+#include "serial/LineSettings_posix.h"
 #include "serial/PosixIo.h"
+#include "sim/TerminalModel.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,11 +16,8 @@
 #include <array>
 #include <cerrno>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fstream>
-#include <map>
 #include <mutex>
 #include <thread>
 
@@ -26,16 +25,12 @@ namespace veltrad::sim {
 
 namespace {
 
-constexpr std::uint8_t kXon = 0x11;
-constexpr std::uint8_t kXoff = 0x13;
 constexpr std::size_t kReadChunk = 4096;
 
 // A paced reply is due at an exact instant, and a timer wakes tens to
 // hundreds of microseconds late; the last stretch before it is spent reading
 // the clock instead. Burning a core that briefly is fine for a test tool.
 constexpr std::chrono::microseconds kSpinBeforeReply{200};
-
-const auto kByteTime = std::chrono::duration_cast<Clock::duration>(kByteTimeAt115200);
 
 timespec ToTimespec(Clock::time_point at)
 {
@@ -46,20 +41,23 @@ timespec ToTimespec(Clock::time_point at)
     return ts;
 }
 
-// Replies a garbage-answering terminal cycles through: anything but ACK.
-constexpr std::array<std::uint8_t, 6> kGarbage = {0x00, 0x15, 0xFF, 0x41, 0x05, 0x07};
-
 std::string Errno(const char* what)
 {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
-// Raw 8-bit line without flow control of its own: frames may carry 0x11 and
-// 0x13, and the simulator sends XON/XOFF itself when asked to hold the line.
-// No hardware handshake either, whatever another program left on the device;
-// HUPCL stays as found.
+// Raw 8-bit line at the download speed without flow control of its own:
+// frames may carry XON and XOFF, and the simulator sends them itself when
+// asked to hold the line. No hardware handshake either, whatever another
+// program left on the device; HUPCL stays as found.
 bool MakeRaw(int fd, std::string& error)
 {
+    PortError refused;
+    const auto request = MakeLineRequest(kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit, refused);
+    if (!request) {
+        error = refused.detail;
+        return false;
+    }
     termios t{};
     if (::tcgetattr(fd, &t) != 0) {
         error = Errno("tcgetattr");
@@ -71,8 +69,8 @@ bool MakeRaw(int fd, std::string& error)
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    ::cfsetispeed(&t, B115200);
-    ::cfsetospeed(&t, B115200);
+    ::cfsetispeed(&t, request->speed);
+    ::cfsetospeed(&t, request->speed);
     if (RetryOnEintr([&] { return ::tcsetattr(fd, TCSANOW, &t); }) != 0) {
         error = Errno("tcsetattr");
         return false;
@@ -86,16 +84,16 @@ struct Request {
     std::optional<std::chrono::milliseconds> hold;
 };
 
-// Bytes waiting to be written to the line at a given time.
-struct Output {
-    std::vector<std::uint8_t> bytes;
-    std::optional<std::size_t> record;  // frame record this reply answers
-};
-
 }  // namespace
 
+// The line I/O: one thread reads the line into the model and writes the
+// model's replies when they fall due, sleeping in ppoll on the line, an
+// eventfd for requests and a timerfd for due times.
 struct CSimulator::Impl {
-    SimOptions options;
+    explicit Impl(const SimOptions& options) : pace(options.pace), model(options) {}
+
+    const bool pace;  // spin through the last moments before each reply
+
     std::string devicePath;
     CUniqueFd line;       // pty master or the device
     CUniqueFd slaveHold;  // keeps the pty alive between the client's openings
@@ -105,32 +103,16 @@ struct CSimulator::Impl {
     std::mutex control;   // Start/Stop
     std::thread thread;
 
-    // Shared with other threads, guarded by `mtx`.
+    // Changed by the simulator thread only, and only under `mtx`; other
+    // threads read it under `mtx`.
     mutable std::mutex mtx;
     std::condition_variable changed;
-    SimCounters counters;
-    std::vector<FrameRecord> records;
-    std::map<std::uint32_t, std::array<std::uint8_t, kBlockSize>> blocks;
+    CTerminalModel model;
     bool stopRequested = false;
-    bool finished = false;  // the thread has left its loop
+    bool finished = false;         // the thread has left its loop
     std::deque<Request> requests;  // in the order they were made
 
-    // The simulator thread's own state.
-    std::vector<std::uint8_t> partial;
-    Clock::time_point partialFirst{};
-    Clock::time_point partialLast{};
-    // With pacing, when the last byte from the sender has fully arrived on
-    // the emulated line; a byte arrives no sooner than one byte time after
-    // the one before it.
-    Clock::time_point lineArrival{};
-    std::optional<std::uint32_t> lastAccepted;
-    int refusedSoFar = 0;
-    int eotRun = 0;
-    std::size_t garbageNext = 0;
-    bool xoffDone = false;
-    Clock::time_point tickOrigin{};  // the adapter timer's first tick
-    std::multimap<Clock::time_point, Output> outbox;  // equal times keep their order
-    bool lineDead = false;
+    bool lineDead = false;  // the simulator thread's own
 
     void Signal()
     {
@@ -138,239 +120,68 @@ struct CSimulator::Impl {
         (void)RetryOnEintr([&] { return ::write(wake.Get(), &one, sizeof one); });
     }
 
+    // Runs `change` on the model under the lock and wakes the waiters.
+    template <typename F>
+    void Change(F&& change)
+    {
+        {
+            const std::lock_guard lock(mtx);
+            change(model);
+        }
+        changed.notify_all();
+    }
+
     void Run();
     bool TakeRequests(Clock::time_point now);
-    void ScheduleHold(Clock::time_point at, std::chrono::milliseconds hold, std::vector<std::uint8_t>* prefixOf);
-    void Feed(const std::uint8_t* data, std::size_t n, Clock::time_point now);
-    void FrameComplete(Clock::time_point now);
-    void CutShort(Clock::time_point now);
-    void Reply(std::size_t record, std::vector<std::uint8_t> bytes, Clock::time_point now, bool holdBeforeNext);
     bool ArmTimer(std::optional<Clock::time_point> at);
     bool MakeWakeUps(std::string& error);
     bool Flush(Clock::time_point now, bool all);
     void End();
 };
 
-void CSimulator::Impl::ScheduleHold(Clock::time_point at, std::chrono::milliseconds hold,
-                                    std::vector<std::uint8_t>* prefixOf)
-{
-    if (prefixOf)
-        prefixOf->insert(prefixOf->begin(), kXoff);
-    else
-        outbox.emplace(at, Output{{kXoff}, std::nullopt});
-    outbox.emplace(at + hold, Output{{kXon}, std::nullopt});
-}
-
 // Takes what other threads asked for; false when asked to stop.
 bool CSimulator::Impl::TakeRequests(Clock::time_point now)
 {
-    std::deque<Request> taken;
-    {
-        const std::lock_guard lock(mtx);
-        if (stopRequested)
-            return false;
-        taken.swap(requests);
-    }
-    for (auto& request : taken) {
+    const std::lock_guard lock(mtx);
+    if (stopRequested)
+        return false;
+    for (auto& request : requests) {
         if (request.hold)
-            ScheduleHold(now, *request.hold, nullptr);
+            model.HoldLine(now, *request.hold);
         else
-            outbox.emplace(now, Output{std::move(request.raw), std::nullopt});
+            model.SendRaw(now, std::move(request.raw));
     }
+    requests.clear();
     return true;
-}
-
-void CSimulator::Impl::Feed(const std::uint8_t* data, std::size_t n, Clock::time_point now)
-{
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint8_t b = data[i];
-        if (partial.empty()) {
-            if (b == kEot) {
-                ++eotRun;
-                bool ended = false;
-                {
-                    const std::lock_guard lock(mtx);
-                    ++counters.eots;
-                    if (eotRun >= kEotCount)
-                        counters.ended = ended = true;
-                }
-                changed.notify_all();
-                if (ended)
-                    return;  // bytes after the closing sequence belong to no run
-                continue;
-            }
-            eotRun = 0;
-            partialFirst = now;
-        }
-        partial.push_back(b);
-        partialLast = now;
-        // The line starts carrying a byte when it was written (taken as when
-        // it was read) or when the byte before it has arrived, whichever is later.
-        lineArrival = options.pace ? std::max(now, lineArrival) + kByteTime : now;
-        if (partial.size() == kFrameSize)
-            FrameComplete(now);
-    }
-}
-
-void CSimulator::Impl::FrameComplete(Clock::time_point now)
-{
-    std::array<std::uint8_t, kFrameSize> frame{};
-    std::copy(partial.begin(), partial.end(), frame.begin());
-    partial.clear();
-
-    const std::uint32_t address = FrameAddress(frame);
-    const bool framed = frame[0] == kStx && frame[kFrameEtxOffset] == kEtx &&
-                        frame[kFrameChecksumOffset] == FrameChecksum(frame) && address % kBlockSize == 0;
-    const bool duplicate = framed && lastAccepted && address == *lastAccepted;
-    const bool next = framed && (!lastAccepted || address == *lastAccepted + kBlockSize);
-    const bool good = duplicate || next;
-
-    std::size_t accepted = 0;
-    std::size_t record = 0;
-    {
-        const std::lock_guard lock(mtx);
-        accepted = counters.framesAccepted;
-        FrameRecord rec;
-        rec.address = address;
-        rec.good = good;
-        rec.firstByte = partialFirst;
-        rec.complete = lineArrival;
-        records.push_back(std::move(rec));
-        record = records.size() - 1;
-        ++counters.framesReceived;
-        if (!good)
-            ++counters.badFrames;
-    }
-    changed.notify_all();
-
-    // A resend of the frame last accepted (its ACK got lost) keeps that index.
-    const std::size_t index = duplicate ? accepted - 1 : accepted;
-    const auto& o = options;
-    if (o.silentAfter && index > *o.silentAfter)
-        return;  // silent: no reply, nothing taken
-    if (o.garbage) {
-        Reply(record, {kGarbage[garbageNext++ % kGarbage.size()]}, now, false);
-        return;
-    }
-    if (!good) {
-        Reply(record, {kNak}, now, false);
-        return;
-    }
-    if (!duplicate && o.refuseFrame && index == *o.refuseFrame && refusedSoFar < o.refuseTimes) {
-        ++refusedSoFar;
-        Reply(record, {kNak}, now, false);
-        return;
-    }
-    std::size_t acceptedNow = accepted;
-    if (!duplicate) {
-        std::array<std::uint8_t, kBlockSize> block{};
-        std::copy_n(frame.begin() + kFrameDataOffset, kBlockSize, block.begin());
-        lastAccepted = address;
-        {
-            const std::lock_guard lock(mtx);
-            blocks[address] = block;
-            records[record].accepted = true;
-            acceptedNow = ++counters.framesAccepted;
-        }
-        changed.notify_all();
-    }
-    std::vector<std::uint8_t> reply{kAck};
-    if (!duplicate && o.doubleAckFrame && index == *o.doubleAckFrame)
-        reply.push_back(kAck);
-    const bool hold = !duplicate && !xoffDone && o.xoffBeforeFrame && *o.xoffBeforeFrame == acceptedNow;
-    Reply(record, std::move(reply), now, hold);
-}
-
-// A frame that stopped arriving: the sender's write was cut short.
-void CSimulator::Impl::CutShort(Clock::time_point now)
-{
-    std::size_t record = 0;
-    std::size_t accepted = 0;
-    {
-        const std::lock_guard lock(mtx);
-        FrameRecord rec;
-        if (partial.size() > kFrameAddressOffset + 3) {
-            std::array<std::uint8_t, kFrameSize> frame{};
-            std::copy(partial.begin(), partial.end(), frame.begin());
-            rec.address = FrameAddress(frame);
-        }
-        rec.firstByte = partialFirst;
-        rec.complete = lineArrival;
-        records.push_back(std::move(rec));
-        record = records.size() - 1;
-        ++counters.framesReceived;
-        ++counters.badFrames;
-        accepted = counters.framesAccepted;
-    }
-    changed.notify_all();
-    partial.clear();
-    if (options.silentAfter && accepted > *options.silentAfter)
-        return;
-    const std::uint8_t answer = options.garbage ? kGarbage[garbageNext++ % kGarbage.size()] : kNak;
-    Reply(record, {answer}, now, false);
-}
-
-void CSimulator::Impl::Reply(std::size_t record, std::vector<std::uint8_t> bytes, Clock::time_point now,
-                             bool holdBeforeNext)
-{
-    auto due = now;
-    if (options.pace) {
-        // The reply starts once the frame's last byte has arrived and reaches
-        // the sender one byte time later. The deadline follows from the
-        // line's own arrival times, not from when this thread got round to
-        // the frame, so a late wake-up does not add up frame after frame.
-        due = std::max(due, lineArrival + kByteTime);
-    }
-    due += options.replyDelay;
-    if (options.adapterTick > Clock::duration::zero()) {
-        const auto tick = std::chrono::duration_cast<Clock::duration>(options.adapterTick);
-        due = tickOrigin + (due - tickOrigin + tick - Clock::duration(1)) / tick * tick;
-    }
-    if (holdBeforeNext) {
-        xoffDone = true;
-        ScheduleHold(due, options.xoffHold, &bytes);  // XOFF goes first, so the sender stops before its next write
-    }
-    outbox.emplace(due, Output{std::move(bytes), record});
 }
 
 // Writes what is due (everything when `all`); false when the line blocked.
 bool CSimulator::Impl::Flush(Clock::time_point now, bool all)
 {
-    while (!outbox.empty() && (all || outbox.begin()->first <= now)) {
-        auto& out = outbox.begin()->second;
+    while (model.HasOutput() && (all || model.NextDue() <= now)) {
         if (lineDead) {
-            outbox.erase(outbox.begin());
+            Change([](CTerminalModel& m) { m.DropNext(); });
             continue;
         }
+        bool complete = false;
         {
             // Counted under the lock that covers the write, so whoever has
             // read the reply already finds it counted.
             const std::lock_guard lock(mtx);
+            const auto& bytes = model.NextBytes();
             const auto written = Clock::now();
-            const ssize_t n = RetryOnEintr([&] { return ::write(line.Get(), out.bytes.data(), out.bytes.size()); });
+            const ssize_t n = RetryOnEintr([&] { return ::write(line.Get(), bytes.data(), bytes.size()); });
             if (n < 0) {
                 if (errno == EAGAIN)
                     return false;
                 lineDead = true;  // the device went away; nothing more can be sent
                 continue;
             }
-            for (auto it = out.bytes.begin(); it != out.bytes.begin() + n; ++it) {
-                if (out.record && *it != kXon && *it != kXoff) {
-                    records[*out.record].reply.push_back(*it);
-                    if (*it == kAck)
-                        ++counters.acksSent;
-                    else
-                        ++counters.refusals;
-                }
-            }
-            out.bytes.erase(out.bytes.begin(), out.bytes.begin() + n);
-            if (out.record && out.bytes.empty())
-                records[*out.record].replied = written;
+            complete = model.Written(static_cast<std::size_t>(n), written);
         }
         changed.notify_all();
-        if (!out.bytes.empty())
+        if (!complete)
             return false;
-        outbox.erase(outbox.begin());
     }
     return true;
 }
@@ -389,11 +200,7 @@ bool CSimulator::Impl::ArmTimer(std::optional<Clock::time_point> at)
 
 void CSimulator::Impl::Run()
 {
-    tickOrigin = Clock::now();
-    if (options.xoffBeforeFrame && *options.xoffBeforeFrame == 0) {
-        xoffDone = true;
-        ScheduleHold(Clock::now(), options.xoffHold, nullptr);
-    }
+    Change([](CTerminalModel& m) { m.Start(Clock::now()); });
     std::array<std::uint8_t, kReadChunk> buffer{};
     bool blocked = false;
     for (;;) {
@@ -401,16 +208,16 @@ void CSimulator::Impl::Run()
         if (!TakeRequests(now))
             break;
         blocked = !Flush(now, false);
-        if (!partial.empty() && now - partialLast >= options.partialFrameTimeout) {
-            CutShort(now);
+        bool expired = false;
+        Change([&](CTerminalModel& m) { expired = m.ExpirePartial(now); });
+        if (expired)
             continue;
-        }
 
         // Sleep until a reply is due, a partial frame expires, a byte or a request arrives.
         std::optional<Clock::time_point> until;
-        if (!outbox.empty() && !blocked) {
-            until = outbox.begin()->first;
-            if (options.pace) {
+        if (model.HasOutput() && !blocked) {
+            until = model.NextDue();
+            if (pace) {
                 if (*until - now <= kSpinBeforeReply) {
                     while (Clock::now() < *until) {
                     }
@@ -419,10 +226,8 @@ void CSimulator::Impl::Run()
                 *until -= kSpinBeforeReply;
             }
         }
-        if (!partial.empty()) {
-            const auto expiry = partialLast + options.partialFrameTimeout;
-            until = until ? std::min(*until, expiry) : expiry;
-        }
+        if (const auto expiry = model.PartialExpiry())
+            until = until ? std::min(*until, *expiry) : *expiry;
         if (!ArmTimer(until))
             break;
         pollfd fds[3] = {{wake.Get(), POLLIN, 0}, {timer.Get(), POLLIN, 0}, {line.Get(), 0, 0}};
@@ -444,13 +249,9 @@ void CSimulator::Impl::Run()
         if (fds[2].revents & POLLIN) {
             const ssize_t n = RetryOnEintr([&] { return ::read(line.Get(), buffer.data(), buffer.size()); });
             if (n > 0) {
-                Feed(buffer.data(), static_cast<std::size_t>(n), Clock::now());
-                bool ended = false;
-                {
-                    const std::lock_guard lock(mtx);
-                    ended = counters.ended;
-                }
-                if (ended)
+                const auto at = Clock::now();
+                Change([&](CTerminalModel& m) { m.Feed(buffer.data(), static_cast<std::size_t>(n), at); });
+                if (model.Ended())
                     break;
             } else if (n < 0 && errno != EAGAIN) {
                 lineDead = true;
@@ -466,7 +267,7 @@ void CSimulator::Impl::Run()
 // held line is always released.
 void CSimulator::Impl::End()
 {
-    for (int tries = 0; !outbox.empty() && !lineDead && tries < 100; ++tries) {
+    for (int tries = 0; model.HasOutput() && !lineDead && tries < 100; ++tries) {
         if (!Flush(Clock::now(), true)) {
             pollfd out{line.Get(), POLLOUT, 0};
             if (::poll(&out, 1, 10) <= 0)
@@ -504,8 +305,7 @@ CSimulator::~CSimulator()
 
 std::unique_ptr<CSimulator> CSimulator::CreateOnPty(const SimOptions& options, std::string& error)
 {
-    auto impl = std::make_unique<Impl>();
-    impl->options = options;
+    auto impl = std::make_unique<Impl>(options);
     impl->line.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!impl->line.Valid()) {
         error = Errno("cannot create a pseudo-terminal");
@@ -544,8 +344,7 @@ std::unique_ptr<CSimulator> CSimulator::CreateOnPty(const SimOptions& options, s
 std::unique_ptr<CSimulator> CSimulator::OpenDevice(const std::string& device, const SimOptions& options,
                                                    std::string& error)
 {
-    auto impl = std::make_unique<Impl>();
-    impl->options = options;
+    auto impl = std::make_unique<Impl>(options);
     impl->devicePath = device;
     impl->line.Reset(
         RetryOnEintr([&] { return ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
@@ -597,15 +396,15 @@ bool CSimulator::WaitForEnd(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_impl->mtx);
     m_impl->changed.wait_for(lock, timeout, [&] {
-        return m_impl->counters.ended || m_impl->stopRequested || m_impl->finished;
+        return m_impl->model.Ended() || m_impl->stopRequested || m_impl->finished;
     });
-    return m_impl->counters.ended;
+    return m_impl->model.Ended();
 }
 
 bool CSimulator::WaitFor(const std::function<bool(const SimCounters&)>& predicate, std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_impl->mtx);
-    return m_impl->changed.wait_for(lock, timeout, [&] { return predicate(m_impl->counters); });
+    return m_impl->changed.wait_for(lock, timeout, [&] { return predicate(m_impl->model.Recording().counters); });
 }
 
 bool CSimulator::WaitForFramesReceived(std::size_t count, std::chrono::milliseconds timeout)
@@ -639,55 +438,30 @@ void CSimulator::SendRaw(std::vector<std::uint8_t> bytes)
 SimCounters CSimulator::Counters() const
 {
     const std::lock_guard lock(m_impl->mtx);
-    return m_impl->counters;
+    return m_impl->model.Recording().counters;
 }
 
 std::vector<FrameRecord> CSimulator::Frames() const
 {
     const std::lock_guard lock(m_impl->mtx);
-    return m_impl->records;
+    return m_impl->model.Recording().frames;
 }
 
 ReceivedImage CSimulator::Image() const
 {
     const std::lock_guard lock(m_impl->mtx);
-    ReceivedImage image;
-    const auto& blocks = m_impl->blocks;
-    if (blocks.empty())
-        return image;
-    image.baseAddress = blocks.begin()->first;
-    const std::uint64_t end = std::uint64_t{blocks.rbegin()->first} + kBlockSize;
-    image.bytes.assign(static_cast<std::size_t>(end - image.baseAddress), 0);
-    for (const auto& [address, block] : blocks)
-        std::copy(block.begin(), block.end(), image.bytes.begin() + (address - image.baseAddress));
-    return image;
+    return m_impl->model.Recording().Image();
 }
 
 std::string CSimulator::Summary() const
 {
-    const auto counters = Counters();
-    const auto image = Image();
-    std::array<char, 160> line{};
-    std::snprintf(line.data(), line.size(), "frames %zu, refusals %zu, bytes %zu, base 0x%08X", counters.framesAccepted,
-                  counters.refusals, image.bytes.size(), static_cast<unsigned>(image.baseAddress));
-    return line.data();
+    const std::lock_guard lock(m_impl->mtx);
+    return m_impl->model.Recording().Summary();
 }
 
 bool CSimulator::WriteImage(const std::string& file, std::string& error) const
 {
-    const auto image = Image();
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        error = Errno(file.c_str());
-        return false;
-    }
-    out.write(reinterpret_cast<const char*>(image.bytes.data()), static_cast<std::streamsize>(image.bytes.size()));
-    out.close();
-    if (!out) {
-        error = file + ": write failed";
-        return false;
-    }
-    return true;
+    return WriteImageFile(Image(), file, error);
 }
 
 }  // namespace veltrad::sim

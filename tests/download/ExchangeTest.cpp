@@ -21,7 +21,6 @@ using test::LoggingObserver;
 using test::ScriptedPort;
 using test::ScriptedReply;
 
-constexpr std::uint8_t kRefusal = 0x15;
 constexpr std::uint64_t kRunId = 7;
 
 std::vector<CPacket> MakeFrames(int count)
@@ -61,28 +60,28 @@ std::vector<ScriptedReply> Send(std::uint8_t byte, std::uint32_t delayMs = 3) { 
 
 const ExchangeCase kCases[] = {
     {"TwoFramesFirstRefusedOnce", 2,
-     {{0, Send(kRefusal)}, {1, Send(kAck)}, {2, Send(kAck)}}, NoSetup,
+     {{0, Send(kNak)}, {1, Send(kAck)}, {2, Send(kAck)}}, NoSetup,
      RunOutcome::Completed, {0, 0, 1}, 3, 3, Notice::Complete, 1, 0, {}, {}},
     {"OneFrameAcceptedAtOnce", 1, {{0, Send(kAck, 0)}}, NoSetup,
      RunOutcome::Completed, {0}, 3, 1, Notice::Complete, 1, 0, {}, {}},
     {"FiveRefusalsEndTheRun", 1,
-     {{0, Send(kRefusal)}, {1, Send(kRefusal)}, {2, Send(kRefusal)}, {3, Send(kRefusal)}, {4, Send(kRefusal)}},
+     {{0, Send(kNak)}, {1, Send(kNak)}, {2, Send(kNak)}, {3, Send(kNak)}, {4, Send(kNak)}},
      NoSetup, RunOutcome::Refused, {0, 0, 0, 0, 0}, 0, 5, Notice::Fail, 0, 0, {}, {}},
     {"FourRefusalsThenAckPassAndBudgetIsRenewed", 2,
-     {{0, Send(kRefusal)}, {1, Send(kRefusal)}, {2, Send(kRefusal)}, {3, Send(0x00)}, {4, Send(kAck)},
-      {5, Send(kRefusal)}, {6, Send(0xFF)}, {7, Send(kRefusal)}, {8, Send(kRefusal)}, {9, Send(kAck)}},
+     {{0, Send(kNak)}, {1, Send(kNak)}, {2, Send(kNak)}, {3, Send(0x00)}, {4, Send(kAck)},
+      {5, Send(kNak)}, {6, Send(0xFF)}, {7, Send(kNak)}, {8, Send(kNak)}, {9, Send(kAck)}},
      NoSetup, RunOutcome::Completed, {0, 0, 0, 0, 0, 1, 1, 1, 1, 1}, 3, 10, Notice::Complete, 1, 0, {}, {}},
     {"RefusedAfterAnAckStillFails", 2,
-     {{0, Send(kAck)}, {1, Send(kRefusal)}, {2, Send(kRefusal)}, {3, Send(kRefusal)}, {4, Send(kRefusal)},
-      {5, Send(kRefusal)}},
+     {{0, Send(kAck)}, {1, Send(kNak)}, {2, Send(kNak)}, {3, Send(kNak)}, {4, Send(kNak)},
+      {5, Send(kNak)}},
      NoSetup, RunOutcome::Refused, {0, 1, 1, 1, 1, 1}, 0, 6, Notice::Fail, 0, 0, {}, {}},
     // Input already queued when a frame is written answers an earlier
     // transmission and is dropped; only what arrives after the write is a reply.
     {"ASecondRefusalByteIsDroppedBeforeTheResend", 1,
-     {{0, {{3, kRefusal}, {3, kRefusal}}}, {1, Send(kAck)}}, NoSetup,
+     {{0, {{3, kNak}, {3, kNak}}}, {1, Send(kAck)}}, NoSetup,
      RunOutcome::Completed, {0, 0}, 3, 3, Notice::Complete, 1, 0, {}, {}},
     {"AStaleSecondAckDoesNotAcknowledgeARefusedFrame", 5,
-     {{0, Send(kAck)}, {1, Send(kAck)}, {2, Send(kAck)}, {3, {{3, kAck}, {3, kAck}}}, {4, Send(kRefusal)},
+     {{0, Send(kAck)}, {1, Send(kAck)}, {2, Send(kAck)}, {3, {{3, kAck}, {3, kAck}}}, {4, Send(kNak)},
       {5, Send(kAck)}},
      NoSetup, RunOutcome::Completed, {0, 1, 2, 3, 4, 4}, 3, 7, Notice::Complete, 1, 0, {}, {}},
     {"EmptyPollAtExactly5000MsIsNoTimeout", 1, {{0, Send(kAck, 5001)}}, BusyPoll,
@@ -95,7 +94,7 @@ const ExchangeCase kCases[] = {
     {"ByteQueuedBeforeTimeoutButReadAfterCounts", 1, {{0, Send(kAck, 4990)}},
      [](ScriptedPort& p, FakeClock&) { p.lateWakeMs = 3000; },
      RunOutcome::Completed, {0}, 3, 1, Notice::Complete, 1, 0, 7990, {}},
-    {"ResendDoesNotRenewTheStartTime", 1, {{0, Send(kRefusal, 4900)}}, BusyPoll,
+    {"ResendDoesNotRenewTheStartTime", 1, {{0, Send(kNak, 4900)}}, BusyPoll,
      RunOutcome::TimedOut, {0, 0}, 0, 1, Notice::CommError, 0, 0, 5001, {}},
     {"StartTimeIsTakenWhenTheFirstWriteReturns", 1, {},
      [](ScriptedPort& p, FakeClock&) { p.writeDurationMs = 1000; },
@@ -122,7 +121,7 @@ const ExchangeCase kCases[] = {
     {"StopInsideAFrameWrite", 2, {{0, Send(kAck)}},
      [](ScriptedPort& p, FakeClock&) { p.closeDuringTransmission = 1; },
      RunOutcome::Stopped, {0}, 0, 1, {}, 0, 1, {}, {}},
-    {"StopBetweenARefusalAndItsResend", 2, {{0, Send(kRefusal)}},
+    {"StopBetweenARefusalAndItsResend", 2, {{0, Send(kNak)}},
      [](ScriptedPort& p, FakeClock&) { p.closeAfterRead = 1; },
      RunOutcome::Stopped, {0}, 0, 1, {}, 0, 1, {}, {}},
     {"StopAfterTheLastAckStillRunsTheClosingSequence", 2, {{0, Send(kAck)}, {1, Send(kAck)}},
@@ -201,7 +200,7 @@ TEST(Exchange, TwoFrameRunPutsExactly408BytesOnTheLineInTheDocumentedOrder)
     std::vector<std::string> log;
     FakeClock clock;
     ScriptedPort port(clock, log);
-    port.replies = {{0, Send(kRefusal)}, {1, Send(kAck)}, {2, Send(kAck)}};
+    port.replies = {{0, Send(kNak)}, {1, Send(kAck)}, {2, Send(kAck)}};
     LoggingObserver observer(log);
     CDownloadRun run(kRunId, frames, port, clock, observer);
     DownloadThreadProc(run);
@@ -242,7 +241,7 @@ TEST(Exchange, FailureOutcomesGiveTheControlsBackBeforeTheNoticeAndWriteNothingM
     };
     const Case cases[] = {
         {{}, {"frame", "controls on", "notice", "ended"}},
-        {{{0, Send(kRefusal)}, {1, Send(kRefusal)}, {2, Send(kRefusal)}, {3, Send(kRefusal)}, {4, Send(kRefusal)}},
+        {{{0, Send(kNak)}, {1, Send(kNak)}, {2, Send(kNak)}, {3, Send(kNak)}, {4, Send(kNak)}},
          {"frame", "read 15", "controls on", "notice", "ended"}},
     };
     for (const Case& c : cases) {
@@ -276,7 +275,7 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         {"held, then silence", 2, {{0, Send(kAck)}}, {1}, {}, RunOutcome::TimedOutAfterAck, true},
         {"held first frame", 1, {}, {0}, {}, RunOutcome::TimedOut, true},
         // The terminal refuses what reached it of the held frame; the resend goes out whole.
-        {"held, then a whole resend", 1, {{0, Send(kRefusal, 200)}, {1, Send(kAck)}}, {0}, {},
+        {"held, then a whole resend", 1, {{0, Send(kNak, 200)}, {1, Send(kAck)}}, {0}, {},
          RunOutcome::Completed, false},
         {"silent terminal", 1, {}, {}, {}, RunOutcome::TimedOut, false},
         {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, RunOutcome::Stopped, false},
@@ -304,7 +303,7 @@ TEST(Exchange, CursorAndFramesLeftMoveJustBeforeEachFirstTransmission)
     std::vector<std::string> log;
     FakeClock clock;
     ScriptedPort port(clock, log);
-    port.replies = {{0, Send(kAck)}, {1, Send(kRefusal)}, {2, Send(kAck)}, {3, Send(kAck)}};
+    port.replies = {{0, Send(kAck)}, {1, Send(kNak)}, {2, Send(kAck)}, {3, Send(kAck)}};
     LoggingObserver observer(log);
     CDownloadRun run(kRunId, frames, port, clock, observer);
     EXPECT_EQ(run.m_nFramesLeft, 3u);
@@ -355,7 +354,7 @@ TEST(Exchange, ReplyTimesRunFromTheEndOfEachWriteToTheFirstReplyByte)
         {"OneToTwentyMs", 20, oneToTwenty, kUartWriteMs, 0, 20, 10.5, 19.0},
         {"OddCount", 3, {{0, Send(kAck, 5)}, {1, Send(kAck, 1)}, {2, Send(kAck, 9)}}, kUartWriteMs, 0, 3, 5.0, 9.0},
         // The write's own time does not count; the resend is timed from its own write.
-        {"RefusalAndResend", 1, {{0, Send(kRefusal, 4)}, {1, Send(kAck, 2)}}, 40, 0, 2, 3.0, 4.0},
+        {"RefusalAndResend", 1, {{0, Send(kNak, 4)}, {1, Send(kAck, 2)}}, 40, 0, 2, 3.0, 4.0},
         {"TickWrapBetweenWriteAndReply", 1, {{0, Send(kAck, 7)}}, kUartWriteMs, 0xFFFFFFF0u, 1, 7.0, 7.0},
         // Counted from when the frame has left the line: 15 - 11.718 ms; a
         // reply before that counts as none.

@@ -6,6 +6,7 @@
 
 #include "download/Clock.h"
 #include "download/RunObserver.h"
+#include "image/Wire.h"
 #include "serial/CommThread.h"
 #include "serial/Port.h"
 
@@ -98,15 +99,15 @@ public:
             m_log.push_back("write on closed port");
             return 0;
         }
-        if (count == 135 && closeDuringTransmission && transmissions == *closeDuringTransmission) {
+        if (count == kFrameSize && closeDuringTransmission && transmissions == *closeDuringTransmission) {
             FrontEndClose();
             ++writesWhileClosed;
             m_log.push_back("write aborted");
             return 0;
         }
-        if (count == 135 && onFrameWrite)
+        if (count == kFrameSize && onFrameWrite)
             onFrameWrite();
-        if (count == 135 && heldTransmissions.count(transmissions) != 0) {
+        if (count == kFrameSize && heldTransmissions.count(transmissions) != 0) {
             // Held by XOFF until the write limit: nothing leaves.
             Advance(Now() + count * kWriteTimeoutPerByteMs + kWriteTimeoutConstantMs);
             m_log.push_back("frame held");
@@ -116,9 +117,9 @@ public:
             return 0;
         }
         line.insert(line.end(), buffer, buffer + count);
-        if (count == 135)
+        if (count == kFrameSize)
             Advance(Now() + writeDurationMs);
-        if (count == 135) {
+        if (count == kFrameSize) {
             m_log.push_back("frame");
             for (const ScriptedReply& r : replies[transmissions])
                 Schedule(Now() + r.delayMs, r.byte);

@@ -183,7 +183,7 @@ TEST(PortOpen, DeviceTheUserMayNotOpenSaysHowToGetAccess)
 TEST_P(PortOnPty, StaleInputIsDiscardedAtOpen)
 {
     m_comm.ClosePort();
-    ASSERT_TRUE(m_pty.Send({0x06, 0x06}));
+    ASSERT_TRUE(m_pty.Send({kAck, kAck}));
     ASSERT_TRUE(m_pty.SlaveHasInput(2s));
     ASSERT_TRUE(OpenDownload(m_comm, m_pty.SlavePath()));
     std::uint8_t byte = 0;
@@ -198,17 +198,17 @@ TEST_P(PortOnPty, ReadReturnsQueuedBytesInOrderUpToTheCount)
     std::uint8_t byte = 0;
     EXPECT_EQ(m_comm.ReadComm(&byte, 1), 0u) << "nothing queued";
 
-    Arrive({0x15, 0x06, 0x2A});
-    for (const std::uint8_t expected : {0x15, 0x06, 0x2A}) {
+    Arrive({kNak, kAck, 0x2A});
+    for (const std::uint8_t expected : {kNak, kAck, std::uint8_t{0x2A}}) {
         ASSERT_EQ(m_comm.ReadComm(&byte, 1), 1u);
         EXPECT_EQ(byte, expected);
     }
     EXPECT_EQ(m_comm.ReadComm(&byte, 1), 0u);
 
-    Arrive({0x06});
+    Arrive({kAck});
     std::array<std::uint8_t, 5> five{};
     EXPECT_EQ(m_comm.ReadComm(five.data(), 5), 1u);
-    EXPECT_EQ(five[0], 0x06);
+    EXPECT_EQ(five[0], kAck);
     EXPECT_EQ(m_comm.ReadComm(five.data(), 0), 0u);
 }
 
@@ -270,7 +270,7 @@ TEST_P(PortOnPty, FlowBytesAreNeverReadAsReplies)
     ASSERT_TRUE(m_pty.Send({kXoffChar, kXonChar}));
     EXPECT_FALSE(m_comm.WaitForInput(100ms)) << "flow bytes alone are no input";
 
-    Arrive({kXonChar, 0x06, kXoffChar, kXonChar, 0x15, kXoffChar, kXonChar});
+    Arrive({kXonChar, kAck, kXoffChar, kXonChar, kNak, kXoffChar, kXonChar});
     std::array<std::uint8_t, 8> got{};
     std::vector<std::uint8_t> replies;
     const auto deadline = Clock::now() + 2s;
@@ -280,7 +280,7 @@ TEST_P(PortOnPty, FlowBytesAreNeverReadAsReplies)
         if (n == 0)
             m_comm.WaitForInput(100ms);
     }
-    EXPECT_EQ(replies, (std::vector<std::uint8_t>{0x06, 0x15}));
+    EXPECT_EQ(replies, (std::vector<std::uint8_t>{kAck, kNak}));
     EXPECT_EQ(m_comm.ReadComm(got.data(), 1), 0u);
 }
 
@@ -289,9 +289,9 @@ TEST_P(PortOnPty, OpeningAgainResumesOutputHeldByAnEarlierXoff)
     HoldLine();
     m_comm.ClosePort();
     ASSERT_TRUE(OpenDownload(m_comm, m_pty.SlavePath()));
-    const std::uint8_t eot = 0x04;
+    const std::uint8_t eot = kEot;
     EXPECT_EQ(m_comm.WriteComm(&eot, 1), 1u);
-    EXPECT_EQ(m_pty.Receive(1, 1s), std::vector<std::uint8_t>{0x04});
+    EXPECT_EQ(m_pty.Receive(1, 1s), std::vector<std::uint8_t>{kEot});
 }
 
 TEST_P(PortOnPty, ClosedObjectTouchesNothingAndReturnsZero)
@@ -301,9 +301,9 @@ TEST_P(PortOnPty, ClosedObjectTouchesNothingAndReturnsZero)
     m_comm.ClosePort();  // twice is harmless
     EXPECT_FALSE(m_comm.m_bConnected);
 
-    ASSERT_TRUE(m_pty.Send({0x06}));
+    ASSERT_TRUE(m_pty.Send({kAck}));
     std::uint8_t byte = 0;
-    const std::uint8_t eot = 0x04;
+    const std::uint8_t eot = kEot;
     EXPECT_EQ(m_comm.ReadComm(&byte, 1), 0u);
     EXPECT_EQ(m_comm.WriteComm(&eot, 1), 0u);
     EXPECT_TRUE(m_comm.WaitForInput(5s)) << "a closed port does not wait";
@@ -317,18 +317,18 @@ TEST_P(PortOnPty, ClosedObjectTouchesNothingAndReturnsZero)
 
 TEST_P(PortOnPty, BytesWrittenJustBeforeCloseReachTheLine)
 {
-    const std::uint8_t eot = 0x04;
+    const std::uint8_t eot = kEot;
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(m_comm.WriteComm(&eot, 1), 1u);
     m_comm.ClosePort();
-    EXPECT_EQ(m_pty.Receive(3, 1s), (std::vector<std::uint8_t>{0x04, 0x04, 0x04}));
+    EXPECT_EQ(m_pty.Receive(3, 1s), (std::vector<std::uint8_t>{kEot, kEot, kEot}));
 }
 
 TEST_P(PortOnPty, WaitForInputReportsQueuedBytesAndTimesOut)
 {
     EXPECT_FALSE(m_comm.WaitForInput(20ms));
     EXPECT_FALSE(m_comm.WaitForInput(0ms));
-    ASSERT_TRUE(m_pty.Send({0x06}));
+    ASSERT_TRUE(m_pty.Send({kAck}));
     EXPECT_TRUE(m_comm.WaitForInput(2s));
     EXPECT_TRUE(m_comm.WaitForInput(0ms)) << "the byte is still queued";
 }
@@ -341,7 +341,7 @@ TEST_P(PortOnPty, SecondOpenOfAHeldDeviceFailsUntilTheHolderLetsGo)
     EXPECT_EQ(second.LastOpenError(), m_pty.SlavePath() + ": in use by another program");
 
     // The holder is unaffected.
-    const std::uint8_t eot = 0x04;
+    const std::uint8_t eot = kEot;
     EXPECT_EQ(m_comm.WriteComm(&eot, 1), 1u);
     EXPECT_EQ(m_pty.Receive(1, 1s).size(), 1u);
 

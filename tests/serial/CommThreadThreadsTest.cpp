@@ -138,7 +138,7 @@ TEST(PortUnderTwoThreads, WorkerAndClosesNeverShareADescriptor)
         std::atomic<bool> stop{false};
         std::atomic<std::uint32_t> calls{0};
         std::thread worker([&] {
-            const std::uint8_t eot = 0x04;
+            const std::uint8_t eot = kEot;
             std::uint8_t byte = 0;
             while (!stop) {
                 comm.WriteComm(&eot, 1);
@@ -149,7 +149,7 @@ TEST(PortUnderTwoThreads, WorkerAndClosesNeverShareADescriptor)
         });
         for (int round = 0; round < 100; ++round) {
             ASSERT_TRUE(OpenDownload(comm, pty.SlavePath())) << comm.LastOpenError();
-            ASSERT_TRUE(pty.Send({0x06}));
+            ASSERT_TRUE(pty.Send({kAck}));
             const auto seen = calls.load();
             while (calls.load() < seen + 2)
                 std::this_thread::yield();

@@ -128,18 +128,18 @@ TEST(SimTool, RunsADownloadOverItsLinkAndWritesTheImage)
     std::vector<std::uint8_t> expected;
     for (std::uint32_t i = 0; i < 2; ++i) {
         std::array<std::uint8_t, kBlockSize> block{};
-        block.fill(static_cast<std::uint8_t>(0x11 + i * 2));  // XON, then XOFF, as data
+        block.fill(i == 0 ? kXonChar : kXoffChar);  // flow-control bytes as data
         std::array<std::uint8_t, kFrameSize> frame{};
         FillFrame(frame, 0x400 + i * kBlockSize, block);
         expected.insert(expected.end(), block.begin(), block.end());
         std::uint8_t reply = 0;
-        for (int attempt = 0; attempt < 3 && reply != 0x06; ++attempt) {
+        for (int attempt = 0; attempt < 3 && reply != kAck; ++attempt) {
             ASSERT_EQ(comm.WriteComm(frame.data(), kFrameSize), kFrameSize);
             reply = Reply(comm);
         }
-        EXPECT_EQ(reply, 0x06);
+        EXPECT_EQ(reply, kAck);
     }
-    const std::uint8_t eot = 0x04;
+    const std::uint8_t eot = kEot;
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(comm.WriteComm(&eot, 1), 1u);
     comm.ClosePort();

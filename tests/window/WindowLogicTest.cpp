@@ -17,7 +17,6 @@
 namespace veltrad::test {
 namespace {
 
-constexpr std::uint8_t kNak = 0x15;
 
 // The device side of the scripted port: opens succeed for the listed numbers.
 class ScriptedSerialPort final : public ISerialPort {

@@ -30,8 +30,6 @@ using namespace std::chrono_literals;
 using namespace test;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::uint8_t kXon = 0x11;
-constexpr std::uint8_t kXoff = 0x13;
 // Far below the 1000 ms a read or write would wait on its time limit, far
 // above anything a call that does not wait takes, even on a loaded machine.
 constexpr auto kAtOnce = 500ms;
@@ -239,12 +237,12 @@ protected:
     // it: the marker behind it arrives only after the XOFF was taken.
     void HoldLine()
     {
-        m_peer->Send({kXoff, 'M'});
+        m_peer->Send({kXoffChar, 'M'});
         ASSERT_EQ(ReceiveOn(m_port, 1, 5s), Bytes{'M'});
     }
     void ReleaseLine()
     {
-        m_peer->Send({kXon, 'R'});
+        m_peer->Send({kXonChar, 'R'});
         ASSERT_EQ(ReceiveOn(m_port, 1, 5s), Bytes{'R'});
     }
 
@@ -275,8 +273,8 @@ TEST_F(Win32Line, OpenSetsFlagNameAndLineSettings)
     EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
     EXPECT_TRUE(dcb.fOutX);
     EXPECT_TRUE(dcb.fInX);
-    EXPECT_EQ(static_cast<std::uint8_t>(dcb.XonChar), kXon);
-    EXPECT_EQ(static_cast<std::uint8_t>(dcb.XoffChar), kXoff);
+    EXPECT_EQ(static_cast<std::uint8_t>(dcb.XonChar), kXonChar);
+    EXPECT_EQ(static_cast<std::uint8_t>(dcb.XoffChar), kXoffChar);
     // XonLim and XoffLim are not kept by Wine's driver; nothing to read back.
 }
 
@@ -463,7 +461,7 @@ TEST_F(Win32Line, WriteHeldByXoffEndsShortAtItsTimeLimit)
 // them.
 TEST_F(Win32Line, ClosingBytesWrittenJustBeforeTheCloseReachTheLine)
 {
-    const std::uint8_t eot = 0x04;
+    const std::uint8_t eot = kEot;
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(m_port.WriteComm(&eot, 1), 1u);
     m_port.ClosePort();
