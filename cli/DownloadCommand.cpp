@@ -183,6 +183,7 @@ int RunDownload(const DownloadOptions& options)
     CStopSignals signals;
     CCliObserver observer;
     CDownloadSession session(observer);
+    session.SetThreadLauncher(StartWithoutStopSignals);
     // No name, or a COM number outside the list (as typed, never wrapped to
     // 16 bits), names no device: port 0 stands in, whose open fails like any
     // missing port's, so the frames are still built first.

@@ -1,5 +1,7 @@
 #include "cli/PortRun.h"
 
+#include "cli/StopSignals.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -24,6 +26,7 @@ void CEndSignal::WaitPast(std::uint64_t& seen, std::chrono::milliseconds timeout
 CPortRun::CPortRun(std::string port, std::string device, CEndSignal& ended)
     : m_port(std::move(port)), m_device(std::move(device)), m_ended(ended), m_session(*this)
 {
+    m_session.SetThreadLauncher(StartWithoutStopSignals);
     if (const auto number = ParseComName(m_port))
         m_session.SelectPort(*number);
     else

@@ -5,6 +5,9 @@
 // flag, which the program polls to stop by itself; the handlers that were
 // there before come back when it goes. One implementation per platform.
 
+#include <functional>
+#include <thread>
+
 namespace veltrad::cli {
 
 class CStopSignals {
@@ -17,5 +20,9 @@ public:
     // True once one of the signals has come. Safe from any thread.
     bool Raised() const;
 };
+
+// Starts a run's worker with the stop signals kept off it, so that they
+// always reach the thread that polls the flag and stops the runs.
+std::thread StartWithoutStopSignals(std::function<void()> body);
 
 }  // namespace veltrad::cli

@@ -3,6 +3,9 @@
 #include <array>
 #include <csignal>
 #include <signal.h>
+#include <pthread.h>
+
+#include <utility>
 
 namespace veltrad::cli {
 
@@ -44,6 +47,21 @@ CStopSignals::~CStopSignals()
 bool CStopSignals::Raised() const
 {
     return g_stopSignal != 0;
+}
+
+std::thread StartWithoutStopSignals(std::function<void()> body)
+{
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (const int signal : kStopSignals)
+        sigaddset(&stop, signal);
+    sigset_t previous;
+    // The new thread inherits the mask; this one gets its own back at once.
+    const bool masked = ::pthread_sigmask(SIG_BLOCK, &stop, &previous) == 0;
+    std::thread worker(std::move(body));  // a failure to start throws, as std::thread does
+    if (masked)
+        (void)::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return worker;
 }
 
 }  // namespace veltrad::cli

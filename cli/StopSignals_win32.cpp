@@ -2,6 +2,7 @@
 
 #include <array>
 #include <csignal>
+#include <utility>
 
 namespace veltrad::cli {
 
@@ -43,6 +44,12 @@ CStopSignals::~CStopSignals()
 bool CStopSignals::Raised() const
 {
     return g_stopSignal != 0;
+}
+
+// Console control events reach a thread of their own here, never a worker.
+std::thread StartWithoutStopSignals(std::function<void()> body)
+{
+    return std::thread(std::move(body));
 }
 
 }  // namespace veltrad::cli

@@ -238,6 +238,11 @@ TEST_F(CliMultiTest, WithoutJsonASummaryInWordsAndTheRetryCommand)
 
 TEST_F(CliMultiTest, CtrlCTerminationAndHangUpStopEveryPortStillRunning)
 {
+    if (VELTRAD_CLI_UNDER_TSAN) {
+        // As for a single port (CliTest): ThreadSanitizer delivers the signal
+        // late at times. The plain and ASan stages run this.
+        GTEST_SKIP() << "signal delivery is deferred under ThreadSanitizer";
+    }
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SimOptions slow;
         slow.replyDelay = std::chrono::seconds(60);

@@ -353,6 +353,12 @@ TEST_F(CliTest, StopSignalsWhileTheFileIsReadEndAtOnceWithoutOpeningThePort)
 
 TEST_F(CliTest, CtrlCTerminationAndHangUpStopTheRunLikeTheStopButton)
 {
+    if (VELTRAD_CLI_UNDER_TSAN) {
+        // ThreadSanitizer holds a signal back until the receiving thread
+        // reaches one of its own points; about one run in three the stop then
+        // comes after the 5 s reply limit. The plain and ASan stages run this.
+        GTEST_SKIP() << "signal delivery is deferred under ThreadSanitizer";
+    }
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SimOptions options;
         options.replyDelay = std::chrono::seconds(60);
