@@ -6,7 +6,7 @@ set -euo pipefail
 objdump=${1:?objdump}
 shift
 # Windows' own libraries, and the universal C runtime's forwarders.
-allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|ole32|oleaut32|advapi32|msvcrt|ws2_32|api-ms-win-crt-[a-z0-9-]+)\.dll$'
+allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|ole32|oleaut32|advapi32|setupapi|bcrypt|msvcrt|ws2_32|api-ms-win-crt-[a-z0-9-]+)\.dll$'
 status=0
 for exe in "$@"; do
   dlls=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
