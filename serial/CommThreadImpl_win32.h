@@ -4,13 +4,7 @@
 
 #include "serial/CommThread.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "serial/Windows_win32.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,12 +1,6 @@
 #include "serial/DeviceRegistry_win32.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "serial/Windows_win32.h"
 #include <setupapi.h>
 #include <devpropdef.h>
 
