@@ -12,10 +12,10 @@
 #include "download/DownloadSession.h"
 #include "download/RunObserver.h"
 #include "serial/PortMap.h"
+#include "settings/Profile.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -157,25 +157,6 @@ int EndWithoutRun(const DownloadOptions& options, const char* outcome, const std
     return status;
 }
 
-// The number of a "COMn" name, without wrapping: every number above the
-// list's last comes back as kLastPort + 1. nullopt for any other name.
-std::optional<std::uint32_t> ComPortNumber(const std::string& port)
-{
-    if (port.size() < 4)
-        return std::nullopt;
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(port[i])) != "COM"[i])
-            return std::nullopt;
-    }
-    std::uint32_t number = 0;
-    for (std::size_t i = 3; i < port.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(port[i])))
-            return std::nullopt;
-        number = std::min<std::uint32_t>(number * 10 + static_cast<std::uint32_t>(port[i] - '0'), kLastPort + 1);
-    }
-    return number;
-}
-
 int RunDownload(const DownloadOptions& options)
 {
     // From here a signal stops the program by its own steps: first the
@@ -184,10 +165,11 @@ int RunDownload(const DownloadOptions& options)
     CCliObserver observer;
     CDownloadSession session(observer);
     session.SetThreadLauncher(StartWithoutStopSignals);
+    session.SetPortMap(PortMapFromProfile(CProfile(CProfile::DefaultPath())));
     // No name, or a COM number outside the list (as typed, never wrapped to
     // 16 bits), names no device: port 0 stands in, whose open fails like any
     // missing port's, so the frames are still built first.
-    const auto number = ComPortNumber(options.port);
+    const auto number = ParseComName(options.port);
     std::optional<PortError> refused;
     if (options.port.empty())
         refused = PortError{{}, PortErrorReason::NoPortGiven, 0, {}};
@@ -196,7 +178,7 @@ int RunDownload(const DownloadOptions& options)
     if (refused)
         session.SelectPort(0);
     else if (number)
-        session.SelectPort(static_cast<std::uint16_t>(*number));
+        session.SelectPort(*number);
     else
         session.SelectDevice(options.port);
     session.Image().SetFile(options.file);

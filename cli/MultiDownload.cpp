@@ -29,10 +29,10 @@ namespace fs = std::filesystem;
 constexpr std::chrono::milliseconds kTick{100};
 
 // The device a port names, as the open will resolve it; empty when none.
-std::string DeviceOf(const std::string& port)
+std::string DeviceOf(const std::string& port, const CPortMap& ports)
 {
     if (const auto number = ParseComName(port))
-        return ResolvePortDevice(*number, CProfile::DefaultPath()).value_or(std::string());
+        return ports.Device(*number).value_or(std::string());
     return port;
 }
 
@@ -171,9 +171,10 @@ ImageFacts FactsOf(const MultiDownloadOptions& options, const CDownloadImage* im
 
 int RunMultiDownload(const MultiDownloadOptions& options)
 {
+    const CPortMap ports = PortMapFromProfile(CProfile(CProfile::DefaultPath()));
     std::vector<std::string> devices;
     for (const std::string& port : options.ports)
-        devices.push_back(DeviceOf(port));
+        devices.push_back(DeviceOf(port, ports));
     if (const auto problem = CheckPorts(options.ports, devices)) {
         std::fprintf(stderr, "veltrad-cli: %s\n", problem->c_str());
         return kExitUsage;
@@ -209,7 +210,7 @@ int RunMultiDownload(const MultiDownloadOptions& options)
     CEndSignal ended;
     std::vector<std::unique_ptr<CPortRun>> runs;
     for (std::size_t i = 0; i < options.ports.size(); ++i)
-        runs.push_back(std::make_unique<CPortRun>(options.ports[i], devices[i], ended));
+        runs.push_back(std::make_unique<CPortRun>(options.ports[i], devices[i], ports, ended));
     const std::shared_ptr<const CDownloadImage> shared = std::move(image);
     for (auto& run : runs)
         run->Start(shared);

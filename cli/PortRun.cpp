@@ -2,8 +2,6 @@
 
 #include "cli/StopSignals.h"
 
-#include <algorithm>
-#include <cctype>
 
 namespace veltrad::cli {
 
@@ -23,10 +21,11 @@ void CEndSignal::WaitPast(std::uint64_t& seen, std::chrono::milliseconds timeout
     seen = m_count;
 }
 
-CPortRun::CPortRun(std::string port, std::string device, CEndSignal& ended)
+CPortRun::CPortRun(std::string port, std::string device, const CPortMap& ports, CEndSignal& ended)
     : m_port(std::move(port)), m_device(std::move(device)), m_ended(ended), m_session(*this)
 {
     m_session.SetThreadLauncher(StartWithoutStopSignals);
+    m_session.SetPortMap(ports);
     if (const auto number = ParseComName(m_port))
         m_session.SelectPort(*number);
     else
@@ -89,25 +88,6 @@ PortLine CPortRun::Line(bool stopping) const
         line.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
     }
     return line;
-}
-
-std::optional<std::uint16_t> ParseComName(const std::string& port)
-{
-    if (port.size() < 4 || port.size() > 8)
-        return std::nullopt;
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(port[i])) != "COM"[i])
-            return std::nullopt;
-    }
-    unsigned number = 0;
-    for (std::size_t i = 3; i < port.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(port[i])))
-            return std::nullopt;
-        number = number * 10 + static_cast<unsigned>(port[i] - '0');
-    }
-    // Out-of-range numbers go to the open, which reports them like any
-    // other port that does not exist.
-    return static_cast<std::uint16_t>(std::min(number, 0xFFFFu));
 }
 
 }  // namespace veltrad::cli

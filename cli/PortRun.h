@@ -35,8 +35,9 @@ private:
 // come from the worker.
 class CPortRun final : private IRunObserver {
 public:
-    // `port` is a COMn name or a device path, `device` what it names.
-    CPortRun(std::string port, std::string device, CEndSignal& ended);
+    // `port` is a COMn name or a device path, `device` what it names through
+    // `ports`.
+    CPortRun(std::string port, std::string device, const CPortMap& ports, CEndSignal& ended);
 
     // Opens the port and starts the worker over `frames`; a port that does
     // not start has its result at once.
@@ -68,8 +69,5 @@ private:
     // Last, so that its worker is joined before what it reports to goes.
     CDownloadSession m_session;
 };
-
-// The port number of a "COMn" name (any case), nullopt for anything else.
-std::optional<std::uint16_t> ParseComName(const std::string& port);
 
 }  // namespace veltrad::cli

@@ -6,6 +6,7 @@
 #include "cli/PortResult.h"
 
 #include "serial/PortList.h"
+#include "serial/PortMap.h"
 #include "settings/Profile.h"
 
 #include <cstdio>
@@ -75,13 +76,13 @@ void PrintText(const std::vector<SerialDeviceInfo>& devices, const std::vector<C
 
 int RunPorts(const PortsOptions& options)
 {
-    const auto settingsFile = CProfile::DefaultPath();
+    const CProfile profile(CProfile::DefaultPath());
     const std::vector<SerialDeviceInfo> devices = ListSerialDevices(options.roots);
-    const std::vector<ComAssignment> coms = AssignComNumbers(devices, settingsFile, options.roots);
+    const std::vector<ComAssignment> coms = AssignComNumbers(devices, PortMapFromProfile(profile), options.roots);
     if (options.json)
         PrintJson(devices, coms);
     else
-        PrintText(devices, coms, settingsFile.string());
+        PrintText(devices, coms, profile.Path().string());
     std::fflush(stdout);
     return kExitOk;
 }

@@ -43,6 +43,12 @@ void CDownloadSession::SetThreadLauncher(ThreadLauncher launcher)
     m_launcher = std::move(launcher);
 }
 
+void CDownloadSession::SetPortMap(CPortMap ports)
+{
+    if (m_ownPort)
+        m_ownPort->SetPortMap(std::move(ports));
+}
+
 void CDownloadSession::SelectPort(std::uint16_t port)
 {
     m_nPort = port;

@@ -50,6 +50,10 @@ public:
     void SelectPort(std::uint16_t port);
     void SelectDevice(const std::string& devicePath);
     std::uint16_t SelectedPort() const { return m_nPort; }
+    // Which device each port number opens, for the session's own port (a
+    // port given to the constructor resolves numbers itself). Call while no
+    // run is active.
+    void SetPortMap(CPortMap ports);
 
     // Opens the selected port and closes it again at once; false when it
     // does not open (Comm().LastOpenError() says why).

@@ -5,11 +5,13 @@
 
 #include "image/Wire.h"
 #include "serial/Port.h"
+#include "serial/PortMap.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace veltrad {
 
@@ -31,13 +33,16 @@ enum class XoffHandling {
 
 class CCommThread final : public ISerialPort {
 public:
-    CCommThread();
+    // `ports` says which device each port number opens; the built-in
+    // devices when none is given.
+    explicit CCommThread(CPortMap ports = {});
     ~CCommThread() override;
     CCommThread(const CCommThread&) = delete;
     CCommThread& operator=(const CCommThread&) = delete;
 
-    // Opens port number `port` (COM1 = 1 ... COM50 = 50) exclusively and
-    // applies the line settings. Port 0 and numbers above 50 name no device.
+    // Opens the device that the port map gives port number `port` (COM1 = 1
+    // ... COM50 = 50) exclusively and applies the line settings. Port 0 and
+    // numbers above 50 name no device.
     bool OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits,
                   std::uint8_t parity, std::uint8_t stopBits) override;
 
@@ -64,19 +69,18 @@ public:
     // open, and whether it took the low-latency request.
     AdapterInfo Adapter() const override;
 
-    // Applies from the next open; call while the port is closed.
+    // Both apply from the next open; call while the port is closed.
     void SetXoffHandling(XoffHandling how) { m_xoffHandling = how; }
+    void SetPortMap(CPortMap ports) { m_ports = std::move(ports); }
 
     std::atomic<bool> m_bConnected{false};
-    std::string m_strPortName;  // "COM%d" below 10, "\\.\COM%d" from 10 up
+    std::string m_strPortName;  // the device the latest open used; "COM%d" for a number that names none
 
 private:
     XoffHandling m_xoffHandling = XoffHandling::Auto;
+    CPortMap m_ports;
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
-
-// Windows-style device name for a port number, as the open forms it.
-std::string FormatPortName(std::uint16_t port);
 
 }  // namespace veltrad

@@ -20,8 +20,6 @@
 #include "serial/CommThreadImpl_posix.h"
 
 #include "serial/LowLatency_posix.h"
-#include "serial/PortMap.h"
-#include "settings/Profile.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -59,11 +57,6 @@ PortError OpenFailure(const std::string& device, int err)
 }
 
 }  // namespace
-
-std::string FormatPortName(std::uint16_t port)
-{
-    return (port < 10 ? "COM" : "\\\\.\\COM") + std::to_string(port);
-}
 
 void CCommThread::Impl::Drop()
 {
@@ -203,7 +196,7 @@ bool CCommThread::Impl::ApplyLine(const std::string& path, const LineRequest& re
     return true;
 }
 
-CCommThread::CCommThread() : m_impl(std::make_unique<Impl>()) {}
+CCommThread::CCommThread(CPortMap ports) : m_ports(std::move(ports)), m_impl(std::make_unique<Impl>()) {}
 
 CCommThread::~CCommThread()
 {
@@ -213,20 +206,14 @@ CCommThread::~CCommThread()
 bool CCommThread::OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
                            std::uint8_t stopBits)
 {
+    if (const auto device = m_ports.Device(port))
+        return OpenDevice(*device, baudRate, dataBits, parity, stopBits);
     m_bConnected = false;
-    m_strPortName = FormatPortName(port);
-    const auto device = ResolvePortDevice(port, CProfile::DefaultPath());
+    m_strPortName = "COM" + std::to_string(port);
     const std::lock_guard lock(m_impl->io);
     m_impl->Release();  // callers close first; a port left open is not leaked
-    if (!device) {
-        m_impl->SetInfo({}, Failure("COM" + std::to_string(port), PortErrorReason::PortNumberOutOfRange));
-        return false;
-    }
-    PortError error;
-    const bool ok = m_impl->Open(*device, baudRate, dataBits, parity, stopBits, m_xoffHandling, error);
-    m_impl->SetInfo(*device, std::move(error));
-    m_bConnected = ok;
-    return ok;
+    m_impl->SetInfo({}, Failure(m_strPortName, PortErrorReason::PortNumberOutOfRange));
+    return false;
 }
 
 bool CCommThread::OpenDevice(const std::string& device, std::uint32_t baudRate, std::uint8_t dataBits,

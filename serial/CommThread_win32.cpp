@@ -24,19 +24,12 @@
 
 #include "serial/DeviceRegistry_win32.h"
 #include "image/Wire.h"
-#include "serial/PortMap.h"
-#include "settings/Profile.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace veltrad {
 
 namespace {
-
-constexpr std::uint16_t kFirstShortNamePort = 1;
-constexpr std::uint16_t kFirstDeviceNamespacePort = 10;  // COM10 and up need "\\.\"
-constexpr std::uint16_t kLastPortNumber = 50;
 
 constexpr DWORD kPurgeInput = PURGE_RXABORT | PURGE_RXCLEAR;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
@@ -122,39 +115,24 @@ void CCommThread::Impl::AwaitOutputSent()
         ::Sleep(kCloseDrainPollMs);
 }
 
-CCommThread::CCommThread() : m_impl(std::make_unique<Impl>()) {}
+CCommThread::CCommThread(CPortMap ports) : m_ports(std::move(ports)), m_impl(std::make_unique<Impl>()) {}
 
 CCommThread::~CCommThread()
 {
     ClosePort();
 }
 
-std::string FormatPortName(std::uint16_t port)
-{
-    char name[16];
-    if (port < kFirstDeviceNamespacePort)
-        std::snprintf(name, sizeof name, "COM%u", static_cast<unsigned>(port));
-    else
-        std::snprintf(name, sizeof name, "\\\\.\\COM%u", static_cast<unsigned>(port));
-    return name;
-}
-
 bool CCommThread::OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits,
                            std::uint8_t parity, std::uint8_t stopBits)
 {
-    // A [Ports] entry may send a number elsewhere, as on POSIX.
-    const auto mapped = ResolvePortDevice(port, CProfile::DefaultPath());
-    const std::string name =
-        mapped && *mapped != DefaultPortDevice(port) ? *mapped : FormatPortName(port);
-    if (port < kFirstShortNamePort || port > kLastPortNumber) {
-        std::lock_guard life(m_impl->lifeMutex);
-        m_impl->Release(m_bConnected);
-        m_strPortName = name;
-        m_impl->device = name;
-        m_impl->lastError = PortError{name, PortErrorReason::PortNumberOutOfRange, 0, {}};
-        return false;
-    }
-    return OpenDevice(name, baudRate, dataBits, parity, stopBits);
+    if (const auto device = m_ports.Device(port))
+        return OpenDevice(*device, baudRate, dataBits, parity, stopBits);
+    std::lock_guard life(m_impl->lifeMutex);
+    m_impl->Release(m_bConnected);
+    m_strPortName = "COM" + std::to_string(port);
+    m_impl->device = m_strPortName;
+    m_impl->lastError = PortError{m_strPortName, PortErrorReason::PortNumberOutOfRange, 0, {}};
+    return false;
 }
 
 bool CCommThread::OpenDevice(const std::string& device, std::uint32_t baudRate, std::uint8_t dataBits,

@@ -1,7 +1,6 @@
 #include "serial/PortList.h"
 
 #include "serial/PortMap.h"
-#include "settings/Profile.h"
 
 #include <set>
 
@@ -29,16 +28,14 @@ std::string DescribeDevice(const SerialDeviceInfo& device)
 }
 
 std::vector<ComAssignment> AssignComNumbers(const std::vector<SerialDeviceInfo>& devices,
-                                            const std::filesystem::path& settingsFile, const DeviceRoots& roots)
+                                            const CPortMap& ports, const DeviceRoots& roots)
 {
     std::vector<ComAssignment> result(devices.size());
-    const CProfile profile(settingsFile);
-    std::set<std::uint16_t> taken;  // numbers a [Ports] line or a present device already uses
+    std::set<std::uint16_t> taken;  // numbers an override or a present device already uses
     for (std::uint16_t port = kFirstPort; port <= kLastPort; ++port) {
-        const auto entry = profile.GetProfileString(kPortsSection, "COM" + std::to_string(port));
-        if (entry && !entry->empty())
+        if (ports.Overridden(port))
             taken.insert(port);
-        const auto configured = ResolvePortDevice(port, settingsFile);
+        const auto configured = ports.Device(port);
         if (!configured)
             continue;
         for (std::size_t i = 0; i < devices.size(); ++i) {

@@ -11,6 +11,8 @@
 
 namespace veltrad {
 
+class CPortMap;
+
 struct SerialDeviceInfo {
     std::string device;        // what an open takes: /dev/ttyUSB0, COM3
     std::string driver;        // ftdi_sio, cdc_acm, serial8250; FTDIBUS or the port's service on Windows
@@ -53,13 +55,12 @@ struct ComAssignment {
 };
 
 // For each of `devices`, in order: which COM number reaches it through the
-// port map (the defaults and the [Ports] section of `settingsFile`) and, for
-// a device that none reaches, the [Ports] line that would. A free number has
-// no [Ports] entry and its default device is none of `devices`; each
+// port map `ports` and, for a device that none reaches, the [Ports] line
+// that would. A free number has no override and its device is none of
+// `devices`; each
 // suggestion takes another. A by-id name is shared by adapters without a
 // serial number, so the by-path name comes first.
 std::vector<ComAssignment> AssignComNumbers(const std::vector<SerialDeviceInfo>& devices,
-                                            const std::filesystem::path& settingsFile,
-                                            const DeviceRoots& roots = {});
+                                            const CPortMap& ports, const DeviceRoots& roots = {});
 
 }  // namespace veltrad

@@ -11,4 +11,9 @@ std::optional<std::string> DefaultPortDevice(std::uint16_t port)
     return "/dev/ttyUSB" + std::to_string(port - kLastOnBoardPort - 1);
 }
 
+std::string CPortMap::CanonicalDevice(std::string device)
+{
+    return device;  // a path opens as written
+}
+
 }  // namespace veltrad

@@ -1,7 +1,5 @@
 #include "window/WindowLogic.h"
 
-#include "serial/PortMap.h"
-
 #include <utility>
 
 namespace veltrad {
@@ -33,9 +31,11 @@ std::string PortToolTip(const PortEntry& entry)
 CWindowLogic::CWindowLogic(IWindowView& view, CProfile profile, IClock* clock, ISerialPort* port)
     : m_view(view),
       m_profile(std::move(profile)),
+      m_portMap(PortMapFromProfile(m_profile)),
       m_session(std::make_unique<CDownloadSession>(static_cast<IRunObserver&>(*this), clock, port)),
       m_portSource([] { return ListSerialDevices(); })
 {
+    m_session->SetPortMap(m_portMap);
 }
 
 CWindowLogic::~CWindowLogic()
@@ -69,7 +69,7 @@ std::vector<PortEntry> CWindowLogic::BuildPortEntries() const
         const auto port = static_cast<std::uint16_t>(index + 1);
         PortEntry entry;
         entry.name = "COM" + std::to_string(port);
-        entry.device = ResolvePortDevice(port, m_profile.Path()).value_or(std::string());
+        entry.device = m_portMap.Device(port).value_or(std::string());
         for (const SerialDeviceInfo& device : present) {
             if (NamesDevice(entry.device, device)) {
                 entry.present = true;

@@ -18,6 +18,7 @@
 #include "download/DownloadSession.h"
 #include "download/RunObserver.h"
 #include "serial/PortList.h"
+#include "serial/PortMap.h"
 #include "settings/Profile.h"
 #include "window/WindowView.h"
 
@@ -62,9 +63,10 @@ using PortSource = std::function<std::vector<SerialDeviceInfo>()>;
 
 class CWindowLogic final : private IRunObserver {
 public:
-    // `profile` holds the port index and the [Ports] map; `clock` and `port`
-    // may be null for the system's (tests inject theirs; both must outlive
-    // the logic).
+    // `profile` holds the port index and the [Ports] map, which is read once
+    // here and serves both the session's port and the port list; `clock` and
+    // `port` may be null for the system's (tests inject theirs; both must
+    // outlive the logic).
     CWindowLogic(IWindowView& view, CProfile profile, IClock* clock = nullptr,
                  ISerialPort* port = nullptr);
     // Stops a run and joins its worker.
@@ -161,6 +163,7 @@ private:
 
     IWindowView& m_view;
     CProfile m_profile;
+    const CPortMap m_portMap;
     std::unique_ptr<CDownloadSession> m_session;
 
     PortSource m_portSource;

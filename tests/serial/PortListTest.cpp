@@ -3,6 +3,7 @@
 
 #include "serial/LowLatency_posix.h"
 #include "serial/PortList.h"
+#include "serial/PortMap.h"
 
 #include "common/FakeDeviceTree.h"
 #include "common/TempDir.h"
@@ -75,39 +76,38 @@ TEST_F(PortListTest, ListsTheDevicesWithADriverAndAUartInNaturalOrder)
     EXPECT_TRUE(ListSerialDevices({dir / "nothing", dir / "nothing"}).empty());
 }
 
-TEST_F(PortListTest, ComNumbersFromTheDefaultsAndThePortsSectionWithALineForTheRest)
+TEST_F(PortListTest, ComNumbersFromThePortMapWithALineForTheRest)
 {
     struct Case {
-        std::string settings;
+        std::vector<std::pair<std::uint16_t, std::string>> overrides;
         std::map<std::string, int> com;  // device -> COM number (0: none)
         std::map<std::string, std::pair<int, std::string>> suggested;
     };
     const std::string ownLink = (dir / "kv9090").string();
     std::filesystem::create_symlink(tree.Dev() / "ttyACM0", ownLink);
     const Case cases[] = {
-        {"",
+        {{},
          {{"/dev/ttyACM0", 0}, {"/dev/ttyS0", 1}, {"/dev/ttyS10", 11}, {"/dev/ttyUSB0", 33}, {"/dev/ttyUSB1", 34},
           {"/dev/ttyUSB2", 35}},
          // COM2 is free: ttyS1 has no UART.
          {{"/dev/ttyACM0", {2, FakeDeviceTree::kAcmByPath}}}},
-        {"[Ports]\n"
-         "COM2=/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n"
-         "COM33=/dev/ttyS7\n"
-         "COM5=/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0\n"
-         "COM40=\n",
+        {{{2, "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"},
+          {33, "/dev/ttyS7"},
+          {5, "/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0"}},
          {{"/dev/ttyACM0", 0}, {"/dev/ttyS0", 1}, {"/dev/ttyS10", 11}, {"/dev/ttyUSB0", 0}, {"/dev/ttyUSB1", 2},
           {"/dev/ttyUSB2", 5}},
          {{"/dev/ttyACM0", {3, FakeDeviceTree::kAcmByPath}}, {"/dev/ttyUSB0", {4, FakeDeviceTree::kFtdiByPath}}}},
-        {"[Ports]\nCOM50=" + ownLink + "\n",
+        {{{50, ownLink}},
          {{"/dev/ttyACM0", 50}, {"/dev/ttyS0", 1}, {"/dev/ttyS10", 11}, {"/dev/ttyUSB0", 33}, {"/dev/ttyUSB1", 34},
           {"/dev/ttyUSB2", 35}},
          {}},
     };
     const std::vector<SerialDeviceInfo> devices = ListSerialDevices(Roots());
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.settings);
-        const auto ini = dir.WriteText("Veltrad.INI", c.settings);
-        const std::vector<ComAssignment> coms = AssignComNumbers(devices, ini, Roots());
+        CPortMap map;
+        for (const auto& [port, device] : c.overrides)
+            map.Override(port, device);
+        const std::vector<ComAssignment> coms = AssignComNumbers(devices, map, Roots());
         ASSERT_EQ(coms.size(), devices.size());
         for (std::size_t i = 0; i < devices.size(); ++i) {
             SCOPED_TRACE(devices[i].device);
