@@ -4,7 +4,7 @@
 
 #include "serial/CommThread.h"
 
-#include "serial/Windows_win32.h"
+#include "platform/Windows_win32.h"
 
 #include <atomic>
 #include <cstdint>

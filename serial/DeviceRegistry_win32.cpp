@@ -1,6 +1,6 @@
 #include "serial/DeviceRegistry_win32.h"
 
-#include "serial/Windows_win32.h"
+#include "platform/Windows_win32.h"
 #include <setupapi.h>
 #include <devpropdef.h>
 

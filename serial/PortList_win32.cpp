@@ -2,7 +2,7 @@
 
 #include "serial/DeviceRegistry_win32.h"
 
-#include "serial/Windows_win32.h"
+#include "platform/Windows_win32.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,9 +1,6 @@
 #include "settings/NewFile.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/Windows_win32.h"
 
 #include <algorithm>
 

@@ -1,11 +1,9 @@
 #include "settings/Profile.h"
 
 #include "settings/NewFile.h"
+#include "settings/ProfilePath_win32.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/Windows_win32.h"
 #include <knownfolders.h>
 #include <shlobj.h>
 
@@ -85,10 +83,8 @@ bool CopyWhole(const std::filesystem::path& from, const std::filesystem::path& t
 // lives in the user's roaming folder; on the first start there, a file left
 // in the Windows directory is copied over so the operator keeps the saved
 // port. When that copy cannot be made, the old file is still read.
-std::filesystem::path CProfile::DefaultPath()
+std::filesystem::path ProfilePathIn(const std::filesystem::path& roaming, const std::filesystem::path& windows)
 {
-    const std::filesystem::path roaming = RoamingAppData();
-    const std::filesystem::path windows = WindowsDirectory();
     const std::filesystem::path legacy = windows.empty() ? std::filesystem::path() : windows / kProfileFileName;
     if (roaming.empty())
         return legacy.empty() ? std::filesystem::path(kProfileFileName) : legacy;
@@ -100,6 +96,11 @@ std::filesystem::path CProfile::DefaultPath()
     if (!std::filesystem::is_regular_file(legacy, ec))
         return file;
     return CopyWhole(legacy, file) ? file : legacy;
+}
+
+std::filesystem::path CProfile::DefaultPath()
+{
+    return ProfilePathIn(RoamingAppData(), WindowsDirectory());
 }
 
 }  // namespace veltrad

@@ -50,7 +50,7 @@ class CPeer {
 public:
     explicit CPeer(std::uint16_t port)
     {
-        const std::string name = FormatPortName(port);
+        const std::string name = DefaultPortDevice(port).value_or("");
         m_h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (m_h == INVALID_HANDLE_VALUE)
             return;
@@ -128,17 +128,17 @@ Bytes Frame(std::uint8_t seed)
 // ---------------------------------------------------------------------------
 // Names and failures that need no line.
 
-TEST(Win32PortName, ShortFormBelowTenDeviceNamespaceFromTenUp)
+TEST(Win32PortMap, ShortFormBelowTenDeviceNamespaceFromTenUp)
 {
-    const struct {
-        std::uint16_t port;
-        const char* name;
-    } cases[] = {
-        {0, "COM0"},          {1, "COM1"},          {9, "COM9"},
-        {10, "\\\\.\\COM10"}, {50, "\\\\.\\COM50"}, {65535, "\\\\.\\COM65535"},
+    CPortMap map;
+    map.Override(5, "com12");      // alone it would name a file in the working folder
+    map.Override(6, "\\\\.\\COM3");
+    const std::pair<std::uint16_t, std::optional<std::string>> cases[] = {
+        {0, std::nullopt},       {1, "COM1"},  {9, "COM9"},    {10, "\\\\.\\COM10"},
+        {50, "\\\\.\\COM50"}, {51, std::nullopt}, {5, "\\\\.\\COM12"}, {6, "\\\\.\\COM3"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(FormatPortName(c.port), c.name) << "port " << c.port;
+    for (const auto& [port, device] : cases)
+        EXPECT_EQ(map.Device(port), device) << "port " << port;
 }
 
 TEST(Win32PortOpen, PortsThatNameNoDeviceFailAndHoldNothing)
@@ -153,9 +153,10 @@ TEST(Win32PortOpen, PortsThatNameNoDeviceFailAndHoldNothing)
         {0, "COM0", "COM0: no such port (COM1 to COM50)"},
         {8, "COM8", "COM8: no such device"},
         {49, "\\\\.\\COM49", "COM49: no such device"},
-        {51, "\\\\.\\COM51", "COM51: no such port (COM1 to COM50)"},
+        {51, "COM51", "COM51: no such port (COM1 to COM50)"},
     };
     CCommThread port;
+    EXPECT_EQ(port.m_strPortName, "") << "a new object names no device";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(Open(port, c.port));
@@ -165,20 +166,9 @@ TEST(Win32PortOpen, PortsThatNameNoDeviceFailAndHoldNothing)
         std::uint8_t byte = 0x55;
         EXPECT_EQ(port.WriteComm(&byte, 1), 0u);
         EXPECT_EQ(port.ReadComm(&byte, 1), 0u);
+        EXPECT_TRUE(port.WaitForInput(10s));  // closed: nothing to wait for
+        port.ClosePort();
     }
-}
-
-TEST(Win32PortOpen, ANeverOpenedObjectIgnoresEveryCall)
-{
-    CCommThread port;
-    std::uint8_t byte = 0;
-    EXPECT_EQ(port.ReadComm(&byte, 1), 0u);
-    EXPECT_EQ(port.WriteComm(&byte, 1), 0u);
-    EXPECT_TRUE(port.WaitForInput(10s));  // closed: nothing to wait for
-    port.ClosePort();
-    port.ClosePort();
-    EXPECT_FALSE(port.m_bConnected.load());
-    EXPECT_EQ(port.m_strPortName, "");
 }
 
 // A file is no serial device: the open fails at the first serial call, names
@@ -254,13 +244,13 @@ protected:
 TEST_F(Win32Line, OpenSetsFlagNameAndLineSettings)
 {
     EXPECT_TRUE(m_port.m_bConnected.load());
-    EXPECT_EQ(m_port.m_strPortName, FormatPortName(m_number));
-    EXPECT_EQ(m_port.DevicePath(), FormatPortName(m_number));
+    EXPECT_EQ(m_port.m_strPortName, DefaultPortDevice(m_number));
+    EXPECT_EQ(m_port.DevicePath(), DefaultPortDevice(m_number));
     EXPECT_EQ(m_port.LastOpenError(), "");
 
     if (!UnderWine())
         GTEST_SKIP() << "reading the settings back needs a second handle, which only Wine grants";
-    const std::string name = FormatPortName(m_number);
+    const std::string name = DefaultPortDevice(m_number).value_or("");
     HANDLE second = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(second, INVALID_HANDLE_VALUE);
     DCB dcb{};
@@ -288,7 +278,7 @@ TEST_F(Win32Line, LeftoverCtsHandshakeIsTurnedOff)
     if (!UnderWine())
         GTEST_SKIP() << "reading the settings back needs a second handle, which only Wine grants";
     m_port.ClosePort();
-    const std::string name = FormatPortName(m_number);
+    const std::string name = DefaultPortDevice(m_number).value_or("");
     const auto settings = [&name](bool leaveHandshake) {
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;

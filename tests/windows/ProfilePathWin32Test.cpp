@@ -1,50 +1,31 @@
-// Where the settings file lives on Windows, in the real folders of the
-// system the test runs on (a throw-away Wine prefix in CI). Any Veltrad.INI
-// already there is put aside for the test and restored afterwards.
+// Where the settings file lives on Windows: the choice between the roaming
+// folder and the older installations' Windows folder, made on folders of the
+// test's own, and once on the system's real folders.
 
 #include "settings/Profile.h"
+#include "settings/ProfilePath_win32.h"
+
+#include "common/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/Windows_win32.h"
 #include <knownfolders.h>
 #include <shlobj.h>
 // winbase.h maps these names to its own ANSI profile functions.
 #undef GetProfileInt
 #undef WriteProfileInt
-#undef GetProfileString
-#undef WriteProfileString
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
+#include <vector>
 
 namespace veltrad {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path KnownRoaming()
-{
-    PWSTR folder = nullptr;
-    fs::path result;
-    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_DEFAULT, nullptr, &folder)))
-        result = folder;
-    ::CoTaskMemFree(folder);
-    return result;
-}
-
-fs::path KnownWindows()
-{
-    wchar_t buffer[MAX_PATH];
-    const UINT n = ::GetWindowsDirectoryW(buffer, MAX_PATH);
-    return n == 0 || n >= MAX_PATH ? fs::path() : fs::path(buffer);
-}
 
 std::string ReadAll(const fs::path& file)
 {
@@ -54,38 +35,8 @@ std::string ReadAll(const fs::path& file)
 
 void WriteAll(const fs::path& file, const std::string& text)
 {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << text;
+    std::ofstream(file, std::ios::binary) << text;
 }
-
-// Moves a file or folder out of the way and puts it back at the end.
-class CAside {
-public:
-    explicit CAside(fs::path path) : m_path(std::move(path)), m_aside(m_path)
-    {
-        m_aside += L".veltrad-test-aside";
-        std::error_code ec;
-        if (fs::exists(m_path, ec)) {
-            fs::remove_all(m_aside, ec);
-            fs::rename(m_path, m_aside, ec);
-            m_moved = !ec;
-        }
-    }
-    ~CAside()
-    {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-        if (m_moved)
-            fs::rename(m_aside, m_path, ec);
-    }
-    CAside(const CAside&) = delete;
-    CAside& operator=(const CAside&) = delete;
-
-private:
-    fs::path m_path;
-    fs::path m_aside;
-    bool m_moved = false;
-};
 
 const std::string kLegacyText = "[Font]\r\nAddress=300000\r\n[ComPort]\r\nPort Num=9\r\n";
 
@@ -93,88 +44,84 @@ class ProfilePathWin32 : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_roaming = KnownRoaming();
-        m_windows = KnownWindows();
-        ASSERT_FALSE(m_roaming.empty());
-        ASSERT_FALSE(m_windows.empty());
-        m_file = m_roaming / kProfileFileName;
-        m_legacy = m_windows / kProfileFileName;
-        m_asideFile.emplace(m_file);
-        m_asideLegacy.emplace(m_legacy);
+        fs::create_directory(m_roaming);
+        fs::create_directory(m_windows);
     }
 
-    // Files in the roaming folder named like a sibling of the settings file.
-    int SiblingsLeft() const
+    // Everything in the roaming folder, by name.
+    std::vector<std::string> RoamingFiles() const
     {
-        const std::wstring prefix = std::wstring(m_file.filename().wstring()) + L".";
-        int n = 0;
+        std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(m_roaming))
-            n += entry.path().filename().wstring().starts_with(prefix) ? 1 : 0;
-        return n;
+            names.push_back(entry.path().filename().string());
+        return names;
     }
 
-    fs::path m_roaming, m_windows, m_file, m_legacy;
-    std::optional<CAside> m_asideFile, m_asideLegacy;
+    test::TempDir m_dir;
+    fs::path m_roaming = m_dir / "roaming";
+    fs::path m_windows = m_dir / "windows";
+    fs::path m_file = m_roaming / kProfileFileName;
+    fs::path m_legacy = m_windows / kProfileFileName;
 };
 
-TEST_F(ProfilePathWin32, WithoutAnyFileTheRoamingFolderIsUsedAndNothingIsCreated)
+TEST_F(ProfilePathWin32, TheRoamingFolderWinsAndOnlyAnOldFileIsCopied)
 {
-    EXPECT_EQ(CProfile::DefaultPath(), m_file);
-    EXPECT_FALSE(fs::exists(m_file));
-    EXPECT_FALSE(fs::exists(m_legacy));
-}
+    const struct {
+        const char* what;
+        bool ownFile, legacyFile, legacyFolder;
+        std::string expected;  // the settings file's text afterwards; "-" for none
+    } cases[] = {
+        {"nothing anywhere: nothing is created", false, false, false, "-"},
+        {"a file of its own wins", true, true, false, "own"},
+        {"a folder named like the old file is not copied", false, false, true, "-"},
+        {"first start: the old file is copied", false, true, false, kLegacyText},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(m_file);
+        fs::remove_all(m_legacy);
+        if (c.ownFile)
+            WriteAll(m_file, "own");
+        if (c.legacyFile)
+            WriteAll(m_legacy, kLegacyText);
+        if (c.legacyFolder)
+            fs::create_directory(m_legacy);
+        EXPECT_EQ(ProfilePathIn(m_roaming, m_windows), m_file);
+        EXPECT_EQ(fs::exists(m_file) ? ReadAll(m_file) : "-", c.expected);
+        EXPECT_EQ(RoamingFiles().size(), c.expected == "-" ? 0u : 1u) << "a sibling was left behind";
+    }
 
-TEST_F(ProfilePathWin32, FirstStartCopiesTheFileLeftInTheWindowsFolder)
-{
-    WriteAll(m_legacy, kLegacyText);
-
-    const fs::path path = CProfile::DefaultPath();
-    EXPECT_EQ(path, m_file);
-    EXPECT_EQ(ReadAll(m_file), kLegacyText);
-    EXPECT_EQ(SiblingsLeft(), 0);
-
-    // The operator's saved port comes along; new writes go to the copy only.
-    CProfile profile(path);
-    EXPECT_EQ(profile.GetProfileInt("ComPort", "Port Num", 0), 9);
-    EXPECT_EQ(profile.GetProfileInt("Font", "Address", 0), 300000);
-    EXPECT_TRUE(profile.WriteProfileInt("ComPort", "Port Num", 4));
+    // After the copy, writes go to the copy only, and the old file is not
+    // copied again.
+    EXPECT_TRUE(CProfile(m_file).WriteProfileInt("ComPort", "Port Num", 4));
     EXPECT_EQ(ReadAll(m_legacy), kLegacyText);
-
-    // Later starts keep the copy; the old file is not copied again.
-    EXPECT_EQ(CProfile::DefaultPath(), m_file);
+    EXPECT_EQ(ProfilePathIn(m_roaming, m_windows), m_file);
     EXPECT_EQ(CProfile(m_file).GetProfileInt("ComPort", "Port Num", 0), 4);
 }
 
-TEST_F(ProfilePathWin32, AFileInTheRoamingFolderWins)
-{
-    WriteAll(m_legacy, kLegacyText);
-    const std::string own = "[ComPort]\r\nPort Num=2\r\n";
-    WriteAll(m_file, own);
-
-    EXPECT_EQ(CProfile::DefaultPath(), m_file);
-    EXPECT_EQ(ReadAll(m_file), own);
-}
-
-TEST_F(ProfilePathWin32, AFolderNamedLikeTheFileInTheWindowsFolderIsNotCopied)
-{
-    fs::create_directory(m_legacy);
-    EXPECT_EQ(CProfile::DefaultPath(), m_file);
-    EXPECT_FALSE(fs::exists(m_file));
-}
-
-TEST_F(ProfilePathWin32, WhenTheCopyCannotBeMadeTheOldFileIsStillRead)
+TEST_F(ProfilePathWin32, WhenTheCopyCannotBeMadeOrTheRoamingFolderIsUnknownTheOldFileIsRead)
 {
     WriteAll(m_legacy, kLegacyText);
     // Another program holds the old file without sharing it: no copy can be read.
     const HANDLE held = ::CreateFileW(m_legacy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const fs::path path = CProfile::DefaultPath();
+    const fs::path path = ProfilePathIn(m_roaming, m_windows);
     ::CloseHandle(held);
-
     EXPECT_EQ(path, m_legacy);
-    EXPECT_FALSE(fs::exists(m_file));
-    EXPECT_EQ(SiblingsLeft(), 0);
+    EXPECT_TRUE(RoamingFiles().empty());
     EXPECT_EQ(CProfile(path).GetProfileInt("ComPort", "Port Num", 0), 9);
+
+    EXPECT_EQ(ProfilePathIn({}, m_windows), m_legacy);
+    EXPECT_EQ(ProfilePathIn({}, {}), fs::path(kProfileFileName));
+}
+
+TEST(ProfilePathWin32System, TheUsersRoamingFolder)
+{
+    PWSTR folder = nullptr;
+    ASSERT_TRUE(SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_DEFAULT, nullptr, &folder)));
+    const fs::path roaming(folder);
+    ::CoTaskMemFree(folder);
+    EXPECT_EQ(CProfile::DefaultPath(), roaming / kProfileFileName);
 }
 
 }  // namespace

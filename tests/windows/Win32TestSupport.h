@@ -5,10 +5,7 @@
 #include "image/Packet.h"
 #include "serial/CommThread.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/Windows_win32.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,5 +1,5 @@
 #pragma once
-// <windows.h> as the serial backend wants it: without the rarely used
+// <windows.h> as the core's Windows pieces want it: without the rarely used
 // parts and without the min/max macros that break std::min and std::max.
 
 #ifndef WIN32_LEAN_AND_MEAN
