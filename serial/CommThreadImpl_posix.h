@@ -103,6 +103,11 @@ struct CCommThread::Impl {
                                   SteadyClock::time_point deadline);
     std::uint32_t WriteOwnFlow(const std::uint8_t* buffer, std::uint32_t count, SteadyClock::time_point deadline);
     std::uint32_t Drain(std::uint32_t written, SteadyClock::time_point deadline);
+    // One write() of up to `count` bytes: Took adds what the driver took to
+    // `written`; Full when it took nothing for now; Failed when the port
+    // failed (a vanished device is let go).
+    enum class WriteStep { Took, Full, Failed };
+    WriteStep WriteSome(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t& written);
 };
 
 }  // namespace veltrad

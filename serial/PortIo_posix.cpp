@@ -121,21 +121,32 @@ std::uint32_t CCommThread::Impl::Take(std::uint8_t* buffer, std::uint32_t count)
     return static_cast<std::uint32_t>(got);
 }
 
+CCommThread::Impl::WriteStep CCommThread::Impl::WriteSome(const std::uint8_t* bytes, std::uint32_t count,
+                                                          std::uint32_t& written)
+{
+    const ssize_t n = RetryOnEintr([&] { return ::write(port.Get(), bytes, count); });
+    if (n > 0) {
+        written += static_cast<std::uint32_t>(n);
+        return WriteStep::Took;
+    }
+    if (n < 0 && errno != EAGAIN) {
+        if (IsVanishedError(errno))
+            Vanish();
+        return WriteStep::Failed;
+    }
+    return WriteStep::Full;
+}
+
 std::uint32_t CCommThread::Impl::WriteKernelFlow(const std::uint8_t* buffer, std::uint32_t count,
                                                  SteadyClock::time_point deadline)
 {
     std::uint32_t written = 0;
     while (written < count) {
-        const ssize_t n = RetryOnEintr([&] { return ::write(port.Get(), buffer + written, count - written); });
-        if (n > 0) {
-            written += static_cast<std::uint32_t>(n);
+        const WriteStep step = WriteSome(buffer + written, count - written, written);
+        if (step == WriteStep::Took)
             continue;
-        }
-        if (n < 0 && errno != EAGAIN) {
-            if (IsVanishedError(errno))
-                Vanish();
+        if (step == WriteStep::Failed)
             return written;
-        }
         switch (WaitOn(port.Get(), POLLOUT, wake.Get(), deadline)) {
         case WaitResult::Ready: continue;
         case WaitResult::HungUp: Vanish(); return written;
@@ -167,16 +178,11 @@ std::uint32_t CCommThread::Impl::WriteOwnFlow(const std::uint8_t* buffer, std::u
             if (queued < kOwnFlowWindow) {
                 const auto piece = std::min<std::uint32_t>(static_cast<std::uint32_t>(kOwnFlowWindow - queued),
                                                            count - written);
-                const ssize_t n = RetryOnEintr([&] { return ::write(port.Get(), buffer + written, piece); });
-                if (n > 0) {
-                    written += static_cast<std::uint32_t>(n);
+                const WriteStep step = WriteSome(buffer + written, piece, written);
+                if (step == WriteStep::Took)
                     continue;
-                }
-                if (n < 0 && errno != EAGAIN) {
-                    if (IsVanishedError(errno))
-                        Vanish();
+                if (step == WriteStep::Failed)
                     return written;
-                }
                 events |= POLLOUT;  // the driver is full: wait for room
             } else {
                 // Look again once the line has taken the excess.

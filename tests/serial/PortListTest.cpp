@@ -93,10 +93,11 @@ TEST_F(PortListTest, ComNumbersFromThePortMapWithALineForTheRest)
          {{"/dev/ttyACM0", {2, FakeDeviceTree::kAcmByPath}}}},
         {{{2, "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"},
           {33, "/dev/ttyS7"},
+          {3, "/dev/ttyS7"},  // absent, but its number is taken
           {5, "/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0"}},
          {{"/dev/ttyACM0", 0}, {"/dev/ttyS0", 1}, {"/dev/ttyS10", 11}, {"/dev/ttyUSB0", 0}, {"/dev/ttyUSB1", 2},
           {"/dev/ttyUSB2", 5}},
-         {{"/dev/ttyACM0", {3, FakeDeviceTree::kAcmByPath}}, {"/dev/ttyUSB0", {4, FakeDeviceTree::kFtdiByPath}}}},
+         {{"/dev/ttyACM0", {4, FakeDeviceTree::kAcmByPath}}, {"/dev/ttyUSB0", {6, FakeDeviceTree::kFtdiByPath}}}},
         {{{50, ownLink}},
          {{"/dev/ttyACM0", 50}, {"/dev/ttyS0", 1}, {"/dev/ttyS10", 11}, {"/dev/ttyUSB0", 33}, {"/dev/ttyUSB1", 34},
           {"/dev/ttyUSB2", 35}},
