@@ -205,22 +205,6 @@ TEST_P(PortOnPty, ReadReturnsQueuedBytesInOrderUpToTheCount)
     EXPECT_EQ(m_comm.ReadComm(five.data(), 0), 0u);
 }
 
-TEST_P(PortOnPty, FrameWithFlowControlBytesPassesUnchanged)
-{
-    std::array<std::uint8_t, kBlockSize> block{};
-    for (std::size_t i = 0; i < block.size(); ++i)
-        block[i] = (i % 2 == 0) ? kXonChar : kXoffChar;
-    block[7] = '\r';
-    block[8] = '\n';
-    block[9] = 0x04;
-    std::array<std::uint8_t, kFrameSize> frame{};
-    FillFrame(frame, 0x1113, block);
-
-    EXPECT_EQ(m_comm.WriteComm(frame.data(), kFrameSize), kFrameSize);
-    const auto got = m_pty.Receive(kFrameSize, 2s);
-    EXPECT_EQ(got, std::vector<std::uint8_t>(frame.begin(), frame.end()));
-}
-
 TEST_P(PortOnPty, WriteHeldByXoffReturnsShortAfterItsTimeLimit)
 {
     HoldLine();

@@ -418,14 +418,6 @@ TEST_F(Win32Line, WaitForInputTimesOutWakesOnDataAndOnClose)
     EXPECT_FALSE(m_port.m_bConnected.load());
 }
 
-TEST_F(Win32Line, EveryByteValueReachesTheOtherSideUnchanged)
-{
-    Bytes all(256);
-    std::iota(all.begin(), all.end(), 0);  // 0x11 and 0x13 among them
-    EXPECT_EQ(m_port.WriteComm(all.data(), static_cast<std::uint32_t>(all.size())), all.size());
-    EXPECT_EQ(m_peer->Receive(all.size(), 5s), all);
-}
-
 TEST_F(Win32Line, WriteHeldByXoffEndsShortAtItsTimeLimit)
 {
     HoldLine();
