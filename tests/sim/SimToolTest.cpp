@@ -116,7 +116,9 @@ TEST(SimTool, RunsADownloadOverItsLinkAndWritesTheImage)
     TempDir dir;
     const auto link = dir / "kv9090";
     const auto out = dir / "received.bin";
-    CSimProcess sim({"--link", link.string(), "--out", out.string(), "--refuse", "1"});
+    // The line's options are taken; the delay shows in the first reply.
+    CSimProcess sim({"--link", link.string(), "--out", out.string(), "--refuse", "1", "--pace",
+                     "--reply-delay-ms", "20", "--delay", "100"});
     ASSERT_TRUE(sim.Running());
     const std::string first = sim.ReadLine(5s);
     ASSERT_EQ(first.rfind("veltrad-sim: terminal on /dev/pts/", 0), 0u) << first;
@@ -134,8 +136,10 @@ TEST(SimTool, RunsADownloadOverItsLinkAndWritesTheImage)
         expected.insert(expected.end(), block.begin(), block.end());
         std::uint8_t reply = 0;
         for (int attempt = 0; attempt < 3 && reply != kAck; ++attempt) {
+            const auto written = std::chrono::steady_clock::now();
             ASSERT_EQ(comm.WriteComm(frame.data(), kFrameSize), kFrameSize);
             reply = Reply(comm);
+            EXPECT_GE(std::chrono::steady_clock::now() - written, 100ms);
         }
         EXPECT_EQ(reply, kAck);
     }

@@ -17,10 +17,12 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -28,9 +30,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
-#include <string>
 #include <thread>
 
 #include <pthread.h>
@@ -95,11 +95,8 @@ public:
     }
     bool IsValid() const { return m_folder.isValid(); }
     QString Folder() const { return m_folder.path(); }
-    std::filesystem::path IniPath() const {
-        return std::filesystem::path(QFile::encodeName(m_folder.filePath("Veltrad.INI")).toStdString());
-    }
     QString IniQPath() const { return m_folder.filePath(QStringLiteral("Veltrad.INI")); }
-    CProfile Profile() const { return CProfile(IniPath()); }
+    CProfile Profile() const { return CProfile(QFile::encodeName(IniQPath()).toStdString()); }
 
     // Replaces the file; an empty text removes it.
     void WriteIni(const QByteArray& text) const {
@@ -239,29 +236,40 @@ private:
     std::atomic<std::uint32_t> m_offset{0};
 };
 
-// Where the tests leave their screenshots.
-inline QString ScreenshotFolder() {
-    const QString folder = QStringLiteral(VELTRAD_SCREENSHOT_DIR);
-    QDir().mkpath(folder);
-    return folder;
+// What an operator needs of a form: every control inside the window, none
+// over another (group boxes only frame), each text whole in its box.
+inline void CheckFormIsReadable(QDialog& dialog) {
+    QList<QWidget*> controls;
+    for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        QVERIFY2(dialog.rect().contains(w->geometry()), qPrintable(w->objectName()));
+        if (!qobject_cast<QGroupBox*>(w))
+            controls << w;
+    }
+    for (int i = 0; i < controls.size(); ++i)
+        for (int j = i + 1; j < controls.size(); ++j)
+            QVERIFY2(!controls[i]->geometry().intersects(controls[j]->geometry()),
+                     qPrintable(controls[i]->objectName() + " over " + controls[j]->objectName()));
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+        const QRect needed =
+            QFontMetrics(label->font()).boundingRect(QRect(0, 0, label->width(), 10000), flags, label->text());
+        QVERIFY2(needed.width() <= label->width() && needed.height() <= label->height(),
+                 qPrintable(label->objectName()));
+    }
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+        QVERIFY2(QFontMetrics(button->font()).horizontalAdvance(button->text()) < button->width(),
+                 qPrintable(button->objectName()));
 }
 
-inline void SaveScreenshot(QWidget* window, const QString& name) {
-    const QString file = ScreenshotFolder() + QLatin1Char('/') + name + QStringLiteral(".png");
-    QVERIFY2(window->grab().save(file, "PNG"), qPrintable(file));
-}
-
-// A file of `size` bytes, all zero or each of them non-zero.
-inline QString WriteImageFile(const QString& folder, const QString& name, qint64 size, bool nonZero) {
+// A file of `size` bytes, none of them zero: every block is sent.
+inline QString WriteImageFile(const QString& folder, const QString& name, qint64 size) {
     const QString path = folder + QLatin1Char('/') + name;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return {};
     QByteArray bytes(static_cast<qsizetype>(size), '\0');
-    if (nonZero) {
-        for (qsizetype i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<char>(i % 253 + 1);
-    }
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i % 253 + 1);
     if (file.write(bytes) != bytes.size())
         return {};
     return path;
