@@ -1,5 +1,7 @@
 // Downloads from the Qt main window to the simulated terminal over a pty:
-// one whole run, each notice's dialog, ending the window during a run.
+// one whole run and ending the window during a run. Every outcome is the
+// window logic's (WindowLogicTest); which dialog shows each notice is
+// MainDialogTest's.
 
 #include "UiTestSupport.h"
 
@@ -7,7 +9,6 @@
 #include "ui/VeltradDlg.h"
 
 #include <QComboBox>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -22,16 +23,12 @@ Q_DECLARE_METATYPE(veltrad::RunOutcome)
 
 namespace {
 
-bool InputsEnabled(QWidget& dialog) {
-    return Child<QWidget>(dialog, "comboPort1007")->isEnabled() &&
-           Child<QWidget>(dialog, "openFile1004")->isEnabled() &&
-           Child<QWidget>(dialog, "download1015")->isEnabled();
-}
-
-bool InputsDisabled(QWidget& dialog) {
-    return !Child<QWidget>(dialog, "comboPort1007")->isEnabled() &&
-           !Child<QWidget>(dialog, "openFile1004")->isEnabled() &&
-           !Child<QWidget>(dialog, "download1015")->isEnabled();
+// How many of the three inputs a run takes away are enabled.
+int EnabledInputs(QWidget& dialog) {
+    int enabled = 0;
+    for (const char* name : {"comboPort1007", "openFile1004", "download1015"})
+        enabled += Child<QWidget>(dialog, name)->isEnabled() ? 1 : 0;
+    return enabled;
 }
 
 }  // namespace
@@ -43,12 +40,12 @@ private:
     CTestSettings m_settings;
 
     // The simulated terminal on COM3, which is the saved port, and on COM4.
-    std::unique_ptr<sim::CSimulator> MakeTerminal(const sim::SimOptions& options, bool start) {
+    std::unique_ptr<sim::CSimulator> MakeTerminal(const sim::SimOptions& options) {
         std::string error;
         auto terminal = sim::CSimulator::CreateOnPty(options, error);
         if (!terminal)
             qFatal("no pty: %s", error.c_str());
-        if (start && !terminal->Start())
+        if (!terminal->Start())
             qFatal("the simulator did not start");
         const QByteArray device = QFile::encodeName(QString::fromStdString(terminal->DevicePath()));
         m_settings.WriteIni("[Ports]\nCOM3=" + device + "\nCOM4=" + device + "\n[ComPort]\nPort Num=2\n");
@@ -56,8 +53,8 @@ private:
     }
 
     // A window as at start-up with `file` chosen through the file dialog.
-    std::unique_ptr<CVeltradDlg> OpenWindow(CModalDriver& driver, const QString& file, IClock* clock = nullptr) {
-        auto dialog = std::make_unique<CVeltradDlg>(m_settings.Profile(), nullptr, clock);
+    std::unique_ptr<CVeltradDlg> OpenWindow(CModalDriver& driver, const QString& file) {
+        auto dialog = std::make_unique<CVeltradDlg>(m_settings.Profile());
         driver.Ignore(dialog.get());
         dialog->ShowModal();
         driver.SetHandler(ChooseFile(file));
@@ -80,89 +77,45 @@ private slots:
         qRegisterMetaType<veltrad::RunOutcome>();
     }
 
-    // A run disables the inputs, moves the bar, and each outcome shows its
-    // notice once the window has its controls back; the completed run's
-    // image reaches the terminal whole.
-    void eachOutcomeShowsItsNotice_data() {
-        QTest::addColumn<QString>("terminal");
-        QTest::addColumn<QString>("notice");
-        QTest::addColumn<int>("barAfter");
-        QTest::addColumn<bool>("portLeftOpen");
-        QTest::addColumn<RunOutcome>("outcome");
-        QTest::newRow("completed") << "answers" << "Dialog130" << 0 << false << RunOutcome::Completed;
-        QTest::newRow("silent from the first frame") << "silent" << "Dialog132" << 0 << true
-                                                     << RunOutcome::TimedOut;
-        QTest::newRow("silent after three frames") << "silent after 3" << "Dialog133" << 3 << true
-                                                   << RunOutcome::TimedOutAfterAck;
-        QTest::newRow("fourth frame refused five times") << "refuses frame 3" << "Dialog134" << 3 << true
-                                                         << RunOutcome::Refused;
-    }
-    void eachOutcomeShowsItsNotice() {
-        QFETCH(QString, terminal);
-        QFETCH(QString, notice);
-        QFETCH(int, barAfter);
-        QFETCH(bool, portLeftOpen);
-        QFETCH(RunOutcome, outcome);
-
-        sim::SimOptions options;
-        std::size_t acksBeforeSilence = 0;
-        bool silence = false;
-        if (terminal == "silent after 3") {
-            options.silentAfter = 2;  // frames 0, 1, 2 answered
-            acksBeforeSilence = 3;
-            silence = true;
-        } else if (terminal == "silent") {
-            silence = true;
-        } else if (terminal == "refuses frame 3") {
-            options.refuseFrame = 3;
-            options.refuseTimes = 5;
-        }
-        // A terminal silent from the start is one that never runs.
-        auto sim = MakeTerminal(options, terminal != "silent");
-        std::unique_ptr<CSilenceClock> clock;
-        if (silence)
-            clock = std::make_unique<CSilenceClock>(CSilenceClock::AfterAcks(*sim, acksBeforeSilence));
-
+    // A run disables the inputs and moves the bar; at its end the notice
+    // shows once the window has its controls back, and the image reached the
+    // terminal whole.
+    void aWholeDownloadReachesTheTerminal() {
+        auto terminal = MakeTerminal({});
         CModalDriver driver;
         const QString file = ImageFile(10);
-        auto dialog = OpenWindow(driver, file, clock.get());
+        auto dialog = OpenWindow(driver, file);
         auto* progress = Child<QProgressBar>(*dialog, "progress1006");
         int highest = 0;
         connect(progress, &QProgressBar::valueChanged, this, [&](int v) { highest = qMax(highest, v); });
         bool enabledWhenShown = false;
         driver.SetHandler([&](QWidget* window) {
-            enabledWhenShown = InputsEnabled(*dialog);
+            enabledWhenShown = EnabledInputs(*dialog) == 3;
             QTest::mouseClick(Child<QPushButton>(window, "ok1"), Qt::LeftButton);
         });
         QSignalSpy ended(dialog.get(), &CVeltradDlg::RunEnded);
         QTest::mouseClick(Child<QPushButton>(*dialog, "download1015"), Qt::LeftButton);
-        QVERIFY(InputsDisabled(*dialog));
+        QCOMPARE(EnabledInputs(*dialog), 0);
         QVERIFY(Child<QWidget>(*dialog, "stop1016")->isEnabled());
         QVERIFY(Child<QWidget>(*dialog, "close1013")->isEnabled());
         QCOMPARE(progress->maximum(), 10);
 
-        QTRY_COMPARE_WITH_TIMEOUT(driver.Names(), QStringList{notice}, kLongWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(driver.Names(), QStringList{"Dialog130"}, kLongWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kLongWaitMs);
         QTRY_VERIFY(QApplication::activeModalWidget() == dialog.get());  // no notice left
-        QCOMPARE(ended.front().at(1).value<RunOutcome>(), outcome);
+        QCOMPARE(ended.front().at(1).value<RunOutcome>(), RunOutcome::Completed);
         QVERIFY(enabledWhenShown);
-        QCOMPARE(progress->value(), barAfter);
-        QCOMPARE(bool(dialog->Logic().Session().Comm().IsConnected()), portLeftOpen);
-        if (outcome == RunOutcome::Completed) {
-            QCOMPARE(highest, 10);
-            QVERIFY(sim->WaitForEnd(std::chrono::milliseconds(kLongWaitMs)));
-            QFile original(file);
-            QVERIFY(original.open(QIODevice::ReadOnly));
-            const sim::ReceivedImage received = sim->Image();
-            QCOMPARE(received.baseAddress, 0u);
-            QCOMPARE(QByteArray(reinterpret_cast<const char*>(received.bytes.data()), qsizetype(received.bytes.size())),
-                     original.readAll());
-        }
-
-        // The stop button closes what the run left open and clears the bar.
-        QTest::mouseClick(Child<QPushButton>(*dialog, "stop1016"), Qt::LeftButton);
+        QCOMPARE(highest, 10);
+        QCOMPARE(progress->value(), 0);
         QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
-        QCOMPARE(Child<QProgressBar>(*dialog, "progress1006")->value(), 0);
+
+        QVERIFY(terminal->WaitForEnd(std::chrono::milliseconds(kLongWaitMs)));
+        QFile original(file);
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        const sim::ReceivedImage received = terminal->Image();
+        QCOMPARE(received.baseAddress, 0u);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(received.bytes.data()), qsizetype(received.bytes.size())),
+                 original.readAll());
     }
 
     // However the window ends during a run, the port is closed and the worker
@@ -182,7 +135,7 @@ private slots:
         QFETCH(bool, windowStays);
         sim::SimOptions slow;
         slow.replyDelay = std::chrono::milliseconds(5);
-        auto terminal = MakeTerminal(slow, true);
+        auto terminal = MakeTerminal(slow);
         const QByteArray iniBefore = m_settings.ReadIni();
         CModalDriver driver;
         auto dialog = OpenWindow(driver, ImageFile(2000));
@@ -213,7 +166,7 @@ private slots:
             QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
             QCOMPARE(dialog->isVisible(), windowStays);
             if (windowStays)
-                QVERIFY(InputsEnabled(*dialog));
+                QCOMPARE(EnabledInputs(*dialog), 3);
         }
         // Released: the device opens again.
         QVERIFY(PortOpens(terminal->DevicePath()));

@@ -215,6 +215,15 @@ private slots:
         QCOMPARE(m_settings.ReadIni(), saved ? PortsSection() + "[ComPort]\nPort Num=1\n" : before);
     }
 
+    // Each notice of the logic comes up as its own dialog.
+    void eachNoticeShowsItsDialog() {
+        CModalDriver driver;
+        auto dialog = StartDialog(driver);
+        for (const Notice notice : {Notice::Complete, Notice::CommError, Notice::CommErrorRetry, Notice::Fail})
+            static_cast<IWindowView&>(*dialog).ShowNotice(notice);
+        QCOMPARE(driver.Names(), (QStringList{"Dialog130", "Dialog132", "Dialog133", "Dialog134"}));
+    }
+
     void contextMenuOffersTheAboutBox() {
         CModalDriver driver;
         auto dialog = StartDialog(driver);

@@ -1,12 +1,10 @@
 #pragma once
 // Helpers for the GUI tests: a settings folder of the test's own, a driver
 // that finds each modal window (message box, notice, file dialog) as it comes
-// up, notes what it showed and closes it, a clock that makes a silent
-// simulated terminal time out at once, and lookups of controls, threads and
-// ports.
+// up, notes what it showed and closes it, a check of a form's layout, and
+// lookups of controls, threads and ports.
 
 #include "settings/Profile.h"
-#include "download/Clock.h"
 #include "download/DownloadSession.h"
 #include "serial/CommThread.h"
 #include "sim/Simulator.h"
@@ -28,8 +26,6 @@
 #include <QTimer>
 #include <QWindow>
 
-#include <atomic>
-#include <cstdint>
 #include <functional>
 #include <thread>
 
@@ -208,33 +204,6 @@ inline CModalDriver::Handler ChooseFile(const QString& path) {
         CModalDriver::PressEscape(window);
     };
 }
-
-// The reply clock of a run: real milliseconds until `silent` says the
-// terminal will answer no more, then every reading jumps 4999 ms, so the
-// frame left unanswered times out within milliseconds instead of 5 seconds.
-// The timeout itself stays the run's own: more than 5000 ms between the
-// reading after the frame's write and a poll that finds nothing. `silent`
-// is asked on the worker's thread.
-class CSilenceClock final : public IClock {
-public:
-    explicit CSilenceClock(std::function<bool()> silent) : m_silent(std::move(silent)) {}
-
-    // Silent once the simulator has sent `acks` ACKs (it was told to stop there).
-    static std::function<bool()> AfterAcks(const sim::CSimulator& simulator, std::size_t acks) {
-        return [&simulator, acks] { return simulator.Counters().acksSent >= acks; };
-    }
-
-    std::uint32_t TickCount() override {
-        if (m_silent())
-            m_offset.fetch_add(4999);
-        return m_real.TickCount() + m_offset.load();
-    }
-
-private:
-    std::function<bool()> m_silent;
-    CSystemClock m_real;
-    std::atomic<std::uint32_t> m_offset{0};
-};
 
 // What an operator needs of a form: every control inside the window, none
 // over another (group boxes only frame), each text whole in its box.
