@@ -216,35 +216,29 @@ TEST(ProfileWrite, AFailedRewriteLeavesTheFileAndNoTemporaryOne)
 }
 #endif
 
-TEST(ProfileWrite, ReadOnlyFileOrFolderChangesNothing)
+// A read-only file, a file in a read-only folder, a folder in the file's
+// place: the write fails and what was there stays.
+TEST(ProfileWrite, AnUnwritablePlaceChangesNothing)
 {
     TempDir dir;
     const auto file = dir.WriteText("Veltrad.INI", "[ComPort]\nPort Num=5\n");
     std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
-    CProfile readOnlyFile(file);
-    EXPECT_FALSE(readOnlyFile.WriteProfileInt("ComPort", "Port Num", 9));
-    EXPECT_EQ(TempDir::ReadText(file), "[ComPort]\nPort Num=5\n");
-    EXPECT_EQ(readOnlyFile.GetProfileInt("ComPort", "Port Num", 0), 5);
-
+    std::filesystem::create_directories(dir / "locked");
+    std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::create_directories(dir / "folder.INI");
+    std::vector<std::filesystem::path> places = {file, dir / "folder.INI"};
 #ifndef _WIN32  // a folder's read-only attribute does not stop file creation on Windows
-    const auto folder = dir / "locked";
-    std::filesystem::create_directory(folder);
-    std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-    CProfile inReadOnlyFolder(folder / "Veltrad.INI");
-    EXPECT_FALSE(inReadOnlyFolder.WriteProfileInt("Font", "Address", 1));
-    EXPECT_FALSE(std::filesystem::exists(folder / "Veltrad.INI"));
-    EXPECT_EQ(inReadOnlyFolder.GetProfileInt("Font", "Address", 274432), 274432);
+    places.push_back(dir / "locked" / "Veltrad.INI");
 #endif
-}
-
-TEST(ProfileWrite, AFolderInPlaceOfTheFileChangesNothing)
-{
-    TempDir dir;
-    std::filesystem::create_directory(dir / "Veltrad.INI");
-    CProfile profile(dir / "Veltrad.INI");
-    EXPECT_EQ(profile.GetProfileInt("ComPort", "Port Num", 4), 4);
-    EXPECT_FALSE(profile.WriteProfileInt("ComPort", "Port Num", 9));
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "Veltrad.INI"));
+    for (const auto& place : places) {
+        SCOPED_TRACE(place.string());
+        CProfile profile(place);
+        EXPECT_FALSE(profile.WriteProfileInt("ComPort", "Port Num", 9));
+        EXPECT_EQ(profile.GetProfileInt("ComPort", "Port Num", 4), place == file ? 5 : 4);
+    }
+    EXPECT_EQ(TempDir::ReadText(file), "[ComPort]\nPort Num=5\n");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.INI"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "locked" / "Veltrad.INI"));
 }
 
 // The Linux location of the file; the Windows one is tested under Wine
@@ -277,17 +271,14 @@ private:
 TEST(ProfilePath, FollowsXdgConfigHome)
 {
     ScopedEnv home("HOME", "/home/tech");
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "/srv/cfg");
-        EXPECT_EQ(CProfile::DefaultPath(), std::filesystem::path("/srv/cfg/Veltrad.INI"));
-    }
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "relative/dir");  // not absolute: ignored
-        EXPECT_EQ(CProfile::DefaultPath(), std::filesystem::path("/home/tech/.config/Veltrad.INI"));
-    }
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
-        EXPECT_EQ(CProfile::DefaultPath(), std::filesystem::path("/home/tech/.config/Veltrad.INI"));
+    const std::pair<const char*, const char*> cases[] = {
+        {"/srv/cfg", "/srv/cfg/Veltrad.INI"},
+        {"relative/dir", "/home/tech/.config/Veltrad.INI"},  // not absolute: ignored
+        {nullptr, "/home/tech/.config/Veltrad.INI"},
+    };
+    for (const auto& [xdgConfigHome, expected] : cases) {
+        ScopedEnv xdg("XDG_CONFIG_HOME", xdgConfigHome);
+        EXPECT_EQ(CProfile::DefaultPath(), std::filesystem::path(expected));
     }
 }
 #endif
