@@ -114,8 +114,7 @@ private:
 
 // What a modal window showed when the driver found it.
 struct SeenWindow {
-    QString className;   // "QMessageBox", "QFileDialog", "QDialog"
-    QString objectName;  // "Dialog130" and so on for the forms
+    QString name;  // "Dialog130" and so on for the forms, else the class: "QMessageBox"
     QString title;
     QString text;         // a message box's main text
     QString informative;  // a message box's informative text
@@ -144,7 +143,7 @@ public:
     QStringList Names() const {
         QStringList names;
         for (const SeenWindow& w : m_seen)
-            names << (w.objectName.isEmpty() ? w.className : w.objectName);
+            names << w.name;
         return names;
     }
     void Clear() { m_seen.clear(); }
@@ -168,8 +167,8 @@ private:
             return;
         m_handled.append(window);
         SeenWindow seen;
-        seen.className = QString::fromLatin1(window->metaObject()->className());
-        seen.objectName = window->objectName();
+        seen.name = window->objectName().isEmpty() ? QString::fromLatin1(window->metaObject()->className())
+                                                    : window->objectName();
         seen.title = window->windowTitle();
         if (auto* box = qobject_cast<QMessageBox*>(window)) {
             seen.text = box->text();
