@@ -223,11 +223,11 @@ TEST(ProfileWrite, AnUnwritablePlaceChangesNothing)
     TempDir dir;
     const auto file = dir.WriteText("Veltrad.INI", "[ComPort]\nPort Num=5\n");
     std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
-    std::filesystem::create_directories(dir / "locked");
-    std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     std::filesystem::create_directories(dir / "folder.INI");
     std::vector<std::filesystem::path> places = {file, dir / "folder.INI"};
 #ifndef _WIN32  // a folder's read-only attribute does not stop file creation on Windows
+    std::filesystem::create_directories(dir / "locked");
+    std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     places.push_back(dir / "locked" / "Veltrad.INI");
 #endif
     for (const auto& place : places) {
