@@ -7,13 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -28,7 +28,8 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using test::TempDir;
 
-// One run of the tool with its standard output on a pipe.
+// One run of the tool with its standard output on a pipe. Reads block: a
+// tool that never answers is ended by the test's own time limit.
 class CSimProcess {
 public:
     explicit CSimProcess(std::vector<std::string> args)
@@ -41,7 +42,6 @@ public:
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             return;
-        m_out = fds[0];
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
@@ -49,6 +49,7 @@ public:
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
+        m_out = ::fdopen(fds[0], "r");
     }
     ~CSimProcess()
     {
@@ -56,33 +57,22 @@ public:
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
         }
-        if (m_out >= 0)
-            ::close(m_out);
+        if (m_out)
+            std::fclose(m_out);
     }
 
-    bool Running() const { return m_pid > 0; }
+    bool Running() const { return m_pid > 0 && m_out; }
 
-    // The next line of output, or empty when none came in time.
-    std::string ReadLine(std::chrono::milliseconds timeout)
+    // The next line of output without its end, or empty at the end of output.
+    std::string ReadLine()
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            if (const auto nl = m_buffer.find('\n'); nl != std::string::npos) {
-                std::string line = m_buffer.substr(0, nl);
-                m_buffer.erase(0, nl + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd p{m_out, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-                return {};
-            std::array<char, 256> chunk{};
-            const ssize_t n = ::read(m_out, chunk.data(), chunk.size());
-            if (n <= 0)
-                return {};
-            m_buffer.append(chunk.data(), static_cast<std::size_t>(n));
-        }
+        std::array<char, 256> line{};
+        if (!std::fgets(line.data(), static_cast<int>(line.size()), m_out))
+            return {};
+        std::string text(line.data());
+        if (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        return text;
     }
 
     // Exit code, or -1 when it did not exit normally.
@@ -99,8 +89,7 @@ public:
 
 private:
     pid_t m_pid = -1;
-    int m_out = -1;
-    std::string m_buffer;
+    std::FILE* m_out = nullptr;
 };
 
 std::uint8_t Reply(CCommThread& comm)
@@ -116,9 +105,11 @@ TEST(SimTool, RunsADownloadOverItsLinkAndWritesTheImage)
     TempDir dir;
     const auto link = dir / "kv9090";
     const auto out = dir / "received.bin";
-    CSimProcess sim({"--link", link.string(), "--out", out.string(), "--refuse", "1"});
+    // The line's options are taken; the delay shows in the first reply.
+    CSimProcess sim({"--link", link.string(), "--out", out.string(), "--refuse", "1", "--pace",
+                     "--reply-delay-ms", "20", "--delay", "100"});
     ASSERT_TRUE(sim.Running());
-    const std::string first = sim.ReadLine(5s);
+    const std::string first = sim.ReadLine();
     ASSERT_EQ(first.rfind("veltrad-sim: terminal on /dev/pts/", 0), 0u) << first;
     EXPECT_EQ(fs::read_symlink(link).string(), first.substr(first.rfind(' ') + 1));
 
@@ -134,8 +125,10 @@ TEST(SimTool, RunsADownloadOverItsLinkAndWritesTheImage)
         expected.insert(expected.end(), block.begin(), block.end());
         std::uint8_t reply = 0;
         for (int attempt = 0; attempt < 3 && reply != kAck; ++attempt) {
+            const auto written = std::chrono::steady_clock::now();
             ASSERT_EQ(comm.WriteComm(frame.data(), kFrameSize), kFrameSize);
             reply = Reply(comm);
+            EXPECT_GE(std::chrono::steady_clock::now() - written, 100ms);
         }
         EXPECT_EQ(reply, kAck);
     }
@@ -144,7 +137,7 @@ TEST(SimTool, RunsADownloadOverItsLinkAndWritesTheImage)
         ASSERT_EQ(comm.WriteComm(&eot, 1), 1u);
     comm.ClosePort();
 
-    EXPECT_EQ(sim.ReadLine(5s), "frames 2, refusals 1, bytes 256, base 0x00000400");
+    EXPECT_EQ(sim.ReadLine(), "frames 2, refusals 1, bytes 256, base 0x00000400");
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_EQ(TempDir::Read(out), expected);
     EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << "the link goes with the tool";
@@ -156,9 +149,9 @@ TEST(SimTool, InterruptEndsTheRunWithoutAnImage)
     const auto out = dir / "received.bin";
     CSimProcess sim({"--out", out.string()});
     ASSERT_TRUE(sim.Running());
-    ASSERT_FALSE(sim.ReadLine(5s).empty());
+    ASSERT_FALSE(sim.ReadLine().empty());
     sim.Signal(SIGTERM);
-    EXPECT_EQ(sim.ReadLine(5s), "interrupted: frames 0, refusals 0, bytes 0, base 0x00000000");
+    EXPECT_EQ(sim.ReadLine(), "interrupted: frames 0, refusals 0, bytes 0, base 0x00000000");
     EXPECT_EQ(sim.Wait(), 130);
     EXPECT_FALSE(fs::exists(out));
 }

@@ -92,34 +92,13 @@ TEST_F(SimOverPty, GoodFramesAreAcknowledgedAndTheImageAssembled)
     const auto image = m_sim->Image();
     EXPECT_EQ(image.baseAddress, 0x80u);
     EXPECT_EQ(image.bytes, expected);
-    EXPECT_EQ(m_sim->Summary(), "frames 3, refusals 0, bytes 384, base 0x00000080");
-    const auto c = m_sim->Counters();
-    EXPECT_EQ(c.framesReceived, 3u);
-    EXPECT_EQ(c.framesAccepted, 3u);
-    EXPECT_EQ(c.acksSent, 3u);
-    EXPECT_EQ(c.refusals, 0u);
-    EXPECT_EQ(c.eots, 3u);
-    EXPECT_TRUE(c.ended);
+    EXPECT_TRUE(m_sim->Counters().ended);
 
     const test::TempDir dir;
     const auto file = dir / "image.bin";
     std::string error;
     ASSERT_TRUE(m_sim->WriteImage(file.string(), error)) << error;
     EXPECT_EQ(test::TempDir::Read(file), expected);
-}
-
-TEST_F(SimOverPty, PacedRepliesTakeTheLineTimeOfFrameAndReply)
-{
-    SimOptions options;
-    options.pace = true;
-    ASSERT_NO_FATAL_FAILURE(Start(options));
-    for (std::uint32_t i = 0; i < 3; ++i)
-        EXPECT_EQ(Exchange(MakeFrame(i * kBlockSize, 0)), kAck);
-    const auto wire = std::chrono::duration_cast<Clock::duration>(kByteTimeOnLine * (kFrameSize + 1));
-    for (const auto& frame : m_sim->Frames()) {
-        ASSERT_TRUE(frame.replied.has_value());
-        EXPECT_GE(*frame.replied - frame.firstByte, wire);
-    }
 }
 
 TEST_F(SimOverPty, XoffBeforeAFrameHoldsTheSenderThatLong)
@@ -134,22 +113,6 @@ TEST_F(SimOverPty, XoffBeforeAFrameHoldsTheSenderThatLong)
     ASSERT_EQ(frames.size(), 2u);
     ASSERT_TRUE(frames[0].replied.has_value());
     EXPECT_GE(frames[1].firstByte - *frames[0].replied, 250ms);
-}
-
-TEST_F(SimOverPty, XoffLongerThanTheWriteLimitCutsTheWriteShort)
-{
-    SimOptions options;
-    options.xoffBeforeFrame = 1;
-    options.xoffHold = 1500ms;
-    ASSERT_NO_FATAL_FAILURE(Start(options));
-    EXPECT_EQ(Exchange(MakeFrame(0, 0)), kAck);
-    const Frame second = MakeFrame(kBlockSize, 1);
-    const auto start = Clock::now();
-    EXPECT_LT(m_comm.WriteComm(second.data(), kFrameSize), kFrameSize);
-    EXPECT_GE(Clock::now() - start, 1000ms);
-    // Once XON has come, the resend goes through.
-    EXPECT_EQ(Exchange(second), kAck);
-    EXPECT_EQ(m_sim->Counters().framesAccepted, 2u);
 }
 
 TEST_F(SimOverPty, HoldLineOnRequestAndStopReleasesIt)

@@ -11,7 +11,6 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTest>
-#include <QtMath>
 
 using namespace veltrad;
 
@@ -47,22 +46,6 @@ private slots:
                 const QRect right = MapDialogRect({x + 13, 0, 7, 8}, {cx, 16});
                 QCOMPARE(left.x() + left.width(), right.x());
             }
-        }
-    }
-
-    void baseUnitsComeFromTheFont() {
-        for (int points : {8, 9, 10, 12, 14}) {
-            QFont font;
-            font.setPointSize(points);
-            const QFontMetrics fm(font);
-            const DialogBaseUnits units = BaseUnitsFor(font);
-            // A whole line, descenders included.
-            QCOMPARE(units.cy, qCeil(QFontMetricsF(font).height()));
-            QVERIFY(units.cy >= fm.height());
-            // The average letter width, rounded to a whole pixel.
-            const int letters = fm.horizontalAdvance(
-                QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-            QVERIFY2(std::abs(letters - 52 * units.cx) <= 26, qPrintable(QString::number(points)));
         }
     }
 

@@ -1,12 +1,10 @@
 #pragma once
 // Helpers for the GUI tests: a settings folder of the test's own, a driver
 // that finds each modal window (message box, notice, file dialog) as it comes
-// up, notes what it showed and closes it, a clock that makes a silent
-// simulated terminal time out at once, and lookups of controls, threads and
-// ports.
+// up, notes what it showed and closes it, a check of a form's layout, and
+// lookups of controls, threads and ports.
 
 #include "settings/Profile.h"
-#include "download/Clock.h"
 #include "download/DownloadSession.h"
 #include "serial/CommThread.h"
 #include "sim/Simulator.h"
@@ -17,20 +15,18 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
 
-#include <atomic>
-#include <cstdint>
-#include <filesystem>
 #include <functional>
-#include <string>
 #include <thread>
 
 #include <pthread.h>
@@ -95,11 +91,8 @@ public:
     }
     bool IsValid() const { return m_folder.isValid(); }
     QString Folder() const { return m_folder.path(); }
-    std::filesystem::path IniPath() const {
-        return std::filesystem::path(QFile::encodeName(m_folder.filePath("Veltrad.INI")).toStdString());
-    }
     QString IniQPath() const { return m_folder.filePath(QStringLiteral("Veltrad.INI")); }
-    CProfile Profile() const { return CProfile(IniPath()); }
+    CProfile Profile() const { return CProfile(QFile::encodeName(IniQPath()).toStdString()); }
 
     // Replaces the file; an empty text removes it.
     void WriteIni(const QByteArray& text) const {
@@ -121,8 +114,7 @@ private:
 
 // What a modal window showed when the driver found it.
 struct SeenWindow {
-    QString className;   // "QMessageBox", "QFileDialog", "QDialog"
-    QString objectName;  // "Dialog130" and so on for the forms
+    QString name;  // "Dialog130" and so on for the forms, else the class: "QMessageBox"
     QString title;
     QString text;         // a message box's main text
     QString informative;  // a message box's informative text
@@ -151,7 +143,7 @@ public:
     QStringList Names() const {
         QStringList names;
         for (const SeenWindow& w : m_seen)
-            names << (w.objectName.isEmpty() ? w.className : w.objectName);
+            names << w.name;
         return names;
     }
     void Clear() { m_seen.clear(); }
@@ -175,8 +167,8 @@ private:
             return;
         m_handled.append(window);
         SeenWindow seen;
-        seen.className = QString::fromLatin1(window->metaObject()->className());
-        seen.objectName = window->objectName();
+        seen.name = window->objectName().isEmpty() ? QString::fromLatin1(window->metaObject()->className())
+                                                    : window->objectName();
         seen.title = window->windowTitle();
         if (auto* box = qobject_cast<QMessageBox*>(window)) {
             seen.text = box->text();
@@ -212,56 +204,40 @@ inline CModalDriver::Handler ChooseFile(const QString& path) {
     };
 }
 
-// The reply clock of a run: real milliseconds until `silent` says the
-// terminal will answer no more, then every reading jumps 4999 ms, so the
-// frame left unanswered times out within milliseconds instead of 5 seconds.
-// The timeout itself stays the run's own: more than 5000 ms between the
-// reading after the frame's write and a poll that finds nothing. `silent`
-// is asked on the worker's thread.
-class CSilenceClock final : public IClock {
-public:
-    explicit CSilenceClock(std::function<bool()> silent) : m_silent(std::move(silent)) {}
-
-    // Silent once the simulator has sent `acks` ACKs (it was told to stop there).
-    static std::function<bool()> AfterAcks(const sim::CSimulator& simulator, std::size_t acks) {
-        return [&simulator, acks] { return simulator.Counters().acksSent >= acks; };
+// What an operator needs of a form: every control inside the window, none
+// over another (group boxes only frame), each text whole in its box.
+inline void CheckFormIsReadable(QDialog& dialog) {
+    QList<QWidget*> controls;
+    for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        QVERIFY2(dialog.rect().contains(w->geometry()), qPrintable(w->objectName()));
+        if (!qobject_cast<QGroupBox*>(w))
+            controls << w;
     }
-
-    std::uint32_t TickCount() override {
-        if (m_silent())
-            m_offset.fetch_add(4999);
-        return m_real.TickCount() + m_offset.load();
+    for (int i = 0; i < controls.size(); ++i)
+        for (int j = i + 1; j < controls.size(); ++j)
+            QVERIFY2(!controls[i]->geometry().intersects(controls[j]->geometry()),
+                     qPrintable(controls[i]->objectName() + " over " + controls[j]->objectName()));
+    for (QLabel* label : dialog.findChildren<QLabel*>()) {
+        const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+        const QRect needed =
+            QFontMetrics(label->font()).boundingRect(QRect(0, 0, label->width(), 10000), flags, label->text());
+        QVERIFY2(needed.width() <= label->width() && needed.height() <= label->height(),
+                 qPrintable(label->objectName()));
     }
-
-private:
-    std::function<bool()> m_silent;
-    CSystemClock m_real;
-    std::atomic<std::uint32_t> m_offset{0};
-};
-
-// Where the tests leave their screenshots.
-inline QString ScreenshotFolder() {
-    const QString folder = QStringLiteral(VELTRAD_SCREENSHOT_DIR);
-    QDir().mkpath(folder);
-    return folder;
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+        QVERIFY2(QFontMetrics(button->font()).horizontalAdvance(button->text()) < button->width(),
+                 qPrintable(button->objectName()));
 }
 
-inline void SaveScreenshot(QWidget* window, const QString& name) {
-    const QString file = ScreenshotFolder() + QLatin1Char('/') + name + QStringLiteral(".png");
-    QVERIFY2(window->grab().save(file, "PNG"), qPrintable(file));
-}
-
-// A file of `size` bytes, all zero or each of them non-zero.
-inline QString WriteImageFile(const QString& folder, const QString& name, qint64 size, bool nonZero) {
+// A file of `size` bytes, none of them zero: every block is sent.
+inline QString WriteImageFile(const QString& folder, const QString& name, qint64 size) {
     const QString path = folder + QLatin1Char('/') + name;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return {};
     QByteArray bytes(static_cast<qsizetype>(size), '\0');
-    if (nonZero) {
-        for (qsizetype i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<char>(i % 253 + 1);
-    }
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i % 253 + 1);
     if (file.write(bytes) != bytes.size())
         return {};
     return path;
