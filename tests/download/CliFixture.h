@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -47,6 +48,18 @@ protected:
     Finished Run(const std::vector<std::string>& args, int stderrFd = -1) const
     {
         Child child(args, Env(), stderrFd);
+        return child.Wait();
+    }
+
+    // Runs `args` until `reached` says the run has got where the test wants
+    // it, then sends `signal` (also when it never got there, so that nothing
+    // hangs) and waits for the end.
+    Finished RunAndSignal(const std::vector<std::string>& args, int signal,
+                          const std::function<bool()>& reached) const
+    {
+        Child child(args, Env());
+        EXPECT_TRUE(reached()) << "the run did not get there";
+        child.Signal(signal);
         return child.Wait();
     }
 

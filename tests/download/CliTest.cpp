@@ -262,10 +262,8 @@ TEST_F(CliTest, AStopSignalWhileTheFileIsReadEndsAtOnceWithoutOpeningThePort)
     }
     auto sim = MakeSim({});
     FirstRead reading(file);
-    Child cli(Download({"--json"}, {sim->DevicePath()}, file), Env());
-    ASSERT_TRUE(reading.Wait(std::chrono::seconds(20)));
-    cli.Signal(SIGTERM);
-    const Finished done = cli.Wait();
+    const Finished done = RunAndSignal(Download({"--json"}, {sim->DevicePath()}, file), SIGTERM,
+                                       [&] { return reading.Wait(std::chrono::seconds(20)); });
     EXPECT_EQ(done.status, 130) << done.err;
     const auto json = ParseJson(done.out);
     ASSERT_TRUE(json.has_value()) << done.out;
@@ -287,10 +285,8 @@ TEST_F(CliTest, CtrlCTerminationAndHangUpStopTheRunLikeTheStopButton)
         SimOptions options;
         options.replyDelay = std::chrono::seconds(60);
         auto sim = MakeSim(options);
-        Child cli(Download({"--json"}, {sim->DevicePath()}, WriteImage(3)), Env());
-        ASSERT_TRUE(sim->WaitForFramesReceived(1, std::chrono::seconds(20)));
-        cli.Signal(signal);
-        const Finished done = cli.Wait();
+        const Finished done = RunAndSignal(Download({"--json"}, {sim->DevicePath()}, WriteImage(3)), signal,
+                                           [&] { return sim->WaitForFramesReceived(1, std::chrono::seconds(20)); });
         EXPECT_EQ(done.status, 130) << done.err;
         const auto json = ParseJson(done.out);
         ASSERT_TRUE(json.has_value()) << done.out;
