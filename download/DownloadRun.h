@@ -87,8 +87,8 @@ private:
 };
 
 // The worker: places the cursor on the first frame, runs the exchange and
-// turns its outcome into events, the last of them OnRunEnded. Named as the
-// original design's worker function; its exit code, which nothing read, is gone.
+// turns its outcome into events, the last of them OnRunEnded. The name is
+// kept from the original design's worker; nothing reads a result, so none.
 void DownloadThreadProc(CDownloadRun& run);
 
 }  // namespace veltrad
