@@ -157,55 +157,35 @@ void CDownloadRun::ShowFailNotice()
     m_observer.OnNotice(m_runId, Notice::Fail);
 }
 
-RunOutcome CDownloadRun::ReportOutcome(RunOutcome outcome)
+void CDownloadRun::ReportOutcome(RunOutcome outcome)
 {
     m_bOutcomeReached.store(true);
+    // The stop already restored the controls and the bar.
+    if (outcome == RunOutcome::Stopped)
+        return;
     // Every outcome with a notice gives the controls back first.
+    EnableControls(true);
     switch (outcome) {
-    case RunOutcome::Completed:
-        EnableControls(true);
-        FinishDownload();
-        break;
-    case RunOutcome::TimedOut:
-        EnableControls(true);
-        ShowCommErrorNotice();
-        break;
-    case RunOutcome::TimedOutAfterAck:
-        EnableControls(true);
-        ShowCommErrorRetryNotice();
-        break;
-    case RunOutcome::Refused:
-        EnableControls(true);
-        ShowFailNotice();
-        break;
-    case RunOutcome::Stopped:
-        // The stop already restored the controls and the bar.
-        break;
+    case RunOutcome::Completed: FinishDownload(); break;
+    case RunOutcome::TimedOut: ShowCommErrorNotice(); break;
+    case RunOutcome::TimedOutAfterAck: ShowCommErrorRetryNotice(); break;
+    case RunOutcome::Refused: ShowFailNotice(); break;
+    case RunOutcome::Stopped: break;
     }
-    return outcome;
 }
 
-std::uint32_t DownloadThreadProc(CDownloadRun& run)
+void DownloadThreadProc(CDownloadRun& run)
 {
     const auto started = std::chrono::steady_clock::now();
     run.m_posCurrent = 0;
     run.m_nResendBudget = kResendBudget;
-
-    RunOutcome outcome = RunOutcome::Stopped;
-    if (run.m_frames.empty()) {
-        // The session never starts a run without frames; should one start
-        // anyway, it must not leave the controls disabled with no word.
-        run.EnableControls(true);
-    } else {
-        outcome = run.ReportOutcome(run.Exchange());
-    }
+    const RunOutcome outcome = run.Exchange();
+    run.ReportOutcome(outcome);
 
     run.m_replyTimes.Fill(run.m_stats);
     run.m_stats.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     run.m_observer.OnRunEnded(run.m_runId, outcome, run.m_stats);
-    const bool succeeded = outcome == RunOutcome::Completed || run.m_frames.empty();
-    return succeeded ? kRunSucceeded : kRunFailed;
 }
 
 }  // namespace veltrad

@@ -29,12 +29,9 @@ inline constexpr std::uint32_t kReplyWaitSliceMs = 100;
 // so four resends and five transmissions of one frame at most.
 inline constexpr std::int32_t kResendBudget = 3;
 
-// Exit codes of the worker.
-inline constexpr std::uint32_t kRunSucceeded = 1;  // completed
-inline constexpr std::uint32_t kRunFailed = 0;     // timed out, refused, stopped
-
 class CDownloadRun {
 public:
+    // `frames` must not be empty (the session sends no image without them);
     // `frames`, `port`, `clock` and `observer` must outlive the run; nothing
     // but this run may change the frames while it is in progress.
     CDownloadRun(std::uint64_t runId, std::span<const CPacket> frames, IPort& port,
@@ -48,8 +45,7 @@ public:
     // report and, after a completion, the closing bytes. Read from any thread.
     bool OutcomeReached() const { return m_bOutcomeReached.load(); }
 
-    // Runs the exchange to its outcome, reports it, and returns the exit code.
-    friend std::uint32_t DownloadThreadProc(CDownloadRun& run);
+    friend void DownloadThreadProc(CDownloadRun& run);
 
     // The closing sequence after the last ACK: progress back to 0, three EOT
     // bytes, the port closed if it is still open, the completion notice.
@@ -77,7 +73,7 @@ private:
     // Every transmission, first or resend: stale input dropped, then the frame.
     void WriteFrame(const CPacket& frame);
     void DiscardQueuedInput();
-    RunOutcome ReportOutcome(RunOutcome outcome);
+    void ReportOutcome(RunOutcome outcome);
 
     const std::uint64_t m_runId;
     const std::span<const CPacket> m_frames;  // viewed, never copied
@@ -91,7 +87,8 @@ private:
 };
 
 // The worker: places the cursor on the first frame, runs the exchange and
-// turns its outcome into events. Returns kRunSucceeded or kRunFailed.
-std::uint32_t DownloadThreadProc(CDownloadRun& run);
+// turns its outcome into events, the last of them OnRunEnded. The name is
+// kept from the original design's worker; nothing reads a result, so none.
+void DownloadThreadProc(CDownloadRun& run);
 
 }  // namespace veltrad

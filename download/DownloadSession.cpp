@@ -76,7 +76,7 @@ void CDownloadSession::EndPreviousRun()
     m_worker.reset();
 }
 
-bool CDownloadSession::OpenSelectedPortUnchecked()
+bool CDownloadSession::OpenSelectedPort()
 {
     if (m_comm.IsConnected())
         m_comm.ClosePort();
@@ -89,16 +89,10 @@ bool CDownloadSession::OpenSelectedPortUnchecked()
 bool CDownloadSession::TestSelectedPort()
 {
     EndPreviousRun();
-    const bool opened = OpenSelectedPortUnchecked();
+    const bool opened = OpenSelectedPort();
     if (opened)
         m_comm.ClosePort();
     return opened;
-}
-
-bool CDownloadSession::OpenSelectedPort()
-{
-    EndPreviousRun();
-    return OpenSelectedPortUnchecked();
 }
 
 bool CDownloadSession::OpenFile(const std::filesystem::path& path, ImageError* error)
@@ -134,7 +128,7 @@ StartResult CDownloadSession::StartDownload(std::shared_ptr<const CDownloadImage
 
 StartResult CDownloadSession::OpenAndStart(std::span<const CPacket> frames)
 {
-    if (!OpenSelectedPortUnchecked())
+    if (!OpenSelectedPort())
         return StartResult::PortOpenFailed;
 
     const std::uint64_t runId = m_runId.load() + 1;

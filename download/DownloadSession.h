@@ -58,8 +58,6 @@ public:
     // Opens the selected port and closes it again at once; false when it
     // does not open (Comm().LastOpenError() says why).
     bool TestSelectedPort();
-    // Opens the selected port for a run, closing it first if it is open.
-    bool OpenSelectedPort();
 
     // Stores the chosen file and reads it once for its size.
     bool OpenFile(const std::filesystem::path& path, ImageError* error = nullptr);
@@ -100,7 +98,9 @@ private:
     // Joins the worker of an earlier run, stopping it first if it is still
     // in its exchange, so that it never touches what the caller changes next.
     void EndPreviousRun();
-    bool OpenSelectedPortUnchecked();
+    // Opens the selected port, closing it first if it is open; the caller
+    // has ended the previous run.
+    bool OpenSelectedPort();
     // Opens the port and starts a worker over `frames`, which outlive it.
     StartResult OpenAndStart(std::span<const CPacket> frames);
 

@@ -61,6 +61,11 @@ TEST(OutcomeWords, NamesStatusesAndWhatSetsTheWordsApart)
         EXPECT_EQ(OutcomeStatus(c.outcome), c.status);
         EXPECT_EQ(OutcomeWords(c.outcome, stats), c.words);
     }
+    // A port whose run never started.
+    const std::pair<const char*, int> unstarted[] = {
+        {"nothing-to-send", 6}, {"port-open-failed", 2}, {"stopped", 130}, {"file-error", 1}, {"thread-failed", 1}};
+    for (const auto& [outcome, status] : unstarted)
+        EXPECT_EQ(UnstartedResult("COM1", "", outcome, "why", 3).status, status) << outcome;
 }
 
 TEST(MultiPortJson, StringsAreEscapedAndReplyTimesAppearOnlyWhenMeasured)

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -114,21 +113,6 @@ public:
     Child& operator=(const Child&) = delete;
 
     void Signal(int signal) { ::kill(m_pid, signal); }
-    pid_t Pid() const { return m_pid; }
-
-    // The next line of stdout, without its newline.
-    std::optional<std::string> ReadLine()
-    {
-        for (;;) {
-            if (const auto nl = m_result.out.find('\n', m_lineStart); nl != std::string::npos) {
-                std::string line = m_result.out.substr(m_lineStart, nl - m_lineStart);
-                m_lineStart = nl + 1;
-                return line;
-            }
-            if (!Pump(m_out, m_result.out))
-                return std::nullopt;
-        }
-    }
 
     // Reads both streams to their end and reaps the process.
     Finished Wait()
@@ -171,7 +155,6 @@ private:
     Fd m_out;
     Fd m_err;
     Finished m_result;
-    std::size_t m_lineStart = 0;
 };
 
 // A pseudo-terminal standing for the operator's terminal: the child gets the

