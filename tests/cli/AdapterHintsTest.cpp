@@ -40,6 +40,7 @@ TEST(AdapterHints, LinesForSlowRepliesAndHighTimersNameTheFixWhereTheAdapterIsKn
         std::vector<std::vector<std::string>> lines;  // words each hint line holds, in order
         std::vector<std::string> absent;              // words no line holds
     };
+    // clang-format off
     const Case cases[] = {
         {"FastPty", Replies(0.2), Adapter("", std::nullopt), {}, {}},
         {"MedianExactly8", Replies(8.0), Adapter("", std::nullopt), {}, {}},
@@ -58,6 +59,7 @@ TEST(AdapterHints, LinesForSlowRepliesAndHighTimersNameTheFixWhereTheAdapterIsKn
         {"WindowsFtdiWithoutTimerValue", Replies(12.0), Adapter("FTDIBUS", std::nullopt),
          {{"12.00 ms", deviceManager}}, {udev}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<std::string> hints = AdapterHints(c.stats, c.adapter);

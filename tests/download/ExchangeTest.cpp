@@ -80,6 +80,7 @@ void Disconnected(ScriptedPort& p, FakeClock&) { p.connected = false; }
 
 std::vector<ScriptedReply> Send(std::uint8_t byte, std::uint32_t delayMs = 3) { return {{delayMs, byte}}; }
 
+// clang-format off
 const ExchangeCase kCases[] = {
     {"TwoFramesFirstRefusedOnce", 2,
      {{0, Send(kNak)}, {1, Send(kAck)}, {2, Send(kAck)}}, NoSetup,
@@ -150,6 +151,7 @@ const ExchangeCase kCases[] = {
      [](ScriptedPort& p, FakeClock&) { p.closeAfterRead = 2; },
      RunOutcome::Completed, {0, 1}, 0, 2, Notice::Complete, 0, 3, {}, {}},
 };
+// clang-format on
 
 class ExchangeTable : public ::testing::TestWithParam<ExchangeCase> {};
 

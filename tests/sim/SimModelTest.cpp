@@ -80,6 +80,7 @@ SimOptions With(void (*set)(SimOptions&))
 TEST(SimModel, RepliesFollowTheFrameAndTheOptions)
 {
     const Bytes ack{kAck}, nak{kNak}, none{};
+    // clang-format off
     const ReplyCase cases[] = {
         {"good frames", {}, {{0}, {128}, {256}}, {ack, ack, ack}, 3},
         {"bad STX", {}, {{0, Damage::Stx}, {0}}, {nak, ack}, 1},
@@ -99,6 +100,7 @@ TEST(SimModel, RepliesFollowTheFrameAndTheOptions)
          {ack, ack, none, none}, 2},
         {"garbage", With([](SimOptions& o) { o.garbage = true; }), {{0}, {0}, {0}}, {{0x00}, nak, {0xFF}}, 0},
     };
+    // clang-format on
     for (const auto& c : cases) {
         CTerminalModel model(c.options);
         model.Start(kT0);
@@ -136,6 +138,7 @@ struct TimingCase {
 
 TEST(SimModel, ReplyDueTimes)
 {
+    // clang-format off
     const TimingCase cases[] = {
         {"at once", {}, 10ms, 10ms},
         {"reply delay", With([](SimOptions& o) { o.replyDelay = 5ms; }), 10ms, 15ms},
@@ -148,6 +151,7 @@ TEST(SimModel, ReplyDueTimes)
         {"paced and delayed", With([](SimOptions& o) { o.pace = true; o.replyDelay = 5ms; }), 10ms,
          15ms + kByte * (kFrameSize + 1)},
     };
+    // clang-format on
     for (const auto& c : cases) {
         CTerminalModel model(c.options);
         model.Start(kT0);
