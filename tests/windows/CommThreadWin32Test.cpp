@@ -314,35 +314,30 @@ TEST_F(Win32Line, OpenTakesTheLineSettingsAndTurnsOffALeftoverCtsHandshake)
     EXPECT_EQ(static_cast<std::uint8_t>(after.XoffChar), kXoffChar);
 }
 
-TEST_F(Win32Line, ShortNameFormReachesTheSameLine)
+// Settings the driver refuses close the port again, and the same object opens
+// it once they are right; here by the short name form, below 10.
+TEST_F(Win32Line, RefusedSettingsCloseThePortAgainThenTheShortNameReachesTheLine)
 {
     const auto shortPort = PortFromEnv("VELTRAD_TEST_SHORT_PORT");
     ASSERT_TRUE(shortPort) << "VELTRAD_TEST_SHORT_PORT names a port below 10 on the line under test";
     ASSERT_LT(*shortPort, 10);
     m_port.ClosePort();
+    const std::string name = "COM" + std::to_string(*shortPort);
 
-    CCommThread port;
-    ASSERT_TRUE(Open(port, *shortPort)) << port.LastOpenError();
-    EXPECT_EQ(port.m_strPortName, "COM" + std::to_string(*shortPort));
-    const Bytes hello{'h', 'i'};
-    EXPECT_EQ(port.WriteComm(hello.data(), 2), 2u);
-    EXPECT_EQ(m_peer->Receive(2, 5s), hello);
-}
-
-TEST_F(Win32Line, SettingsTheDriverRefusesCloseThePortAgain)
-{
     CCommThread port;
     // Three data bits: no driver takes them.
-    EXPECT_FALSE(port.OpenPort(m_number, kDownloadBaudRate, 3, kNoParity, kOneStopBit));
+    EXPECT_FALSE(port.OpenPort(*shortPort, kDownloadBaudRate, 3, kNoParity, kOneStopBit));
     EXPECT_FALSE(port.m_bConnected.load());
     EXPECT_EQ(port.LastPortError().reason, PortErrorReason::SystemCall);
-    EXPECT_EQ(port.LastOpenError().rfind("COM" + std::to_string(m_number) + ": SetCommState: ", 0), 0u)
-        << port.LastOpenError();
-    std::uint8_t byte = 1;
-    EXPECT_EQ(port.WriteComm(&byte, 1), 0u);
+    EXPECT_EQ(port.LastOpenError().rfind(name + ": SetCommState: ", 0), 0u) << port.LastOpenError();
+    const Bytes hello{'h', 'i'};
+    EXPECT_EQ(port.WriteComm(hello.data(), 2), 0u);
     EXPECT_EQ(m_peer->Receive(1, 200ms), Bytes{});
-    // The same object opens the port once the settings are right.
-    EXPECT_TRUE(Open(port, m_number)) << port.LastOpenError();
+
+    ASSERT_TRUE(Open(port, *shortPort)) << port.LastOpenError();
+    EXPECT_EQ(port.m_strPortName, name);
+    EXPECT_EQ(port.WriteComm(hello.data(), 2), 2u);
+    EXPECT_EQ(m_peer->Receive(2, 5s), hello);
 }
 
 // ReadComm is a poll: it never waits, returns at most the count asked for,
