@@ -12,11 +12,8 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <mutex>
+#include <future>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -135,23 +132,14 @@ struct CloseSeen {
 template <class Call>
 CloseSeen CloseDuring(CCommThread& port, Call call, std::chrono::milliseconds after)
 {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool started = false;
+    std::promise<void> started;
     std::atomic<bool> returned{false};
     std::thread thread([&] {
-        {
-            std::lock_guard lock(mutex);
-            started = true;
-        }
-        cv.notify_one();
+        started.set_value();
         call();
         returned = true;
     });
-    {
-        std::unique_lock lock(mutex);
-        cv.wait(lock, [&] { return started; });
-    }
+    started.get_future().wait();
     std::this_thread::sleep_for(after);
     const auto start = Clock::now();
     port.ClosePort();
