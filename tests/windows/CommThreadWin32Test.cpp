@@ -12,11 +12,8 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <mutex>
+#include <future>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -125,6 +122,32 @@ Bytes Frame(std::uint8_t seed)
     return frame;
 }
 
+// Runs `call` on a thread and closes `port` `after` it started: the stop
+// button's case. Says whether the call had returned before the close did, and
+// how long the close took.
+struct CloseSeen {
+    bool callReturnedFirst;
+    std::chrono::milliseconds closeTook;
+};
+template <class Call>
+CloseSeen CloseDuring(CCommThread& port, Call call, std::chrono::milliseconds after)
+{
+    std::promise<void> started;
+    std::atomic<bool> returned{false};
+    std::thread thread([&] {
+        started.set_value();
+        call();
+        returned = true;
+    });
+    started.get_future().wait();
+    std::this_thread::sleep_for(after);
+    const auto start = Clock::now();
+    port.ClosePort();
+    const CloseSeen seen{returned.load(), Since(start)};
+    thread.join();
+    return seen;
+}
+
 // ---------------------------------------------------------------------------
 // Names and failures that need no line.
 
@@ -163,11 +186,6 @@ TEST(Win32PortOpen, PortsThatNameNoDeviceFailAndHoldNothing)
         EXPECT_FALSE(port.m_bConnected.load());
         EXPECT_EQ(port.m_strPortName, c.name);
         EXPECT_EQ(port.LastOpenError(), c.error);
-        std::uint8_t byte = 0x55;
-        EXPECT_EQ(port.WriteComm(&byte, 1), 0u);
-        EXPECT_EQ(port.ReadComm(&byte, 1), 0u);
-        EXPECT_TRUE(port.WaitForInput(10s));  // closed: nothing to wait for
-        port.ClosePort();
     }
 }
 
@@ -241,53 +259,33 @@ protected:
     std::optional<CPeer> m_peer;
 };
 
-TEST_F(Win32Line, OpenSetsFlagNameAndLineSettings)
+// The port opens with what its last user left; a CTS handshake stops every
+// byte on a three-wire cable. Wine keeps only this of the fields the open
+// turns off (it maps it to CRTSCTS); DSR handshake and sensitivity, null
+// stripping, abort-on-error and the error character read back as off
+// whatever was set, so only Windows shows them (docs/windows.md). XonLim and
+// XoffLim are not kept by Wine's driver either.
+TEST_F(Win32Line, OpenTakesTheLineSettingsAndTurnsOffALeftoverCtsHandshake)
 {
     EXPECT_TRUE(m_port.m_bConnected.load());
     EXPECT_EQ(m_port.m_strPortName, DefaultPortDevice(m_number));
     EXPECT_EQ(m_port.DevicePath(), DefaultPortDevice(m_number));
     EXPECT_EQ(m_port.LastOpenError(), "");
-
-    if (!UnderWine())
-        GTEST_SKIP() << "reading the settings back needs a second handle, which only Wine grants";
-    const std::string name = DefaultPortDevice(m_number).value_or("");
-    HANDLE second = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(second, INVALID_HANDLE_VALUE);
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    ASSERT_TRUE(::GetCommState(second, &dcb));
-    ::CloseHandle(second);
-    EXPECT_EQ(dcb.BaudRate, 115200u);
-    EXPECT_EQ(dcb.ByteSize, 8);
-    EXPECT_EQ(dcb.Parity, NOPARITY);
-    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
-    EXPECT_TRUE(dcb.fOutX);
-    EXPECT_TRUE(dcb.fInX);
-    EXPECT_EQ(static_cast<std::uint8_t>(dcb.XonChar), kXonChar);
-    EXPECT_EQ(static_cast<std::uint8_t>(dcb.XoffChar), kXoffChar);
-    // XonLim and XoffLim are not kept by Wine's driver; nothing to read back.
-}
-
-// The port opens with what its last user left; a CTS handshake stops every
-// byte on a three-wire cable. Wine keeps only this of the fields the open
-// turns off (it maps it to CRTSCTS); DSR handshake and sensitivity, null
-// stripping, abort-on-error and the error character read back as off
-// whatever was set, so only Windows shows them (docs/windows.md).
-TEST_F(Win32Line, LeftoverCtsHandshakeIsTurnedOff)
-{
     if (!UnderWine())
         GTEST_SKIP() << "reading the settings back needs a second handle, which only Wine grants";
     m_port.ClosePort();
     const std::string name = DefaultPortDevice(m_number).value_or("");
-    const auto settings = [&name](bool leaveHandshake) {
+    const auto settings = [&name](bool leaveOthers) {
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
         HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE)
             return dcb;
         ::GetCommState(h, &dcb);
-        if (leaveHandshake) {
+        if (leaveOthers) {
             dcb.fOutxCtsFlow = TRUE;
+            dcb.BaudRate = 9600;
+            dcb.fOutX = dcb.fInX = FALSE;
             ::SetCommState(h, &dcb);
             ::GetCommState(h, &dcb);
         }
@@ -297,52 +295,37 @@ TEST_F(Win32Line, LeftoverCtsHandshakeIsTurnedOff)
     ASSERT_TRUE(settings(true).fOutxCtsFlow) << "the leftover handshake did not take";
     ASSERT_TRUE(Open(m_port, m_number)) << m_port.LastOpenError();
     const DCB after = settings(false);
-    EXPECT_FALSE(after.fOutxCtsFlow);
-    EXPECT_TRUE(after.fBinary);
-    EXPECT_FALSE(after.fParity);
+    EXPECT_EQ((std::array<unsigned, 8>{after.BaudRate, after.ByteSize, after.Parity, after.StopBits, after.fOutX,
+                                       after.fInX, after.fOutxCtsFlow, after.fBinary}),
+              (std::array<unsigned, 8>{kDownloadBaudRate, 8, NOPARITY, ONESTOPBIT, 1, 1, 0, 1}));
+    EXPECT_EQ(static_cast<std::uint8_t>(after.XonChar), kXonChar);
+    EXPECT_EQ(static_cast<std::uint8_t>(after.XoffChar), kXoffChar);
 }
 
-TEST_F(Win32Line, ShortNameFormReachesTheSameLine)
+// Settings the driver refuses close the port again, and the same object opens
+// it once they are right; here by the short name form, below 10.
+TEST_F(Win32Line, RefusedSettingsCloseThePortAgainThenTheShortNameReachesTheLine)
 {
     const auto shortPort = PortFromEnv("VELTRAD_TEST_SHORT_PORT");
     ASSERT_TRUE(shortPort) << "VELTRAD_TEST_SHORT_PORT names a port below 10 on the line under test";
     ASSERT_LT(*shortPort, 10);
     m_port.ClosePort();
+    const std::string name = "COM" + std::to_string(*shortPort);
 
-    CCommThread port;
-    ASSERT_TRUE(Open(port, *shortPort)) << port.LastOpenError();
-    EXPECT_EQ(port.m_strPortName, "COM" + std::to_string(*shortPort));
-    const Bytes hello{'h', 'i'};
-    EXPECT_EQ(port.WriteComm(hello.data(), 2), 2u);
-    EXPECT_EQ(m_peer->Receive(2, 5s), hello);
-}
-
-TEST_F(Win32Line, SettingsTheDriverRefusesCloseThePortAgain)
-{
     CCommThread port;
     // Three data bits: no driver takes them.
-    EXPECT_FALSE(port.OpenPort(m_number, kDownloadBaudRate, 3, kNoParity, kOneStopBit));
+    EXPECT_FALSE(port.OpenPort(*shortPort, kDownloadBaudRate, 3, kNoParity, kOneStopBit));
     EXPECT_FALSE(port.m_bConnected.load());
     EXPECT_EQ(port.LastPortError().reason, PortErrorReason::SystemCall);
-    EXPECT_EQ(port.LastOpenError().rfind("COM" + std::to_string(m_number) + ": SetCommState: ", 0), 0u)
-        << port.LastOpenError();
-    std::uint8_t byte = 1;
-    EXPECT_EQ(port.WriteComm(&byte, 1), 0u);
+    EXPECT_EQ(port.LastOpenError().rfind(name + ": SetCommState: ", 0), 0u) << port.LastOpenError();
+    const Bytes hello{'h', 'i'};
+    EXPECT_EQ(port.WriteComm(hello.data(), 2), 0u);
     EXPECT_EQ(m_peer->Receive(1, 200ms), Bytes{});
-    // The same object opens the port once the settings are right.
-    EXPECT_TRUE(Open(port, m_number)) << port.LastOpenError();
-}
 
-TEST_F(Win32Line, SecondOpenOfAHeldPortFailsUntilTheHolderLetsGo)
-{
-    if (UnderWine())
-        GTEST_SKIP() << "Wine does not enforce exclusive access to serial devices";
-    CCommThread second;
-    EXPECT_FALSE(Open(second, m_number));
-    EXPECT_FALSE(second.m_bConnected.load());
-    EXPECT_EQ(second.LastOpenError(), "COM" + std::to_string(m_number) + ": in use by another program");
-    m_port.ClosePort();
-    EXPECT_TRUE(Open(second, m_number)) << second.LastOpenError();
+    ASSERT_TRUE(Open(port, *shortPort)) << port.LastOpenError();
+    EXPECT_EQ(port.m_strPortName, name);
+    EXPECT_EQ(port.WriteComm(hello.data(), 2), 2u);
+    EXPECT_EQ(m_peer->Receive(2, 5s), hello);
 }
 
 // ReadComm is a poll: it never waits, returns at most the count asked for,
@@ -394,27 +377,11 @@ TEST_F(Win32Line, WaitForInputTimesOutWakesOnDataAndOnClose)
     EXPECT_EQ(byte, 0x42);
 
     // A close from another thread ends it too.
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool waiting = false;
-    std::atomic<bool> result{false};
-    std::thread waiter([&] {
-        {
-            std::lock_guard lock(mutex);
-            waiting = true;
-        }
-        cv.notify_one();
-        result = m_port.WaitForInput(60s);
-    });
-    {
-        std::unique_lock lock(mutex);
-        cv.wait(lock, [&] { return waiting; });
-    }
-    start = Clock::now();
-    m_port.ClosePort();
-    waiter.join();
-    EXPECT_LT(Since(start), 5s);
-    EXPECT_TRUE(result.load());
+    bool woke = false;
+    const auto waitStart = Clock::now();
+    CloseDuring(m_port, [&] { woke = m_port.WaitForInput(60s); }, 0ms);
+    EXPECT_LT(Since(waitStart), 5s);
+    EXPECT_TRUE(woke);
     EXPECT_FALSE(m_port.m_bConnected.load());
 }
 
@@ -440,37 +407,26 @@ TEST_F(Win32Line, WriteHeldByXoffEndsShortAtItsTimeLimit)
 
 // A write may complete while the bytes are still with the driver or the
 // adapter (Wine: in the pty); the close after the last write drops none of
-// them.
-TEST_F(Win32Line, ClosingBytesWrittenJustBeforeTheCloseReachTheLine)
+// them. Calls after the close touch nothing, and the next open discards what
+// was queued before.
+TEST_F(Win32Line, CloseSendsWhatWasWrittenAndReopenDropsWhatWasQueued)
 {
+    m_peer->Send({1, 2, 3, 'E'});
+    ASSERT_TRUE(m_port.WaitForInput(5s));
     const std::uint8_t eot = kEot;
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(m_port.WriteComm(&eot, 1), 1u);
-    m_port.ClosePort();
-    EXPECT_EQ(m_peer->Receive(4, 2s), (Bytes{eot, eot, eot}));
-}
-
-TEST_F(Win32Line, CallsAfterCloseTouchNothing)
-{
     m_port.ClosePort();
     m_port.ClosePort();
     EXPECT_FALSE(m_port.m_bConnected.load());
     const Bytes frame = Frame(1);
     EXPECT_EQ(m_port.WriteComm(frame.data(), kFrameBytes), 0u);
-    m_peer->Send({1, 2, 3});
     std::uint8_t byte = 0;
     EXPECT_EQ(m_port.ReadComm(&byte, 1), 0u);
-    EXPECT_TRUE(m_port.WaitForInput(10s));
-    EXPECT_EQ(m_peer->Receive(1, 300ms), Bytes{});
-}
+    EXPECT_TRUE(m_port.WaitForInput(10s));  // closed: nothing to wait for
+    EXPECT_EQ(m_peer->Receive(4, 2s), (Bytes{eot, eot, eot}));
 
-TEST_F(Win32Line, ReopenDiscardsWhatWasQueuedBefore)
-{
-    m_peer->Send({1, 2, 3, 'E'});
-    ASSERT_TRUE(m_port.WaitForInput(5s));
-    m_port.ClosePort();
     ASSERT_TRUE(Open(m_port, m_number)) << m_port.LastOpenError();
-    std::uint8_t byte = 0;
     EXPECT_EQ(m_port.ReadComm(&byte, 1), 0u);
     m_peer->Send({'N'});
     EXPECT_EQ(ReceiveOn(m_port, 1, 5s), Bytes{'N'});
@@ -482,57 +438,37 @@ TEST_F(Win32Line, ReopenDiscardsWhatWasQueuedBefore)
 TEST_F(Win32Line, CloseFromAnotherThreadEndsAHeldWrite)
 {
     HoldLine();
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool writing = false;
-    std::atomic<bool> returned{false};
     std::uint32_t sent = kFrameBytes;
     bool flagAfterWrite = true;
-    Clock::time_point writeStart;
     std::chrono::milliseconds writeTook{};
     const Bytes frame = Frame(7);
-
-    std::thread worker([&] {
-        {
-            std::lock_guard lock(mutex);
-            writing = true;
-            writeStart = Clock::now();
-        }
-        cv.notify_one();
-        sent = m_port.WriteComm(frame.data(), kFrameBytes);
-        writeTook = Since(writeStart);
-        flagAfterWrite = m_port.m_bConnected.load();
-        returned = true;
-    });
-    {
-        std::unique_lock lock(mutex);
-        cv.wait(lock, [&] { return writing; });
-    }
     // Close somewhere inside the write's pending time; the checks below hold
     // wherever it falls, before or after the write started.
-    std::this_thread::sleep_for(200ms);
-    const auto closeStart = Clock::now();
-    m_port.ClosePort();
-    const bool returnedBeforeCloseEnded = returned.load();
-    const auto closeTook = Since(closeStart);
-    worker.join();
+    const CloseSeen seen = CloseDuring(
+        m_port,
+        [&] {
+            const auto start = Clock::now();
+            sent = m_port.WriteComm(frame.data(), kFrameBytes);
+            writeTook = Since(start);
+            flagAfterWrite = m_port.m_bConnected.load();
+        },
+        200ms);
 
-    EXPECT_TRUE(returnedBeforeCloseEnded) << "handles released while the write was still using them";
+    EXPECT_TRUE(seen.callReturnedFirst) << "handles released while the write was still using them";
     EXPECT_LT(sent, kFrameBytes);
     EXPECT_FALSE(flagAfterWrite);
     EXPECT_FALSE(m_port.m_bConnected.load());
     // The purge ends the write on Windows; Wine's driver ignores the purge
     // and ends it only at the cancel that follows it.
-    EXPECT_LT(closeTook, 200ms);
+    EXPECT_LT(seen.closeTook, 200ms);
     EXPECT_LT(writeTook, kFrameWriteLimit) << "the write ran to its time limit";
 
-    // The object opens again and the line still works once released.
+    // The object opens again and the line still works once released; the
+    // held frame never went out, only the new one arrives.
     ASSERT_TRUE(Open(m_port, m_number)) << m_port.LastOpenError();
     ReleaseLine();
     EXPECT_EQ(m_port.WriteComm(frame.data(), kFrameBytes), kFrameBytes);
-    const Bytes got = m_peer->Receive(kFrameBytes + 1, 2s);
-    // The held frame never went out; only the new one arrives.
-    EXPECT_EQ(got, frame);
+    EXPECT_EQ(m_peer->Receive(kFrameBytes + 1, 2s), frame);
 }
 
 }  // namespace
