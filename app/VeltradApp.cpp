@@ -8,7 +8,8 @@
 
 namespace veltrad {
 
-CVeltradApp::CVeltradApp(int& argc, char** argv) : QApplication(argc, argv) {
+CVeltradApp::CVeltradApp(int& argc, char** argv) : QApplication(argc, argv)
+{
     setApplicationName(QString::fromLatin1(kApplicationName));
     setApplicationVersion(QStringLiteral("2.0"));
     // Matches the installed veltrad.desktop, so desktops show the right icon.
@@ -16,15 +17,15 @@ CVeltradApp::CVeltradApp(int& argc, char** argv) : QApplication(argc, argv) {
     setWindowIcon(ApplicationIcon());
 }
 
-bool CVeltradApp::InitInstance() {
+bool CVeltradApp::InitInstance()
+{
     // First, so that a signal from here on ends the program the orderly way.
     CTerminationNotifier terminator;
     CProfile profile(CProfile::DefaultPath());
     TouchStartupSettings(profile);
 
     CVeltradDlg dialog(profile);
-    connect(&terminator, &CTerminationNotifier::TerminationRequested, &dialog,
-            &CVeltradDlg::OnEndRequested);
+    connect(&terminator, &CTerminationNotifier::TerminationRequested, &dialog, &CVeltradDlg::OnEndRequested);
     connect(this, &QGuiApplication::commitDataRequest, &dialog, &CVeltradDlg::OnSessionEnding);
     connect(this, &QCoreApplication::aboutToQuit, &dialog, &CVeltradDlg::OnEndRequested);
     // The window runs in the application's own loop rather than a loop of

@@ -2,7 +2,8 @@
 
 #include "app/VeltradApp.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     veltrad::CVeltradApp app(argc, argv);
     app.InitInstance();
     return 0;

@@ -114,7 +114,9 @@ int main()
         std::printf("%-7s  frames built: first %.4f s, best %.4f s, median %.4f s (target <= %.3f s) %s;"
                     "  peak memory %.2f x image size%s\n",
                     c.name, f.firstSeconds, f.bestSeconds, f.medianSeconds, c.targetSeconds, timeOk ? "ok" : "MISSED",
-                    f.peakRatio, c.size >= (64u << 20) ? (f.peakRatio <= 2.2 ? " (target <= 2.2) ok" : " (target <= 2.2) MISSED") : "");
+                    f.peakRatio,
+                    c.size >= (64u << 20) ? (f.peakRatio <= 2.2 ? " (target <= 2.2) ok" : " (target <= 2.2) MISSED")
+                                          : "");
     }
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);

@@ -104,7 +104,9 @@ Finished Reap(const Process& p, steady_clock::time_point started)
     }
     f.elapsed = duration<double>(steady_clock::now() - started).count();
     f.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     f.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     return f;
 }

@@ -84,7 +84,8 @@ struct Result {
 
 std::filesystem::path WriteImage(std::size_t frames)
 {
-    const auto path = std::filesystem::temp_directory_path() / ("veltrad-transfer-bench-" + std::to_string(frames) + ".bin");
+    const auto path =
+        std::filesystem::temp_directory_path() / ("veltrad-transfer-bench-" + std::to_string(frames) + ".bin");
     std::vector<char> bytes(frames * kBlockSize);
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> byte(1, 255);
@@ -187,8 +188,7 @@ bool SlowTerminal()
     const double share = 100.0 * r->workerCpu / r->stats.seconds;
     std::printf("terminal answering after 20 ms, %zu frames:\n", kFrames);
     std::printf("  worker CPU %.1f us per frame of %.2f ms = %.3f%% of elapsed  (target: < 2%%) %s\n",
-                1e6 * r->workerCpu / kFrames, 1e3 * r->stats.seconds / kFrames, share,
-                share < 2.0 ? "MET" : "MISSED");
+                1e6 * r->workerCpu / kFrames, 1e3 * r->stats.seconds / kFrames, share, share < 2.0 ? "MET" : "MISSED");
     return true;
 }
 
@@ -240,10 +240,11 @@ bool PacedLine(std::size_t frames)
     std::printf("  diagnostic, stalls excluded: %zu cycles over %.1f ms beyond the line's time cost %.3f s; "
                 "without them %.2f s: %+.2f%%\n",
                 stalls, kStallMs, stalledMs / 1e3, withoutStalls, 100.0 * (withoutStalls / limit - 1.0));
-    std::printf("  median frame cycle %.3f ms: %+.2f%% against 11.8 ms; cycles over 13 ms: %zu of %zu\n", cycle,
-                100.0 * (cycle / 11.8 - 1.0),
-                static_cast<std::size_t>(std::count_if(cycleMs.begin(), cycleMs.end(), [](double c) { return c > 13.0; })),
-                cycleMs.size());
+    std::printf(
+        "  median frame cycle %.3f ms: %+.2f%% against 11.8 ms; cycles over 13 ms: %zu of %zu\n", cycle,
+        100.0 * (cycle / 11.8 - 1.0),
+        static_cast<std::size_t>(std::count_if(cycleMs.begin(), cycleMs.end(), [](double c) { return c > 13.0; })),
+        cycleMs.size());
     auto mean = [](const std::vector<double>& v) {
         double sum = 0;
         for (double x : v)

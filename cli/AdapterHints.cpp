@@ -64,16 +64,17 @@ std::vector<std::string> AdapterHints(const RunStats& stats, const AdapterInfo& 
         hints.push_back(line);
     }
     if (stats.replies > 0 && stats.replyMsMedian > kSlowReplyMedianMs) {
-        std::string line = "hint: replies took " + Ms(stats.replyMsMedian) +
-                           " (median): the adapter or the terminal delays them";
+        std::string line =
+            "hint: replies took " + Ms(stats.replyMsMedian) + " (median): the adapter or the terminal delays them";
         if (SlowTimer(adapter))
             line += "; the latency timer above is the likely cause";
         else if (!fix.empty() && !adapter.latencyTimerMs)
             line += "; if the adapter's latency timer is above 1 ms, " + fix;
         else if (!adapter.driver.empty())
-            line += " (adapter driver " + adapter.driver +
-                    (adapter.latencyTimerMs ? ", latency timer " + std::to_string(*adapter.latencyTimerMs) + " ms" : "") +
-                    ")";
+            line +=
+                " (adapter driver " + adapter.driver +
+                (adapter.latencyTimerMs ? ", latency timer " + std::to_string(*adapter.latencyTimerMs) + " ms" : "") +
+                ")";
         hints.push_back(line);
     }
     return hints;

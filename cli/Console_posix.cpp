@@ -7,15 +7,9 @@
 
 namespace veltrad::cli {
 
-bool StderrIsTerminal()
-{
-    return ::isatty(STDERR_FILENO) == 1;
-}
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
-bool EnableCursorMovement()
-{
-    return true;
-}
+bool EnableCursorMovement() { return true; }
 
 int StderrColumns()
 {
@@ -27,8 +21,10 @@ int StderrColumns()
 
 std::string QuoteArgument(const std::string& argument)
 {
-    const bool plain = !argument.empty() && argument.find_first_not_of(
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-+=./:,@%") == std::string::npos;
+    const bool plain =
+        !argument.empty() &&
+        argument.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-+=./:,@%") ==
+            std::string::npos;
     if (plain)
         return argument;
     // Single quotes keep everything but a single quote, which closes the

@@ -8,10 +8,7 @@
 
 namespace veltrad::cli {
 
-bool StderrIsTerminal()
-{
-    return _isatty(_fileno(stderr)) != 0;
-}
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 bool EnableCursorMovement()
 {

@@ -186,8 +186,7 @@ int RunDownload(const DownloadOptions& options)
     session.Image().SetStopCheck([&signals] { return signals.Raised(); });
     ImageError fileError;
     switch (session.OnDownload(&fileError)) {
-    case StartResult::Started:
-        break;
+    case StartResult::Started: break;
     case StartResult::FileError:
         if (fileError.stopped) {
             return EndWithoutRun(options, "stopped",
@@ -195,12 +194,12 @@ int RunDownload(const DownloadOptions& options)
         }
         return EndWithoutRun(options, "file-error", "cannot read the image: " + fileError.Message(), kExitUsage);
     case StartResult::NothingToSend:
-        return EndWithoutRun(options, "nothing-to-send",
-                             "nothing to send: " + options.file + " holds no non-zero byte", kExitNothingToSend);
+        return EndWithoutRun(options, "nothing-to-send", "nothing to send: " + options.file + " holds no non-zero byte",
+                             kExitNothingToSend);
     case StartResult::PortOpenFailed: {
         const PortError error = refused ? *refused : session.Comm().LastPortError();
-        return EndWithoutRun(options, "port-open-failed", "cannot open the port: " + error.Message(),
-                             kExitPortFailed, session.FrameCount());
+        return EndWithoutRun(options, "port-open-failed", "cannot open the port: " + error.Message(), kExitPortFailed,
+                             session.FrameCount());
     }
     case StartResult::ThreadFailed:
         return EndWithoutRun(options, "thread-failed", "cannot start the transfer: the system refused a thread",

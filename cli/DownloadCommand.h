@@ -5,11 +5,11 @@
 
 namespace veltrad::cli {
 
-inline constexpr int kExitPortFailed = 2;       // the port cannot be opened
-inline constexpr int kExitSilent = 3;           // terminal silent before any acknowledgement
-inline constexpr int kExitSilentAfterAck = 4;   // terminal silent after some
-inline constexpr int kExitRefused = 5;          // a frame refused five times
-inline constexpr int kExitNothingToSend = 6;    // the image holds no non-zero byte
-inline constexpr int kExitStopped = 130;        // stopped by Ctrl-C, a termination signal or a hang-up
+inline constexpr int kExitPortFailed = 2;      // the port cannot be opened
+inline constexpr int kExitSilent = 3;          // terminal silent before any acknowledgement
+inline constexpr int kExitSilentAfterAck = 4;  // terminal silent after some
+inline constexpr int kExitRefused = 5;         // a frame refused five times
+inline constexpr int kExitNothingToSend = 6;   // the image holds no non-zero byte
+inline constexpr int kExitStopped = 130;       // stopped by Ctrl-C, a termination signal or a hang-up
 
 }  // namespace veltrad::cli

@@ -67,8 +67,8 @@ int RunFrames(const FramesOptions& options)
 void RegisterFramesCommand(CLI::App& app, int& exitCode)
 {
     auto options = std::make_shared<FramesOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "frames", "Show the frames a download of FILE would send: address and checksum per frame");
+    CLI::App* cmd =
+        app.add_subcommand("frames", "Show the frames a download of FILE would send: address and checksum per frame");
     cmd->add_option("FILE", options->file, "Image file")->required();
     cmd->add_flag("--hex", options->hex, "Print each frame's 135 bytes as hex digits");
     cmd->callback([options, &exitCode] { exitCode = RunFrames(*options); });

@@ -58,10 +58,8 @@ std::string OutcomeWords(RunOutcome outcome, const RunStats& s)
                    " frames; run the download again";
         return "communication error: the terminal stopped answering after " + ofTotal +
                " frames; run the download again";
-    case RunOutcome::Refused:
-        return "download failed: the terminal refused frame " + nextFrame + " five times";
-    case RunOutcome::Stopped:
-        return "stopped: " + ofTotal + " frames acknowledged";
+    case RunOutcome::Refused: return "download failed: the terminal refused frame " + nextFrame + " five times";
+    case RunOutcome::Stopped: return "stopped: " + ofTotal + " frames acknowledged";
     }
     return "unknown outcome";
 }

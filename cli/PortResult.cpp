@@ -24,8 +24,14 @@ int UnstartedStatus(const std::string& outcome)
 
 PortResult RunResult(std::string port, std::string device, RunOutcome outcome, const RunStats& stats)
 {
-    PortResult result{std::move(port),        std::move(device),          OutcomeName(outcome),
-                      OutcomeStatus(outcome), OutcomeWords(outcome, stats), stats, {}, {}};
+    PortResult result{std::move(port),
+                      std::move(device),
+                      OutcomeName(outcome),
+                      OutcomeStatus(outcome),
+                      OutcomeWords(outcome, stats),
+                      stats,
+                      {},
+                      {}};
     if (stats.replies > 0) {
         result.replyMsMedian = stats.replyMsMedian;
         result.replyMsP95 = stats.replyMsP95;

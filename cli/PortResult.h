@@ -13,11 +13,11 @@
 namespace veltrad::cli {
 
 struct PortResult {
-    std::string port;    // as given on the command line
-    std::string device;  // the device it named; empty when none
-    std::string outcome; // "completed", "refused", "port-open-failed", ...
-    int status = 0;      // exit status of a single run that ended this way
-    std::string words;   // the outcome in words, for the summary and the log
+    std::string port;     // as given on the command line
+    std::string device;   // the device it named; empty when none
+    std::string outcome;  // "completed", "refused", "port-open-failed", ...
+    int status = 0;       // exit status of a single run that ended this way
+    std::string words;    // the outcome in words, for the summary and the log
     RunStats stats;
     // Reply times per frame in milliseconds, where measured; both or neither.
     std::optional<double> replyMsMedian;

@@ -2,7 +2,6 @@
 
 #include "cli/StopSignals.h"
 
-
 namespace veltrad::cli {
 
 void CEndSignal::Notify()
@@ -37,15 +36,14 @@ void CPortRun::Start(const std::shared_ptr<const CDownloadImage>& frames)
     m_frames = static_cast<std::uint32_t>(frames->m_FrameList.size());
     m_started = std::chrono::steady_clock::now();
     switch (m_session.StartDownload(frames)) {
-    case StartResult::Started:
-        return;
+    case StartResult::Started: return;
     case StartResult::PortOpenFailed:
         End(UnstartedResult(m_port, m_device, "port-open-failed",
                             "cannot open the port: " + m_session.Comm().LastOpenError(), m_frames));
         return;
     case StartResult::ThreadFailed:
-        End(UnstartedResult(m_port, m_device, "thread-failed",
-                            "cannot start the transfer: the system refused a thread", m_frames));
+        End(UnstartedResult(m_port, m_device, "thread-failed", "cannot start the transfer: the system refused a thread",
+                            m_frames));
         return;
     case StartResult::NothingToSend:
     case StartResult::FileError:

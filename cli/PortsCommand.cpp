@@ -23,10 +23,7 @@ struct PortsOptions {
 };
 
 // null for what the system did not say.
-std::string JsonStringOrNull(const std::string& text)
-{
-    return text.empty() ? "null" : JsonString(text);
-}
+std::string JsonStringOrNull(const std::string& text) { return text.empty() ? "null" : JsonString(text); }
 
 void PrintJson(const std::vector<SerialDeviceInfo>& devices, const std::vector<ComAssignment>& coms)
 {
@@ -36,10 +33,11 @@ void PrintJson(const std::vector<SerialDeviceInfo>& devices, const std::vector<C
         const std::string com = coms[i].com == 0 ? "null" : std::to_string(coms[i].com);
         std::printf("%s\n  {\"device\":%s,\"com\":%s,\"driver\":%s,\"vid\":%s,\"pid\":%s,\"manufacturer\":%s,"
                     "\"product\":%s,\"serial\":%s,\"by_id\":%s,\"by_path\":%s}",
-                    i == 0 ? "" : ",", JsonStringOrNull(d.device).c_str(), com.c_str(), JsonStringOrNull(d.driver).c_str(),
-                    JsonStringOrNull(d.vid).c_str(), JsonStringOrNull(d.pid).c_str(), JsonStringOrNull(d.manufacturer).c_str(),
-                    JsonStringOrNull(d.product).c_str(), JsonStringOrNull(d.serial).c_str(), JsonStringOrNull(d.byId).c_str(),
-                    JsonStringOrNull(d.byPath).c_str());
+                    i == 0 ? "" : ",", JsonStringOrNull(d.device).c_str(), com.c_str(),
+                    JsonStringOrNull(d.driver).c_str(), JsonStringOrNull(d.vid).c_str(),
+                    JsonStringOrNull(d.pid).c_str(), JsonStringOrNull(d.manufacturer).c_str(),
+                    JsonStringOrNull(d.product).c_str(), JsonStringOrNull(d.serial).c_str(),
+                    JsonStringOrNull(d.byId).c_str(), JsonStringOrNull(d.byPath).c_str());
     }
     std::printf("%s]\n", devices.empty() ? "" : "\n");
 }

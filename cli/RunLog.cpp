@@ -56,22 +56,18 @@ std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::s
     return std::unique_ptr<CRunLog>(new CRunLog(file, path));
 }
 
-CRunLog::~CRunLog()
-{
-    std::fclose(m_file);
-}
+CRunLog::~CRunLog() { std::fclose(m_file); }
 
 std::string CRunLog::FormatLine(const LogEntry& e)
 {
     const PortResult& r = e.result;
     char numbers[96];
     std::snprintf(numbers, sizeof numbers, "%u\t%u\t%u\t%.3f", static_cast<unsigned>(r.stats.frames),
-                  static_cast<unsigned>(r.stats.acknowledged), static_cast<unsigned>(r.stats.resends),
-                  r.stats.seconds);
+                  static_cast<unsigned>(r.stats.acknowledged), static_cast<unsigned>(r.stats.resends), r.stats.seconds);
     const std::string size = e.image.size ? std::to_string(*e.image.size) : std::string();
     return IsoUtc(e.time) + '\t' + Field(r.port) + '\t' + Field(r.device) + '\t' + Field(e.adapterSerial) + '\t' +
-           Field(e.image.path.string()) + '\t' + Field(size) + '\t' + Field(e.image.sha256) + '\t' +
-           Field(r.outcome) + '\t' + numbers + '\n';
+           Field(e.image.path.string()) + '\t' + Field(size) + '\t' + Field(e.image.sha256) + '\t' + Field(r.outcome) +
+           '\t' + numbers + '\n';
 }
 
 bool CRunLog::Append(const LogEntry& entry, std::string& error)

@@ -20,9 +20,9 @@ namespace veltrad::cli {
 
 // What every line of one run says about the image.
 struct ImageFacts {
-    std::filesystem::path path;   // absolute
+    std::filesystem::path path;  // absolute
     std::optional<std::uint64_t> size;
-    std::string sha256;           // lower-case hex; empty when unknown
+    std::string sha256;  // lower-case hex; empty when unknown
 };
 
 struct LogEntry {

@@ -8,17 +8,11 @@ struct CSha256::Impl {
     sha256_ctx context;
 };
 
-CSha256::CSha256() : m_impl(std::make_unique<Impl>())
-{
-    sha256_init(&m_impl->context);
-}
+CSha256::CSha256() : m_impl(std::make_unique<Impl>()) { sha256_init(&m_impl->context); }
 
 CSha256::~CSha256() = default;
 
-void CSha256::Update(const std::uint8_t* data, std::size_t size)
-{
-    sha256_update(&m_impl->context, size, data);
-}
+void CSha256::Update(const std::uint8_t* data, std::size_t size) { sha256_update(&m_impl->context, size, data); }
 
 std::optional<std::array<std::uint8_t, kSha256Size>> CSha256::Finish()
 {

@@ -18,10 +18,7 @@ constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
 volatile std::sig_atomic_t g_stopSignal = 0;
 std::array<struct sigaction, kStopSignals.size()> g_previous{};
 
-void OnStopSignal(int signal)
-{
-    g_stopSignal = signal;
-}
+void OnStopSignal(int signal) { g_stopSignal = signal; }
 
 }  // namespace
 
@@ -44,10 +41,7 @@ CStopSignals::~CStopSignals()
         (void)sigaction(kStopSignals[i], &g_previous[i], nullptr);
 }
 
-bool CStopSignals::Raised() const
-{
-    return g_stopSignal != 0;
-}
+bool CStopSignals::Raised() const { return g_stopSignal != 0; }
 
 std::thread StartWithoutStopSignals(std::function<void()> body)
 {

@@ -41,15 +41,9 @@ CStopSignals::~CStopSignals()
     }
 }
 
-bool CStopSignals::Raised() const
-{
-    return g_stopSignal != 0;
-}
+bool CStopSignals::Raised() const { return g_stopSignal != 0; }
 
 // Console control events reach a thread of their own here, never a worker.
-std::thread StartWithoutStopSignals(std::function<void()> body)
-{
-    return std::thread(std::move(body));
-}
+std::thread StartWithoutStopSignals(std::function<void()> body) { return std::thread(std::move(body)); }
 
 }  // namespace veltrad::cli

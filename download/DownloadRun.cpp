@@ -8,8 +8,8 @@
 
 namespace veltrad {
 
-CDownloadRun::CDownloadRun(std::uint64_t runId, std::span<const CPacket> frames, IPort& port,
-                           IClock& clock, IRunObserver& observer)
+CDownloadRun::CDownloadRun(std::uint64_t runId, std::span<const CPacket> frames, IPort& port, IClock& clock,
+                           IRunObserver& observer)
     : m_nFramesLeft(static_cast<std::uint32_t>(frames.size())),
       m_runId(runId),
       m_frames(frames),
@@ -111,17 +111,11 @@ RunOutcome CDownloadRun::Exchange()
         const std::uint32_t startTick = m_clock.TickCount();
 
         switch (AwaitReply(frame, startTick)) {
-        case Reply::Ack:
-            break;
-        case Reply::Refused:
-            return RunOutcome::Refused;
-        case Reply::PortGone:
-            m_stats.portGone = true;
-            [[fallthrough]];
-        case Reply::TimedOut:
-            return m_stats.acknowledged == 0 ? RunOutcome::TimedOut : RunOutcome::TimedOutAfterAck;
-        case Reply::Stopped:
-            return RunOutcome::Stopped;
+        case Reply::Ack: break;
+        case Reply::Refused: return RunOutcome::Refused;
+        case Reply::PortGone: m_stats.portGone = true; [[fallthrough]];
+        case Reply::TimedOut: return m_stats.acknowledged == 0 ? RunOutcome::TimedOut : RunOutcome::TimedOutAfterAck;
+        case Reply::Stopped: return RunOutcome::Stopped;
         }
     }
 }
@@ -137,25 +131,13 @@ void CDownloadRun::FinishDownload()
     m_observer.OnNotice(m_runId, Notice::Complete);
 }
 
-void CDownloadRun::EnableControls(bool enable)
-{
-    m_observer.OnEnableControls(m_runId, enable);
-}
+void CDownloadRun::EnableControls(bool enable) { m_observer.OnEnableControls(m_runId, enable); }
 
-void CDownloadRun::ShowCommErrorNotice()
-{
-    m_observer.OnNotice(m_runId, Notice::CommError);
-}
+void CDownloadRun::ShowCommErrorNotice() { m_observer.OnNotice(m_runId, Notice::CommError); }
 
-void CDownloadRun::ShowCommErrorRetryNotice()
-{
-    m_observer.OnNotice(m_runId, Notice::CommErrorRetry);
-}
+void CDownloadRun::ShowCommErrorRetryNotice() { m_observer.OnNotice(m_runId, Notice::CommErrorRetry); }
 
-void CDownloadRun::ShowFailNotice()
-{
-    m_observer.OnNotice(m_runId, Notice::Fail);
-}
+void CDownloadRun::ShowFailNotice() { m_observer.OnNotice(m_runId, Notice::Fail); }
 
 void CDownloadRun::ReportOutcome(RunOutcome outcome)
 {
@@ -183,8 +165,7 @@ void DownloadThreadProc(CDownloadRun& run)
     run.ReportOutcome(outcome);
 
     run.m_replyTimes.Fill(run.m_stats);
-    run.m_stats.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    run.m_stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     run.m_observer.OnRunEnded(run.m_runId, outcome, run.m_stats);
 }
 

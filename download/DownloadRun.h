@@ -34,8 +34,8 @@ public:
     // `frames` must not be empty (the session sends no image without them);
     // `frames`, `port`, `clock` and `observer` must outlive the run; nothing
     // but this run may change the frames while it is in progress.
-    CDownloadRun(std::uint64_t runId, std::span<const CPacket> frames, IPort& port,
-                 IClock& clock, IRunObserver& observer);
+    CDownloadRun(std::uint64_t runId, std::span<const CPacket> frames, IPort& port, IClock& clock,
+                 IRunObserver& observer);
     CDownloadRun(const CDownloadRun&) = delete;
     CDownloadRun& operator=(const CDownloadRun&) = delete;
 

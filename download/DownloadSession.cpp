@@ -10,8 +10,7 @@
 namespace veltrad {
 
 struct CDownloadSession::Worker {
-    Worker(std::uint64_t runId, std::span<const CPacket> frames, IPort& port, IClock& clock,
-           IRunObserver& observer)
+    Worker(std::uint64_t runId, std::span<const CPacket> frames, IPort& port, IClock& clock, IRunObserver& observer)
         : run(runId, frames, port, clock, observer)
     {
     }
@@ -33,15 +32,9 @@ CDownloadSession::CDownloadSession(IRunObserver& observer, IClock* clock, ISeria
     }
 }
 
-CDownloadSession::~CDownloadSession()
-{
-    StopAndJoin();
-}
+CDownloadSession::~CDownloadSession() { StopAndJoin(); }
 
-void CDownloadSession::SetThreadLauncher(ThreadLauncher launcher)
-{
-    m_launcher = std::move(launcher);
-}
+void CDownloadSession::SetThreadLauncher(ThreadLauncher launcher) { m_launcher = std::move(launcher); }
 
 void CDownloadSession::SetPortMap(CPortMap ports)
 {
@@ -55,10 +48,7 @@ void CDownloadSession::SelectPort(std::uint16_t port)
     m_devicePath.clear();
 }
 
-void CDownloadSession::SelectDevice(const std::string& devicePath)
-{
-    m_devicePath = devicePath;
-}
+void CDownloadSession::SelectDevice(const std::string& devicePath) { m_devicePath = devicePath; }
 
 void CDownloadSession::EndPreviousRun()
 {
@@ -81,8 +71,7 @@ bool CDownloadSession::OpenSelectedPort()
     if (m_comm.IsConnected())
         m_comm.ClosePort();
     if (!m_devicePath.empty())
-        return m_comm.OpenDevice(m_devicePath, kDownloadBaudRate, kDownloadDataBits, kNoParity,
-                                 kOneStopBit);
+        return m_comm.OpenDevice(m_devicePath, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit);
     return m_comm.OpenPort(m_nPort, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit);
 }
 
@@ -166,15 +155,9 @@ void CDownloadSession::StopAndJoin()
     }
 }
 
-bool CDownloadSession::IsRunning() const
-{
-    return m_worker && !m_worker->finished.load();
-}
+bool CDownloadSession::IsRunning() const { return m_worker && !m_worker->finished.load(); }
 
-std::uint64_t CDownloadSession::CurrentRunId() const
-{
-    return m_runId.load();
-}
+std::uint64_t CDownloadSession::CurrentRunId() const { return m_runId.load(); }
 
 std::uint32_t CDownloadSession::FrameCount() const
 {

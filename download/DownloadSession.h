@@ -33,8 +33,7 @@ class CDownloadSession {
 public:
     // `clock` may be null for the system clock, `port` for a CCommThread of
     // the session's own; given ones must outlive the session.
-    explicit CDownloadSession(IRunObserver& observer, IClock* clock = nullptr,
-                              ISerialPort* port = nullptr);
+    explicit CDownloadSession(IRunObserver& observer, IClock* clock = nullptr, ISerialPort* port = nullptr);
     // Stops a run in progress (closes the port) and joins its worker before
     // the image or the port go away.
     ~CDownloadSession();

@@ -41,7 +41,7 @@ struct RunStats {
     // port stayed open: the line was held (XOFF) past the write time limit.
     // A timeout that follows is then no silent terminal.
     bool lastWriteCutShort = false;
-    bool portGone = false;           // a timeout outcome came early: the port's device went away
+    bool portGone = false;  // a timeout outcome came early: the port's device went away
 };
 
 // Every event has an empty default, so an observer overrides only what it

@@ -47,8 +47,7 @@ bool FailTooLarge(ImageError* error, const std::filesystem::path& path)
 
 bool FailOutOfMemory(ImageError* error, const std::filesystem::path& path, std::uint64_t size)
 {
-    return Fail(error, path, "not enough memory for the frames of a file of " + std::to_string(size) + " Byte",
-                ENOMEM);
+    return Fail(error, path, "not enough memory for the frames of a file of " + std::to_string(size) + " Byte", ENOMEM);
 }
 
 bool FailStopped(ImageError* error, const std::filesystem::path& path)
@@ -79,10 +78,7 @@ std::size_t ReadChunk(CImageFile& file, Chunk& buffer, ImageError& readError, bo
 
 }  // namespace
 
-std::string ImageError::Message() const
-{
-    return Utf8FromPath(path) + ": " + reason;
-}
+std::string ImageError::Message() const { return Utf8FromPath(path) + ": " + reason; }
 
 void CDownloadImage::EmptyLists()
 {
@@ -91,10 +87,7 @@ void CDownloadImage::EmptyLists()
     BlockList().swap(m_BlockList);
 }
 
-void CDownloadImage::SetStopCheck(std::function<bool()> stopRequested)
-{
-    m_stopRequested = std::move(stopRequested);
-}
+void CDownloadImage::SetStopCheck(std::function<bool()> stopRequested) { m_stopRequested = std::move(stopRequested); }
 
 bool CDownloadImage::ReadBlocks(const std::filesystem::path& path, ImageError* error)
 {
@@ -250,9 +243,6 @@ void CDownloadImage::SetFile(const std::filesystem::path& fullPath)
     m_strFileName = Utf8FromPath(absolute.filename());
 }
 
-std::string CDownloadImage::FormatFileSize(std::uint32_t size)
-{
-    return std::to_string(size) + " Byte";
-}
+std::string CDownloadImage::FormatFileSize(std::uint32_t size) { return std::to_string(size) + " Byte"; }
 
 }  // namespace veltrad

@@ -40,10 +40,7 @@ bool NotRegular(ImageError& error, const std::filesystem::path& path, mode_t mod
 
 }  // namespace
 
-CImageFile::~CImageFile()
-{
-    Close();
-}
+CImageFile::~CImageFile() { Close(); }
 
 void CImageFile::Close() noexcept
 {

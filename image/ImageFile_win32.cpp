@@ -10,10 +10,7 @@ namespace veltrad {
 
 namespace {
 
-HANDLE AsHandle(std::intptr_t handle)
-{
-    return reinterpret_cast<HANDLE>(handle);
-}
+HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 bool OsError(ImageError& error, const std::filesystem::path& path, DWORD code)
 {
@@ -22,24 +19,16 @@ bool OsError(ImageError& error, const std::filesystem::path& path, DWORD code)
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-        errnum = ENOENT;
-        break;
-    case ERROR_ACCESS_DENIED:
-        errnum = EACCES;
-        break;
+    case ERROR_INVALID_NAME: errnum = ENOENT; break;
+    case ERROR_ACCESS_DENIED: errnum = EACCES; break;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
         errnum = EACCES;
         reason = "is locked by another program";
         break;
     case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-        errnum = ENOMEM;
-        break;
-    default:
-        reason = std::system_category().message(static_cast<int>(code));
-        break;
+    case ERROR_OUTOFMEMORY: errnum = ENOMEM; break;
+    default: reason = std::system_category().message(static_cast<int>(code)); break;
     }
     if (reason.empty())
         reason = std::generic_category().message(errnum);
@@ -55,10 +44,7 @@ bool IsFolder(ImageError& error, const std::filesystem::path& path)
 
 }  // namespace
 
-CImageFile::~CImageFile()
-{
-    Close();
-}
+CImageFile::~CImageFile() { Close(); }
 
 void CImageFile::Close() noexcept
 {

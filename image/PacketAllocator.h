@@ -19,7 +19,9 @@ struct PacketAllocator {
 
     PacketAllocator() = default;
     template <typename U>
-    PacketAllocator(const PacketAllocator<U>&) noexcept {}
+    PacketAllocator(const PacketAllocator<U>&) noexcept
+    {
+    }
 
     T* allocate(std::size_t n)
     {
@@ -30,7 +32,10 @@ struct PacketAllocator {
     void deallocate(T* p, std::size_t n) noexcept { detail::DeallocateLarge(p, n * sizeof(T)); }
 
     template <typename U>
-    bool operator==(const PacketAllocator<U>&) const noexcept { return true; }
+    bool operator==(const PacketAllocator<U>&) const noexcept
+    {
+        return true;
+    }
 };
 
 }  // namespace veltrad

@@ -23,8 +23,8 @@ inline constexpr std::uint8_t kStx = 0x02;      // first byte of a frame
 inline constexpr std::uint8_t kEtx = 0x03;      // byte after the data
 
 // Offsets inside a frame, in bytes.
-inline constexpr std::size_t kFrameAddressOffset = 1;     // 4 bytes, least significant first
-inline constexpr std::size_t kFrameDataOffset = 5;        // kBlockSize bytes
+inline constexpr std::size_t kFrameAddressOffset = 1;  // 4 bytes, least significant first
+inline constexpr std::size_t kFrameDataOffset = 5;     // kBlockSize bytes
 inline constexpr std::size_t kFrameEtxOffset = 133;
 inline constexpr std::size_t kFrameChecksumOffset = 134;  // XOR of bytes 1..132
 

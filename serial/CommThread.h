@@ -19,7 +19,7 @@ namespace veltrad {
 inline constexpr std::uint8_t kNoParity = 0;
 inline constexpr std::uint8_t kOneStopBit = 0;
 
-inline constexpr std::uint32_t kQueueSize = 4096;          // bytes, each direction
+inline constexpr std::uint32_t kQueueSize = 4096;  // bytes, each direction
 inline constexpr std::uint32_t kWriteTimeoutPerByteMs = 1;
 inline constexpr std::uint32_t kWriteTimeoutConstantMs = 1000;
 
@@ -43,13 +43,13 @@ public:
     // Opens the device that the port map gives port number `port` (COM1 = 1
     // ... COM50 = 50) exclusively and applies the line settings. Port 0 and
     // numbers above 50 name no device.
-    bool OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits,
-                  std::uint8_t parity, std::uint8_t stopBits) override;
+    bool OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
+                  std::uint8_t stopBits) override;
 
     // Same as OpenPort, on a device given by its path (a Linux device node
     // or a Windows device name).
-    bool OpenDevice(const std::string& device, std::uint32_t baudRate, std::uint8_t dataBits,
-                    std::uint8_t parity, std::uint8_t stopBits) override;
+    bool OpenDevice(const std::string& device, std::uint32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
+                    std::uint8_t stopBits) override;
 
     void ClosePort() override;
     std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override;

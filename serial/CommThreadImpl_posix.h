@@ -35,19 +35,19 @@ WaitResult WaitOn(int fd, short events, int wakeFd, SteadyClock::time_point dead
 bool IsVanishedError(int err);
 
 struct CCommThread::Impl {
-    std::mutex io;              // held by every call while it uses `port`
+    std::mutex io;  // held by every call while it uses `port`
     CUniqueFd port;
-    std::atomic<bool> vanished{false};  // written under `io`
-    bool pty = false;           // a pseudo-terminal; guarded by `io`
-    bool ownFlow = false;       // this object honours XOFF; guarded by `io`
-    CFlowFilter flow;           // the terminal's flow state when ownFlow; guarded by `io`
-    std::deque<std::uint8_t> input;  // data read ahead when ownFlow; guarded by `io`
+    std::atomic<bool> vanished{false};           // written under `io`
+    bool pty = false;                            // a pseudo-terminal; guarded by `io`
+    bool ownFlow = false;                        // this object honours XOFF; guarded by `io`
+    CFlowFilter flow;                            // the terminal's flow state when ownFlow; guarded by `io`
+    std::deque<std::uint8_t> input;              // data read ahead when ownFlow; guarded by `io`
     std::uint32_t baudRate = kDownloadBaudRate;  // of the open line; guarded by `io`
-    CUniqueFd wake;             // eventfd, signalled by ClosePort
-    CLowLatencyMode lowLatency; // requested on `port`; guarded by `io`
+    CUniqueFd wake;                              // eventfd, signalled by ClosePort
+    CLowLatencyMode lowLatency;                  // requested on `port`; guarded by `io`
     int wakeError = 0;
 
-    mutable std::mutex info;    // guards the two below
+    mutable std::mutex info;  // guards the two below
     std::string device;
     PortError lastError;
 
@@ -87,8 +87,7 @@ struct CCommThread::Impl {
 
     bool Open(const std::string& path, std::uint32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
               std::uint8_t stopBits, XoffHandling xoff, PortError& error);
-    bool ApplyLine(const std::string& path, const LineRequest& request, bool kernelStopsOutput,
-                   PortError& error);
+    bool ApplyLine(const std::string& path, const LineRequest& request, bool kernelStopsOutput, PortError& error);
 
     // The device's I/O (PortIo_posix.cpp); `io` must be held, the descriptor valid.
     // Bytes waiting in the driver's input queue; nullopt once the device has gone.
@@ -99,8 +98,7 @@ struct CCommThread::Impl {
     // Data bytes ready for ReadComm; nullopt once the device has gone.
     std::optional<std::size_t> Available();
     std::uint32_t Take(std::uint8_t* buffer, std::uint32_t count);
-    std::uint32_t WriteKernelFlow(const std::uint8_t* buffer, std::uint32_t count,
-                                  SteadyClock::time_point deadline);
+    std::uint32_t WriteKernelFlow(const std::uint8_t* buffer, std::uint32_t count, SteadyClock::time_point deadline);
     std::uint32_t WriteOwnFlow(const std::uint8_t* buffer, std::uint32_t count, SteadyClock::time_point deadline);
     std::uint32_t Drain(std::uint32_t written, SteadyClock::time_point deadline);
     // One write() of up to `count` bytes: Took adds what the driver took to

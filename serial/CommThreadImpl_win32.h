@@ -57,13 +57,13 @@ struct CCommThread::Impl {
     // Orders the start of a transfer against the close's flag and purge.
     std::mutex stateMutex;
 
-    CHandle port;         // m_hComm
-    CHandle readEvent;    // event of m_osRead
-    CHandle writeEvent;   // event of m_osWrite
-    CHandle waitEvent;    // event of the line-event wait of WaitForInput
-    CHandle closeEvent;   // set by ClosePort, wakes WaitForInput
-    OVERLAPPED osRead{};  // m_osRead
-    OVERLAPPED osWrite{}; // m_osWrite
+    CHandle port;          // m_hComm
+    CHandle readEvent;     // event of m_osRead
+    CHandle writeEvent;    // event of m_osWrite
+    CHandle waitEvent;     // event of the line-event wait of WaitForInput
+    CHandle closeEvent;    // set by ClosePort, wakes WaitForInput
+    OVERLAPPED osRead{};   // m_osRead
+    OVERLAPPED osWrite{};  // m_osWrite
     OVERLAPPED osWait{};
     bool writePending = false;  // a WriteFile has not finished; guarded by stateMutex
     DWORD baudRate = kDownloadBaudRate;

@@ -64,7 +64,7 @@ void CCommThread::Impl::Drop()
         lowLatency.Restore(port.Get());       // while the port is still ours alone
         (void)::ioctl(port.Get(), TIOCNXCL);  // fails only on a device that has gone
     }
-    port.Reset();                              // the flock goes with the descriptor
+    port.Reset();  // the flock goes with the descriptor
     input.clear();
     flow.Reset();
 }
@@ -136,8 +136,7 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
     }
     port = std::move(fd);  // from here on Drop() lets go, TIOCEXCL first
     pty = IsPseudoTerminal(port.Get());
-    const bool kernelStopsOutput =
-        xoff == XoffHandling::Auto && DriverStopsOutputOnXoff(SerialDriverName(st.st_rdev));
+    const bool kernelStopsOutput = xoff == XoffHandling::Auto && DriverStopsOutputOnXoff(SerialDriverName(st.st_rdev));
     if (!ApplyLine(path, *request, kernelStopsOutput, error)) {
         Drop();
         return false;
@@ -198,10 +197,7 @@ bool CCommThread::Impl::ApplyLine(const std::string& path, const LineRequest& re
 
 CCommThread::CCommThread(CPortMap ports) : m_ports(std::move(ports)), m_impl(std::make_unique<Impl>()) {}
 
-CCommThread::~CCommThread()
-{
-    ClosePort();
-}
+CCommThread::~CCommThread() { ClosePort(); }
 
 bool CCommThread::OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
                            std::uint8_t stopBits)
@@ -295,10 +291,7 @@ bool CCommThread::WaitForInput(std::chrono::milliseconds timeout)
     }
 }
 
-bool CCommThread::DeviceGone() const
-{
-    return m_impl->vanished.load();
-}
+bool CCommThread::DeviceGone() const { return m_impl->vanished.load(); }
 
 PortError CCommThread::LastPortError() const
 {
@@ -312,9 +305,6 @@ std::string CCommThread::DevicePath() const
     return m_impl->device;
 }
 
-AdapterInfo CCommThread::Adapter() const
-{
-    return m_impl->lowLatency.Info();
-}
+AdapterInfo CCommThread::Adapter() const { return m_impl->lowLatency.Info(); }
 
 }  // namespace veltrad

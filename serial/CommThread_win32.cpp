@@ -51,16 +51,11 @@ PortError OpenFailure(const std::string& device, const char* step, DWORD error)
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-    case ERROR_BAD_UNIT:
-        e.reason = PortErrorReason::NoSuchDevice;
-        break;
+    case ERROR_BAD_UNIT: e.reason = PortErrorReason::NoSuchDevice; break;
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-        e.reason = PortErrorReason::InUse;
-        break;
-    default:
-        break;
+    case ERROR_BUSY: e.reason = PortErrorReason::InUse; break;
+    default: break;
     }
     if (e.reason != PortErrorReason::SystemCall)
         e.detail.clear();
@@ -109,21 +104,18 @@ void CCommThread::Impl::AwaitOutputSent()
     DWORD errors = 0;
     if (!::ClearCommError(port.Get(), &errors, &status) || status.cbOutQue == 0)
         return;
-    const ULONGLONG deadline = ::GetTickCount64() + status.cbOutQue * kBitsPerByteOnLine * 1000 / baudRate +
-                               kCloseDrainSlackMs;
+    const ULONGLONG deadline =
+        ::GetTickCount64() + status.cbOutQue * kBitsPerByteOnLine * 1000 / baudRate + kCloseDrainSlackMs;
     while (::GetTickCount64() < deadline && OutputQueued())
         ::Sleep(kCloseDrainPollMs);
 }
 
 CCommThread::CCommThread(CPortMap ports) : m_ports(std::move(ports)), m_impl(std::make_unique<Impl>()) {}
 
-CCommThread::~CCommThread()
-{
-    ClosePort();
-}
+CCommThread::~CCommThread() { ClosePort(); }
 
-bool CCommThread::OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits,
-                           std::uint8_t parity, std::uint8_t stopBits)
+bool CCommThread::OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
+                           std::uint8_t stopBits)
 {
     if (const auto device = m_ports.Device(port))
         return OpenDevice(*device, baudRate, dataBits, parity, stopBits);
@@ -307,10 +299,7 @@ std::uint32_t CCommThread::WriteComm(const std::uint8_t* buffer, std::uint32_t c
     return bytes;
 }
 
-bool CCommThread::DeviceGone() const
-{
-    return m_impl->gone.load();
-}
+bool CCommThread::DeviceGone() const { return m_impl->gone.load(); }
 
 PortError CCommThread::LastPortError() const
 {

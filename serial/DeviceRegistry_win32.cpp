@@ -168,8 +168,7 @@ std::vector<RegistryPort> ReadRegistryPorts()
             break;
         // The device's parameters ("Device Parameters"): PortName, and
         // LatencyTimer under FTDI's driver.
-        const CRegKey parameters(
-            ::SetupDiOpenDevRegKey(list.Get(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
+        const CRegKey parameters(::SetupDiOpenDevRegKey(list.Get(), &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
         if (!parameters.Valid())
             continue;
         RegistryPort port;

@@ -13,14 +13,14 @@
 namespace veltrad {
 
 struct RegistryPort {
-    std::string portName;      // "COM3"
-    std::string friendlyName;  // "USB Serial Port (COM3)"
-    std::string busDescription;  // what the USB device calls itself: "FT232R USB UART"
-    std::string manufacturer;  // of the driver package: "FTDI"
-    std::string enumerator;    // "FTDIBUS", "USB", "ACPI"
-    std::string service;       // "FTSER2K", "usbser", "Serial"
-    std::string hardwareId;    // the first hardware id: "FTDIBUS\COMPORT&VID_0403&PID_6001"
-    std::string instanceId;    // "FTDIBUS\VID_0403+PID_6001+A50285BIA\0000"
+    std::string portName;               // "COM3"
+    std::string friendlyName;           // "USB Serial Port (COM3)"
+    std::string busDescription;         // what the USB device calls itself: "FT232R USB UART"
+    std::string manufacturer;           // of the driver package: "FTDI"
+    std::string enumerator;             // "FTDIBUS", "USB", "ACPI"
+    std::string service;                // "FTSER2K", "usbser", "Serial"
+    std::string hardwareId;             // the first hardware id: "FTDIBUS\COMPORT&VID_0403&PID_6001"
+    std::string instanceId;             // "FTDIBUS\VID_0403+PID_6001+A50285BIA\0000"
     std::optional<int> latencyTimerMs;  // the "LatencyTimer" device parameter (FTDI's driver)
 };
 

@@ -29,12 +29,12 @@ std::optional<speed_t> BaudConstant(std::uint32_t baud)
         speed_t constant;
     };
     static constexpr Entry kRates[] = {
-        {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-        {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-        {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-        {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-        {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
-        {1500000, B1500000}, {2000000, B2000000}, {3000000, B3000000}, {4000000, B4000000},
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+        {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+        {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+        {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+        {2000000, B2000000}, {3000000, B3000000}, {4000000, B4000000},
     };
     for (const auto& e : kRates)
         if (e.rate == baud)
@@ -67,9 +67,7 @@ std::optional<LineRequest> MakeLineRequest(std::uint32_t baudRate, std::uint8_t 
     case 6: req.size = CS6; break;
     case 7: req.size = CS7; break;
     case 8: req.size = CS8; break;
-    default:
-        error = Refused("unsupported data bits " + std::to_string(dataBits));
-        return std::nullopt;
+    default: error = Refused("unsupported data bits " + std::to_string(dataBits)); return std::nullopt;
     }
     switch (parity) {
     case kNoParity: req.parity = 0; break;
@@ -77,9 +75,7 @@ std::optional<LineRequest> MakeLineRequest(std::uint32_t baudRate, std::uint8_t 
     case kEvenParity: req.parity = PARENB; break;
     case kMarkParity: req.parity = PARENB | CMSPAR | PARODD; break;
     case kSpaceParity: req.parity = PARENB | CMSPAR; break;
-    default:
-        error = Refused("unsupported parity code " + std::to_string(parity));
-        return std::nullopt;
+    default: error = Refused("unsupported parity code " + std::to_string(parity)); return std::nullopt;
     }
     switch (stopBits) {
     case kOneStopBit: req.stop = 0; break;
@@ -93,8 +89,8 @@ std::optional<LineRequest> MakeLineRequest(std::uint32_t baudRate, std::uint8_t 
 
 termios DownloadSettings(termios t, const LineRequest& req, bool kernelStopsOutput)
 {
-    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC |
-                                        IXANY | IMAXBEL | IXON);
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IXANY |
+                                        IMAXBEL | IXON);
     t.c_iflag |= IXOFF | (kernelStopsOutput ? IXON : 0);
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
@@ -137,8 +133,7 @@ PortError CheckSettings(const termios& want, const termios& got, bool pty)
     if ((got.c_iflag & kInputBits) != (want.c_iflag & kInputBits) || (got.c_oflag & OPOST) ||
         (got.c_lflag & kLocalBits) != (want.c_lflag & kLocalBits))
         return Refused("the driver refused raw mode with XON/XOFF");
-    if (got.c_cc[VSTART] != kXonChar || got.c_cc[VSTOP] != kXoffChar || got.c_cc[VMIN] != 0 ||
-        got.c_cc[VTIME] != 0)
+    if (got.c_cc[VSTART] != kXonChar || got.c_cc[VSTOP] != kXoffChar || got.c_cc[VMIN] != 0 || got.c_cc[VTIME] != 0)
         return Refused("the driver refused the XON/XOFF or read settings");
     return {};
 }

@@ -53,10 +53,10 @@ class ISerialPort : public IPort {
 public:
     // Open exclusively and apply the line settings; false when the port did
     // not open (LastPortError says why). A port still open is closed first.
-    virtual bool OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits,
-                          std::uint8_t parity, std::uint8_t stopBits) = 0;
-    virtual bool OpenDevice(const std::string& device, std::uint32_t baudRate,
-                            std::uint8_t dataBits, std::uint8_t parity, std::uint8_t stopBits) = 0;
+    virtual bool OpenPort(std::uint16_t port, std::uint32_t baudRate, std::uint8_t dataBits, std::uint8_t parity,
+                          std::uint8_t stopBits) = 0;
+    virtual bool OpenDevice(const std::string& device, std::uint32_t baudRate, std::uint8_t dataBits,
+                            std::uint8_t parity, std::uint8_t stopBits) = 0;
     // Why the latest open failed; reason None after success.
     virtual PortError LastPortError() const = 0;
     // The same in words, naming the device once; empty after success.

@@ -12,11 +12,11 @@ enum class PortErrorReason {
     PortNumberOutOfRange,  // a COM number outside COM1..COM50
     NoSuchDevice,
     PermissionDenied,
-    InUse,                 // another program holds it
+    InUse,  // another program holds it
     NotResponding,
     NotASerialDevice,
-    LineSettings,          // `detail` says which setting the device cannot take
-    SystemCall,            // `detail` names the failing step; `systemError` says why
+    LineSettings,  // `detail` says which setting the device cannot take
+    SystemCall,    // `detail` names the failing step; `systemError` says why
 };
 
 struct PortError {

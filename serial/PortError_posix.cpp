@@ -4,9 +4,6 @@
 
 namespace veltrad {
 
-std::string SystemErrorText(int systemError)
-{
-    return std::strerror(systemError);
-}
+std::string SystemErrorText(int systemError) { return std::strerror(systemError); }
 
 }  // namespace veltrad

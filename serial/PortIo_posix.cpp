@@ -28,10 +28,7 @@ std::chrono::nanoseconds LineTime(std::uint32_t bytes, std::uint32_t baudRate)
 
 }  // namespace
 
-bool IsVanishedError(int err)
-{
-    return err == EIO || err == ENXIO || err == ENODEV;
-}
+bool IsVanishedError(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
 
 WaitResult WaitOn(int fd, short events, int wakeFd, SteadyClock::time_point deadline)
 {
@@ -176,8 +173,8 @@ std::uint32_t CCommThread::Impl::WriteOwnFlow(const std::uint8_t* buffer, std::u
                 return written;
             }
             if (queued < kOwnFlowWindow) {
-                const auto piece = std::min<std::uint32_t>(static_cast<std::uint32_t>(kOwnFlowWindow - queued),
-                                                           count - written);
+                const auto piece =
+                    std::min<std::uint32_t>(static_cast<std::uint32_t>(kOwnFlowWindow - queued), count - written);
                 const WriteStep step = WriteSome(buffer + written, piece, written);
                 if (step == WriteStep::Took)
                     continue;

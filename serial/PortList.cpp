@@ -27,8 +27,8 @@ std::string DescribeDevice(const SerialDeviceInfo& device)
     return text;
 }
 
-std::vector<ComAssignment> AssignComNumbers(const std::vector<SerialDeviceInfo>& devices,
-                                            const CPortMap& ports, const DeviceRoots& roots)
+std::vector<ComAssignment> AssignComNumbers(const std::vector<SerialDeviceInfo>& devices, const CPortMap& ports,
+                                            const DeviceRoots& roots)
 {
     std::vector<ComAssignment> result(devices.size());
     std::set<std::uint16_t> taken;  // numbers an override or a present device already uses

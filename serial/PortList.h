@@ -21,7 +21,7 @@ struct SerialDeviceInfo {
     std::string manufacturer;  // as the USB device reports them; empty when it does not
     std::string product;
     std::string serial;
-    std::string byId;          // /dev/serial/by-id/... and by-path/... names of it; empty when none
+    std::string byId;  // /dev/serial/by-id/... and by-path/... names of it; empty when none
     std::string byPath;
     std::string friendlyName;  // Windows: "USB Serial Port (COM3)"; empty elsewhere
 };
@@ -60,7 +60,7 @@ struct ComAssignment {
 // `devices`; each
 // suggestion takes another. A by-id name is shared by adapters without a
 // serial number, so the by-path name comes first.
-std::vector<ComAssignment> AssignComNumbers(const std::vector<SerialDeviceInfo>& devices,
-                                            const CPortMap& ports, const DeviceRoots& roots = {});
+std::vector<ComAssignment> AssignComNumbers(const std::vector<SerialDeviceInfo>& devices, const CPortMap& ports,
+                                            const DeviceRoots& roots = {});
 
 }  // namespace veltrad

@@ -58,8 +58,8 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const DeviceRoots&)
     const std::vector<RegistryPort> registry = ReadRegistryPorts();
     std::vector<SerialDeviceInfo> devices;
     for (const std::string& name : names) {
-        const auto it = std::find_if(registry.begin(), registry.end(),
-                                     [&](const RegistryPort& p) { return p.portName == name; });
+        const auto it =
+            std::find_if(registry.begin(), registry.end(), [&](const RegistryPort& p) { return p.portName == name; });
         SerialDeviceInfo info = it != registry.end() ? DescribeRegistryPort(*it) : SerialDeviceInfo{};
         info.device = name;
         devices.push_back(std::move(info));

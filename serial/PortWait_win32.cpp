@@ -9,8 +9,7 @@ namespace veltrad {
 
 // One wait for a received character through WaitCommEvent: it timed out (or
 // the close ended it), it ended by itself, or this driver cannot wait so.
-CCommThread::Impl::LineWait CCommThread::Impl::WaitOnLineEvent(const std::atomic<bool>& connected,
-                                                               DWORD remaining)
+CCommThread::Impl::LineWait CCommThread::Impl::WaitOnLineEvent(const std::atomic<bool>& connected, DWORD remaining)
 {
     DWORD mask = 0;
     DWORD error = ERROR_SUCCESS;

@@ -12,8 +12,8 @@ namespace veltrad {
 
 std::string SerialDriverName(dev_t rdev, const std::filesystem::path& sysRoot)
 {
-    const auto link = sysRoot / "dev" / "char" /
-                      (std::to_string(major(rdev)) + ":" + std::to_string(minor(rdev))) / "device" / "driver";
+    const auto link = sysRoot / "dev" / "char" / (std::to_string(major(rdev)) + ":" + std::to_string(minor(rdev))) /
+                      "device" / "driver";
     std::error_code ec;
     const auto target = std::filesystem::read_symlink(link, ec);
     return ec ? std::string() : target.filename().string();

@@ -32,8 +32,8 @@ bool WriteAll(HANDLE file, std::string_view content)
 bool WriteNewFile(const std::filesystem::path& path, std::string_view content, std::error_code& ec)
 {
     // CREATE_NEW fails on anything already there, a link included.
-    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         ec = FromWin32(::GetLastError());
         return false;

@@ -29,10 +29,8 @@ std::string_view Trim(std::string_view s)
 
 bool EqualsNoCase(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -278,8 +276,7 @@ bool CProfile::WriteProfileString(std::string_view section, std::string_view key
         std::string& line = text.lines[*loc.keyLine];
         const KeyLine kv = *ParseKey(line);
         const std::string_view body = Body(line);
-        line = std::string(body.substr(0, kv.valueStart)) + std::string(value) +
-               std::string(line.substr(body.size()));
+        line = std::string(body.substr(0, kv.valueStart)) + std::string(value) + std::string(line.substr(body.size()));
         if (line.size() == kv.valueStart + value.size())
             line += nl;  // the key was on the last line, without an ending
     } else {

@@ -98,9 +98,6 @@ std::filesystem::path ProfilePathIn(const std::filesystem::path& roaming, const 
     return CopyWhole(legacy, file) ? file : legacy;
 }
 
-std::filesystem::path CProfile::DefaultPath()
-{
-    return ProfilePathIn(RoamingAppData(), WindowsDirectory());
-}
+std::filesystem::path CProfile::DefaultPath() { return ProfilePathIn(RoamingAppData(), WindowsDirectory()); }
 
 }  // namespace veltrad

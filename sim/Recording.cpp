@@ -28,9 +28,10 @@ ReceivedImage CRecording::Image() const
 
 std::string CRecording::Summary() const
 {
-    const std::size_t bytes = m_blocks.empty() ? 0
-                                               : static_cast<std::size_t>(std::uint64_t{m_blocks.rbegin()->first} +
-                                                                          kBlockSize - m_blocks.begin()->first);
+    const std::size_t bytes =
+        m_blocks.empty()
+            ? 0
+            : static_cast<std::size_t>(std::uint64_t{m_blocks.rbegin()->first} + kBlockSize - m_blocks.begin()->first);
     const std::uint32_t base = m_blocks.empty() ? 0 : m_blocks.begin()->first;
     std::array<char, 160> line{};
     std::snprintf(line.data(), line.size(), "frames %zu, refusals %zu, bytes %zu, base 0x%08X", counters.framesAccepted,

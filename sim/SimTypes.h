@@ -59,14 +59,14 @@ struct SimOptions {
 
 // One frame-sized reception, good or bad, in arrival order.
 struct FrameRecord {
-    std::uint32_t address = 0;             // as carried by the frame, good or not
-    bool good = false;                      // STX, ETX, checksum and address sequence held
-    bool accepted = false;                  // data placed in the image
-    std::vector<std::uint8_t> reply;        // bytes sent in answer (XON/XOFF excluded); empty: none
+    std::uint32_t address = 0;        // as carried by the frame, good or not
+    bool good = false;                // STX, ETX, checksum and address sequence held
+    bool accepted = false;            // data placed in the image
+    std::vector<std::uint8_t> reply;  // bytes sent in answer (XON/XOFF excluded); empty: none
     // Replies are recorded and counted as they are written to the line; over a
     // pty the port under test sees them a moment later.
-    Clock::time_point firstByte{};          // arrival of the frame's first byte
-    Clock::time_point complete{};           // arrival of its last byte (on the emulated line when pacing)
+    Clock::time_point firstByte{};             // arrival of the frame's first byte
+    Clock::time_point complete{};              // arrival of its last byte (on the emulated line when pacing)
     std::optional<Clock::time_point> replied;  // when the reply was written
 };
 

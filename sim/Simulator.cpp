@@ -41,10 +41,7 @@ timespec ToTimespec(Clock::time_point at)
     return ts;
 }
 
-std::string Errno(const char* what)
-{
-    return std::string(what) + ": " + std::strerror(errno);
-}
+std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 // Raw 8-bit line at the download speed without flow control of its own:
 // frames may carry XON and XOFF, and the simulator sends them itself when
@@ -100,7 +97,7 @@ struct CSimulator::Impl {
     CUniqueFd wake;       // eventfd: commands and stop
     CUniqueFd timer;      // timerfd on CLOCK_MONOTONIC (the steady clock), armed at absolute times
 
-    std::mutex control;   // Start/Stop
+    std::mutex control;  // Start/Stop
     std::thread thread;
 
     // Changed by the simulator thread only, and only under `mtx`; other
@@ -298,10 +295,7 @@ bool CSimulator::Impl::MakeWakeUps(std::string& error)
 
 CSimulator::CSimulator(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 
-CSimulator::~CSimulator()
-{
-    Stop();
-}
+CSimulator::~CSimulator() { Stop(); }
 
 std::unique_ptr<CSimulator> CSimulator::CreateOnPty(const SimOptions& options, std::string& error)
 {
@@ -346,8 +340,7 @@ std::unique_ptr<CSimulator> CSimulator::OpenDevice(const std::string& device, co
 {
     auto impl = std::make_unique<Impl>(options);
     impl->devicePath = device;
-    impl->line.Reset(
-        RetryOnEintr([&] { return ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
+    impl->line.Reset(RetryOnEintr([&] { return ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
     if (!impl->line.Valid()) {
         error = Errno(device.c_str());
         return nullptr;
@@ -365,10 +358,7 @@ std::unique_ptr<CSimulator> CSimulator::OpenDevice(const std::string& device, co
     return std::unique_ptr<CSimulator>(new CSimulator(std::move(impl)));
 }
 
-const std::string& CSimulator::DevicePath() const
-{
-    return m_impl->devicePath;
-}
+const std::string& CSimulator::DevicePath() const { return m_impl->devicePath; }
 
 bool CSimulator::Start()
 {
@@ -395,9 +385,8 @@ void CSimulator::Stop()
 bool CSimulator::WaitForEnd(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_impl->mtx);
-    m_impl->changed.wait_for(lock, timeout, [&] {
-        return m_impl->model.Ended() || m_impl->stopRequested || m_impl->finished;
-    });
+    m_impl->changed.wait_for(lock, timeout,
+                             [&] { return m_impl->model.Ended() || m_impl->stopRequested || m_impl->finished; });
     return m_impl->model.Ended();
 }
 

@@ -53,8 +53,7 @@ public:
 
     // Blocks until `predicate` holds for the counters (checked at every
     // change) or `timeout` passes; returns the predicate's last value.
-    bool WaitFor(const std::function<bool(const SimCounters&)>& predicate,
-                 std::chrono::milliseconds timeout);
+    bool WaitFor(const std::function<bool(const SimCounters&)>& predicate, std::chrono::milliseconds timeout);
 
     // Convenience forms of WaitFor.
     bool WaitForFramesReceived(std::size_t count, std::chrono::milliseconds timeout);

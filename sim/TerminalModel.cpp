@@ -86,10 +86,7 @@ std::size_t CTerminalModel::Record(std::uint32_t address, bool good)
     return m_recording.frames.size() - 1;
 }
 
-std::uint8_t CTerminalModel::NextGarbage()
-{
-    return kGarbage[m_garbageNext++ % kGarbage.size()];
-}
+std::uint8_t CTerminalModel::NextGarbage() { return kGarbage[m_garbageNext++ % kGarbage.size()]; }
 
 void CTerminalModel::FrameComplete(Clock::time_point now)
 {
@@ -194,15 +191,9 @@ void CTerminalModel::Reply(std::size_t record, std::vector<std::uint8_t> bytes, 
     m_outbox.emplace(due, Output{std::move(bytes), record});
 }
 
-Clock::time_point CTerminalModel::NextDue() const
-{
-    return m_outbox.begin()->first;
-}
+Clock::time_point CTerminalModel::NextDue() const { return m_outbox.begin()->first; }
 
-const std::vector<std::uint8_t>& CTerminalModel::NextBytes() const
-{
-    return m_outbox.begin()->second.bytes;
-}
+const std::vector<std::uint8_t>& CTerminalModel::NextBytes() const { return m_outbox.begin()->second.bytes; }
 
 bool CTerminalModel::Written(std::size_t count, Clock::time_point at)
 {
@@ -230,9 +221,6 @@ bool CTerminalModel::Written(std::size_t count, Clock::time_point at)
     return true;
 }
 
-void CTerminalModel::DropNext()
-{
-    m_outbox.erase(m_outbox.begin());
-}
+void CTerminalModel::DropNext() { m_outbox.erase(m_outbox.begin()); }
 
 }  // namespace veltrad::sim

@@ -42,7 +42,7 @@ public:
 
     // The output queue, ordered by due time (equal times keep their order).
     bool HasOutput() const { return !m_outbox.empty(); }
-    Clock::time_point NextDue() const;             // only with HasOutput()
+    Clock::time_point NextDue() const;                   // only with HasOutput()
     const std::vector<std::uint8_t>& NextBytes() const;  // only with HasOutput()
 
     // The first `count` bytes of NextBytes() went out at `at`: they are
@@ -84,7 +84,7 @@ private:
     int m_eotRun = 0;
     std::size_t m_garbageNext = 0;
     bool m_xoffDone = false;
-    Clock::time_point m_tickOrigin{};                    // the adapter timer's first tick
+    Clock::time_point m_tickOrigin{};                   // the adapter timer's first tick
     std::multimap<Clock::time_point, Output> m_outbox;  // equal times keep their order
 };
 

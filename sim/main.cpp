@@ -111,8 +111,8 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     std::string error;
-    auto sim = device.empty() ? CSimulator::CreateOnPty(options, error)
-                              : CSimulator::OpenDevice(device, options, error);
+    auto sim =
+        device.empty() ? CSimulator::CreateOnPty(options, error) : CSimulator::OpenDevice(device, options, error);
     if (!sim) {
         std::cerr << "veltrad-sim: " << error << '\n';
         return 1;

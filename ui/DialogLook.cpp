@@ -7,27 +7,29 @@
 
 namespace veltrad {
 
-QFont DialogFont(int pointSize) {
+QFont DialogFont(int pointSize)
+{
     QFont font;
     // The first one present wins; each of them carries Hangul.
     font.setFamilies({QStringLiteral("Noto Sans CJK KR"), QStringLiteral("Noto Sans KR"),
-                      QStringLiteral("Malgun Gothic"), QStringLiteral("NanumGothic"),
-                      QStringLiteral("Gulim")});
+                      QStringLiteral("Malgun Gothic"), QStringLiteral("NanumGothic"), QStringLiteral("Gulim")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSize(pointSize);
     return font;
 }
 
-QIcon ApplicationIcon() {
+QIcon ApplicationIcon()
+{
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128})
         icon.addFile(QStringLiteral(":/veltrad/icons/veltrad-%1.png").arg(size), QSize(size, size));
     return icon;
 }
 
-void PrepareTemplateDialog(QDialog& dialog, DialogFrame frame) {
-    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+void PrepareTemplateDialog(QDialog& dialog, DialogFrame frame)
+{
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                            Qt::WindowCloseButtonHint;
     if (frame == DialogFrame::Main)
         flags |= Qt::WindowMinimizeButtonHint;
     dialog.setWindowFlags(flags);

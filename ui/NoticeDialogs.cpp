@@ -15,7 +15,8 @@ namespace {
 // The forms' widgets belong to the dialog; the generated holder of their
 // pointers is not needed once they exist.
 template <class Form>
-void SetUpNotice(QDialog& dialog) {
+void SetUpNotice(QDialog& dialog)
+{
     Form form;
     form.setupUi(&dialog);
     PrepareTemplateDialog(dialog, DialogFrame::Notice);
@@ -27,17 +28,11 @@ void SetUpNotice(QDialog& dialog) {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) { SetUpNotice<Ui::AboutDlg>(*this); }
 
-CCompleteDlg::CCompleteDlg(QWidget* parent) : QDialog(parent) {
-    SetUpNotice<Ui::CompleteDlg>(*this);
-}
+CCompleteDlg::CCompleteDlg(QWidget* parent) : QDialog(parent) { SetUpNotice<Ui::CompleteDlg>(*this); }
 
-CCommErrorDlg::CCommErrorDlg(QWidget* parent) : QDialog(parent) {
-    SetUpNotice<Ui::CommErrorDlg>(*this);
-}
+CCommErrorDlg::CCommErrorDlg(QWidget* parent) : QDialog(parent) { SetUpNotice<Ui::CommErrorDlg>(*this); }
 
-CCommErrorRetryDlg::CCommErrorRetryDlg(QWidget* parent) : QDialog(parent) {
-    SetUpNotice<Ui::CommErrorRetryDlg>(*this);
-}
+CCommErrorRetryDlg::CCommErrorRetryDlg(QWidget* parent) : QDialog(parent) { SetUpNotice<Ui::CommErrorRetryDlg>(*this); }
 
 CFailDlg::CFailDlg(QWidget* parent) : QDialog(parent) { SetUpNotice<Ui::FailDlg>(*this); }
 

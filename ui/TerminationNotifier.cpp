@@ -24,7 +24,8 @@ constexpr std::array<int, 3> kSignals{SIGTERM, SIGINT, SIGHUP};
 // of the pipe of the one active notifier, -1 when there is none.
 std::atomic<int> g_signalWriteFd{-1};
 
-extern "C" void WriteSignalToPipe(int signalNumber) {
+extern "C" void WriteSignalToPipe(int signalNumber)
+{
     const int savedErrno = errno;
     const int fd = g_signalWriteFd.load();
     if (fd >= 0) {
@@ -35,10 +36,10 @@ extern "C" void WriteSignalToPipe(int signalNumber) {
     errno = savedErrno;
 }
 
-bool SetNonBlockingCloseOnExec(int fd) {
+bool SetNonBlockingCloseOnExec(int fd)
+{
     const int flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
-           ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 && ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
 
 }  // namespace
@@ -49,7 +50,8 @@ struct CTerminationNotifier::Impl {
     std::array<struct sigaction, kSignals.size()> previous{};
     std::array<bool, kSignals.size()> installed{};
 
-    bool Install() {
+    bool Install()
+    {
         int fds[2];
         if (::pipe(fds) != 0)
             return false;
@@ -73,7 +75,8 @@ struct CTerminationNotifier::Impl {
         return true;
     }
 
-    ~Impl() {
+    ~Impl()
+    {
         for (std::size_t i = 0; i < kSignals.size(); ++i) {
             if (installed[i])
                 ::sigaction(kSignals[i], &previous[i], nullptr);
@@ -85,8 +88,8 @@ struct CTerminationNotifier::Impl {
     }
 };
 
-CTerminationNotifier::CTerminationNotifier(QObject* parent)
-    : QObject(parent), m_impl(std::make_unique<Impl>()) {
+CTerminationNotifier::CTerminationNotifier(QObject* parent) : QObject(parent), m_impl(std::make_unique<Impl>())
+{
     if (!m_impl->Install()) {
         m_impl.reset();
         return;
@@ -95,12 +98,14 @@ CTerminationNotifier::CTerminationNotifier(QObject* parent)
     connect(m_notifier, &QSocketNotifier::activated, this, &CTerminationNotifier::OnPipeReadable);
 }
 
-CTerminationNotifier::~CTerminationNotifier() {
+CTerminationNotifier::~CTerminationNotifier()
+{
     delete m_notifier;  // before its descriptor closes
     m_notifier = nullptr;
 }
 
-void CTerminationNotifier::OnPipeReadable() {
+void CTerminationNotifier::OnPipeReadable()
+{
     unsigned char byte = 0;
     // Several signals queued make one request each.
     while (RetryOnEintr([&] { return ::read(m_impl->readEnd.Get(), &byte, 1); }) == 1)

@@ -24,7 +24,8 @@ QString FromUtf8(const std::string& text) { return QString::fromUtf8(text); }
 CVeltradDlg::CVeltradDlg(CProfile profile, QWidget* parent, IClock* clock, ISerialPort* port)
     : QDialog(parent),
       m_logic(std::make_unique<CWindowLogic>(static_cast<IWindowView&>(*this), std::move(profile), clock, port)),
-      m_hIcon(ApplicationIcon()) {
+      m_hIcon(ApplicationIcon())
+{
     Ui::VeltradDlg form;
     form.setupUi(this);
     PrepareTemplateDialog(*this, DialogFrame::Main);
@@ -60,7 +61,8 @@ CVeltradDlg::CVeltradDlg(CProfile profile, QWidget* parent, IClock* clock, ISeri
 
 CVeltradDlg::~CVeltradDlg() = default;  // the logic joins the worker first
 
-void CVeltradDlg::Initialise() {
+void CVeltradDlg::Initialise()
+{
     if (m_bInitialised)
         return;
     m_bInitialised = true;
@@ -68,7 +70,8 @@ void CVeltradDlg::Initialise() {
     m_btnOpenFile->setFocus(Qt::OtherFocusReason);
 }
 
-bool CVeltradDlg::ShowModal() {
+bool CVeltradDlg::ShowModal()
+{
     Initialise();
     // A request to end can come while the port message of the start-up is
     // still up; the window then never shows.
@@ -79,7 +82,8 @@ bool CVeltradDlg::ShowModal() {
     return true;
 }
 
-int CVeltradDlg::exec() {
+int CVeltradDlg::exec()
+{
     Initialise();
     if (m_logic->EndRequested())
         return QDialog::Rejected;
@@ -90,7 +94,8 @@ void CVeltradDlg::accept() { m_logic->OnOK(); }
 
 void CVeltradDlg::reject() { m_logic->OnCancel(); }
 
-void CVeltradDlg::OnEndRequested() {
+void CVeltradDlg::OnEndRequested()
+{
     // Notices, the file dialog, message boxes: each returns to its caller,
     // which then finds the window ending.
     const QList<QWidget*> windows = QApplication::topLevelWidgets();
@@ -104,14 +109,16 @@ void CVeltradDlg::OnEndRequested() {
 
 void CVeltradDlg::OnSessionEnding() { m_logic->OnSessionEnding(); }
 
-bool CVeltradDlg::eventFilter(QObject* watched, QEvent* event) {
+bool CVeltradDlg::eventFilter(QObject* watched, QEvent* event)
+{
     // Show comes before the drop-down is first painted.
     if (watched == m_portPopup && event->type() == QEvent::Show)
         m_logic->OnPortListOpening();
     return QDialog::eventFilter(watched, event);
 }
 
-void CVeltradDlg::keyPressEvent(QKeyEvent* event) {
+void CVeltradDlg::keyPressEvent(QKeyEvent* event)
+{
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
         !qobject_cast<QPushButton*>(focusWidget())) {
@@ -123,7 +130,8 @@ void CVeltradDlg::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void CVeltradDlg::contextMenuEvent(QContextMenuEvent* event) {
+void CVeltradDlg::contextMenuEvent(QContextMenuEvent* event)
+{
     // The window manager owns the window menu here, so the About entry lives
     // in the window's own context menu.
     QMenu menu(this);
@@ -132,7 +140,8 @@ void CVeltradDlg::contextMenuEvent(QContextMenuEvent* event) {
     menu.exec(event->globalPos());
 }
 
-void CVeltradDlg::ShowPorts(const std::vector<PortEntry>& ports, int selected) {
+void CVeltradDlg::ShowPorts(const std::vector<PortEntry>& ports, int selected)
+{
     // The same names again (the list is opening): only tooltips and marks
     // change, so the open drop-down keeps its entries, selection and width.
     bool sameNames = m_comboPort->count() == static_cast<int>(ports.size());
@@ -156,26 +165,25 @@ void CVeltradDlg::ShowPorts(const std::vector<PortEntry>& ports, int selected) {
     m_comboPort->setToolTip(m_comboPort->currentData(Qt::ToolTipRole).toString());
 }
 
-void CVeltradDlg::ShowFile(const std::string& name, const std::string& sizeText) {
+void CVeltradDlg::ShowFile(const std::string& name, const std::string& sizeText)
+{
     m_editFileName->setText(FromUtf8(name));
     m_editFileSize->setText(FromUtf8(sizeText));
 }
 
-void CVeltradDlg::SetProgressRange(std::uint32_t maximum) {
-    m_progress->setRange(0, static_cast<int>(maximum));
-}
+void CVeltradDlg::SetProgressRange(std::uint32_t maximum) { m_progress->setRange(0, static_cast<int>(maximum)); }
 
-void CVeltradDlg::SetProgressPos(std::uint32_t position) {
-    m_progress->setValue(static_cast<int>(position));
-}
+void CVeltradDlg::SetProgressPos(std::uint32_t position) { m_progress->setValue(static_cast<int>(position)); }
 
-void CVeltradDlg::EnableControls(bool enable) {
+void CVeltradDlg::EnableControls(bool enable)
+{
     m_comboPort->setEnabled(enable);
     m_btnOpenFile->setEnabled(enable);
     m_btnDownload->setEnabled(enable);
 }
 
-void CVeltradDlg::ShowNotice(Notice notice) {
+void CVeltradDlg::ShowNotice(Notice notice)
+{
     switch (notice) {
     case Notice::Complete: {
         CCompleteDlg dialog(this);
@@ -200,23 +208,26 @@ void CVeltradDlg::ShowNotice(Notice notice) {
     }
 }
 
-void CVeltradDlg::ShowMessage(const WindowMessage& message) {
-    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), FromUtf8(message.text),
-                    QMessageBox::Ok, this);
+void CVeltradDlg::ShowMessage(const WindowMessage& message)
+{
+    QMessageBox box(QMessageBox::Warning, QApplication::applicationName(), FromUtf8(message.text), QMessageBox::Ok,
+                    this);
     if (!message.detail.empty())
         box.setInformativeText(FromUtf8(message.detail));
     box.exec();
 }
 
-void CVeltradDlg::ShowAbout() {
+void CVeltradDlg::ShowAbout()
+{
     CAboutDlg about(this);
     about.exec();
 }
 
-std::optional<std::filesystem::path> CVeltradDlg::ChooseFile() {
+std::optional<std::filesystem::path> CVeltradDlg::ChooseFile()
+{
     // "*.*" would hide files without a dot here; "*" means what it means on Windows.
-    const QString chosen = QFileDialog::getOpenFileName(
-        this, QString(), QString(), QStringLiteral("Binary Files (*.bin);;All Files (*)"));
+    const QString chosen =
+        QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("Binary Files (*.bin);;All Files (*)"));
     if (chosen.isEmpty())
         return std::nullopt;
     return std::filesystem::path(QFile::encodeName(chosen).toStdString());
@@ -224,7 +235,8 @@ std::optional<std::filesystem::path> CVeltradDlg::ChooseFile() {
 
 void CVeltradDlg::EndDialog(bool ok) { QDialog::done(ok ? QDialog::Accepted : QDialog::Rejected); }
 
-void CVeltradDlg::PostRunEvents() {
+void CVeltradDlg::PostRunEvents()
+{
     // By name, so nothing but the logic's own locked queue crosses threads.
     QMetaObject::invokeMethod(this, "DeliverRunEvents", Qt::QueuedConnection);
 }

@@ -7,14 +7,10 @@ namespace veltrad {
 int NoticeTemplate(Notice notice)
 {
     switch (notice) {
-    case Notice::Complete:
-        return IDD_COMPLETE;
-    case Notice::CommError:
-        return IDD_COMMERROR;
-    case Notice::CommErrorRetry:
-        return IDD_COMMERROR_RETRY;
-    case Notice::Fail:
-        break;
+    case Notice::Complete: return IDD_COMPLETE;
+    case Notice::CommError: return IDD_COMMERROR;
+    case Notice::CommErrorRetry: return IDD_COMMERROR_RETRY;
+    case Notice::Fail: break;
     }
     return IDD_FAIL;
 }
@@ -24,17 +20,14 @@ namespace {
 INT_PTR CALLBACK BoxProc(HWND box, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        CenterWindow(box, GetWindow(box, GW_OWNER));
-        return TRUE;  // the focus goes to the OK button
+    case WM_INITDIALOG: CenterWindow(box, GetWindow(box, GW_OWNER)); return TRUE;  // the focus goes to the OK button
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
             EndDialog(box, LOWORD(wParam));
             return TRUE;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     return FALSE;
 }

@@ -18,8 +18,7 @@ HICON LoadAppIcon(HINSTANCE instance, int sizeMetric)
 {
     const int size = GetSystemMetrics(sizeMetric);
     // Shared: the system owns the handle, nothing to destroy.
-    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size,
-                                         size, LR_SHARED));
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size, size, LR_SHARED));
 }
 
 }  // namespace
@@ -56,24 +55,17 @@ INT_PTR CALLBACK CVeltradDlg::DialogProc(HWND dialog, UINT message, WPARAM wPara
 INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        return OnInitDialog();
+    case WM_INITDIALOG: return OnInitDialog();
     case WM_SYSCOMMAND:
         // FALSE hands move, minimise, close and the rest to the default processing.
         return m_logic.OnSysCommand(static_cast<unsigned>(wParam)) ? TRUE : FALSE;
-    case WM_PAINT:
-        return OnPaint();
-    case WM_QUERYDRAGICON:
-        return reinterpret_cast<INT_PTR>(m_hIcon);
-    case WM_COMMAND:
-        OnCommand(LOWORD(wParam), HIWORD(wParam));
-        return TRUE;
+    case WM_PAINT: return OnPaint();
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_hIcon);
+    case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WM_CLOSE:  // the close box, Alt+F4, the system menu's Close
         m_logic.OnCancel();
         return TRUE;
-    case WM_RUN_EVENTS:
-        m_logic.DeliverRunEvents();
-        return TRUE;
+    case WM_RUN_EVENTS: m_logic.DeliverRunEvents(); return TRUE;
     case WM_QUERYENDSESSION:
         m_logic.OnSessionEnding();
         SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);  // the session may end
@@ -87,8 +79,7 @@ INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam)
         m_hWndPost = nullptr;
         m_hWnd = nullptr;
         return FALSE;
-    default:
-        break;
+    default: break;
     }
     return FALSE;
 }
@@ -170,8 +161,7 @@ void CVeltradDlg::OnCommand(WORD id, WORD code)
         if (code == BN_CLICKED)
             m_logic.OnCloseDialog();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -209,9 +199,8 @@ void CVeltradDlg::ShowPorts(const std::vector<PortEntry>& ports, int selected)
 
 void CVeltradDlg::CreatePortTip()
 {
-    m_hPortTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr,
-                                 m_hInstance, nullptr);
+    m_hPortTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, m_hInstance, nullptr);
     if (!m_hPortTip)
         return;  // the list works without its tip
     TTTOOLINFOW tool{};

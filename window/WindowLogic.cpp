@@ -44,10 +44,7 @@ CWindowLogic::~CWindowLogic()
     EndRun();
 }
 
-void CWindowLogic::SetPortSource(PortSource source)
-{
-    m_portSource = std::move(source);
-}
+void CWindowLogic::SetPortSource(PortSource source) { m_portSource = std::move(source); }
 
 void CWindowLogic::OnInitDialog()
 {
@@ -166,12 +163,10 @@ void CWindowLogic::OnDownload()
         SetProgressPos(0);
         EnableControls(false);
         break;
-    case StartResult::FileError:
-        Report({"Cannot read the file " + Utf8(fileError.path), fileError.reason});
-        break;
+    case StartResult::FileError: Report({"Cannot read the file " + Utf8(fileError.path), fileError.reason}); break;
     case StartResult::NothingToSend:
-        Report({"Nothing to send: every byte of " +
-                    (m_strFileName.empty() ? std::string("the file") : m_strFileName) + " is zero.",
+        Report({"Nothing to send: every byte of " + (m_strFileName.empty() ? std::string("the file") : m_strFileName) +
+                    " is zero.",
                 "No port was opened."});
         break;
     case StartResult::PortOpenFailed:
@@ -261,22 +256,13 @@ void CWindowLogic::End(bool ok)
     m_view.EndDialog(ok);
 }
 
-bool CWindowLogic::IsShownRun(std::uint64_t runId) const
-{
-    return runId != 0 && runId == m_nShownRunId;
-}
+bool CWindowLogic::IsShownRun(std::uint64_t runId) const { return runId != 0 && runId == m_nShownRunId; }
 
 // --- the run's events ----------------------------------------------------
 
-void CWindowLogic::OnProgressStep(std::uint64_t runId)
-{
-    Queue({RunEvent::Kind::ProgressStep, runId});
-}
+void CWindowLogic::OnProgressStep(std::uint64_t runId) { Queue({RunEvent::Kind::ProgressStep, runId}); }
 
-void CWindowLogic::OnProgressReset(std::uint64_t runId)
-{
-    Queue({RunEvent::Kind::ProgressReset, runId});
-}
+void CWindowLogic::OnProgressReset(std::uint64_t runId) { Queue({RunEvent::Kind::ProgressReset, runId}); }
 
 void CWindowLogic::OnEnableControls(std::uint64_t runId, bool enable)
 {
@@ -340,19 +326,13 @@ void CWindowLogic::Deliver(const RunEvent& event)
         if (!m_bShownRunStopped)
             SetProgressPos(m_nProgressPos + 1);
         break;
-    case RunEvent::Kind::ProgressReset:
-        SetProgressPos(0);
-        break;
-    case RunEvent::Kind::EnableControls:
-        EnableControls(event.enable);
-        break;
+    case RunEvent::Kind::ProgressReset: SetProgressPos(0); break;
+    case RunEvent::Kind::EnableControls: EnableControls(event.enable); break;
     case RunEvent::Kind::ShowNotice:
         if (!m_bEndRequested)
             m_view.ShowNotice(event.notice);
         break;
-    case RunEvent::Kind::RunEnded:
-        m_view.OnRunEnded(event.runId, event.outcome);
-        break;
+    case RunEvent::Kind::RunEnded: m_view.OnRunEnded(event.runId, event.outcome); break;
     }
 }
 

@@ -67,8 +67,7 @@ public:
     // here and serves both the session's port and the port list; `clock` and
     // `port` may be null for the system's (tests inject theirs; both must
     // outlive the logic).
-    CWindowLogic(IWindowView& view, CProfile profile, IClock* clock = nullptr,
-                 ISerialPort* port = nullptr);
+    CWindowLogic(IWindowView& view, CProfile profile, IClock* clock = nullptr, ISerialPort* port = nullptr);
     // Stops a run and joins its worker.
     ~CWindowLogic() override;
     CWindowLogic(const CWindowLogic&) = delete;

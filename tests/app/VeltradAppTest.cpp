@@ -34,11 +34,13 @@ private:
     // Runs the program once; `onWindow` acts on the main window when it is
     // up (queued, so it may open modal windows of its own), and anything
     // else modal is closed with Escape or, for the file dialog, given `file`.
-    QStringList RunProgram(const std::function<void(QWidget*)>& onWindow, const QString& file = {}) {
+    QStringList RunProgram(const std::function<void(QWidget*)>& onWindow, const QString& file = {})
+    {
         CModalDriver driver;
         driver.SetHandler([&](QWidget* window) {
             if (window->objectName() == QStringLiteral("Dialog102")) {
-                QMetaObject::invokeMethod(window, [window, onWindow] { onWindow(window); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    window, [window, onWindow] { onWindow(window); }, Qt::QueuedConnection);
                 return;
             }
             if (qobject_cast<QFileDialog*>(window)) {
@@ -53,23 +55,27 @@ private:
         return driver.Names();
     }
 
-    static void PressClose(QWidget* window) {
+    static void PressClose(QWidget* window)
+    {
         QTest::mouseClick(Child<QPushButton>(window, "close1013"), Qt::LeftButton);
     }
 
-    QByteArray PortsOn(const sim::CSimulator& terminal) const {
+    QByteArray PortsOn(const sim::CSimulator& terminal) const
+    {
         const QByteArray device = QFile::encodeName(QString::fromStdString(terminal.DevicePath()));
         return "[Ports]\nCOM1=" + device + "\n";
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(m_settings.IsValid());
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Veltrad"));
         QVERIFY(!QApplication::windowIcon().isNull());
     }
 
-    void firstStartWritesTheDefaultAddress() {
+    void firstStartWritesTheDefaultAddress()
+    {
         m_settings.WriteIni({});
         const QStringList seen = RunProgram(CModalDriver::PressEscape);
         QCOMPARE(seen.back(), QStringLiteral("Dialog102"));
@@ -81,12 +87,14 @@ private slots:
 
     // A settings file that cannot be written, or is not one, changes nothing
     // and stops nothing: the window still comes up and the file stays as it was.
-    void aBadSettingsFileChangesNothing_data() {
+    void aBadSettingsFileChangesNothing_data()
+    {
         QTest::addColumn<QString>("kind");
         QTest::newRow("a folder in its place") << "folder";
         QTest::newRow("binary") << "binary";
     }
-    void aBadSettingsFileChangesNothing() {
+    void aBadSettingsFileChangesNothing()
+    {
         QFETCH(QString, kind);
         const QByteArray content = kind == "binary" ? "[Font]\nAddress=9\n\x1b[31m\n" : "";
         m_settings.WriteIni(content);
@@ -105,13 +113,15 @@ private slots:
 
     // Ending the program during a run: the port is closed and the worker
     // joined before the window goes.
-    void endingDuringARun_data() {
+    void endingDuringARun_data()
+    {
         QTest::addColumn<QString>("how");
         QTest::newRow("SIGTERM") << "SIGTERM";
         QTest::newRow("SIGINT") << "SIGINT";
         QTest::newRow("quit") << "quit";
     }
-    void endingDuringARun() {
+    void endingDuringARun()
+    {
         QFETCH(QString, how);
         sim::SimOptions slow;
         slow.replyDelay = std::chrono::milliseconds(5);
@@ -119,8 +129,7 @@ private slots:
         auto terminal = sim::CSimulator::CreateOnPty(slow, error);
         QVERIFY2(terminal && terminal->Start(), error.c_str());
         m_settings.WriteIni(PortsOn(*terminal));
-        const QString file =
-            WriteImageFile(m_settings.Folder(), QStringLiteral("image.bin"), 2000 * 128);
+        const QString file = WriteImageFile(m_settings.Folder(), QStringLiteral("image.bin"), 2000 * 128);
 
         int workersBefore = -1;
         int workersDuring = -1;
@@ -149,20 +158,22 @@ private slots:
         QCOMPARE(seen, (QStringList{"Dialog102", "QFileDialog"}));
         QCOMPARE(workersBefore, 0);
         QCOMPARE(workersDuring, 1);
-        QCOMPARE(WorkerThreadCount(), 0);  // the worker was joined
+        QCOMPARE(WorkerThreadCount(), 0);            // the worker was joined
         QVERIFY(PortOpens(terminal->DevicePath()));  // and the port let go
         QVERIFY(terminal->Counters().framesReceived < 2000);
     }
 
     // The program itself, started with and without arguments, does the same:
     // writes the start-up setting, prints nothing, and ends on SIGTERM.
-    void argumentsChangeNothing_data() {
+    void argumentsChangeNothing_data()
+    {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("none") << QStringList{};
         QTest::newRow("help") << QStringList{"--help"};
         QTest::newRow("a file and options") << QStringList{"-v", "--port", "COM3", "image.bin"};
     }
-    void argumentsChangeNothing() {
+    void argumentsChangeNothing()
+    {
         QTemporaryDir config;
         QVERIFY(config.isValid());
         QProcess program;
@@ -185,7 +196,8 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     // The settings folder becomes XDG_CONFIG_HOME before any thread starts.
     CTestSettings settings;
     CVeltradApp app(argc, argv);

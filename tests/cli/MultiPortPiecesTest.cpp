@@ -44,7 +44,8 @@ TEST(OutcomeWords, NamesStatusesAndWhatSetsTheWordsApart)
         {RunOutcome::TimedOut, true, false, "timed-out", 3,
          "communication error: the port went away (unplugged?) before the terminal answered; 0 of 9 frames "
          "acknowledged"},
-        {RunOutcome::Refused, false, false, "refused", 5, "download failed: the terminal refused frame 5 of 9 five times"},
+        {RunOutcome::Refused, false, false, "refused", 5,
+         "download failed: the terminal refused frame 5 of 9 five times"},
         {RunOutcome::Stopped, false, false, "stopped", 130, "stopped: 4 of 9 frames acknowledged"},
     };
     for (const Case& c : cases) {
@@ -91,9 +92,8 @@ TEST(MultiPortJson, StringsAreEscapedAndReplyTimesAppearOnlyWhenMeasured)
     EXPECT_EQ(JsonObject(result), head + "}");
     result.replyMsMedian = 11.8;
     result.replyMsP95 = 12.25;
-    EXPECT_EQ(JsonArray({result, result}),
-              "[" + head + R"(,"reply_ms_median":11.800,"reply_ms_p95":12.250})" + "," + head +
-                  R"(,"reply_ms_median":11.800,"reply_ms_p95":12.250})" + "]");
+    EXPECT_EQ(JsonArray({result, result}), "[" + head + R"(,"reply_ms_median":11.800,"reply_ms_p95":12.250})" + "," +
+                                               head + R"(,"reply_ms_median":11.800,"reply_ms_p95":12.250})" + "]");
 }
 
 TEST(MultiPortLog, OneLineWithUnknownsAsDashAndSeparatorsQuoted)
@@ -161,12 +161,10 @@ TEST(MultiPortAdapter, SerialNumberOfTheUsbDeviceAboveTheTty)
     fs::create_symlink("../../ttyUSB0", dev / "serial" / "by-id" / "usb-FTDI_A10K3XYZ-if00-port0");
 
     const std::pair<fs::path, std::string> cases[] = {
-        {dev / "ttyUSB0", "A10K3XYZ"},
-        {dev / "serial" / "by-id" / "usb-FTDI_A10K3XYZ-if00-port0", "A10K3XYZ"},
-        {dev / "ttyACM0", "ACM-42"},
-        {dev / "ttyUSB1", ""},  // an adapter without a serial number
-        {dev / "ttyS0", ""},    // an on-board port
-        {dev / "pts-7", ""},    // no such tty in the tree
+        {dev / "ttyUSB0", "A10K3XYZ"}, {dev / "serial" / "by-id" / "usb-FTDI_A10K3XYZ-if00-port0", "A10K3XYZ"},
+        {dev / "ttyACM0", "ACM-42"},   {dev / "ttyUSB1", ""},  // an adapter without a serial number
+        {dev / "ttyS0", ""},                                   // an on-board port
+        {dev / "pts-7", ""},                                   // no such tty in the tree
     };
     for (const auto& [device, serial] : cases)
         EXPECT_EQ(AdapterSerialNumber(device.string(), sys), serial) << device;

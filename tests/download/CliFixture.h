@@ -54,8 +54,7 @@ protected:
     // Runs `args` until `reached` says the run has got where the test wants
     // it, then sends `signal` (also when it never got there, so that nothing
     // hangs) and waits for the end.
-    Finished RunAndSignal(const std::vector<std::string>& args, int signal,
-                          const std::function<bool()>& reached) const
+    Finished RunAndSignal(const std::vector<std::string>& args, int signal, const std::function<bool()>& reached) const
     {
         Child child(args, Env());
         EXPECT_TRUE(reached()) << "the run did not get there";

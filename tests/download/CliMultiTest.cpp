@@ -49,8 +49,8 @@ std::optional<std::vector<PortJson>> ParseArray(const std::string& out)
     for (auto it = std::sregex_iterator(inner.begin(), inner.end(), kObject); it != std::sregex_iterator(); ++it) {
         const std::smatch& m = *it;
         rebuilt += (rebuilt.empty() ? "" : ",") + m.str();
-        ports.push_back({m[1], m[2], m[3], static_cast<unsigned>(std::stoul(m[4])),
-                         static_cast<unsigned>(std::stoul(m[5]))});
+        ports.push_back(
+            {m[1], m[2], m[3], static_cast<unsigned>(std::stoul(m[4])), static_cast<unsigned>(std::stoul(m[5]))});
     }
     if (rebuilt != inner)
         return std::nullopt;
@@ -105,7 +105,10 @@ TEST_F(CliMultiTest, EveryTerminalGetsTheFilesNonZeroSpanAndEveryRunIsLogged)
     const auto endLines = Lines(done.err);
     ASSERT_EQ(endLines.size(), ports.size()) << done.err;
     for (const std::string& line : endLines) {
-        EXPECT_TRUE(std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  /dev/pts/\d+: download complete: 40 frames acknowledged in [0-9.]+ s)")))
+        EXPECT_TRUE(std::regex_match(
+            line,
+            std::regex(
+                R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  /dev/pts/\d+: download complete: 40 frames acknowledged in [0-9.]+ s)")))
             << line;
     }
 
@@ -123,8 +126,10 @@ TEST_F(CliMultiTest, EveryTerminalGetsTheFilesNonZeroSpanAndEveryRunIsLogged)
     ports.push_back(single->DevicePath());
     for (std::size_t i = 1; i < logLines.size(); ++i) {
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(logLines[i], m,
-                                     std::regex(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)\t(\S+)\t(\S+)\t-\t(\S+)\t(\d+)\t([0-9a-f]{64})\tcompleted\t40\t40\t0\t[0-9.]+)")))
+        ASSERT_TRUE(std::regex_match(
+            logLines[i], m,
+            std::regex(
+                R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)\t(\S+)\t(\S+)\t-\t(\S+)\t(\d+)\t([0-9a-f]{64})\tcompleted\t40\t40\t0\t[0-9.]+)")))
             << logLines[i];
         EXPECT_NE(std::find(ports.begin(), ports.end(), m[2].str()), ports.end()) << m[2];
         EXPECT_EQ(m[4].str(), file);
@@ -145,7 +150,8 @@ TEST_F(CliMultiTest, FailedPortsNeverStopTheOthersAndTheFirstInOrderSetsTheStatu
     auto last = MakeSim({});
     const std::string missing = (m_dir / "no-such-tty").string();
     const std::string file = WriteImage(4);
-    const Finished done = Run(Download({}, {first->DevicePath(), refuser->DevicePath(), missing, last->DevicePath()}, file));
+    const Finished done =
+        Run(Download({}, {first->DevicePath(), refuser->DevicePath(), missing, last->DevicePath()}, file));
 
     EXPECT_EQ(done.status, 5) << "the refusal's, not the missing port's: " << done.err;
     const std::string summary = "2 of 4 terminals completed\n  " + refuser->DevicePath() +
@@ -175,12 +181,11 @@ TEST_F(CliMultiTest, ASignalStopsEveryPortStillRunning)
     auto slow2 = MakeSim(slow);
     const std::string file = WriteImage(3);
     const auto within = std::chrono::seconds(20);
-    const Finished done =
-        RunAndSignal(Download({"--json"}, {quick->DevicePath(), slow1->DevicePath(), slow2->DevicePath()}, file),
-                     SIGTERM, [&] {
-                         return quick->WaitForEnd(within) && slow1->WaitForFramesReceived(1, within) &&
-                                slow2->WaitForFramesReceived(1, within);
-                     });
+    const Finished done = RunAndSignal(
+        Download({"--json"}, {quick->DevicePath(), slow1->DevicePath(), slow2->DevicePath()}, file), SIGTERM, [&] {
+            return quick->WaitForEnd(within) && slow1->WaitForFramesReceived(1, within) &&
+                   slow2->WaitForFramesReceived(1, within);
+        });
 
     EXPECT_EQ(done.status, 130) << done.err;
     const auto json = ParseArray(done.out);
@@ -230,7 +235,8 @@ TEST_F(CliMultiTest, AnImageWithNothingToSendOrNoImageAtAllOpensNoPort)
     auto b = MakeSim({});
     const std::string zeros = m_dir.Write("zeros.bin", std::vector<std::uint8_t>(3000, 0)).string();
     const std::string missing = (m_dir / "missing.bin").string();
-    for (const auto& [file, status, outcome] : {std::tuple{zeros, 6, "nothing-to-send"}, std::tuple{missing, 1, "file-error"}}) {
+    for (const auto& [file, status, outcome] :
+         {std::tuple{zeros, 6, "nothing-to-send"}, std::tuple{missing, 1, "file-error"}}) {
         const Finished done = Run(Download({"--json"}, {a->DevicePath(), b->DevicePath()}, file));
         EXPECT_EQ(done.status, status) << done.err;
         EXPECT_EQ(Lines(done.err).size(), 1u) << "one reason: " << done.err;

@@ -54,9 +54,15 @@ std::optional<Json> ParseJson(const std::string& out)
     std::smatch m;
     if (!std::regex_match(out, m, kObject))
         return std::nullopt;
-    return Json{m[1], static_cast<unsigned>(std::stoul(m[2])), static_cast<unsigned>(std::stoul(m[3])),
-                static_cast<unsigned>(std::stoul(m[4])), std::stod(m[5]), NumberOrNull(m[8]), NumberOrNull(m[9]),
-                m[6] == "true", m[7] == "true"};
+    return Json{m[1],
+                static_cast<unsigned>(std::stoul(m[2])),
+                static_cast<unsigned>(std::stoul(m[3])),
+                static_cast<unsigned>(std::stoul(m[4])),
+                std::stod(m[5]),
+                NumberOrNull(m[8]),
+                NumberOrNull(m[9]),
+                m[6] == "true",
+                m[7] == "true"};
 }
 
 using CliTest = test::CliFixture;
@@ -82,8 +88,12 @@ void Plain(SimOptions&) {}
 const CliCase kCliCases[] = {
     {"Completed", 6, Plain, PortKind::Simulator, 0, "completed", 6, 0},
     {"CompletedOnAComNameFromTheSettings", 3, Plain, PortKind::Com7MappedToSimulator, 0, "completed", 3, 0},
-    {"Refused", 4, [](SimOptions& o) { o.refuseFrame = 1; o.refuseTimes = 5; }, PortKind::Simulator, 5,
-     "refused", 1, 4},
+    {"Refused", 4,
+     [](SimOptions& o) {
+         o.refuseFrame = 1;
+         o.refuseTimes = 5;
+     },
+     PortKind::Simulator, 5, "refused", 1, 4},
     {"NothingToSend", 0, Plain, PortKind::Simulator, 6, "nothing-to-send", 0, 0},
     {"UnreadableFile", kNoFile, Plain, PortKind::Simulator, 1, "file-error", 0, 0},
     {"PortDoesNotExist", 2, Plain, PortKind::Missing, 2, "port-open-failed", 0, 0},

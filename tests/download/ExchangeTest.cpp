@@ -223,8 +223,8 @@ TEST(Exchange, TwoFrameRunPutsExactly408BytesOnTheLineInTheDocumentedOrder)
     EXPECT_EQ(h.port.line.size(), 408u);
     // Controls come back before the closing bytes; the notice after the close.
     const std::vector<std::string> expected = {
-        "frame", "read 15", "frame", "read 06", "progress +1", "frame", "read 06", "progress +1",
-        "controls on", "progress 0", "write 04", "write 04", "write 04", "close", "notice", "ended"};
+        "frame",       "read 15",    "frame",    "read 06",  "progress +1", "frame", "read 06", "progress +1",
+        "controls on", "progress 0", "write 04", "write 04", "write 04",    "close", "notice",  "ended"};
     EXPECT_EQ(h.log, expected);
 }
 
@@ -243,8 +243,13 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         {"held, then silence", 2, {{0, Send(kAck)}}, {1}, {}, RunOutcome::TimedOutAfterAck, true},
         {"held first frame", 1, {}, {0}, {}, RunOutcome::TimedOut, true},
         // The terminal refuses what reached it of the held frame; the resend goes out whole.
-        {"held, then a whole resend", 1, {{0, Send(kNak, 200)}, {1, Send(kAck)}}, {0}, {},
-         RunOutcome::Completed, false},
+        {"held, then a whole resend",
+         1,
+         {{0, Send(kNak, 200)}, {1, Send(kAck)}},
+         {0},
+         {},
+         RunOutcome::Completed,
+         false},
         {"silent terminal", 1, {}, {}, {}, RunOutcome::TimedOut, false},
         {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, RunOutcome::Stopped, false},
     };

@@ -71,16 +71,19 @@ public:
     }
 
     // The end of run `runId`, once it has come.
-    std::optional<RunEvent> WaitForEnd(std::uint64_t runId, std::chrono::milliseconds timeout = std::chrono::seconds(30))
+    std::optional<RunEvent> WaitForEnd(std::uint64_t runId,
+                                       std::chrono::milliseconds timeout = std::chrono::seconds(30))
     {
         std::optional<RunEvent> end;
-        WaitFor([&](const std::vector<RunEvent>& events) {
-            for (const RunEvent& e : events) {
-                if (e.runId == runId && e.kind == EventKind::Ended)
-                    end = e;
-            }
-            return end.has_value();
-        }, timeout);
+        WaitFor(
+            [&](const std::vector<RunEvent>& events) {
+                for (const RunEvent& e : events) {
+                    if (e.runId == runId && e.kind == EventKind::Ended)
+                        end = e;
+                }
+                return end.has_value();
+            },
+            timeout);
         return end;
     }
 

@@ -50,11 +50,11 @@ public:
     std::optional<std::uint32_t> maxWaitStepMs;
     std::uint32_t lateWakeMs = 0;  // scheduler delay after a reply arrives
     // Stop points: the front end closes the port...
-    std::optional<int> closeAfterRead;          // ...right after the n-th byte read (1-based)
+    std::optional<int> closeAfterRead;           // ...right after the n-th byte read (1-based)
     std::optional<int> closeDuringTransmission;  // ...inside the n-th frame write, which then fails
     std::optional<std::uint64_t> closeAtMs;      // ...when a wait reaches this time (see Now)
-    std::set<int> heldTransmissions;  // frame writes held by XOFF past their limit
-    std::optional<std::uint64_t> goneAtMs;  // the device is unplugged when a wait reaches this time
+    std::set<int> heldTransmissions;             // frame writes held by XOFF past their limit
+    std::optional<std::uint64_t> goneAtMs;       // the device is unplugged when a wait reaches this time
 
     // --- observations -------------------------------------------------
     std::vector<std::uint8_t> line;  // bytes that reached the open port

@@ -49,8 +49,7 @@ protected:
         return m_dir.Write("image.bin", m_image.file);
     }
     // A session on `device` with an image of `frames` frames, not started.
-    std::unique_ptr<CDownloadSession> Session(const std::string& device, std::uint32_t frames,
-                                              IClock* clock = nullptr)
+    std::unique_ptr<CDownloadSession> Session(const std::string& device, std::uint32_t frames, IClock* clock = nullptr)
     {
         auto session = std::make_unique<CDownloadSession>(m_observer, clock);
         session->SelectDevice(device);
@@ -87,10 +86,14 @@ const OutcomeCase kOutcomes[] = {
     {"Completed", 5, [](SimOptions&) {}, RunOutcome::Completed, Notice::Complete, 5, 0},
     // The second ACK is stale by the time frame 4 goes out: the refusal of frame 4 counts.
     {"DoubleAckThenARefusalOfTheNextFrame", 6,
-     [](SimOptions& o) { o.doubleAckFrame = 3; o.refuseFrame = 4; o.refuseTimes = 1; },
+     [](SimOptions& o) {
+         o.doubleAckFrame = 3;
+         o.refuseFrame = 4;
+         o.refuseTimes = 1;
+     },
      RunOutcome::Completed, Notice::Complete, 6, 1},
-    {"SilentAfterTwoFrames", 4, [](SimOptions& o) { o.silentAfter = 1; },
-     RunOutcome::TimedOutAfterAck, Notice::CommErrorRetry, 2, 0},
+    {"SilentAfterTwoFrames", 4, [](SimOptions& o) { o.silentAfter = 1; }, RunOutcome::TimedOutAfterAck,
+     Notice::CommErrorRetry, 2, 0},
 };
 
 class SessionOutcome : public SessionTest, public ::testing::WithParamInterface<OutcomeCase> {};

@@ -154,10 +154,12 @@ TEST(BuildFrames, UsesTheFullPathNotTheCurrentDirectory)
 
 TEST(FormatFileSize, PrintsTheFullUnsignedLength)
 {
-    const std::pair<std::uint32_t, const char*> cases[] = {
-        {0, "0 Byte"}, {1, "1 Byte"}, {300, "300 Byte"},
-        {0x7FFFFFFFu, "2147483647 Byte"}, {0x80000000u, "2147483648 Byte"},
-        {0xFFFFFFFFu, "4294967295 Byte"}};
+    const std::pair<std::uint32_t, const char*> cases[] = {{0, "0 Byte"},
+                                                           {1, "1 Byte"},
+                                                           {300, "300 Byte"},
+                                                           {0x7FFFFFFFu, "2147483647 Byte"},
+                                                           {0x80000000u, "2147483648 Byte"},
+                                                           {0xFFFFFFFFu, "4294967295 Byte"}};
     for (auto [size, text] : cases)
         EXPECT_EQ(CDownloadImage::FormatFileSize(size), text);
 }
@@ -202,10 +204,8 @@ TEST(UnreadableFile, ErrorNamesTheFileAndKeepsThePreviousState)
         std::filesystem::path path;
         const char* reason;
     } cases[] = {
-        {"missing", dir / "missing.bin", "No such file"},
-        {"folder", dir.Path(), "folder"},
-        {"nothing chosen", {}, "no file chosen"},
-        {"4 GiB", huge, "4 GiB"},
+        {"missing", dir / "missing.bin", "No such file"}, {"folder", dir.Path(), "folder"},
+        {"nothing chosen", {}, "no file chosen"},         {"4 GiB", huge, "4 GiB"},
 #ifdef _WIN32
         {"device", "NUL", "not a regular file"},
 #else

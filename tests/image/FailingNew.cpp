@@ -16,10 +16,7 @@ FailLargeAllocations::FailLargeAllocations(int fromNth)
     t_largeSeen = 0;
 }
 
-FailLargeAllocations::~FailLargeAllocations()
-{
-    t_failFrom = 0;
-}
+FailLargeAllocations::~FailLargeAllocations() { t_failFrom = 0; }
 
 }  // namespace veltrad::test
 
@@ -34,12 +31,6 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
+void operator delete(void* p) noexcept { std::free(p); }
 
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }

@@ -357,20 +357,24 @@ INSTANTIATE_TEST_SUITE_P(Xoff, PortOnPty, ::testing::Values(XoffHandling::Auto, 
 TEST(PortRelease, EveryEndingLeavesTheDeviceOpenToOthers)
 {
     const std::pair<const char*, void (*)(const std::string&)> endings[] = {
-        {"close", [](const std::string& path) {
+        {"close",
+         [](const std::string& path) {
              CCommThread comm;
              ASSERT_TRUE(OpenDownload(comm, path));
              comm.ClosePort();
          }},
-        {"destruction", [](const std::string& path) {
+        {"destruction",
+         [](const std::string& path) {
              CCommThread comm;
              ASSERT_TRUE(OpenDownload(comm, path));
          }},
-        {"open refused after the device was taken", [](const std::string& path) {
+        {"open refused after the device was taken",
+         [](const std::string& path) {
              CCommThread comm;
              ASSERT_FALSE(comm.OpenDevice(path, kDownloadBaudRate, 7, kNoParity, kOneStopBit));
          }},
-        {"reopen of an open port refused", [](const std::string& path) {
+        {"reopen of an open port refused",
+         [](const std::string& path) {
              CCommThread comm;
              ASSERT_TRUE(OpenDownload(comm, path));
              ASSERT_FALSE(comm.OpenDevice(path, kDownloadBaudRate, 7, kNoParity, kOneStopBit));
@@ -398,15 +402,12 @@ TEST(XoffDriver, SysfsNamesTheDriverAndItsXoffHandling)
         const char* driver;  // nullptr: sysfs has no driver link for the device
         bool kernelStopsOutput;
     } cases[] = {
-        {188, 0, "ch341-uart", false},
-        {166, 0, "cdc_acm", false},
-        {188, 1, "ftdi_sio", true},
-        {4, 64, "serial8250", true},
-        {136, 3, nullptr, true},
+        {188, 0, "ch341-uart", false}, {166, 0, "cdc_acm", false}, {188, 1, "ftdi_sio", true},
+        {4, 64, "serial8250", true},   {136, 3, nullptr, true},
     };
     for (const auto& c : cases) {
-        const auto dir = sys.Path() / "dev" / "char" / (std::to_string(c.major) + ":" + std::to_string(c.minor)) /
-                         "device";
+        const auto dir =
+            sys.Path() / "dev" / "char" / (std::to_string(c.major) + ":" + std::to_string(c.minor)) / "device";
         std::filesystem::create_directories(dir);
         if (c.driver != nullptr)
             std::filesystem::create_symlink(std::string("../../../bus/usb-serial/drivers/") + c.driver, dir / "driver");

@@ -29,10 +29,7 @@ using test::OpenDescriptors;
 using test::OpenDownload;
 using Clock = std::chrono::steady_clock;
 
-pid_t ThisThreadId()
-{
-    return static_cast<pid_t>(::syscall(SYS_gettid));
-}
+pid_t ThisThreadId() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
 
 // Waits until thread `tid` sits blocked in ppoll(), the wait inside the port's
 // calls, as the kernel reports it.

@@ -53,10 +53,20 @@ TEST(PortMap, BuiltInDevicesAndOverridesFromThePortsSection)
 TEST(PortMap, ComNamesGiveTheirNumberWithoutWrapping)
 {
     const std::pair<const char*, std::optional<std::uint16_t>> cases[] = {
-        {"COM1", 1},       {"com7", 7},       {"Com50", 50},      {"COM0", 0},      {"COM007", 7},
-        {"COM65535", 65535}, {"COM65536", 65535}, {"COM99999999999", 65535},
-        {"COM", std::nullopt}, {"COM1a", std::nullopt}, {"COM-1", std::nullopt}, {"/dev/ttyS0", std::nullopt},
-        {"", std::nullopt},    {"XCOM1", std::nullopt},
+        {"COM1", 1},
+        {"com7", 7},
+        {"Com50", 50},
+        {"COM0", 0},
+        {"COM007", 7},
+        {"COM65535", 65535},
+        {"COM65536", 65535},
+        {"COM99999999999", 65535},
+        {"COM", std::nullopt},
+        {"COM1a", std::nullopt},
+        {"COM-1", std::nullopt},
+        {"/dev/ttyS0", std::nullopt},
+        {"", std::nullopt},
+        {"XCOM1", std::nullopt},
     };
     for (const auto& [name, number] : cases)
         EXPECT_EQ(ParseComName(name), number) << name;
@@ -70,8 +80,7 @@ TEST(PortMap, OpenByNumberUsesTheMapItWasGiven)
     map.Override(7, pty.SlavePath());
     map.Override(12, "/dev/null");
     CCommThread comm(map);
-    ASSERT_TRUE(comm.OpenPort(7, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit))
-        << comm.LastOpenError();
+    ASSERT_TRUE(comm.OpenPort(7, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit)) << comm.LastOpenError();
     EXPECT_EQ(comm.DevicePath(), pty.SlavePath());
     EXPECT_EQ(comm.LastOpenError(), "");
 

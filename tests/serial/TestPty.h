@@ -36,10 +36,7 @@ inline std::size_t OpenDescriptors()
     return count;
 }
 
-inline const char* XoffHandlingName(XoffHandling how)
-{
-    return how == XoffHandling::Auto ? "KernelXoff" : "OwnXoff";
-}
+inline const char* XoffHandlingName(XoffHandling how) { return how == XoffHandling::Auto ? "KernelXoff" : "OwnXoff"; }
 
 class CTestPty {
 public:

@@ -227,7 +227,8 @@ TEST(ProfileWrite, AnUnwritablePlaceChangesNothing)
     std::vector<std::filesystem::path> places = {file, dir / "folder.INI"};
 #ifndef _WIN32  // a folder's read-only attribute does not stop file creation on Windows
     std::filesystem::create_directories(dir / "locked");
-    std::filesystem::permissions(dir / "locked", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(dir / "locked",
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     places.push_back(dir / "locked" / "Veltrad.INI");
 #endif
     for (const auto& place : places) {

@@ -65,7 +65,7 @@ struct Sent {
 struct ReplyCase {
     const char* name;
     SimOptions options;
-    std::vector<Sent> frames;  // each fed whole, 20 ms apart, its reply written before the next
+    std::vector<Sent> frames;    // each fed whole, 20 ms apart, its reply written before the next
     std::vector<Bytes> replies;  // per frame; empty: no reply
     std::size_t accepted;
 };
@@ -132,8 +132,8 @@ TEST(SimModel, RepliesFollowTheFrameAndTheOptions)
 struct TimingCase {
     const char* name;
     SimOptions options;
-    Clock::duration fedAt;       // since kT0; the frame arrives in one read
-    Clock::duration due;         // of the reply, since kT0
+    Clock::duration fedAt;  // since kT0; the frame arrives in one read
+    Clock::duration due;    // of the reply, since kT0
 };
 
 TEST(SimModel, ReplyDueTimes)
@@ -192,8 +192,7 @@ TEST(SimModel, XoffGoesWithTheReplyBeforeTheChosenFrame)
         const Frame frame = MakeFrame(address);
         model.Feed(frame.data(), frame.size(), kT0 + address * 1ms);
     }
-    EXPECT_EQ(Drain(model),
-              (std::vector<Out>{{0ms, {kXoffChar, kAck}}, {50ms, {kXonChar}}, {128ms, {kAck}}}));
+    EXPECT_EQ(Drain(model), (std::vector<Out>{{0ms, {kXoffChar, kAck}}, {50ms, {kXonChar}}, {128ms, {kAck}}}));
     EXPECT_EQ(model.Recording().frames.at(0).reply, Bytes{kAck}) << "flow-control bytes are no reply";
     EXPECT_EQ(model.Recording().counters.refusals, 0u);
 
@@ -202,8 +201,9 @@ TEST(SimModel, XoffGoesWithTheReplyBeforeTheChosenFrame)
     first.Start(kT0);
     first.HoldLine(kT0 + 10ms, 5ms);
     first.SendRaw(kT0 + 10ms, {'M'});
-    EXPECT_EQ(Drain(first), (std::vector<Out>{{0ms, {kXoffChar}}, {10ms, {kXoffChar}}, {10ms, {'M'}},
-                                              {15ms, {kXonChar}}, {50ms, {kXonChar}}}));
+    EXPECT_EQ(Drain(first),
+              (std::vector<Out>{
+                  {0ms, {kXoffChar}}, {10ms, {kXoffChar}}, {10ms, {'M'}}, {15ms, {kXonChar}}, {50ms, {kXonChar}}}));
 }
 
 TEST(SimModel, PartialWritesKeepTheRestQueued)

@@ -106,8 +106,8 @@ TEST(SimTool, RunsADownloadOverItsLinkAndWritesTheImage)
     const auto link = dir / "kv9090";
     const auto out = dir / "received.bin";
     // The line's options are taken; the delay shows in the first reply.
-    CSimProcess sim({"--link", link.string(), "--out", out.string(), "--refuse", "1", "--pace",
-                     "--reply-delay-ms", "20", "--delay", "100"});
+    CSimProcess sim({"--link", link.string(), "--out", out.string(), "--refuse", "1", "--pace", "--reply-delay-ms",
+                     "20", "--delay", "100"});
     ASSERT_TRUE(sim.Running());
     const std::string first = sim.ReadLine();
     ASSERT_EQ(first.rfind("veltrad-sim: terminal on /dev/pts/", 0), 0u) << first;

@@ -45,8 +45,8 @@ protected:
         m_sim = CSimulator::CreateOnPty(options, error);
         ASSERT_NE(m_sim, nullptr) << error;
         // The port first, so the simulator's XOFF meets a line that honours it.
-        ASSERT_TRUE(m_comm.OpenDevice(m_sim->DevicePath(), kDownloadBaudRate, kDownloadDataBits, kNoParity,
-                                      kOneStopBit))
+        ASSERT_TRUE(
+            m_comm.OpenDevice(m_sim->DevicePath(), kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit))
             << m_comm.LastOpenError();
         ASSERT_TRUE(m_sim->Start());
     }

@@ -18,7 +18,8 @@ class DialogUnitsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void mapsEachEdge_data() {
+    void mapsEachEdge_data()
+    {
         QTest::addColumn<int>("cx");
         QTest::addColumn<int>("cy");
         QTest::addColumn<QRect>("dlu");
@@ -30,7 +31,8 @@ private slots:
         QTest::newRow("MS Sans Serif 8") << 6 << 13 << QRect(7, 7, 265, 59) << QRect(11, 11, 397, 96);
         QTest::newRow("empty") << 8 << 19 << QRect(5, 5, 0, 0) << QRect(10, 12, 0, 0);
     }
-    void mapsEachEdge() {
+    void mapsEachEdge()
+    {
         QFETCH(int, cx);
         QFETCH(int, cy);
         QFETCH(QRect, dlu);
@@ -39,7 +41,8 @@ private slots:
     }
 
     // Controls that touch in dialog units touch in pixels: no gaps, no overlaps.
-    void neighboursKeepTheirSharedEdge() {
+    void neighboursKeepTheirSharedEdge()
+    {
         for (int cx = 5; cx <= 11; ++cx) {
             for (int x = 0; x < 40; ++x) {
                 const QRect left = MapDialogRect({x, 0, 13, 8}, {cx, 16});
@@ -49,7 +52,8 @@ private slots:
         }
     }
 
-    void convertsAForm() {
+    void convertsAForm()
+    {
         QDialog dialog;
         dialog.resize(100, 60);
         auto* group = new QGroupBox(QStringLiteral("group"), &dialog);

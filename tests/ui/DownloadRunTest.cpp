@@ -24,7 +24,8 @@ Q_DECLARE_METATYPE(veltrad::RunOutcome)
 namespace {
 
 // How many of the three inputs a run takes away are enabled.
-int EnabledInputs(QWidget& dialog) {
+int EnabledInputs(QWidget& dialog)
+{
     int enabled = 0;
     for (const char* name : {"comboPort1007", "openFile1004", "download1015"})
         enabled += Child<QWidget>(dialog, name)->isEnabled() ? 1 : 0;
@@ -40,7 +41,8 @@ private:
     CTestSettings m_settings;
 
     // The simulated terminal on COM3, which is the saved port, and on COM4.
-    std::unique_ptr<sim::CSimulator> MakeTerminal(const sim::SimOptions& options) {
+    std::unique_ptr<sim::CSimulator> MakeTerminal(const sim::SimOptions& options)
+    {
         std::string error;
         auto terminal = sim::CSimulator::CreateOnPty(options, error);
         if (!terminal)
@@ -53,7 +55,8 @@ private:
     }
 
     // A window as at start-up with `file` chosen through the file dialog.
-    std::unique_ptr<CVeltradDlg> OpenWindow(CModalDriver& driver, const QString& file) {
+    std::unique_ptr<CVeltradDlg> OpenWindow(CModalDriver& driver, const QString& file)
+    {
         auto dialog = std::make_unique<CVeltradDlg>(m_settings.Profile());
         driver.Ignore(dialog.get());
         dialog->ShowModal();
@@ -66,12 +69,14 @@ private:
         return dialog;
     }
 
-    QString ImageFile(int frames) {
+    QString ImageFile(int frames)
+    {
         return WriteImageFile(m_settings.Folder(), QStringLiteral("image.bin"), qint64(frames) * 128);
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(m_settings.IsValid());
         QApplication::setApplicationName(QStringLiteral("Veltrad"));
         qRegisterMetaType<veltrad::RunOutcome>();
@@ -80,7 +85,8 @@ private slots:
     // A run disables the inputs and moves the bar; at its end the notice
     // shows once the window has its controls back, and the image reached the
     // terminal whole.
-    void aWholeDownloadReachesTheTerminal() {
+    void aWholeDownloadReachesTheTerminal()
+    {
         auto terminal = MakeTerminal({});
         CModalDriver driver;
         const QString file = ImageFile(10);
@@ -120,7 +126,8 @@ private slots:
 
     // However the window ends during a run, the port is closed and the worker
     // joined by the time it has gone; only the close button saves the port.
-    void endingTheWindowDuringARun_data() {
+    void endingTheWindowDuringARun_data()
+    {
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("saved");
         QTest::addColumn<bool>("windowStays");
@@ -129,7 +136,8 @@ private slots:
         QTest::newRow("session ending") << "session" << false << true;
         QTest::newRow("destroyed") << "destroy" << false << false;
     }
-    void endingTheWindowDuringARun() {
+    void endingTheWindowDuringARun()
+    {
         QFETCH(QString, how);
         QFETCH(bool, saved);
         QFETCH(bool, windowStays);

@@ -25,27 +25,30 @@ private:
     QString m_ptyPath;
 
     // COM1, COM2 and COM11 on the pty, COM12 on a device that does not exist.
-    QByteArray PortsSection() const {
+    QByteArray PortsSection() const
+    {
         const QByteArray pty = QFile::encodeName(m_ptyPath);
-        return "[Ports]\nCOM1=" + pty + "\nCOM2=" + pty + "\nCOM11=" + pty +
-               "\nCOM12=/nonexistent/veltrad-port\n";
+        return "[Ports]\nCOM1=" + pty + "\nCOM2=" + pty + "\nCOM11=" + pty + "\nCOM12=/nonexistent/veltrad-port\n";
     }
 
-    std::unique_ptr<CVeltradDlg> StartDialog(CModalDriver& driver) {
+    std::unique_ptr<CVeltradDlg> StartDialog(CModalDriver& driver)
+    {
         auto dialog = std::make_unique<CVeltradDlg>(m_settings.Profile());
         driver.Ignore(dialog.get());
         dialog->ShowModal();
         return dialog;
     }
 
-    void ChooseThrough(CModalDriver& driver, CVeltradDlg& dialog, const QString& file) {
+    void ChooseThrough(CModalDriver& driver, CVeltradDlg& dialog, const QString& file)
+    {
         driver.Clear();
         driver.SetHandler(ChooseFile(file));
         QTest::mouseClick(Child<QPushButton>(dialog, "openFile1004"), Qt::LeftButton);
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QVERIFY(m_settings.IsValid());
         QApplication::setApplicationName(QStringLiteral("Veltrad"));
         std::string error;
@@ -58,7 +61,8 @@ private slots:
 
     // Fixed size from the template, every control inside the window, none
     // over another, every text readable in its box, no default button.
-    void formIsUsable() {
+    void formIsUsable()
+    {
         CVeltradDlg dialog(m_settings.Profile());
         QCOMPARE(dialog.windowTitle(), QStringLiteral("KV-9090 Veltrad"));
         QCOMPARE(dialog.size(), MapDialogSize({279, 308}, BaseUnitsFor(dialog.font())));
@@ -75,10 +79,11 @@ private slots:
     }
 
     // Tab goes round the five controls an operator uses, in template order.
-    void tabOrder() {
+    void tabOrder()
+    {
         CVeltradDlg dialog(m_settings.Profile());
-        const QStringList expected = {"openFile1004", "stop1016", "comboPort1007", "download1015",
-                                      "close1013", "openFile1004"};
+        const QStringList expected = {"openFile1004", "stop1016",  "comboPort1007",
+                                      "download1015", "close1013", "openFile1004"};
         QWidget* w = Child<QWidget>(dialog, "openFile1004");
         QStringList order{w->objectName()};
         while (order.size() < expected.size()) {
@@ -92,7 +97,8 @@ private slots:
 
     // The logic's entries become the list: names, devices as tooltips,
     // present ones bold, refreshed in place when the list drops down.
-    void portListShowsTheLogicsEntries() {
+    void portListShowsTheLogicsEntries()
+    {
         SerialDeviceInfo uart;
         uart.device = "/dev/ttyS3";
         uart.driver = "serial8250";
@@ -126,7 +132,8 @@ private slots:
 
     // A key in the list selects and test-opens the next port; its failure
     // shows as a message box naming the device.
-    void changingTheSelectionTestsTheNewPort() {
+    void changingTheSelectionTestsTheNewPort()
+    {
         m_settings.WriteIni(PortsSection() + "[ComPort]\nPort Num=10\n");
         CModalDriver driver;
         auto dialog = StartDialog(driver);
@@ -149,7 +156,8 @@ private slots:
 
     // The file dialog's choice shows its name and size; a file that cannot
     // be sent is reported and shows no size.
-    void choosingAFile() {
+    void choosingAFile()
+    {
         CModalDriver driver;
         auto dialog = StartDialog(driver);
         const QString good = WriteImageFile(m_settings.Folder(), QStringLiteral("파일 1.bin"), 1048579);
@@ -175,7 +183,8 @@ private slots:
 
     // Each way of ending the window reaches the logic as what it is: only
     // the close button stores the port index.
-    void onlyTheCloseButtonSavesThePort_data() {
+    void onlyTheCloseButtonSavesThePort_data()
+    {
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("saved");
         QTest::newRow("close button") << QStringLiteral("button") << true;
@@ -185,7 +194,8 @@ private slots:
         QTest::newRow("enter in the port list") << QStringLiteral("enter") << false;
         QTest::newRow("keypad enter in the port list") << QStringLiteral("keypad") << false;
     }
-    void onlyTheCloseButtonSavesThePort() {
+    void onlyTheCloseButtonSavesThePort()
+    {
         QFETCH(QString, how);
         QFETCH(bool, saved);
         const QByteArray before = PortsSection() + "[ComPort]\nPort Num=0\n";
@@ -216,7 +226,8 @@ private slots:
     }
 
     // Each notice of the logic comes up as its own dialog.
-    void eachNoticeShowsItsDialog() {
+    void eachNoticeShowsItsDialog()
+    {
         CModalDriver driver;
         auto dialog = StartDialog(driver);
         for (const Notice notice : {Notice::Complete, Notice::CommError, Notice::CommErrorRetry, Notice::Fail})
@@ -224,7 +235,8 @@ private slots:
         QCOMPARE(driver.Names(), (QStringList{"Dialog130", "Dialog132", "Dialog133", "Dialog134"}));
     }
 
-    void contextMenuOffersTheAboutBox() {
+    void contextMenuOffersTheAboutBox()
+    {
         CModalDriver driver;
         auto dialog = StartDialog(driver);
         QStringList entries;

@@ -30,7 +30,8 @@ class NoticesTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void formsAreReadable() {
+    void formsAreReadable()
+    {
         for (const auto& [name, make] : kNotices) {
             auto dialog = make();
             QCOMPARE(dialog->objectName(), QString::fromLatin1(name));
@@ -46,7 +47,8 @@ private slots:
 
     // OK on each; Enter, Escape and the close box on one: each ends it and
     // the caller goes on.
-    void everyWayOfClosingEndsIt_data() {
+    void everyWayOfClosingEndsIt_data()
+    {
         QTest::addColumn<int>("which");
         QTest::addColumn<QString>("how");
         for (int i = 0; i < int(std::size(kNotices)); ++i)
@@ -54,7 +56,8 @@ private slots:
         for (const char* how : {"enter", "escape", "closebox"})
             QTest::addRow("Dialog132 %s", how) << 2 << QString::fromLatin1(how);
     }
-    void everyWayOfClosingEndsIt() {
+    void everyWayOfClosingEndsIt()
+    {
         QFETCH(int, which);
         QFETCH(QString, how);
         auto dialog = kNotices[which].second();

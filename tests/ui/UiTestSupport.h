@@ -37,14 +37,16 @@ constexpr int kLongWaitMs = 60000;  // generous for the sanitizer builds
 
 // The control `name` of a window; a missing one ends the test program.
 template <class T>
-T* Child(QWidget* parent, const char* name) {
+T* Child(QWidget* parent, const char* name)
+{
     T* w = parent->findChild<T*>(QString::fromLatin1(name));
     if (!w)
         qFatal("no control %s", name);
     return w;
 }
 template <class T>
-T* Child(QWidget& parent, const char* name) {
+T* Child(QWidget& parent, const char* name)
+{
     return Child<T>(&parent, name);
 }
 
@@ -52,7 +54,8 @@ T* Child(QWidget& parent, const char* name) {
 // and end on their own schedule) by the name the tests give it.
 inline constexpr char kWorkerThreadName[] = "veltrad-worker";
 
-inline void NameRunWorkers(CDownloadSession& session) {
+inline void NameRunWorkers(CDownloadSession& session)
+{
     session.SetThreadLauncher([](std::function<void()> body) {
         return std::thread([body = std::move(body)] {
             pthread_setname_np(pthread_self(), kWorkerThreadName);
@@ -62,7 +65,8 @@ inline void NameRunWorkers(CDownloadSession& session) {
 }
 
 // Run workers alive in this process: one shows up until it is joined.
-inline int WorkerThreadCount() {
+inline int WorkerThreadCount()
+{
     int count = 0;
     QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
@@ -74,7 +78,8 @@ inline int WorkerThreadCount() {
 }
 
 // Whether another port object can open `device`: false while a run holds it.
-inline bool PortOpens(const std::string& device) {
+inline bool PortOpens(const std::string& device)
+{
     CCommThread other;
     const bool opened = other.OpenDevice(device, kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit);
     other.ClosePort();
@@ -86,16 +91,15 @@ inline bool PortOpens(const std::string& device) {
 // environment later would race with readers. Never the user's own file.
 class CTestSettings {
 public:
-    CTestSettings() {
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.path()));
-    }
+    CTestSettings() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_folder.path())); }
     bool IsValid() const { return m_folder.isValid(); }
     QString Folder() const { return m_folder.path(); }
     QString IniQPath() const { return m_folder.filePath(QStringLiteral("Veltrad.INI")); }
     CProfile Profile() const { return CProfile(QFile::encodeName(IniQPath()).toStdString()); }
 
     // Replaces the file; an empty text removes it.
-    void WriteIni(const QByteArray& text) const {
+    void WriteIni(const QByteArray& text) const
+    {
         QFile::remove(IniQPath());
         if (text.isEmpty())
             return;
@@ -103,7 +107,8 @@ public:
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(file.write(text), text.size());
     }
-    QByteArray ReadIni() const {
+    QByteArray ReadIni() const
+    {
         QFile file(IniQPath());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
@@ -129,7 +134,8 @@ class CModalDriver : public QObject {
 public:
     using Handler = std::function<void(QWidget*)>;
 
-    explicit CModalDriver(Handler handler = {}) : m_handler(std::move(handler)) {
+    explicit CModalDriver(Handler handler = {}) : m_handler(std::move(handler))
+    {
         connect(&m_timer, &QTimer::timeout, this, &CModalDriver::Poll);
         m_timer.start(5);
     }
@@ -140,7 +146,8 @@ public:
 
     const QList<SeenWindow>& Seen() const { return m_seen; }
     int Count() const { return static_cast<int>(m_seen.size()); }
-    QStringList Names() const {
+    QStringList Names() const
+    {
         QStringList names;
         for (const SeenWindow& w : m_seen)
             names << w.name;
@@ -151,7 +158,8 @@ public:
     static void PressEscape(QWidget* window) { QTest::keyClick(window, Qt::Key_Escape); }
 
 private:
-    void Poll() {
+    void Poll()
+    {
         QWidget* window = QApplication::activePopupWidget();
         if (!window)
             window = QApplication::activeModalWidget();
@@ -168,7 +176,7 @@ private:
         m_handled.append(window);
         SeenWindow seen;
         seen.name = window->objectName().isEmpty() ? QString::fromLatin1(window->metaObject()->className())
-                                                    : window->objectName();
+                                                   : window->objectName();
         seen.title = window->windowTitle();
         if (auto* box = qobject_cast<QMessageBox*>(window)) {
             seen.text = box->text();
@@ -189,7 +197,8 @@ private:
 };
 
 // A handler that picks `path` in the open-file dialog and closes anything else.
-inline CModalDriver::Handler ChooseFile(const QString& path) {
+inline CModalDriver::Handler ChooseFile(const QString& path)
+{
     return [path](QWidget* window) {
         if (auto* files = qobject_cast<QFileDialog*>(window)) {
             // Typed into the file name field, as an operator may.
@@ -206,7 +215,8 @@ inline CModalDriver::Handler ChooseFile(const QString& path) {
 
 // What an operator needs of a form: every control inside the window, none
 // over another (group boxes only frame), each text whole in its box.
-inline void CheckFormIsReadable(QDialog& dialog) {
+inline void CheckFormIsReadable(QDialog& dialog)
+{
     QList<QWidget*> controls;
     for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         QVERIFY2(dialog.rect().contains(w->geometry()), qPrintable(w->objectName()));
@@ -230,7 +240,8 @@ inline void CheckFormIsReadable(QDialog& dialog) {
 }
 
 // A file of `size` bytes, none of them zero: every block is sent.
-inline QString WriteImageFile(const QString& folder, const QString& name, qint64 size) {
+inline QString WriteImageFile(const QString& folder, const QString& name, qint64 size)
+{
     const QString path = folder + QLatin1Char('/') + name;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))

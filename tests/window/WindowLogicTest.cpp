@@ -31,7 +31,10 @@ public:
                                  : PortError{"/dev/fake" + std::to_string(port), PortErrorReason::NoSuchDevice, 0, {}};
         return line.connected;
     }
-    bool OpenDevice(const std::string&, std::uint32_t, std::uint8_t, std::uint8_t, std::uint8_t) override { return false; }
+    bool OpenDevice(const std::string&, std::uint32_t, std::uint8_t, std::uint8_t, std::uint8_t) override
+    {
+        return false;
+    }
     PortError LastPortError() const override { return m_error; }
     std::string DevicePath() const override { return {}; }
     bool IsConnected() const override { return line.IsConnected(); }

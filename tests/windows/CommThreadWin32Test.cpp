@@ -154,10 +154,10 @@ CloseSeen CloseDuring(CCommThread& port, Call call, std::chrono::milliseconds af
 TEST(Win32PortMap, ShortFormBelowTenDeviceNamespaceFromTenUp)
 {
     CPortMap map;
-    map.Override(5, "com12");      // alone it would name a file in the working folder
+    map.Override(5, "com12");  // alone it would name a file in the working folder
     map.Override(6, "\\\\.\\COM3");
     const std::pair<std::uint16_t, std::optional<std::string>> cases[] = {
-        {0, std::nullopt},       {1, "COM1"},  {9, "COM9"},    {10, "\\\\.\\COM10"},
+        {0, std::nullopt},    {1, "COM1"},        {9, "COM9"},         {10, "\\\\.\\COM10"},
         {50, "\\\\.\\COM50"}, {51, std::nullopt}, {5, "\\\\.\\COM12"}, {6, "\\\\.\\COM3"},
     };
     for (const auto& [port, device] : cases)
@@ -379,7 +379,8 @@ TEST_F(Win32Line, WaitForInputTimesOutWakesOnDataAndOnClose)
     // A close from another thread ends it too.
     bool woke = false;
     const auto waitStart = Clock::now();
-    CloseDuring(m_port, [&] { woke = m_port.WaitForInput(60s); }, 0ms);
+    CloseDuring(
+        m_port, [&] { woke = m_port.WaitForInput(60s); }, 0ms);
     EXPECT_LT(Since(waitStart), 5s);
     EXPECT_TRUE(woke);
     EXPECT_FALSE(m_port.m_bConnected.load());

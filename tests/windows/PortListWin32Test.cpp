@@ -33,10 +33,11 @@ TEST(PortListWin32, RegistryEntriesGiveDriverIdsAndSerialNumber)
         const char* serial;
     };
     const Case cases[] = {
-        {Entry("FTDIBUS", "FTSER2K", "FTDIBUS\\COMPORT&VID_0403&PID_6001", "FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000"),
+        {Entry("FTDIBUS", "FTSER2K", "FTDIBUS\\COMPORT&VID_0403&PID_6001",
+               "FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000"),
          "FTDIBUS", "0403", "6001", "A50285BI"},
-        {Entry("USB", "usbser", "USB\\VID_2341&PID_0043&REV_0001", "USB\\VID_2341&PID_0043\\8573632"), "usbser",
-         "2341", "0043", "8573632"},
+        {Entry("USB", "usbser", "USB\\VID_2341&PID_0043&REV_0001", "USB\\VID_2341&PID_0043\\8573632"), "usbser", "2341",
+         "0043", "8573632"},
         // No serial number: Windows makes up the last part, with '&' in it.
         {Entry("USB", "CH341SER_A64", "USB\\VID_1A86&PID_7523&REV_0254", "USB\\VID_1A86&PID_7523\\5&2C1F4E6&0&2"),
          "CH341SER_A64", "1a86", "7523", ""},

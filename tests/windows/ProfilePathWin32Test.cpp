@@ -33,10 +33,7 @@ std::string ReadAll(const fs::path& file)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteAll(const fs::path& file, const std::string& text)
-{
-    std::ofstream(file, std::ios::binary) << text;
-}
+void WriteAll(const fs::path& file, const std::string& text) { std::ofstream(file, std::ios::binary) << text; }
 
 const std::string kLegacyText = "[Font]\r\nAddress=300000\r\n[ComPort]\r\nPort Num=9\r\n";
 

@@ -28,10 +28,7 @@ namespace {
 
 volatile sig_atomic_t g_stop = 0;  // set by the termination signal handler
 
-void OnSignal(int)
-{
-    g_stop = 1;
-}
+void OnSignal(int) { g_stop = 1; }
 
 struct End {
     int master = -1;
@@ -112,7 +109,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: veltrad-ptypair LINK_A LINK_B\n");
         return 2;
     }
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);

@@ -18,7 +18,8 @@ namespace {
 
 constexpr int kSampleSize = 49152;  // bytes, all of them sent
 
-bool WriteSample(const QString& path) {
+bool WriteSample(const QString& path)
+{
     QByteArray bytes(kSampleSize, '\0');
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(i % 251 + 1);
@@ -28,7 +29,8 @@ bool WriteSample(const QString& path) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2) {
         std::fprintf(stderr, "usage: veltrad-screenshot OUTPUT.png\n");
         return 2;
@@ -40,13 +42,12 @@ int main(int argc, char** argv) {
     QTemporaryDir folder;
     const QString sample = folder.filePath(QStringLiteral("kv9090-app.bin"));
     if (!folder.isValid() || !WriteSample(sample)) {
-        std::fprintf(stderr, "veltrad-screenshot: cannot write a sample file in %s\n",
-                     qPrintable(QDir::tempPath()));
+        std::fprintf(stderr, "veltrad-screenshot: cannot write a sample file in %s\n", qPrintable(QDir::tempPath()));
         return 1;
     }
 
-    veltrad::CVeltradDlg dialog(veltrad::CProfile(QFile::encodeName(folder.filePath(
-        QStringLiteral("Veltrad.INI"))).toStdString()));
+    veltrad::CVeltradDlg dialog(
+        veltrad::CProfile(QFile::encodeName(folder.filePath(QStringLiteral("Veltrad.INI"))).toStdString()));
 
     // Choose the sample in the open-file dialog as an operator would; this
     // machine's COM1 may not exist, so its message is dismissed.
