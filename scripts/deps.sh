@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [build|gui|mingw|packaging]...   (build is always included)
 set -euo pipefail
 
-packages=(cmake g++ make pkgconf libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nettle-dev)
+packages=(cmake g++ make pkgconf libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nettle-dev clang-format git)
 for group in "$@"; do
   case "$group" in
     build) ;;
