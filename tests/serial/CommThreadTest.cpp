@@ -79,7 +79,8 @@ TEST_P(PortOnPty, OpenAppliesTheDownloadLine)
 }
 
 // Another program's handshake would stop every byte on a three-wire cable,
-// IXANY would let any reply end an XOFF; HUPCL and the rest are kept.
+// IXANY would let any reply end an XOFF, output processing would turn a
+// frame's 0x0A into 0x0D 0x0A; HUPCL and the rest are kept.
 TEST(PortOpen, LeftoverHandshakeIsClearedHangUpOnCloseKeptAsFound)
 {
     for (const bool hangUp : {true, false}) {
@@ -90,6 +91,7 @@ TEST(PortOpen, LeftoverHandshakeIsClearedHangUpOnCloseKeptAsFound)
         before.c_cflag |= CRTSCTS;
         before.c_cflag = hangUp ? (before.c_cflag | HUPCL) : (before.c_cflag & ~static_cast<tcflag_t>(HUPCL));
         before.c_iflag |= IXANY;
+        before.c_oflag |= OPOST | ONLCR;
         before.c_cc[VEOF] = 0x1A;
         ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &before), 0);
 
@@ -98,6 +100,7 @@ TEST(PortOpen, LeftoverHandshakeIsClearedHangUpOnCloseKeptAsFound)
         const termios after = pty.SlaveSettings();
         EXPECT_EQ(after.c_cflag & CRTSCTS, 0u);
         EXPECT_EQ(after.c_iflag & IXANY, 0u);
+        EXPECT_EQ(after.c_oflag & OPOST, 0u);
         EXPECT_EQ(after.c_cflag & HUPCL, hangUp ? static_cast<tcflag_t>(HUPCL) : 0u);
         EXPECT_EQ(after.c_cc[VEOF], 0x1A);
     }
