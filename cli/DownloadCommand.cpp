@@ -133,14 +133,7 @@ private:
     std::size_t m_width = 0;
 };
 
-void PrintJson(const char* outcome, const RunStats& s)
-{
-    std::printf("{\"outcome\":\"%s\",\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f,"
-                "\"held_by_xoff\":%s,\"port_gone\":%s%s}\n",
-                outcome, static_cast<unsigned>(s.frames), static_cast<unsigned>(s.acknowledged),
-                static_cast<unsigned>(s.resends), s.seconds, s.lastWriteCutShort ? "true" : "false",
-                s.portGone ? "true" : "false", ReplyTimesJson(s).c_str());
-}
+void PrintJson(const char* outcome, const RunStats& stats) { std::printf("%s\n", RunJson(outcome, stats).c_str()); }
 
 // Ends a run that never started: one line on stderr, and the JSON object
 // when it was asked for.

@@ -1,5 +1,6 @@
 #include "cli/Outcome.h"
 
+#include "cli/AdapterHints.h"
 #include "cli/DownloadCommand.h"
 
 #include <cstdio>
@@ -62,6 +63,18 @@ std::string OutcomeWords(RunOutcome outcome, const RunStats& s)
     case RunOutcome::Stopped: return "stopped: " + ofTotal + " frames acknowledged";
     }
     return "unknown outcome";
+}
+
+std::string RunJson(const char* outcome, const RunStats& s)
+{
+    char head[320];
+    std::snprintf(head, sizeof head,
+                  "{\"outcome\":\"%s\",\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f,"
+                  "\"held_by_xoff\":%s,\"port_gone\":%s",
+                  outcome, static_cast<unsigned>(s.frames), static_cast<unsigned>(s.acknowledged),
+                  static_cast<unsigned>(s.resends), s.seconds, s.lastWriteCutShort ? "true" : "false",
+                  s.portGone ? "true" : "false");
+    return head + ReplyTimesJson(s) + "}";
 }
 
 }  // namespace veltrad::cli

@@ -17,4 +17,8 @@ int OutcomeStatus(RunOutcome outcome);
 // silent terminal.
 std::string OutcomeWords(RunOutcome outcome, const RunStats& stats);
 
+// The JSON object of a single run, one line without its newline; `outcome`
+// is an OutcomeName or the name of a run that never started.
+std::string RunJson(const char* outcome, const RunStats& stats);
+
 }  // namespace veltrad::cli

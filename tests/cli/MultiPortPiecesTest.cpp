@@ -69,6 +69,26 @@ TEST(OutcomeWords, NamesStatusesAndWhatSetsTheWordsApart)
         EXPECT_EQ(UnstartedResult("COM1", "", outcome, "why", 3).status, status) << outcome;
 }
 
+// A single run's object: the two reasons a silent-looking end is not the
+// terminal's, and reply times only when there were replies.
+TEST(SingleRunJson, FlagsAndReplyTimes)
+{
+    RunStats stats;
+    stats.frames = 3;
+    stats.acknowledged = 1;
+    stats.seconds = 5.5;
+    const std::string head = R"({"outcome":"timed-out-after-ack","frames":3,"acknowledged":1,"resends":0,)"
+                             R"("seconds":5.500,)";
+    EXPECT_EQ(RunJson("timed-out-after-ack", stats),
+              head + R"("held_by_xoff":false,"port_gone":false,"reply_ms_median":null,"reply_ms_p95":null})");
+    stats.lastWriteCutShort = true;
+    stats.portGone = true;
+    stats.replies = 1;
+    stats.replyMsMedian = stats.replyMsP95 = 0.25;
+    EXPECT_EQ(RunJson("timed-out-after-ack", stats),
+              head + R"("held_by_xoff":true,"port_gone":true,"reply_ms_median":0.250,"reply_ms_p95":0.250})");
+}
+
 TEST(MultiPortJson, StringsAreEscapedAndReplyTimesAppearOnlyWhenMeasured)
 {
     const std::pair<std::string, std::string> strings[] = {

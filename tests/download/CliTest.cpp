@@ -206,22 +206,6 @@ TEST_F(CliTest, UnpluggedPortEndsTheRunAtOnceAndSaysSo)
     EXPECT_TRUE(json->portGone);
 }
 
-TEST_F(CliTest, HeldByXoffPastTheWriteLimitIsSaidSoInTheJson)
-{
-    // Frame 1 meets a line held for a minute: its write ends at the limit
-    // unsent, and 5 s later the run ends as a timeout after one ACK.
-    SimOptions options;
-    options.xoffBeforeFrame = 1;
-    options.xoffHold = std::chrono::seconds(60);
-    auto sim = MakeSim(options);
-    const Finished done = Run(Download({"--json"}, {sim->DevicePath()}, WriteImage(3)));
-    EXPECT_EQ(done.status, 4) << done.err;
-    const auto json = ParseJson(done.out);
-    ASSERT_TRUE(json.has_value()) << done.out;
-    EXPECT_EQ(json->outcome, "timed-out-after-ack");
-    EXPECT_TRUE(json->heldByXoff);
-}
-
 // Without --json: the progress bar on the operator's terminal, then one line
 // naming the outcome with the reply times, and a hint for slow replies.
 TEST_F(CliTest, OnATerminalTheProgressBarThenOneLineAndAHint)
