@@ -65,16 +65,20 @@ std::string OutcomeWords(RunOutcome outcome, const RunStats& s)
     return "unknown outcome";
 }
 
+std::string JsonCounters(const RunStats& s)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f",
+                  static_cast<unsigned>(s.frames), static_cast<unsigned>(s.acknowledged),
+                  static_cast<unsigned>(s.resends), s.seconds);
+    return text;
+}
+
 std::string RunJson(const char* outcome, const RunStats& s)
 {
-    char head[320];
-    std::snprintf(head, sizeof head,
-                  "{\"outcome\":\"%s\",\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f,"
-                  "\"held_by_xoff\":%s,\"port_gone\":%s",
-                  outcome, static_cast<unsigned>(s.frames), static_cast<unsigned>(s.acknowledged),
-                  static_cast<unsigned>(s.resends), s.seconds, s.lastWriteCutShort ? "true" : "false",
-                  s.portGone ? "true" : "false");
-    return head + ReplyTimesJson(s) + "}";
+    return std::string("{\"outcome\":\"") + outcome + "\"," + JsonCounters(s) +
+           ",\"held_by_xoff\":" + (s.lastWriteCutShort ? "true" : "false") +
+           ",\"port_gone\":" + (s.portGone ? "true" : "false") + ReplyTimesJson(s) + "}";
 }
 
 }  // namespace veltrad::cli

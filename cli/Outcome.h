@@ -17,6 +17,10 @@ int OutcomeStatus(RunOutcome outcome);
 // silent terminal.
 std::string OutcomeWords(RunOutcome outcome, const RunStats& stats);
 
+// "frames":F,"acknowledged":A,"resends":R,"seconds":S.SSS: the counters
+// every run's JSON object carries, one port or several.
+std::string JsonCounters(const RunStats& stats);
+
 // The JSON object of a single run, one line without its newline; `outcome`
 // is an OutcomeName or the name of a run that never started.
 std::string RunJson(const char* outcome, const RunStats& stats);

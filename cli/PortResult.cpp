@@ -1,5 +1,6 @@
 #include "cli/PortResult.h"
 
+#include "cli/AdapterHints.h"
 #include "cli/DownloadCommand.h"
 #include "cli/Outcome.h"
 
@@ -24,19 +25,12 @@ int UnstartedStatus(const std::string& outcome)
 
 PortResult RunResult(std::string port, std::string device, RunOutcome outcome, const RunStats& stats)
 {
-    PortResult result{std::move(port),
-                      std::move(device),
-                      OutcomeName(outcome),
-                      OutcomeStatus(outcome),
-                      OutcomeWords(outcome, stats),
-                      stats,
-                      {},
-                      {}};
-    if (stats.replies > 0) {
-        result.replyMsMedian = stats.replyMsMedian;
-        result.replyMsP95 = stats.replyMsP95;
-    }
-    return result;
+    return {std::move(port),
+            std::move(device),
+            OutcomeName(outcome),
+            OutcomeStatus(outcome),
+            OutcomeWords(outcome, stats),
+            stats};
 }
 
 PortResult UnstartedResult(std::string port, std::string device, const char* outcome, const std::string& why,
@@ -44,7 +38,7 @@ PortResult UnstartedResult(std::string port, std::string device, const char* out
 {
     RunStats stats;
     stats.frames = frames;
-    return {std::move(port), std::move(device), outcome, UnstartedStatus(outcome), why, stats, {}, {}};
+    return {std::move(port), std::move(device), outcome, UnstartedStatus(outcome), why, stats};
 }
 
 std::string JsonString(const std::string& value)
@@ -68,17 +62,10 @@ std::string JsonString(const std::string& value)
 
 std::string JsonObject(const PortResult& r)
 {
-    char numbers[160];
-    std::snprintf(numbers, sizeof numbers, "\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f",
-                  static_cast<unsigned>(r.stats.frames), static_cast<unsigned>(r.stats.acknowledged),
-                  static_cast<unsigned>(r.stats.resends), r.stats.seconds);
     std::string out = "{\"port\":" + JsonString(r.port) + ",\"device\":" + JsonString(r.device) +
-                      ",\"outcome\":" + JsonString(r.outcome) + "," + numbers;
-    if (r.replyMsMedian && r.replyMsP95) {
-        std::snprintf(numbers, sizeof numbers, ",\"reply_ms_median\":%.3f,\"reply_ms_p95\":%.3f", *r.replyMsMedian,
-                      *r.replyMsP95);
-        out += numbers;
-    }
+                      ",\"outcome\":" + JsonString(r.outcome) + "," + JsonCounters(r.stats);
+    if (r.stats.replies > 0)  // a port that never answered has no reply fields
+        out += ReplyTimesJson(r.stats);
     return out + "}";
 }
 

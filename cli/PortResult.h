@@ -6,7 +6,6 @@
 #include "download/DownloadSession.h"
 #include "download/RunObserver.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,10 +17,7 @@ struct PortResult {
     std::string outcome;  // "completed", "refused", "port-open-failed", ...
     int status = 0;       // exit status of a single run that ended this way
     std::string words;    // the outcome in words, for the summary and the log
-    RunStats stats;
-    // Reply times per frame in milliseconds, where measured; both or neither.
-    std::optional<double> replyMsMedian;
-    std::optional<double> replyMsP95;
+    RunStats stats;       // reply times in it count where stats.replies > 0
 
     bool Completed() const { return outcome == "completed"; }
 };

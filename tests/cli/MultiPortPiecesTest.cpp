@@ -110,8 +110,9 @@ TEST(MultiPortJson, StringsAreEscapedAndReplyTimesAppearOnlyWhenMeasured)
     const std::string head = R"({"port":"COM3","device":"/dev/ttyUSB2","outcome":"timed-out-after-ack",)"
                              R"("frames":9,"acknowledged":4,"resends":2,"seconds":1.250)";
     EXPECT_EQ(JsonObject(result), head + "}");
-    result.replyMsMedian = 11.8;
-    result.replyMsP95 = 12.25;
+    result.stats.replies = 9;
+    result.stats.replyMsMedian = 11.8;
+    result.stats.replyMsP95 = 12.25;
     EXPECT_EQ(JsonArray({result, result}), "[" + head + R"(,"reply_ms_median":11.800,"reply_ms_p95":12.250})" + "," +
                                                head + R"(,"reply_ms_median":11.800,"reply_ms_p95":12.250})" + "]");
 }
