@@ -37,10 +37,14 @@ void CPortRun::Start(const std::shared_ptr<const CDownloadImage>& frames)
     m_started = std::chrono::steady_clock::now();
     switch (m_session.StartDownload(frames)) {
     case StartResult::Started: return;
-    case StartResult::PortOpenFailed:
-        End(UnstartedResult(m_port, m_device, "port-open-failed",
-                            "cannot open the port: " + m_session.Comm().LastOpenError(), m_frames));
+    case StartResult::PortOpenFailed: {
+        PortError error = m_session.Comm().LastPortError();
+        if (error.reason == PortErrorReason::PortNumberOutOfRange)
+            error.device = m_port;  // as typed: the number was capped to 16 bits
+        End(UnstartedResult(m_port, m_device, "port-open-failed", "cannot open the port: " + error.Message(),
+                            m_frames));
         return;
+    }
     case StartResult::ThreadFailed:
         End(UnstartedResult(m_port, m_device, "thread-failed", "cannot start the transfer: the system refused a thread",
                             m_frames));

@@ -151,15 +151,18 @@ TEST_F(CliMultiTest, FailedPortsNeverStopTheOthersAndTheFirstInOrderSetsTheStatu
     const std::string missing = (m_dir / "no-such-tty").string();
     const std::string file = WriteImage(4);
     const Finished done =
-        Run(Download({}, {first->DevicePath(), refuser->DevicePath(), missing, last->DevicePath()}, file));
+        Run(Download({}, {first->DevicePath(), refuser->DevicePath(), missing, last->DevicePath(), "COM99999"}, file));
 
     EXPECT_EQ(done.status, 5) << "the refusal's, not the missing port's: " << done.err;
-    const std::string summary = "2 of 4 terminals completed\n  " + refuser->DevicePath() +
+    const std::string summary = "2 of 5 terminals completed\n  " + refuser->DevicePath() +
                                 ": download failed: the terminal refused frame 2 of 4 five times\n  " + missing +
                                 ": cannot open the port: ";
     EXPECT_EQ(done.out.rfind(summary, 0), 0u) << done.out;
+    EXPECT_NE(done.out.find("\n  COM99999: cannot open the port: COM99999: no such port (COM1 to COM50)\n"),
+              std::string::npos)
+        << "the number as typed: " << done.out;
     const std::string retry = "to load the failed terminals again:\n  veltrad-cli download --port " +
-                              refuser->DevicePath() + " --port " + missing + " " + file + "\n";
+                              refuser->DevicePath() + " --port " + missing + " --port COM99999 " + file + "\n";
     EXPECT_EQ(done.out.substr(done.out.size() - std::min(done.out.size(), retry.size())), retry) << done.out;
     ExpectSpanDelivered(*first);
     ExpectSpanDelivered(*last);
