@@ -23,6 +23,5 @@ int StderrColumns();
 std::string QuoteArgument(const std::string& argument);
 
 std::tm LocalTime(std::time_t time);
-std::tm UtcTime(std::time_t time);
 
 }  // namespace veltrad::cli

@@ -46,11 +46,4 @@ std::tm LocalTime(std::time_t time)
     return tm;
 }
 
-std::tm UtcTime(std::time_t time)
-{
-    std::tm tm{};
-    ::gmtime_r(&time, &tm);
-    return tm;
-}
-
 }  // namespace veltrad::cli

@@ -49,11 +49,4 @@ std::tm LocalTime(std::time_t time)
     return tm;
 }
 
-std::tm UtcTime(std::time_t time)
-{
-    std::tm tm{};
-    gmtime_s(&tm, &time);
-    return tm;
-}
-
 }  // namespace veltrad::cli

@@ -4,10 +4,11 @@
 #include "cli/AdapterHints.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
-#include "cli/DownloadCommand.h"
-#include "cli/Outcome.h"
+#include "cli/Json.h"
 #include "cli/MultiDownload.h"
 #include "cli/StopSignals.h"
+
+#include "multiport/Outcome.h"
 
 #include "download/DownloadSession.h"
 #include "download/RunObserver.h"

@@ -3,7 +3,8 @@
 // terminal, one line per port redrawn in place; on a pipe, one timestamped
 // line per port as its run ends.
 
-#include "cli/PortResult.h"
+#include "multiport/PortResult.h"
+#include "multiport/PortRun.h"
 
 #include <chrono>
 #include <cstdint>
@@ -12,16 +13,6 @@
 #include <vector>
 
 namespace veltrad::cli {
-
-// One port's live line.
-struct PortLine {
-    std::string port;
-    std::string device;
-    std::uint32_t acknowledged = 0;
-    std::uint32_t frames = 0;
-    double seconds = 0.0;  // the run's time so far, or its length once it ended
-    std::string state;     // "sending", "stopping", or the outcome
-};
 
 // Port, device, frames done of total, percent, rate and state, in aligned
 // columns; each line cut to `columns` - 1 characters when `columns` > 0, so

@@ -1,13 +1,15 @@
 #include "cli/MultiDownload.h"
 
-#include "cli/AdapterSerial.h"
-#include "cli/DownloadCommand.h"
+#include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/Json.h"
 #include "cli/LiveLines.h"
-#include "cli/PortRun.h"
-#include "cli/RunLog.h"
-#include "cli/Sha256.h"
 #include "cli/StopSignals.h"
+
+#include "multiport/AdapterSerial.h"
+#include "multiport/PortRun.h"
+#include "multiport/RunLog.h"
+#include "multiport/Sha256.h"
 
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
@@ -210,7 +212,7 @@ int RunMultiDownload(const MultiDownloadOptions& options)
     CEndSignal ended;
     std::vector<std::unique_ptr<CPortRun>> runs;
     for (std::size_t i = 0; i < options.ports.size(); ++i)
-        runs.push_back(std::make_unique<CPortRun>(options.ports[i], devices[i], ports, ended));
+        runs.push_back(std::make_unique<CPortRun>(options.ports[i], devices[i], ports, ended, StartWithoutStopSignals));
     const std::shared_ptr<const CDownloadImage> shared = std::move(image);
     for (auto& run : runs)
         run->Start(shared);

@@ -3,7 +3,7 @@
 // reaches, the [Ports] line that would.
 
 #include "cli/Commands.h"
-#include "cli/PortResult.h"
+#include "cli/Json.h"
 
 #include "serial/PortList.h"
 #include "serial/PortMap.h"

@@ -10,7 +10,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     app.set_version_flag("--version", "veltrad-cli 2.0");
 
-    int exitCode = veltrad::cli::kExitOk;
+    int exitCode = veltrad::kExitOk;
     veltrad::cli::RegisterFramesCommand(app, exitCode);
     veltrad::cli::RegisterDownloadCommand(app, exitCode);
     veltrad::cli::RegisterPortsCommand(app, exitCode);
@@ -25,7 +25,7 @@ int main(int argc, char** argv)
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
-        return veltrad::cli::kExitUsage;
+        return veltrad::kExitUsage;
     }
     return exitCode;
 }

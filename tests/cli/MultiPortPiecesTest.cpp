@@ -2,12 +2,13 @@
 // character, and the lookup of a USB adapter's serial number on a made-up
 // device tree.
 
-#include "cli/AdapterSerial.h"
 #include "cli/Console.h"
+#include "cli/Json.h"
 #include "cli/LiveLines.h"
-#include "cli/Outcome.h"
-#include "cli/PortResult.h"
-#include "cli/RunLog.h"
+#include "multiport/AdapterSerial.h"
+#include "multiport/Outcome.h"
+#include "multiport/PortResult.h"
+#include "multiport/RunLog.h"
 
 #include "common/TempDir.h"
 

@@ -1,12 +1,9 @@
-#include "cli/RunLog.h"
-
-#include "cli/Console.h"
+#include "multiport/RunLog.h"
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
-namespace veltrad::cli {
+namespace veltrad {
 
 namespace {
 
@@ -29,9 +26,16 @@ std::string Field(const std::string& value)
 
 std::string IsoUtc(std::chrono::system_clock::time_point time)
 {
-    const std::tm tm = UtcTime(std::chrono::system_clock::to_time_t(time));
+    // The civil calendar of <chrono> is UTC and the same on every system.
+    using namespace std::chrono;
+    const auto day = floor<days>(time);
+    const year_month_day date{day};
+    const hh_mm_ss clock{floor<seconds>(time - day)};
     char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()));
     return buffer;
 }
 
@@ -83,4 +87,4 @@ bool CRunLog::Append(const LogEntry& entry, std::string& error)
     return true;
 }
 
-}  // namespace veltrad::cli
+}  // namespace veltrad

@@ -1,8 +1,6 @@
-#include "cli/PortRun.h"
+#include "multiport/PortRun.h"
 
-#include "cli/StopSignals.h"
-
-namespace veltrad::cli {
+namespace veltrad {
 
 void CEndSignal::Notify()
 {
@@ -20,10 +18,12 @@ void CEndSignal::WaitPast(std::uint64_t& seen, std::chrono::milliseconds timeout
     seen = m_count;
 }
 
-CPortRun::CPortRun(std::string port, std::string device, const CPortMap& ports, CEndSignal& ended)
+CPortRun::CPortRun(std::string port, std::string device, const CPortMap& ports, CEndSignal& ended,
+                   CDownloadSession::ThreadLauncher launcher)
     : m_port(std::move(port)), m_device(std::move(device)), m_ended(ended), m_session(*this)
 {
-    m_session.SetThreadLauncher(StartWithoutStopSignals);
+    if (launcher)
+        m_session.SetThreadLauncher(std::move(launcher));
     m_session.SetPortMap(ports);
     if (const auto number = ParseComName(m_port))
         m_session.SelectPort(*number);
@@ -92,4 +92,4 @@ PortLine CPortRun::Line(bool stopping) const
     return line;
 }
 
-}  // namespace veltrad::cli
+}  // namespace veltrad

@@ -1,8 +1,8 @@
-#include "cli/AdapterSerial.h"
+#include "multiport/AdapterSerial.h"
 
 #include <fstream>
 
-namespace veltrad::cli {
+namespace veltrad {
 
 namespace fs = std::filesystem;
 
@@ -31,4 +31,4 @@ std::string AdapterSerialNumber(const std::string& device, const fs::path& sysfs
     return {};
 }
 
-}  // namespace veltrad::cli
+}  // namespace veltrad

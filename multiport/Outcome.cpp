@@ -1,11 +1,10 @@
-#include "cli/Outcome.h"
+#include "multiport/Outcome.h"
 
-#include "cli/AdapterHints.h"
-#include "cli/DownloadCommand.h"
+#include "multiport/ExitStatus.h"
 
 #include <cstdio>
 
-namespace veltrad::cli {
+namespace veltrad {
 
 const char* OutcomeName(RunOutcome outcome)
 {
@@ -65,20 +64,4 @@ std::string OutcomeWords(RunOutcome outcome, const RunStats& s)
     return "unknown outcome";
 }
 
-std::string JsonCounters(const RunStats& s)
-{
-    char text[160];
-    std::snprintf(text, sizeof text, "\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f",
-                  static_cast<unsigned>(s.frames), static_cast<unsigned>(s.acknowledged),
-                  static_cast<unsigned>(s.resends), s.seconds);
-    return text;
-}
-
-std::string RunJson(const char* outcome, const RunStats& s)
-{
-    return std::string("{\"outcome\":\"") + outcome + "\"," + JsonCounters(s) +
-           ",\"held_by_xoff\":" + (s.lastWriteCutShort ? "true" : "false") +
-           ",\"port_gone\":" + (s.portGone ? "true" : "false") + ReplyTimesJson(s) + "}";
-}
-
-}  // namespace veltrad::cli
+}  // namespace veltrad

@@ -2,8 +2,7 @@
 // One port of a download to several terminals: its session, the events of
 // its worker, and its result once the run has ended.
 
-#include "cli/LiveLines.h"
-#include "cli/PortResult.h"
+#include "multiport/PortResult.h"
 #include "download/DownloadSession.h"
 
 #include <atomic>
@@ -15,7 +14,7 @@
 #include <optional>
 #include <string>
 
-namespace veltrad::cli {
+namespace veltrad {
 
 // Wakes the front end's thread when any of the runs has ended.
 class CEndSignal {
@@ -31,13 +30,24 @@ private:
     std::uint64_t m_count = 0;
 };
 
+// One port's progress as a front end shows it while the runs go on.
+struct PortLine {
+    std::string port;
+    std::string device;
+    std::uint32_t acknowledged = 0;
+    std::uint32_t frames = 0;
+    double seconds = 0.0;  // the run's time so far, or its length once it ended
+    std::string state;     // "sending", "stopping", or the outcome
+};
+
 // Called on the front end's thread, apart from the observer's events, which
 // come from the worker.
 class CPortRun final : private IRunObserver {
 public:
     // `port` is a COMn name or a device path, `device` what it names through
-    // `ports`.
-    CPortRun(std::string port, std::string device, const CPortMap& ports, CEndSignal& ended);
+    // `ports`; `launcher` starts the worker (empty: a plain std::thread).
+    CPortRun(std::string port, std::string device, const CPortMap& ports, CEndSignal& ended,
+             CDownloadSession::ThreadLauncher launcher = {});
 
     // Opens the port and starts the worker over `frames`; a port that does
     // not start has its result at once.
@@ -70,4 +80,4 @@ private:
     CDownloadSession m_session;
 };
 
-}  // namespace veltrad::cli
+}  // namespace veltrad

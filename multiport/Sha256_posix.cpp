@@ -1,8 +1,8 @@
-#include "cli/Sha256.h"
+#include "multiport/Sha256.h"
 
 #include <nettle/sha2.h>
 
-namespace veltrad::cli {
+namespace veltrad {
 
 struct CSha256::Impl {
     sha256_ctx context;
@@ -22,4 +22,4 @@ std::optional<std::array<std::uint8_t, kSha256Size>> CSha256::Finish()
     return digest;
 }
 
-}  // namespace veltrad::cli
+}  // namespace veltrad

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-namespace veltrad::cli {
+namespace veltrad {
 
 inline constexpr std::size_t kSha256Size = 32;  // bytes of a digest
 
@@ -35,4 +35,4 @@ private:
 // set ("<path>: <reason>") when it cannot be read or hashed.
 std::optional<std::string> Sha256OfFile(const std::filesystem::path& path, std::string& error);
 
-}  // namespace veltrad::cli
+}  // namespace veltrad

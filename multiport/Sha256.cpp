@@ -1,11 +1,11 @@
-#include "cli/Sha256.h"
+#include "multiport/Sha256.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <vector>
 
-namespace veltrad::cli {
+namespace veltrad {
 
 std::optional<std::string> Sha256OfFile(const std::filesystem::path& path, std::string& error)
 {
@@ -38,4 +38,4 @@ std::optional<std::string> Sha256OfFile(const std::filesystem::path& path, std::
     return hex;
 }
 
-}  // namespace veltrad::cli
+}  // namespace veltrad

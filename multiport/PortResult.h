@@ -1,18 +1,17 @@
 #pragma once
-// How the download on one port ended, as `veltrad-cli download` reports it
-// when it loads several terminals: the word of the JSON output, the exit
-// status a single run would have had, and a sentence for the operator.
+// How the download on one port ended, as every front end that loads several
+// terminals reports it: the outcome's name (JSON, run log), the exit status a
+// single run would have had, and a sentence for the operator.
 
 #include "download/DownloadSession.h"
 #include "download/RunObserver.h"
 
 #include <string>
-#include <vector>
 
-namespace veltrad::cli {
+namespace veltrad {
 
 struct PortResult {
-    std::string port;     // as given on the command line
+    std::string port;     // as the operator named it (COMn or a device path)
     std::string device;   // the device it named; empty when none
     std::string outcome;  // "completed", "refused", "port-open-failed", ...
     int status = 0;       // exit status of a single run that ended this way
@@ -31,11 +30,4 @@ PortResult RunResult(std::string port, std::string device, RunOutcome outcome, c
 PortResult UnstartedResult(std::string port, std::string device, const char* outcome, const std::string& why,
                            std::uint32_t frames);
 
-// `value` as a JSON string, quotes included.
-std::string JsonString(const std::string& value);
-// {"port":...,"device":...,"outcome":...,"frames":...,...} on one line.
-std::string JsonObject(const PortResult& result);
-// [obj,obj,...] on one line, in the order given.
-std::string JsonArray(const std::vector<PortResult>& results);
-
-}  // namespace veltrad::cli
+}  // namespace veltrad

@@ -1,44 +1,25 @@
-#include "cli/PortResult.h"
+#include "cli/Json.h"
 
 #include "cli/AdapterHints.h"
-#include "cli/DownloadCommand.h"
-#include "cli/Outcome.h"
 
 #include <cstdio>
 
 namespace veltrad::cli {
 
-namespace {
-
-int UnstartedStatus(const std::string& outcome)
+std::string JsonCounters(const RunStats& s)
 {
-    if (outcome == "nothing-to-send")
-        return kExitNothingToSend;
-    if (outcome == "port-open-failed")
-        return kExitPortFailed;
-    if (outcome == "stopped")
-        return kExitStopped;
-    return kExitUsage;  // file-error, thread-failed
+    char text[160];
+    std::snprintf(text, sizeof text, "\"frames\":%u,\"acknowledged\":%u,\"resends\":%u,\"seconds\":%.3f",
+                  static_cast<unsigned>(s.frames), static_cast<unsigned>(s.acknowledged),
+                  static_cast<unsigned>(s.resends), s.seconds);
+    return text;
 }
 
-}  // namespace
-
-PortResult RunResult(std::string port, std::string device, RunOutcome outcome, const RunStats& stats)
+std::string RunJson(const char* outcome, const RunStats& s)
 {
-    return {std::move(port),
-            std::move(device),
-            OutcomeName(outcome),
-            OutcomeStatus(outcome),
-            OutcomeWords(outcome, stats),
-            stats};
-}
-
-PortResult UnstartedResult(std::string port, std::string device, const char* outcome, const std::string& why,
-                           std::uint32_t frames)
-{
-    RunStats stats;
-    stats.frames = frames;
-    return {std::move(port), std::move(device), outcome, UnstartedStatus(outcome), why, stats};
+    return std::string("{\"outcome\":\"") + outcome + "\"," + JsonCounters(s) +
+           ",\"held_by_xoff\":" + (s.lastWriteCutShort ? "true" : "false") +
+           ",\"port_gone\":" + (s.portGone ? "true" : "false") + ReplyTimesJson(s) + "}";
 }
 
 std::string JsonString(const std::string& value)

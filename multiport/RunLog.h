@@ -7,7 +7,7 @@
 // double quote is put in double quotes, its own doubled. A new file starts
 // with a "#" header line.
 
-#include "cli/PortResult.h"
+#include "multiport/PortResult.h"
 
 #include <chrono>
 #include <cstdio>
@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-namespace veltrad::cli {
+namespace veltrad {
 
 // What every line of one run says about the image.
 struct ImageFacts {
@@ -52,4 +52,4 @@ private:
     std::filesystem::path m_path;
 };
 
-}  // namespace veltrad::cli
+}  // namespace veltrad

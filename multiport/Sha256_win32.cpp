@@ -1,9 +1,10 @@
-#include "cli/Sha256.h"
+#include "multiport/Sha256.h"
 
-#include <windows.h>
+#include "platform/Windows_win32.h"
+
 #include <bcrypt.h>
 
-namespace veltrad::cli {
+namespace veltrad {
 
 // CNG handles; either stays null when the system refused it, and the digest
 // is then reported as unavailable.
@@ -55,4 +56,4 @@ std::optional<std::array<std::uint8_t, kSha256Size>> CSha256::Finish()
     return digest;
 }
 
-}  // namespace veltrad::cli
+}  // namespace veltrad

@@ -1,0 +1,28 @@
+#pragma once
+// veltrad-cli's JSON output: a single run's object, and with several ports
+// one object per port in an array.
+
+#include "download/RunObserver.h"
+#include "multiport/PortResult.h"
+
+#include <string>
+#include <vector>
+
+namespace veltrad::cli {
+
+// "frames":F,"acknowledged":A,"resends":R,"seconds":S.SSS: the counters
+// every run's JSON object carries, one port or several.
+std::string JsonCounters(const RunStats& stats);
+
+// The JSON object of a single run, one line without its newline; `outcome`
+// is an OutcomeName or the name of a run that never started.
+std::string RunJson(const char* outcome, const RunStats& stats);
+
+// `value` as a JSON string, quotes included.
+std::string JsonString(const std::string& value);
+// {"port":...,"device":...,"outcome":...,"frames":...,...} on one line.
+std::string JsonObject(const PortResult& result);
+// [obj,obj,...] on one line, in the order given.
+std::string JsonArray(const std::vector<PortResult>& results);
+
+}  // namespace veltrad::cli
