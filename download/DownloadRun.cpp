@@ -21,41 +21,66 @@ CDownloadRun::CDownloadRun(std::uint64_t runId, std::span<const CPacket> frames,
     m_stats.frames = m_nFramesLeft;
 }
 
-void CDownloadRun::DiscardQueuedInput()
+bool CDownloadRun::Transmit(const CPacket& frame)
 {
-    // A byte queued before this transmission answers an earlier one (a second
-    // ACK, a late refusal); taken as the reply to this one it could
-    // acknowledge a frame the terminal never received. At most one input
-    // queue is read, so a line that never stops talking cannot hold the run.
-    std::array<std::uint8_t, 256> sink;
-    std::uint32_t discarded = 0;
-    while (discarded < kQueueSize) {
-        const std::uint32_t want = std::min(static_cast<std::uint32_t>(sink.size()), kQueueSize - discarded);
-        const std::uint32_t got = m_port.ReadComm(sink.data(), want);
-        if (got == 0)
-            break;
-        discarded += got;
+    // The port drops what came in before the frame's bytes left the host: a
+    // second ACK, a late refusal, a stray byte during an XOFF hold. Taken as
+    // the reply to this frame, any of them could acknowledge a frame the
+    // terminal never received.
+    const std::uint32_t started = m_clock.MicroTickCount();
+    const std::uint32_t written =
+        m_port.WriteTransmission(frame.m_byFrame.data(), static_cast<std::uint32_t>(kFrameSize));
+    m_replyTimes.WriteEnded(started, m_clock.MicroTickCount());
+    // A write that a stop cut short is no held line.
+    m_stats.lastWriteCutShort = written < kFrameSize && m_port.IsConnected();
+    if (written < kFrameSize)
+        return false;
+    if (m_port.HasLineTime())
+        DropBeforeLineTime(started);
+    return true;
+}
+
+void CDownloadRun::DropBeforeLineTime(std::uint32_t writeStartedUs)
+{
+    // An adapter takes the frame long before it has left the line; a byte
+    // that comes before the line can have carried the frame answers
+    // something earlier. Waiting wakes for each byte, so each is judged by
+    // when it came.
+    std::array<std::uint8_t, 64> sink;
+    for (;;) {
+        if (!m_port.IsConnected() || m_port.DeviceGone())
+            return;
+        const std::uint32_t since = m_clock.MicroTickCount() - writeStartedUs;
+        if (since >= kFrameLineTimeUs)
+            return;
+        const std::uint32_t got = m_port.ReadComm(sink.data(), static_cast<std::uint32_t>(sink.size()));
+        if (got > 0) {
+            m_stats.earlyReplies += got;
+            continue;
+        }
+        const std::uint32_t leftUs = kFrameLineTimeUs - since;
+        m_port.WaitForInput(std::chrono::milliseconds((leftUs + 999) / 1000));
     }
 }
 
-void CDownloadRun::WriteFrame(const CPacket& frame)
-{
-    DiscardQueuedInput();
-    // A short write is not acted on: the terminal then sends no ACK and the
-    // frame ends in a refusal or a timeout like any other lost frame. It is
-    // only recorded, so the front end can say why the terminal fell silent;
-    // a write that a stop cut short is no held line.
-    const std::uint32_t started = m_clock.MicroTickCount();
-    const std::uint32_t written = m_port.WriteComm(frame.m_byFrame.data(), static_cast<std::uint32_t>(kFrameSize));
-    m_replyTimes.WriteEnded(started, m_clock.MicroTickCount());
-    m_stats.lastWriteCutShort = written < kFrameSize && m_port.IsConnected();
-}
-
-CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t startTick)
+CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t startTick, bool whole)
 {
     for (;;) {
         if (!m_port.IsConnected())
             return Reply::Stopped;
+
+        if (!whole) {
+            // The terminal has at most part of this frame: no reply counts
+            // until it has gone out whole, within the budget and the time.
+            if (m_port.DeviceGone())
+                return Reply::PortGone;
+            if (m_nResendBudget < 0 || m_clock.TickCount() - startTick > kReplyTimeoutMs)
+                return Reply::TimedOut;
+            --m_nResendBudget;
+            ++m_stats.resends;
+            whole = Transmit(frame);
+            continue;
+        }
 
         std::uint8_t reply = 0;
         if (m_port.ReadComm(&reply, 1) == 0) {
@@ -89,7 +114,7 @@ CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t
         ++m_stats.resends;
         // No test of the open flag here: a closed port ignores the write and
         // the next poll sees the stop.
-        WriteFrame(frame);
+        whole = Transmit(frame);
     }
 }
 
@@ -106,11 +131,11 @@ RunOutcome CDownloadRun::Exchange()
         const CPacket& frame = m_frames[m_posCurrent];
         ++m_posCurrent;
         --m_nFramesLeft;
-        WriteFrame(frame);
+        const bool whole = Transmit(frame);
         // Taken once per frame, after its first write; resends keep it.
         const std::uint32_t startTick = m_clock.TickCount();
 
-        switch (AwaitReply(frame, startTick)) {
+        switch (AwaitReply(frame, startTick, whole)) {
         case Reply::Ack: break;
         case Reply::Refused: return RunOutcome::Refused;
         case Reply::PortGone: m_stats.portGone = true; [[fallthrough]];
@@ -120,15 +145,44 @@ RunOutcome CDownloadRun::Exchange()
     }
 }
 
-void CDownloadRun::FinishDownload()
+RunOutcome CDownloadRun::FinishDownload()
 {
     m_observer.OnProgressReset(m_runId);
-    // Three separate one-byte writes, no reply awaited, results not examined.
-    for (int i = 0; i < kEotCount; ++i)
-        m_port.WriteComm(&kEot, 1);
+    // Three one-byte writes, no reply awaited. A byte that an XOFF held past
+    // the write's limit did not leave: it is written again while the line may
+    // still be held as long as a reply may be awaited, but no longer.
+    const std::uint32_t startTick = m_clock.TickCount();
+    int sent = 0;
+    while (sent < kEotCount) {
+        const std::uint32_t before = m_clock.TickCount();
+        if (m_port.WriteComm(&kEot, 1) == 1) {
+            ++sent;
+            continue;
+        }
+        const bool held =
+            m_port.IsConnected() && !m_port.DeviceGone() && m_clock.TickCount() - before >= kWriteTimeoutConstantMs;
+        if (!held || m_clock.TickCount() - startTick > kReplyTimeoutMs)
+            break;
+    }
+    const bool stopped = !m_port.IsConnected();
+    const bool gone = m_port.DeviceGone();
     if (m_port.IsConnected())
         m_port.ClosePort();
-    m_observer.OnNotice(m_runId, Notice::Complete);
+    // A terminal that lacks its end is not loaded, whatever it acknowledged.
+    if (sent == kEotCount) {
+        m_observer.OnNotice(m_runId, Notice::Complete);
+        return RunOutcome::Completed;
+    }
+    if (stopped)
+        return RunOutcome::Stopped;  // the stop closed the port before the end left
+    if (gone) {
+        m_stats.portGone = true;
+        ShowCommErrorRetryNotice();
+        return RunOutcome::TimedOutAfterAck;
+    }
+    m_stats.lastWriteCutShort = true;
+    ShowFailNotice();
+    return RunOutcome::EndHeld;
 }
 
 void CDownloadRun::EnableControls(bool enable) { m_observer.OnEnableControls(m_runId, enable); }
@@ -139,21 +193,22 @@ void CDownloadRun::ShowCommErrorRetryNotice() { m_observer.OnNotice(m_runId, Not
 
 void CDownloadRun::ShowFailNotice() { m_observer.OnNotice(m_runId, Notice::Fail); }
 
-void CDownloadRun::ReportOutcome(RunOutcome outcome)
+RunOutcome CDownloadRun::ReportOutcome(RunOutcome outcome)
 {
-    m_bOutcomeReached.store(true);
     // The stop already restored the controls and the bar.
     if (outcome == RunOutcome::Stopped)
-        return;
+        return outcome;
     // Every outcome with a notice gives the controls back first.
     EnableControls(true);
     switch (outcome) {
-    case RunOutcome::Completed: FinishDownload(); break;
+    case RunOutcome::Completed: return FinishDownload();
     case RunOutcome::TimedOut: ShowCommErrorNotice(); break;
     case RunOutcome::TimedOutAfterAck: ShowCommErrorRetryNotice(); break;
     case RunOutcome::Refused: ShowFailNotice(); break;
+    case RunOutcome::EndHeld:
     case RunOutcome::Stopped: break;
     }
+    return outcome;
 }
 
 void DownloadThreadProc(CDownloadRun& run)
@@ -161,8 +216,7 @@ void DownloadThreadProc(CDownloadRun& run)
     const auto started = std::chrono::steady_clock::now();
     run.m_posCurrent = 0;
     run.m_nResendBudget = kResendBudget;
-    const RunOutcome outcome = run.Exchange();
-    run.ReportOutcome(outcome);
+    const RunOutcome outcome = run.ReportOutcome(run.Exchange());
 
     run.m_replyTimes.Fill(run.m_stats);
     run.m_stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -10,7 +10,6 @@
 #include "image/Packet.h"
 #include "serial/Port.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -41,15 +40,14 @@ public:
 
     std::uint64_t RunId() const { return m_runId; }
 
-    // True once the exchange has reached its outcome: what is left is the
-    // report and, after a completion, the closing bytes. Read from any thread.
-    bool OutcomeReached() const { return m_bOutcomeReached.load(); }
-
     friend void DownloadThreadProc(CDownloadRun& run);
 
     // The closing sequence after the last ACK: progress back to 0, three EOT
-    // bytes, the port closed if it is still open, the completion notice.
-    void FinishDownload();
+    // bytes, the port closed if it is still open, the completion notice. The
+    // run has completed only when all three bytes left: a line held past the
+    // wait ends it as EndHeld with the failure notice, a stop that closed the
+    // port first as Stopped, a device that went away as a timeout after ACKs.
+    RunOutcome FinishDownload();
 
     // The front end's controls and notices, reached only through events.
     void EnableControls(bool enable);
@@ -67,13 +65,20 @@ private:
     enum class Reply { Ack, Refused, TimedOut, PortGone, Stopped };
 
     RunOutcome Exchange();
-    // Waits for the replies to the frame just written, resending it on each
-    // refusal while the budget lasts.
-    Reply AwaitReply(const CPacket& frame, std::uint32_t startTick);
-    // Every transmission, first or resend: stale input dropped, then the frame.
-    void WriteFrame(const CPacket& frame);
-    void DiscardQueuedInput();
-    void ReportOutcome(RunOutcome outcome);
+    // Waits for the replies to the frame just transmitted, resending it on
+    // each refusal while the budget lasts; `whole` is false when the latest
+    // transmission was cut short, which is then resent before any reply
+    // counts.
+    Reply AwaitReply(const CPacket& frame, std::uint32_t startTick, bool whole);
+    // Every transmission, first or resend. A reply counts only for a frame
+    // that the terminal can have received whole: what came before its bytes
+    // left the host, or on a real line before the line can have carried it,
+    // is dropped. False when the write was cut short.
+    bool Transmit(const CPacket& frame);
+    void DropBeforeLineTime(std::uint32_t writeStartedUs);
+    // The notice of the outcome; returns the run's final outcome (the
+    // closing sequence may still fail a completed exchange).
+    RunOutcome ReportOutcome(RunOutcome outcome);
 
     const std::uint64_t m_runId;
     const std::span<const CPacket> m_frames;  // viewed, never copied
@@ -83,7 +88,6 @@ private:
     std::int32_t m_nResendBudget = kResendBudget;
     RunStats m_stats;
     CReplyTimes m_replyTimes;
-    std::atomic<bool> m_bOutcomeReached{false};
 };
 
 // The worker: places the cursor on the first frame, runs the exchange and

@@ -54,12 +54,10 @@ void CDownloadSession::EndPreviousRun()
 {
     if (!m_worker)
         return;
-    // A run still in its exchange is stopped the way the stop button does;
-    // one that has reached its outcome only reports and, after a completion,
-    // writes its three closing bytes, so it is let finish them. Either way the
+    // Stopped the way the stop button does, also in its closing sequence,
+    // which may wait for an XON: the new action does not wait for it. The
     // worker never waits for this thread, so the join is short.
-    if (!m_worker->run.OutcomeReached())
-        m_comm.ClosePort();
+    m_comm.ClosePort();
     // A launcher may run the worker inline (tests); there is then nothing to join.
     if (m_worker->thread.joinable())
         m_worker->thread.join();

@@ -15,6 +15,8 @@ enum class RunOutcome {
     TimedOutAfterAck,  // the same after at least one acknowledged frame: port left open
     Refused,           // one frame refused five times: port left open
     Stopped,           // the port was closed under the run: no notice
+    EndHeld,           // every frame acknowledged, but the terminal held the line (XOFF) so the
+                       // closing bytes never left: failure notice, port closed
 };
 
 // The notices an operator sees at the end of a run.
@@ -42,6 +44,10 @@ struct RunStats {
     // A timeout that follows is then no silent terminal.
     bool lastWriteCutShort = false;
     bool portGone = false;  // a timeout outcome came early: the port's device went away
+    // Bytes that came before a frame can have crossed the line, dropped as
+    // answers to something earlier; many of them and a timeout mean a line
+    // without line time (a virtual port) or a terminal that answers blindly.
+    std::uint32_t earlyReplies = 0;
 };
 
 // Every event has an empty default, so an observer overrides only what it

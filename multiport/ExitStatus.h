@@ -11,6 +11,7 @@ inline constexpr int kExitSilent = 3;          // terminal silent before any ack
 inline constexpr int kExitSilentAfterAck = 4;  // terminal silent after some
 inline constexpr int kExitRefused = 5;         // a frame refused five times
 inline constexpr int kExitNothingToSend = 6;   // the image holds no non-zero byte
+inline constexpr int kExitEndHeld = 7;         // every frame acknowledged, the closing bytes held by XOFF
 inline constexpr int kExitStopped = 130;       // stopped by Ctrl-C, a termination signal or a hang-up
 
 }  // namespace veltrad

@@ -14,6 +14,7 @@ const char* OutcomeName(RunOutcome outcome)
     case RunOutcome::TimedOutAfterAck: return "timed-out-after-ack";
     case RunOutcome::Refused: return "refused";
     case RunOutcome::Stopped: return "stopped";
+    case RunOutcome::EndHeld: return "end-held";
     }
     return "unknown";
 }
@@ -26,6 +27,7 @@ int OutcomeStatus(RunOutcome outcome)
     case RunOutcome::TimedOutAfterAck: return kExitSilentAfterAck;
     case RunOutcome::Refused: return kExitRefused;
     case RunOutcome::Stopped: return kExitStopped;
+    case RunOutcome::EndHeld: return kExitEndHeld;
     }
     return kExitUsage;
 }
@@ -40,6 +42,12 @@ std::string OutcomeWords(RunOutcome outcome, const RunStats& s)
         // The terminal was not silent: it kept the line stopped, so the frame never went out whole.
         return "communication error: the terminal held the line with XOFF past the write time limit, so frame " +
                nextFrame + " was not sent; run the download again";
+    }
+    if (timedOut && !s.portGone && s.earlyReplies > 0) {
+        // Replies faster than the line can carry a frame were taken for stray bytes.
+        return "communication error: the terminal's replies came sooner than a 115200-baud line can carry a frame "
+               "(a virtual port? the simulator then needs --pace); " +
+               ofTotal + " frames acknowledged";
     }
     switch (outcome) {
     case RunOutcome::Completed: {
@@ -60,6 +68,9 @@ std::string OutcomeWords(RunOutcome outcome, const RunStats& s)
                " frames; run the download again";
     case RunOutcome::Refused: return "download failed: the terminal refused frame " + nextFrame + " five times";
     case RunOutcome::Stopped: return "stopped: " + ofTotal + " frames acknowledged";
+    case RunOutcome::EndHeld:
+        return "download failed: every frame was acknowledged, but the terminal held the line with XOFF, so the "
+               "closing bytes were not sent; run the download again";
     }
     return "unknown outcome";
 }

@@ -8,7 +8,7 @@
 
 namespace veltrad {
 
-// "completed", "timed-out", "timed-out-after-ack", "refused", "stopped".
+// "completed", "timed-out", "timed-out-after-ack", "refused", "stopped", "end-held".
 const char* OutcomeName(RunOutcome outcome);
 // The exit status of a single run that ended this way.
 int OutcomeStatus(RunOutcome outcome);

@@ -54,6 +54,9 @@ public:
     void ClosePort() override;
     std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override;
     std::uint32_t WriteComm(const std::uint8_t* buffer, std::uint32_t count) override;
+    std::uint32_t WriteTransmission(const std::uint8_t* buffer, std::uint32_t count) override;
+    // True but for a pseudo-terminal; of the latest open.
+    bool HasLineTime() const override;
     bool WaitForInput(std::chrono::milliseconds timeout) override;
     bool IsConnected() const override { return m_bConnected.load(); }
     bool DeviceGone() const override;
@@ -77,6 +80,9 @@ public:
     std::string m_strPortName;  // the device the latest open used; "COM%d" for a number that names none
 
 private:
+    enum class EarlierInput { Keep, Drop };
+    std::uint32_t Write(const std::uint8_t* buffer, std::uint32_t count, EarlierInput earlier);
+
     XoffHandling m_xoffHandling = XoffHandling::Auto;
     CPortMap m_ports;
     struct Impl;

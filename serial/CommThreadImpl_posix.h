@@ -43,6 +43,7 @@ struct CCommThread::Impl {
     CFlowFilter flow;                            // the terminal's flow state when ownFlow; guarded by `io`
     std::deque<std::uint8_t> input;              // data read ahead when ownFlow; guarded by `io`
     std::uint32_t baudRate = kDownloadBaudRate;  // of the open line; guarded by `io`
+    bool dropEarlier = false;                    // the write under way is a transmission; guarded by `io`
     CUniqueFd wake;                              // eventfd, signalled by ClosePort
     CLowLatencyMode lowLatency;                  // requested on `port`; guarded by `io`
     int wakeError = 0;
@@ -101,6 +102,9 @@ struct CCommThread::Impl {
     std::uint32_t WriteKernelFlow(const std::uint8_t* buffer, std::uint32_t count, SteadyClock::time_point deadline);
     std::uint32_t WriteOwnFlow(const std::uint8_t* buffer, std::uint32_t count, SteadyClock::time_point deadline);
     std::uint32_t Drain(std::uint32_t written, SteadyClock::time_point deadline);
+    // During a transmission: what has been received so far came before its
+    // bytes left, and cannot answer them.
+    void DropEarlierInput();
     // One write() of up to `count` bytes: Took adds what the driver took to
     // `written`; Full when it took nothing for now; Failed when the port
     // failed (a vanished device is let go).

@@ -14,6 +14,10 @@
 
 namespace veltrad {
 
+// How often a transmission that the driver still holds drops the input
+// that came in meanwhile.
+inline constexpr DWORD kHeldWritePollMs = 1;
+
 // For NoteFailure where an abort is never a removal.
 inline const std::atomic<bool> kNoConnection{false};
 
@@ -121,6 +125,13 @@ struct CCommThread::Impl {
             return true;
         NoteFailure(::GetLastError(), connected);
         return false;
+    }
+
+    // Input received so far came before the transmission under way.
+    void DropEarlierInput()
+    {
+        readAheadHeld = false;
+        (void)::PurgeComm(port.Get(), PURGE_RXCLEAR);
     }
 
     enum class LineWait { TimedOut, Ended, Unsupported };

@@ -253,6 +253,16 @@ std::uint32_t CCommThread::ReadComm(std::uint8_t* buffer, std::uint32_t count)
 
 std::uint32_t CCommThread::WriteComm(const std::uint8_t* buffer, std::uint32_t count)
 {
+    return Write(buffer, count, EarlierInput::Keep);
+}
+
+std::uint32_t CCommThread::WriteTransmission(const std::uint8_t* buffer, std::uint32_t count)
+{
+    return Write(buffer, count, EarlierInput::Drop);
+}
+
+std::uint32_t CCommThread::Write(const std::uint8_t* buffer, std::uint32_t count, EarlierInput earlier)
+{
     using namespace std::chrono;
     if (buffer == nullptr || count == 0 || !m_bConnected)
         return 0;
@@ -261,8 +271,17 @@ std::uint32_t CCommThread::WriteComm(const std::uint8_t* buffer, std::uint32_t c
         return 0;
     const auto deadline =
         SteadyClock::now() + milliseconds(std::uint64_t{count} * kWriteTimeoutPerByteMs + kWriteTimeoutConstantMs);
-    return m_impl->ownFlow ? m_impl->WriteOwnFlow(buffer, count, deadline)
-                           : m_impl->WriteKernelFlow(buffer, count, deadline);
+    m_impl->dropEarlier = earlier == EarlierInput::Drop;
+    const std::uint32_t written = m_impl->ownFlow ? m_impl->WriteOwnFlow(buffer, count, deadline)
+                                                  : m_impl->WriteKernelFlow(buffer, count, deadline);
+    m_impl->dropEarlier = false;
+    return written;
+}
+
+bool CCommThread::HasLineTime() const
+{
+    const std::lock_guard lock(m_impl->io);
+    return !m_impl->pty;
 }
 
 bool CCommThread::WaitForInput(std::chrono::milliseconds timeout)

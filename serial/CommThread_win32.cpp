@@ -268,6 +268,20 @@ std::uint32_t CCommThread::ReadComm(std::uint8_t* buffer, std::uint32_t count)
 
 std::uint32_t CCommThread::WriteComm(const std::uint8_t* buffer, std::uint32_t count)
 {
+    return Write(buffer, count, EarlierInput::Keep);
+}
+
+std::uint32_t CCommThread::WriteTransmission(const std::uint8_t* buffer, std::uint32_t count)
+{
+    return Write(buffer, count, EarlierInput::Drop);
+}
+
+// Every COM port is taken for a real line: Windows does not tell a virtual
+// pair from a UART.
+bool CCommThread::HasLineTime() const { return true; }
+
+std::uint32_t CCommThread::Write(const std::uint8_t* buffer, std::uint32_t count, EarlierInput earlier)
+{
     Impl& d = *m_impl;
     std::lock_guard io(d.ioMutex);
     if (!m_bConnected.load() || d.gone || count == 0)
@@ -281,11 +295,22 @@ std::uint32_t CCommThread::WriteComm(const std::uint8_t* buffer, std::uint32_t c
         std::lock_guard state(d.stateMutex);
         if (!m_bConnected.load())
             return 0;
+        if (earlier == EarlierInput::Drop)
+            d.DropEarlierInput();
         if (!::WriteFile(d.port.Get(), buffer, count, nullptr, &d.osWrite))
             error = ::GetLastError();
         d.writePending = error == ERROR_SUCCESS || error == ERROR_IO_PENDING;
     }
     DWORD bytes = 0;
+    if (error == ERROR_IO_PENDING && earlier == EarlierInput::Drop) {
+        // While the driver holds the bytes the terminal cannot have them
+        // whole: what comes in meanwhile answers something earlier.
+        while (::WaitForSingleObject(d.writeEvent.Get(), kHeldWritePollMs) == WAIT_TIMEOUT) {
+            std::lock_guard state(d.stateMutex);
+            if (m_bConnected.load())
+                d.DropEarlierInput();
+        }
+    }
     if (error == ERROR_SUCCESS || error == ERROR_IO_PENDING)
         bytes = d.AwaitTransfer(d.osWrite, m_bConnected);
     else

@@ -29,6 +29,17 @@ public:
     // an adapter or its chip count as sent and go out on their own time.
     virtual std::uint32_t WriteComm(const std::uint8_t* buffer, std::uint32_t count) = 0;
 
+    // WriteComm for a transmission that a reply is to answer: input received
+    // before the last of its bytes has left the host (dropped just before
+    // each hand-over to the driver, and while the driver still holds any of
+    // them) is dropped, for it cannot answer them. What comes after counts.
+    virtual std::uint32_t WriteTransmission(const std::uint8_t* buffer, std::uint32_t count) = 0;
+
+    // False for a port whose bytes take no time on a line (a pseudo-terminal):
+    // there a reply may come the moment the write returns. On a real line a
+    // frame needs kFrameLineTimeUs from the start of its write to arrive.
+    virtual bool HasLineTime() const = 0;
+
     // Blocks until a byte is queued, the port is closed (from any thread), the
     // device has gone, or `timeout` has passed, whichever comes first.
     // Consumes nothing. Returns false only when the timeout passed with

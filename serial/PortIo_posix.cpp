@@ -118,9 +118,40 @@ std::uint32_t CCommThread::Impl::Take(std::uint8_t* buffer, std::uint32_t count)
     return static_cast<std::uint32_t>(got);
 }
 
+// Read, never flushed: tcflush() also drops what the line discipline has not
+// yet seen, and an XON among it would leave output stopped for good.
+void CCommThread::Impl::DropEarlierInput()
+{
+    if (ownFlow) {
+        if (Pump())
+            input.clear();
+        return;
+    }
+    auto queued = Queued();
+    std::array<std::uint8_t, kReadChunk> sink{};
+    // At most one queue's worth, so a line that never stops talking cannot hold the write.
+    for (std::size_t dropped = 0; queued && *queued > 0 && dropped < kQueueSize;) {
+        const auto want = std::min<std::size_t>(sink.size(), static_cast<std::size_t>(*queued));
+        const ssize_t got = RetryOnEintr([&] { return ::read(port.Get(), sink.data(), want); });
+        if (got <= 0) {
+            if (got < 0 && IsVanishedError(errno))
+                Vanish();
+            return;
+        }
+        dropped += static_cast<std::size_t>(got);
+        *queued -= static_cast<int>(got);
+    }
+}
+
 CCommThread::Impl::WriteStep CCommThread::Impl::WriteSome(const std::uint8_t* bytes, std::uint32_t count,
                                                           std::uint32_t& written)
 {
+    // Whatever came in while this transmission waited (for room, for an XON)
+    // came before these bytes.
+    if (dropEarlier)
+        DropEarlierInput();
+    if (!port.Valid())
+        return WriteStep::Failed;  // the device went while its input was read
     const ssize_t n = RetryOnEintr([&] { return ::write(port.Get(), bytes, count); });
     if (n > 0) {
         written += static_cast<std::uint32_t>(n);
@@ -216,6 +247,14 @@ std::uint32_t CCommThread::Impl::Drain(std::uint32_t written, SteadyClock::time_
         const auto left = static_cast<std::uint32_t>(std::clamp<int>(pending, 0, static_cast<int>(written)));
         if (left == 0)
             return written;
+        // While the driver still holds bytes of a transmission, the terminal
+        // cannot have it whole: any byte now answers something earlier. The
+        // wait below wakes for input, so such a byte goes at once.
+        if (dropEarlier) {
+            DropEarlierInput();
+            if (!port.Valid())
+                return written - left;
+        }
         if (SteadyClock::now() >= deadline) {
             // The write ends here, as a timed-out write does: what has not left
             // is dropped (a failure leaves it to the close's purge). A pty keeps
@@ -227,8 +266,16 @@ std::uint32_t CCommThread::Impl::Drain(std::uint32_t written, SteadyClock::time_
         // Sleep about as long as the queued bytes need at the line's speed.
         const auto step = std::min<SteadyClock::time_point>(
             deadline, SteadyClock::now() + std::max<nanoseconds>(LineTime(left, baudRate), milliseconds(1)));
-        if (WaitOn(-1, 0, wake.Get(), step) == WaitResult::Woken)
+        switch (WaitOn(dropEarlier ? port.Get() : -1, POLLIN, wake.Get(), step)) {
+        case WaitResult::Woken: return written - left;
+        case WaitResult::HungUp:
+            if (!dropEarlier)
+                break;  // only the device is polled for hang-ups
+            Vanish();
             return written - left;
+        case WaitResult::Ready:
+        case WaitResult::TimedOut: break;
+        }
     }
 }
 

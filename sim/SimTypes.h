@@ -40,6 +40,9 @@ struct SimOptions {
     // later. For frame 0 the hold starts when the simulator starts.
     std::optional<std::size_t> xoffBeforeFrame;
     std::chrono::milliseconds xoffHold{0};
+    // Send a stray 0x06 halfway through that hold, answering nothing: a
+    // sender that takes it for the next frame's reply loses that frame.
+    bool strayInHold = false;
 
     // Answer the frame with this index with two ACKs.
     std::optional<std::size_t> doubleAckFrame;

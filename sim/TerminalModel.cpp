@@ -34,6 +34,8 @@ void CTerminalModel::ScheduleHold(Clock::time_point at, std::chrono::millisecond
         prefixOf->insert(prefixOf->begin(), kXoffChar);
     else
         m_outbox.emplace(at, Output{{kXoffChar}, std::nullopt});
+    if (m_options.strayInHold)
+        m_outbox.emplace(at + hold / 2, Output{{kAck}, std::nullopt});
     m_outbox.emplace(at + hold, Output{{kXonChar}, std::nullopt});
 }
 

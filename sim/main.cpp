@@ -83,6 +83,7 @@ int main(int argc, char** argv)
         ->check(CLI::NonNegativeNumber);
     auto* xoff = app.add_option("--xoff-before", xoffBefore, "Hold the line with XOFF before frame N ...");
     app.add_option("--xoff-ms", xoffMs, "... for this many ms")->needs(xoff)->check(CLI::NonNegativeNumber);
+    app.add_flag("--stray-in-hold", options.strayInHold, "Send a stray ACK halfway through the XOFF hold")->needs(xoff);
     auto* twice = app.add_option("--double-ack", doubleAck, "Answer frame N with two ACKs");
     app.add_flag("--pace", options.pace, "Answer at the pace of a 115200-baud line");
     app.add_option("--partial-ms", partialMs, "Drop a frame that stops arriving for this many ms")

@@ -29,6 +29,7 @@ TEST(OutcomeWords, NamesStatusesAndWhatSetsTheWordsApart)
         const char* name;
         int status;
         const char* words;
+        std::uint32_t early = 0;  // replies dropped as too early for the line
     };
     const Case cases[] = {
         {RunOutcome::Completed, false, false, "completed", 0, "download complete: 9 frames acknowledged in 1.25 s"},
@@ -48,11 +49,20 @@ TEST(OutcomeWords, NamesStatusesAndWhatSetsTheWordsApart)
         {RunOutcome::Refused, false, false, "refused", 5,
          "download failed: the terminal refused frame 5 of 9 five times"},
         {RunOutcome::Stopped, false, false, "stopped", 130, "stopped: 4 of 9 frames acknowledged"},
+        {RunOutcome::EndHeld, false, true, "end-held", 7,
+         "download failed: every frame was acknowledged, but the terminal held the line with XOFF, so the closing "
+         "bytes were not sent; run the download again"},
+        // Replies too quick for the line, then silence: no silent terminal.
+        {RunOutcome::TimedOutAfterAck, false, false, "timed-out-after-ack", 4,
+         "communication error: the terminal's replies came sooner than a 115200-baud line can carry a frame (a "
+         "virtual port? the simulator then needs --pace); 4 of 9 frames acknowledged",
+         2},
     };
     for (const Case& c : cases) {
         RunStats stats;
         stats.frames = 9;
-        stats.acknowledged = c.outcome == RunOutcome::Completed ? 9 : 4;
+        stats.acknowledged = c.outcome == RunOutcome::Completed || c.outcome == RunOutcome::EndHeld ? 9 : 4;
+        stats.earlyReplies = c.early;
         stats.seconds = 1.25;
         stats.portGone = c.portGone;
         stats.lastWriteCutShort = c.cutShort;

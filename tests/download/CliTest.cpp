@@ -94,6 +94,18 @@ const CliCase kCliCases[] = {
          o.refuseTimes = 5;
      },
      PortKind::Simulator, 5, "refused", 1, 4},
+    // A stray 06 while XOFF holds frame 3, which the terminal then refuses
+    // once: frame 3 goes again and the image arrives whole.
+    {"StrayByteDuringAHoldIsNoReply", 6,
+     [](SimOptions& o) {
+         o.pace = true;
+         o.xoffBeforeFrame = 3;
+         o.xoffHold = std::chrono::milliseconds(300);
+         o.strayInHold = true;
+         o.refuseFrame = 3;
+         o.refuseTimes = 1;
+     },
+     PortKind::Simulator, 0, "completed", 6, 1},
     {"NothingToSend", 0, Plain, PortKind::Simulator, 6, "nothing-to-send", 0, 0},
     {"UnreadableFile", kNoFile, Plain, PortKind::Simulator, 1, "file-error", 0, 0},
     {"PortDoesNotExist", 2, Plain, PortKind::Missing, 2, "port-open-failed", 0, 0},

@@ -102,11 +102,27 @@ const ExchangeCase kCases[] = {
     // transmission and is dropped; only what arrives after the write is a reply.
     {"ASecondRefusalByteIsDroppedBeforeTheResend", 1,
      {{0, {{3, kNak}, {3, kNak}}}, {1, Send(kAck)}}, NoSetup,
-     RunOutcome::Completed, {0, 0}, 3, 3, Notice::Complete, 1, 0, {}, {}},
+     RunOutcome::Completed, {0, 0}, 3, 2, Notice::Complete, 1, 0, {}, {}},
     {"AStaleSecondAckDoesNotAcknowledgeARefusedFrame", 5,
      {{0, Send(kAck)}, {1, Send(kAck)}, {2, Send(kAck)}, {3, {{3, kAck}, {3, kAck}}}, {4, Send(kNak)},
       {5, Send(kAck)}},
-     NoSetup, RunOutcome::Completed, {0, 1, 2, 3, 4, 4}, 3, 7, Notice::Complete, 1, 0, {}, {}},
+     NoSetup, RunOutcome::Completed, {0, 1, 2, 3, 4, 4}, 3, 6, Notice::Complete, 1, 0, {}, {}},
+    // ACK, XOFF before the next frame, a stray 06 during the hold, XON, and a
+    // refusal of what then arrives: the stray came before the frame left.
+    {"AStrayAckDuringAnXoffHoldIsNoReply", 3,
+     {{0, Send(kAck)}, {1, Send(kNak)}, {2, Send(kAck)}, {3, Send(kAck)}},
+     [](ScriptedPort& p, FakeClock&) { p.xoffHolds = {{3, 803}}; p.strays = {{400, kAck}}; },
+     RunOutcome::Completed, {0, 1, 1, 2}, 3, 4, Notice::Complete, 1, 0, {}, {}},
+    // XOFF for 1400 ms, past the write's limit (1135 ms), a stray 06 at 1303:
+    // the cut-short frame goes again, whole, before any reply counts.
+    {"AFrameCutShortByAHoldIsResentBeforeAnyReplyCounts", 2,
+     {{0, Send(kAck)}, {2, Send(kAck)}},
+     [](ScriptedPort& p, FakeClock&) { p.xoffHolds = {{3, 1403}}; p.strays = {{1303, kAck}}; },
+     RunOutcome::Completed, {0, 1}, 3, 2, Notice::Complete, 1, 0, {}, {}},
+    {"AHoldThatOutlastsTheBudgetTimesOut", 2, {{0, Send(kAck)}},
+     [](ScriptedPort& p, FakeClock&) { p.xoffHolds = {{3, 60000}}; },
+     // Five writes of 1135 ms each, none of them whole.
+     RunOutcome::TimedOutAfterAck, {0}, 0, 1, Notice::CommErrorRetry, 0, 0, 3 + 5 * 1135, {}},
     {"EmptyPollAtExactly5000MsIsNoTimeout", 1, {{0, Send(kAck, 5001)}}, BusyPoll,
      RunOutcome::Completed, {0}, 3, 1, Notice::Complete, 1, 0, 5001, {}},
     {"FirstEmptyPollPast5000MsTimesOut", 1, {}, BusyPoll,
@@ -147,9 +163,18 @@ const ExchangeCase kCases[] = {
     {"StopBetweenARefusalAndItsResend", 2, {{0, Send(kNak)}},
      [](ScriptedPort& p, FakeClock&) { p.closeAfterRead = 1; },
      RunOutcome::Stopped, {0}, 0, 1, {}, 0, 1, {}, {}},
-    {"StopAfterTheLastAckStillRunsTheClosingSequence", 2, {{0, Send(kAck)}, {1, Send(kAck)}},
+    // The closing bytes cannot leave a closed port: the terminal lacks its end.
+    {"StopAfterTheLastAckLeavesTheRunStopped", 2, {{0, Send(kAck)}, {1, Send(kAck)}},
      [](ScriptedPort& p, FakeClock&) { p.closeAfterRead = 2; },
-     RunOutcome::Completed, {0, 1}, 0, 2, Notice::Complete, 0, 3, {}, {}},
+     RunOutcome::Stopped, {0, 1}, 0, 2, {}, 0, 1, {}, {}},
+    // A hold after the last ACK delays the closing bytes as long as a reply
+    // may be awaited; past that, the terminal has not got its end.
+    {"AShortHoldBeforeTheEndOnlyDelaysIt", 1, {{0, Send(kAck)}},
+     [](ScriptedPort& p, FakeClock&) { p.xoffHolds = {{3, 1500}}; },
+     RunOutcome::Completed, {0}, 3, 1, Notice::Complete, 1, 0, 1500, {}},
+    {"TheEndHeldPastTheReplyTimeoutIsNoCompletion", 1, {{0, Send(kAck)}},
+     [](ScriptedPort& p, FakeClock&) { p.xoffHolds = {{3, 60000}}; },
+     RunOutcome::EndHeld, {0}, 0, 1, Notice::Fail, 1, 0, 3 + 5 * 1001, {}},
 };
 // clang-format on
 
@@ -185,7 +210,7 @@ TEST_P(ExchangeTable, LineNoticesAndTiming)
     } else {
         EXPECT_TRUE(observer.notices.empty());
     }
-    if (c.notice && *c.notice != Notice::Complete) {
+    if (c.notice && *c.notice != Notice::Complete && c.outcome != RunOutcome::EndHeld) {
         // A failure gives the controls back before its notice and writes nothing more.
         const std::vector<std::string> tail(h.log.end() - 3, h.log.end());
         EXPECT_EQ(tail, (std::vector<std::string>{"controls on", "notice", "ended"}));
@@ -203,7 +228,7 @@ TEST_P(ExchangeTable, LineNoticesAndTiming)
     EXPECT_EQ(observer.stats.acknowledged, acks);
     EXPECT_EQ(observer.stats.portGone, port.goneAtMs.has_value()) << "only an unplugged device says so";
     if (c.writesWhileClosed == 0) {
-        EXPECT_EQ(observer.stats.resends, c.sent.size() - distinct.size());
+        EXPECT_EQ(observer.stats.resends, port.transmissions - port.framesAttempted.size());
     }
     if (c.outcome == RunOutcome::Completed) {
         EXPECT_EQ(acks, static_cast<std::uint32_t>(c.frames));
@@ -240,16 +265,18 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         bool cutShort;
     };
     const Case cases[] = {
-        {"held, then silence", 2, {{0, Send(kAck)}}, {1}, {}, RunOutcome::TimedOutAfterAck, true},
-        {"held first frame", 1, {}, {0}, {}, RunOutcome::TimedOut, true},
-        // The terminal refuses what reached it of the held frame; the resend goes out whole.
+        {"held every time", 2, {{0, Send(kAck)}}, {1, 2, 3, 4, 5}, {}, RunOutcome::TimedOutAfterAck, true},
+        {"held first frame", 1, {}, {0, 1, 2, 3, 4}, {}, RunOutcome::TimedOut, true},
+        // Resent whole at once; the terminal's refusal of what reached it of the
+        // held frame then costs one more resend.
         {"held, then a whole resend",
          1,
-         {{0, Send(kNak, 200)}, {1, Send(kAck)}},
+         {{0, Send(kNak, 200)}, {2, Send(kAck)}},
          {0},
          {},
          RunOutcome::Completed,
          false},
+        {"held, resent, then silence", 2, {{0, Send(kAck)}}, {1}, {}, RunOutcome::TimedOutAfterAck, false},
         {"silent terminal", 1, {}, {}, {}, RunOutcome::TimedOut, false},
         {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, RunOutcome::Stopped, false},
     };
@@ -261,6 +288,47 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         h.Run();
         EXPECT_EQ(h.observer.outcome, c.outcome);
         EXPECT_EQ(h.observer.stats.lastWriteCutShort, c.cutShort);
+    }
+}
+
+// On a real line a frame needs 11.718 ms from the start of its write to
+// arrive; a byte before that answers something earlier. A pty has no line time.
+TEST(Exchange, OnALineARepliesCountsOnlyOnceTheFrameCanHaveCrossedIt)
+{
+    struct Case {
+        const char* name;
+        bool lineTime;
+        std::uint32_t writeMs;
+        std::map<int, std::vector<ScriptedReply>> replies;
+        RunOutcome outcome;
+        std::uint32_t early;
+        int transmissions;
+    };
+    const Case cases[] = {
+        {"ACK at 12 ms", true, 0, {{0, Send(kAck, 12)}}, RunOutcome::Completed, 0, 1},
+        {"ACK at 11 ms", true, 0, {{0, Send(kAck, 11)}}, RunOutcome::TimedOut, 1, 1},
+        {"ACK at once on a pty", false, 0, {{0, Send(kAck, 0)}}, RunOutcome::Completed, 0, 1},
+        // A UART's write returns once the frame is out: nothing left to wait.
+        {"ACK at once after a UART's write", true, 12, {{0, Send(kAck, 0)}}, RunOutcome::Completed, 0, 1},
+        // A second ACK 1 ms behind the first lands on the next frame's line
+        // time; the next frame's refusal is then its only reply.
+        {"second ACK, then a refusal",
+         true,
+         0,
+         {{0, {{12, kAck}, {13, kAck}}}, {1, Send(kNak, 12)}, {2, Send(kAck, 12)}},
+         RunOutcome::Completed,
+         1,
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h(2 - (c.transmissions == 1), c.replies);
+        h.port.hasLineTime = c.lineTime;
+        h.port.writeDurationMs = c.writeMs;
+        h.Run();
+        EXPECT_EQ(h.observer.outcome, c.outcome);
+        EXPECT_EQ(h.observer.stats.earlyReplies, c.early);
+        EXPECT_EQ(h.port.transmissions, c.transmissions);
     }
 }
 

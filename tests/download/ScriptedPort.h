@@ -54,13 +54,21 @@ public:
     std::optional<int> closeDuringTransmission;  // ...inside the n-th frame write, which then fails
     std::optional<std::uint64_t> closeAtMs;      // ...when a wait reaches this time (see Now)
     std::set<int> heldTransmissions;             // frame writes held by XOFF past their limit
-    std::optional<std::uint64_t> goneAtMs;       // the device is unplugged when a wait reaches this time
+    // XOFF holds [from, to) in the port's time: a write that starts inside
+    // one leaves at its end, or is cut short with nothing sent when that is
+    // past the write's limit.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> xoffHolds;
+    // Bytes the terminal sends at these times, whatever was written.
+    std::vector<std::pair<std::uint64_t, std::uint8_t>> strays;
+    bool hasLineTime = false;               // a real line's timing; like a pty by default
+    std::optional<std::uint64_t> goneAtMs;  // the device is unplugged when a wait reaches this time
 
     // --- observations -------------------------------------------------
-    std::vector<std::uint8_t> line;  // bytes that reached the open port
-    int transmissions = 0;           // frame writes on the open port
-    int bytesRead = 0;               // reply bytes the worker took
-    int reads = 0;                   // ReadComm calls
+    std::vector<std::uint8_t> line;                       // bytes that reached the open port
+    int transmissions = 0;                                // frame writes on the open port
+    std::set<std::vector<std::uint8_t>> framesAttempted;  // distinct frames written, whole or held
+    int bytesRead = 0;                                    // reply bytes the worker took
+    int reads = 0;                                        // ReadComm calls
     int writesWhileClosed = 0;
     int closesByWorker = 0;  // ClosePort calls that found the port open
     bool connected = true;
@@ -71,6 +79,7 @@ public:
     // Up to `count` bytes that have arrived by now, logged as one read.
     std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override
     {
+        PrimeStrays();
         ++reads;
         std::uint32_t got = 0;
         std::string entry = "read";
@@ -89,8 +98,20 @@ public:
         return got;
     }
 
+    bool HasLineTime() const override { return hasLineTime; }
     std::uint32_t WriteComm(const std::uint8_t* buffer, std::uint32_t count) override
     {
+        return Write(buffer, count, false);
+    }
+    // Drops what arrived up to the moment the bytes left, as the real port does.
+    std::uint32_t WriteTransmission(const std::uint8_t* buffer, std::uint32_t count) override
+    {
+        return Write(buffer, count, true);
+    }
+
+    std::uint32_t Write(const std::uint8_t* buffer, std::uint32_t count, bool dropEarlier)
+    {
+        PrimeStrays();
         if (!connected) {
             ++writesWhileClosed;
             m_log.push_back("write on closed port");
@@ -102,22 +123,40 @@ public:
             m_log.push_back("write aborted");
             return 0;
         }
-        if (count == kFrameSize && heldTransmissions.count(transmissions) != 0) {
+        const std::uint64_t limitAt = Now() + count * kWriteTimeoutPerByteMs + kWriteTimeoutConstantMs;
+        std::uint64_t leavesAt = Now();
+        for (const auto& [from, to] : xoffHolds) {
+            if (leavesAt >= from && leavesAt < to)
+                leavesAt = to;
+        }
+        const bool frame = count == kFrameSize;
+        if (frame)
+            framesAttempted.insert(std::vector<std::uint8_t>(buffer, buffer + count));
+        if ((frame && heldTransmissions.count(transmissions) != 0) || leavesAt > limitAt) {
             // Held by XOFF until the write limit: nothing leaves.
-            Advance(Now() + count * kWriteTimeoutPerByteMs + kWriteTimeoutConstantMs);
-            m_log.push_back("frame held");
-            for (const ScriptedReply& r : replies[transmissions])
-                Schedule(Now() + r.delayMs, r.byte);
-            ++transmissions;
+            Advance(limitAt);
+            m_log.push_back(frame ? "frame held" : "write held");
+            if (frame) {
+                for (const ScriptedReply& r : replies[transmissions])
+                    ScheduleReply(Now() + r.delayMs, r.byte);
+                ++transmissions;
+            }
             return 0;
         }
+        Advance(leavesAt);
         line.insert(line.end(), buffer, buffer + count);
-        if (count == kFrameSize)
+        if (frame)
             Advance(Now() + writeDurationMs);
-        if (count == kFrameSize) {
+        if (dropEarlier) {
+            while (!m_queue.empty() && m_queue.front().first <= Now()) {
+                m_log.push_back("dropped " + Hex(m_queue.front().second));
+                m_queue.pop_front();
+            }
+        }
+        if (frame) {
             m_log.push_back("frame");
             for (const ScriptedReply& r : replies[transmissions])
-                Schedule(Now() + r.delayMs, r.byte);
+                ScheduleReply(Now() + r.delayMs, r.byte);
             ++transmissions;
         } else {
             std::string entry = "write";
@@ -130,6 +169,7 @@ public:
 
     bool WaitForInput(std::chrono::milliseconds timeout) override
     {
+        PrimeStrays();
         if (!connected || m_gone)
             return true;
         std::uint64_t step = static_cast<std::uint64_t>(timeout.count());
@@ -183,12 +223,26 @@ private:
         m_clock.now += static_cast<std::uint32_t>(to - m_elapsed);
         m_elapsed = to;
     }
-    void Schedule(std::uint64_t at, std::uint8_t byte)
+    void ScheduleReply(std::uint64_t at, std::uint8_t byte)
     {
         // Replies keep their order; a later one never overtakes.
-        if (!m_queue.empty())
-            at = std::max(at, m_queue.back().first);
-        m_queue.emplace_back(at, byte);
+        at = std::max(at, m_lastReplyAt);
+        m_lastReplyAt = at;
+        Schedule(at, byte);
+    }
+    void Schedule(std::uint64_t at, std::uint8_t byte)
+    {
+        auto where = std::upper_bound(m_queue.begin(), m_queue.end(), at,
+                                      [](std::uint64_t t, const auto& entry) { return t < entry.first; });
+        m_queue.emplace(where, at, byte);
+    }
+    void PrimeStrays()
+    {
+        if (m_primed)
+            return;
+        m_primed = true;
+        for (const auto& [at, byte] : strays)
+            Schedule(at, byte);
     }
     void FrontEndClose()
     {
@@ -200,6 +254,8 @@ private:
     std::vector<std::string>& m_log;
     std::deque<std::pair<std::uint64_t, std::uint8_t>> m_queue;
     std::uint64_t m_elapsed = 0;
+    std::uint64_t m_lastReplyAt = 0;
+    bool m_primed = false;
     bool m_gone = false;
 };
 

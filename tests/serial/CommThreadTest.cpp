@@ -245,6 +245,26 @@ TEST_P(PortOnPty, HeldFrameWaitsForXonThenGoesOutWhole)
     EXPECT_EQ(got, std::vector<std::uint8_t>(frame.begin(), frame.end()));
 }
 
+// A byte that came while a transmission waited for XON came before it: only
+// what the far end sends once it has the bytes can answer them.
+TEST_P(PortOnPty, TransmissionDropsWhatCameBeforeItLeft)
+{
+    HoldLine();
+    std::array<std::uint8_t, kFrameSize> frame{};
+    frame.fill(0x5A);
+    std::uint32_t sent = 0;
+    std::thread writer([&] { sent = m_comm.WriteTransmission(frame.data(), kFrameSize); });
+    ASSERT_TRUE(m_pty.Send({kAck, kXonChar}));
+    EXPECT_EQ(m_pty.Receive(kFrameSize, 2s).size(), kFrameSize);
+    writer.join();
+    EXPECT_EQ(sent, kFrameSize);
+    Arrive({kNak});
+    std::array<std::uint8_t, 4> got{};
+    EXPECT_EQ(m_comm.ReadComm(got.data(), 4), 1u);
+    EXPECT_EQ(got[0], kNak);
+    EXPECT_TRUE(m_comm.HasLineTime() == false) << "a pty has no line time";
+}
+
 TEST_P(PortOnPty, FlowBytesAreNeverReadAsReplies)
 {
     ASSERT_TRUE(m_pty.Send({kXoffChar, kXonChar}));
