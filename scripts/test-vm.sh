@@ -195,6 +195,7 @@ fail() {
   printf 'dmesg\n' >&"$con_w"
   read_console '@vt never' 3 || true
   tail -n 60 "$console_log" >&2
+  grep -v "redirected to" "$qemu_log" >&2 || true
   exit 1
 }
 
