@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Veltrad needs, only those that are missing.
-# Usage: scripts/deps.sh [build|gui|mingw|packaging]...   (build is always included)
+# Usage: scripts/deps.sh [build|gui|mingw|packaging|vm]...   (build is always included)
 set -euo pipefail
 
 packages=(cmake g++ make pkgconf libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nettle-dev clang-format git)
@@ -16,6 +16,9 @@ for group in "$@"; do
     # CPack runs with file), lintian, the desktop metadata's validator, man,
     # and bash-completion with python3 for the scripted interactive shell.
     packaging) packages+=(scdoc dpkg-dev file lintian appstream man-db bash-completion python3) ;;
+    # The virtual bench: the emulator, and what builds its guest (the kernel
+    # and busybox are downloaded as packages, never installed).
+    vm) packages+=(qemu-system-x86 cpio xz-utils binutils) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

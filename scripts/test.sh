@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Veltrad and runs every test: a plain build, an AddressSanitizer +
 # UBSan build, a ThreadSanitizer build of the tests that run threads, the
-# Windows build under Wine, and the Debian package with its checks. Installs
-# what is missing first (as root).
+# Windows build under Wine, the virtual bench (the real serial drivers under
+# QEMU), and the Debian package with its checks. Installs what is missing
+# first (as root).
 #
 #   scripts/test.sh           every stage: what CI runs
 #   scripts/test.sh --quick   the plain build and its tests only, for a change in progress
@@ -57,6 +58,9 @@ if [ -x scripts/test-windows.sh ]; then
   stage "Windows build under Wine"
   scripts/test-windows.sh
 fi
+
+stage "Virtual bench: real serial drivers in Debian's kernel under QEMU"
+scripts/test-vm.sh
 
 stage "Debian package: lintian, desktop metadata, manual pages, Tab completion"
 scripts/test-packaging.sh

@@ -37,15 +37,15 @@ bool IsVanishedError(int err);
 struct CCommThread::Impl {
     std::mutex io;  // held by every call while it uses `port`
     CUniqueFd port;
-    std::atomic<bool> vanished{false};           // written under `io`
-    bool pty = false;                            // a pseudo-terminal; guarded by `io`
-    bool ownFlow = false;                        // this object honours XOFF; guarded by `io`
-    CFlowFilter flow;                            // the terminal's flow state when ownFlow; guarded by `io`
-    std::deque<std::uint8_t> input;              // data read ahead when ownFlow; guarded by `io`
-    std::uint32_t baudRate = kDownloadBaudRate;  // of the open line; guarded by `io`
-    bool dropEarlier = false;                    // the write under way is a transmission; guarded by `io`
-    CUniqueFd wake;                              // eventfd, signalled by ClosePort
-    CLowLatencyMode lowLatency;                  // requested on `port`; guarded by `io`
+    std::atomic<bool> vanished{false};  // written under `io`
+    bool pty = false;                   // a pseudo-terminal; guarded by `io`
+    bool ownFlow = false;               // this object honours XOFF; guarded by `io`
+    CFlowFilter flow;                   // the terminal's flow state when ownFlow; guarded by `io`
+    std::deque<std::uint8_t> input;     // data read ahead when ownFlow; guarded by `io`
+    CLinePacer pacer;                   // what has not left the line; guarded by `io`
+    bool dropEarlier = false;           // the write under way is a transmission; guarded by `io`
+    CUniqueFd wake;                     // eventfd, signalled by ClosePort
+    CLowLatencyMode lowLatency;         // requested on `port`; guarded by `io`
     int wakeError = 0;
 
     mutable std::mutex info;  // guards the two below

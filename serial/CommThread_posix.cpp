@@ -154,7 +154,7 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
     lowLatency.Request(port.Get());
     vanished = false;
     ownFlow = !kernelStopsOutput;
-    this->baudRate = baudRate;
+    pacer.Reset(baudRate);
     return true;
 }
 

@@ -16,15 +16,14 @@ namespace veltrad {
 
 namespace {
 
-// Bytes this object lets the driver hold while it honours XOFF itself: what
-// may still go out after the terminal's XOFF, besides the chip's own buffer.
-constexpr int kOwnFlowWindow = 16;
+// Bytes written and not yet on the line while this object honours XOFF
+// itself: what may still go out after the terminal's XOFF. It tops them up
+// once they have fallen to the refill mark, so that pieces are not one byte.
+constexpr std::uint32_t kOwnFlowWindow = 16;
+constexpr std::uint32_t kOwnFlowRefill = kOwnFlowWindow / 2;
 constexpr std::size_t kReadChunk = 256;  // bytes taken from the driver at a time
-
-std::chrono::nanoseconds LineTime(std::uint32_t bytes, std::uint32_t baudRate)
-{
-    return std::chrono::nanoseconds(std::uint64_t{bytes} * kBitsPerByteOnLine * 1'000'000'000ULL / baudRate);
-}
+// How often a drain looks again at a driver whose queue figure is no byte count.
+constexpr std::chrono::milliseconds kDrainPoll{1};
 
 }  // namespace
 
@@ -155,6 +154,7 @@ CCommThread::Impl::WriteStep CCommThread::Impl::WriteSome(const std::uint8_t* by
     const ssize_t n = RetryOnEintr([&] { return ::write(port.Get(), bytes, count); });
     if (n > 0) {
         written += static_cast<std::uint32_t>(n);
+        pacer.Wrote(static_cast<std::uint32_t>(n), SteadyClock::now());
         return WriteStep::Took;
     }
     if (n < 0 && errno != EAGAIN) {
@@ -185,8 +185,8 @@ std::uint32_t CCommThread::Impl::WriteKernelFlow(const std::uint8_t* buffer, std
     return Drain(written, deadline);
 }
 
-// Writes while no XOFF holds, keeping at most kOwnFlowWindow bytes in the
-// driver, and reads ahead meanwhile so that an XOFF is seen at once.
+// Writes while no XOFF holds, keeping at most kOwnFlowWindow bytes off the
+// line, and reads ahead meanwhile so that an XOFF is seen at once.
 std::uint32_t CCommThread::Impl::WriteOwnFlow(const std::uint8_t* buffer, std::uint32_t count,
                                               SteadyClock::time_point deadline)
 {
@@ -203,9 +203,10 @@ std::uint32_t CCommThread::Impl::WriteOwnFlow(const std::uint8_t* buffer, std::u
                     Vanish();
                 return written;
             }
-            if (queued < kOwnFlowWindow) {
-                const auto piece =
-                    std::min<std::uint32_t>(static_cast<std::uint32_t>(kOwnFlowWindow - queued), count - written);
+            const auto now = SteadyClock::now();
+            const std::uint32_t pending = pacer.Pending(queued, now);
+            if (pending <= kOwnFlowRefill) {
+                const auto piece = std::min(kOwnFlowWindow - pending, count - written);
                 const WriteStep step = WriteSome(buffer + written, piece, written);
                 if (step == WriteStep::Took)
                     continue;
@@ -213,9 +214,7 @@ std::uint32_t CCommThread::Impl::WriteOwnFlow(const std::uint8_t* buffer, std::u
                     return written;
                 events |= POLLOUT;  // the driver is full: wait for room
             } else {
-                // Look again once the line has taken the excess.
-                const auto excess = static_cast<std::uint32_t>(queued - kOwnFlowWindow + 1);
-                until = std::min(deadline, SteadyClock::now() + LineTime(excess, baudRate));
+                until = std::min(deadline, now + pacer.LineTime(pending - kOwnFlowRefill));
             }
         }
         switch (WaitOn(port.Get(), events, wake.Get(), until)) {
@@ -244,9 +243,11 @@ std::uint32_t CCommThread::Impl::Drain(std::uint32_t written, SteadyClock::time_
                 Vanish();
             return written;  // nothing more can be learned
         }
-        const auto left = static_cast<std::uint32_t>(std::clamp<int>(pending, 0, static_cast<int>(written)));
-        if (left == 0)
+        // nullopt: a figure that is no byte count, which says only that something is left.
+        const auto bytes = pacer.DriverBytes(pending);
+        if (bytes == 0u)
             return written;
+        const std::uint32_t left = std::min(bytes.value_or(written), written);
         // While the driver still holds bytes of a transmission, the terminal
         // cannot have it whole: any byte now answers something earlier. The
         // wait below wakes for input, so such a byte goes at once.
@@ -264,8 +265,8 @@ std::uint32_t CCommThread::Impl::Drain(std::uint32_t written, SteadyClock::time_
             return written - left;
         }
         // Sleep about as long as the queued bytes need at the line's speed.
-        const auto step = std::min<SteadyClock::time_point>(
-            deadline, SteadyClock::now() + std::max<nanoseconds>(LineTime(left, baudRate), milliseconds(1)));
+        const auto wait = bytes ? std::max<nanoseconds>(pacer.LineTime(left), kDrainPoll) : nanoseconds(kDrainPoll);
+        const auto step = std::min<SteadyClock::time_point>(deadline, SteadyClock::now() + wait);
         switch (WaitOn(dropEarlier ? port.Get() : -1, POLLIN, wake.Get(), step)) {
         case WaitResult::Woken: return written - left;
         case WaitResult::HungUp:

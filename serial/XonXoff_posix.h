@@ -5,11 +5,15 @@
 // sending. For those the port object turns IXON off, takes the flow bytes out
 // of the input itself and writes in small pieces while no XOFF holds.
 
+#include "image/Wire.h"
+
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +39,32 @@ public:
 
 private:
     bool m_held = false;
+};
+
+// The bytes written that have not left the line yet, as the writer that
+// honours XOFF itself sees them: at least what the line cannot have sent at
+// its speed, and what the driver says it holds where that figure can be a
+// byte count. cdc_acm answers TIOCOUTQ with its busy write buffers times
+// their size, thousands for one short write; a figure above what was written
+// since the queue last read empty is such a count and is left out.
+class CLinePacer {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void Reset(std::uint32_t baudRate);
+    // `bytes` were handed to the driver at `now`.
+    void Wrote(std::uint32_t bytes, Clock::time_point now);
+    // The driver's TIOCOUTQ figure as a byte count; nullopt when it cannot be one.
+    std::optional<std::uint32_t> DriverBytes(int driverQueued);
+    // What may still go out after an XOFF seen at `now`.
+    std::uint32_t Pending(int driverQueued, Clock::time_point now);
+    // How long the line takes for `bytes`.
+    std::chrono::nanoseconds LineTime(std::uint32_t bytes) const;
+
+private:
+    std::uint32_t m_baudRate = kDownloadBaudRate;
+    Clock::time_point m_lineFreeAt{};  // when the line has sent everything written
+    std::uint32_t m_sinceEmpty = 0;    // bytes written since the driver last reported none
 };
 
 }  // namespace veltrad

@@ -36,7 +36,10 @@ std::string CRecording::Summary() const
     std::array<char, 160> line{};
     std::snprintf(line.data(), line.size(), "frames %zu, refusals %zu, bytes %zu, base 0x%08X", counters.framesAccepted,
                   counters.refusals, bytes, static_cast<unsigned>(base));
-    return line.data();
+    std::string summary = line.data();
+    if (counters.holds > 0)
+        summary += ", bytes while held " + std::to_string(counters.bytesWhileHeld);
+    return summary;
 }
 
 bool WriteImageFile(const ReceivedImage& image, const std::string& file, std::string& error)

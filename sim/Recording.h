@@ -25,7 +25,8 @@ public:
     // Accepted data from the lowest address on, gaps zero-filled.
     ReceivedImage Image() const;
 
-    // "frames N, refusals R, bytes B, base 0xXXXXXXXX".
+    // "frames N, refusals R, bytes B, base 0xXXXXXXXX", and once the line has
+    // been held ", bytes while held H".
     std::string Summary() const;
 
 private:

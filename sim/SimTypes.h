@@ -80,6 +80,8 @@ struct SimCounters {
     std::size_t refusals = 0;        // replies other than 0x06
     std::size_t acksSent = 0;        // 0x06 bytes sent
     std::size_t eots = 0;            // 0x04 bytes received between frames
+    std::size_t holds = 0;           // XOFFs sent
+    std::size_t bytesWhileHeld = 0;  // bytes that arrived between an XOFF's write and the next XON's
     bool ended = false;              // three 0x04 arrived
 };
 

@@ -53,6 +53,8 @@ void CTerminalModel::Feed(const std::uint8_t* data, std::size_t count, Clock::ti
 {
     for (std::size_t i = 0; i < count && !Ended(); ++i) {
         const std::uint8_t b = data[i];
+        if (m_holding)
+            ++m_recording.counters.bytesWhileHeld;
         if (m_partial.empty()) {
             if (b == kEot) {
                 ++m_eotRun;
@@ -201,6 +203,14 @@ bool CTerminalModel::Written(std::size_t count, Clock::time_point at)
 {
     auto& out = m_outbox.begin()->second;
     count = std::min(count, out.bytes.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        if (out.bytes[i] == kXoffChar) {
+            m_holding = true;
+            ++m_recording.counters.holds;
+        } else if (out.bytes[i] == kXonChar) {
+            m_holding = false;
+        }
+    }
     if (out.record) {
         auto& rec = m_recording.frames[*out.record];
         for (std::size_t i = 0; i < count; ++i) {

@@ -84,6 +84,7 @@ private:
     int m_eotRun = 0;
     std::size_t m_garbageNext = 0;
     bool m_xoffDone = false;
+    bool m_holding = false;                             // an XOFF has gone out and no XON since
     Clock::time_point m_tickOrigin{};                   // the adapter timer's first tick
     std::multimap<Clock::time_point, Output> m_outbox;  // equal times keep their order
 };

@@ -442,5 +442,44 @@ TEST(XoffDriver, SysfsNamesTheDriverAndItsXoffHandling)
     }
 }
 
+// What the writer that honours XOFF itself counts as not yet on the line:
+// the line's own pace, and the driver's queue figure only where it can be a
+// byte count (ch341 counts bytes, cdc_acm busy buffers times their size).
+TEST(XoffPacer, PendingFollowsTheLineAndTheDriverWhereItCountsBytes)
+{
+    struct Step {
+        std::uint32_t atByte;  // the query's time: the line time of this many bytes since the start ...
+        int nudgeNs;           // ... and this many nanoseconds
+        std::uint32_t write;   // bytes written then, before the query
+        int driverQueued;      // TIOCOUTQ then
+        std::uint32_t pending;
+    };
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"nothing written", {{0, 0, 0, 0, 0}}},
+        {"the line's pace, rounded up", {{0, 0, 16, 0, 16}, {8, 0, 0, 0, 8}, {16, -1, 0, 0, 1}, {16, 0, 0, 0, 0}}},
+        {"writes queue behind each other", {{0, 0, 16, 0, 16}, {0, 0, 16, 0, 32}, {16, 0, 0, 0, 16}}},
+        {"an idle line banks nothing", {{0, 0, 16, 0, 16}, {100, 0, 16, 0, 16}}},
+        {"a driver behind the line counts", {{0, 0, 16, 16, 16}, {20, 0, 0, 5, 5}}},
+        {"a figure above what was written is none", {{0, 0, 16, 10240, 16}, {20, 0, 0, 10240, 0}}},
+        {"an empty queue starts the count anew",
+         {{0, 0, 16, 16, 16}, {20, 0, 0, 0, 0}, {20, 0, 4, 16, 4}, {24, 0, 0, 4, 4}}},
+    };
+    const auto start = CLinePacer::Clock::time_point{} + 1h;
+    for (const auto& c : cases) {
+        CLinePacer pacer;
+        pacer.Reset(kDownloadBaudRate);
+        for (const auto& step : c.steps) {
+            const auto at = start + pacer.LineTime(step.atByte) + std::chrono::nanoseconds(step.nudgeNs);
+            if (step.write > 0)
+                pacer.Wrote(step.write, at);
+            EXPECT_EQ(pacer.Pending(step.driverQueued, at), step.pending)
+                << c.what << " at byte " << step.atByte << " " << step.nudgeNs << " ns";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace veltrad

@@ -206,6 +206,29 @@ TEST(SimModel, XoffGoesWithTheReplyBeforeTheChosenFrame)
                   {0ms, {kXoffChar}}, {10ms, {kXoffChar}}, {10ms, {'M'}}, {15ms, {kXonChar}}, {50ms, {kXonChar}}}));
 }
 
+// What arrives from the XOFF's write to the XON's shows a sender that did not stop.
+TEST(SimModel, BytesBetweenXoffAndXonAreCounted)
+{
+    SimOptions options;
+    options.xoffBeforeFrame = 1;
+    options.xoffHold = 50ms;
+    CTerminalModel model(options);
+    model.Start(kT0);
+    const Frame frame = MakeFrame(0);
+    model.Feed(frame.data(), frame.size(), kT0);
+    const std::uint8_t stray = 0x55;
+    model.Feed(&stray, 1, kT0 + 1ms);  // before the XOFF has gone out
+    ASSERT_EQ(model.NextBytes(), (Bytes{kXoffChar, kAck}));
+    ASSERT_TRUE(model.Written(2, kT0 + 2ms));
+    model.Feed(&stray, 1, kT0 + 3ms);
+    ASSERT_EQ(model.NextBytes(), Bytes{kXonChar});
+    ASSERT_TRUE(model.Written(1, kT0 + 52ms));
+    model.Feed(&stray, 1, kT0 + 53ms);
+    EXPECT_EQ(model.Recording().counters.holds, 1u);
+    EXPECT_EQ(model.Recording().counters.bytesWhileHeld, 1u);
+    EXPECT_EQ(model.Recording().Summary(), "frames 1, refusals 0, bytes 128, base 0x00000000, bytes while held 1");
+}
+
 TEST(SimModel, PartialWritesKeepTheRestQueued)
 {
     CTerminalModel model(SimOptions{});

@@ -1,0 +1,3 @@
+# The FT232 as the port list shows it.
+. /bench/lib.sh
+say "json $(veltrad-cli ports --json | tr -d '\n')"
