@@ -30,9 +30,10 @@ public:
     virtual std::uint32_t WriteComm(const std::uint8_t* buffer, std::uint32_t count) = 0;
 
     // WriteComm for a transmission that a reply is to answer: input received
-    // before the last of its bytes has left the host (dropped just before
-    // each hand-over to the driver, and while the driver still holds any of
-    // them) is dropped, for it cannot answer them. What comes after counts.
+    // before its bytes have left the host (dropped just before each hand-over
+    // to the driver and, where the driver's queue says so, while it still
+    // holds any of them) is dropped, for it cannot answer them. What comes
+    // after counts.
     virtual std::uint32_t WriteTransmission(const std::uint8_t* buffer, std::uint32_t count) = 0;
 
     // False for a port whose bytes take no time on a line (a pseudo-terminal):

@@ -248,10 +248,14 @@ std::uint32_t CCommThread::Impl::Drain(std::uint32_t written, SteadyClock::time_
         if (bytes == 0u)
             return written;
         const std::uint32_t left = std::min(bytes.value_or(written), written);
-        // While the driver still holds bytes of a transmission, the terminal
-        // cannot have it whole: any byte now answers something earlier. The
-        // wait below wakes for input, so such a byte goes at once.
-        if (dropEarlier) {
+        // While the kernel still holds bytes of a transmission (a UART's
+        // buffer, an adapter not yet given them), the terminal cannot have it
+        // whole: any byte now answers something earlier, and the wait below
+        // wakes for it. Not so where this object honours XOFF: those drivers
+        // count bytes the device already has (cdc_acm until its USB transfer
+        // is reported done), and their pieces left only while no XOFF held.
+        const bool dropNow = dropEarlier && !ownFlow;
+        if (dropNow) {
             DropEarlierInput();
             if (!port.Valid())
                 return written - left;
@@ -267,10 +271,10 @@ std::uint32_t CCommThread::Impl::Drain(std::uint32_t written, SteadyClock::time_
         // Sleep about as long as the queued bytes need at the line's speed.
         const auto wait = bytes ? std::max<nanoseconds>(pacer.LineTime(left), kDrainPoll) : nanoseconds(kDrainPoll);
         const auto step = std::min<SteadyClock::time_point>(deadline, SteadyClock::now() + wait);
-        switch (WaitOn(dropEarlier ? port.Get() : -1, POLLIN, wake.Get(), step)) {
+        switch (WaitOn(dropNow ? port.Get() : -1, POLLIN, wake.Get(), step)) {
         case WaitResult::Woken: return written - left;
         case WaitResult::HungUp:
-            if (!dropEarlier)
+            if (!dropNow)
                 break;  // only the device is polled for hang-ups
             Vanish();
             return written - left;
