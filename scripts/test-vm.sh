@@ -416,6 +416,15 @@ scenario_uart() {
   expect_held_bytes "uart-xoff" "$summary"
   pass 8250 "XOFF before frame 3 for 800 ms: no byte reached the terminal during the hold; a stray 06 in it was no reply (frame 3 refused once, resent, image intact)"
 
+  # XOFF with the last frame's ACK, never an XON: the terminal lacks its end.
+  start_sim uart "$uart_pty" --xoff-before 128 --xoff-ms 60000
+  guest uart-end 60
+  finish_sim uart
+  [ "${out[uart-end.exit]%% *}" = 7 ] || fail "uart-end: exit ${out[uart-end.exit]}, not 7: ${out[uart-end.json]}"
+  expect_json "uart-end" "${out[uart-end.json]}" outcome=end-held acknowledged=128 held_by_xoff=true
+  case $summary in interrupted:*) ;; *) fail "uart-end: the terminal got its end: $summary" ;; esac
+  pass 8250 "every frame acknowledged, then XOFF for good: the closing bytes stay in the kernel, exit 7 end-held, not complete"
+
   start_sim uart "$uart_pty" --xoff-before 3 --xoff-ms 60000
   guest uart-stop 60
   finish_sim uart
