@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -48,7 +49,8 @@ int main(int argc, char** argv)
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::RequiredError& e) {
-        if (const auto dashed = DashedArgument(app)) {
+        const auto dashed = std::string_view(e.what()).starts_with("FILE ") ? DashedArgument(app) : std::nullopt;
+        if (dashed) {
             std::fprintf(stderr, "veltrad-cli: FILE %s looks like an option; write ./%s, or -- before it\n",
                          dashed->c_str(), dashed->c_str());
         } else {
