@@ -118,8 +118,8 @@ TEST(ProfileWrite, AValueThatReadsTheSameLeavesTheFileUntouched)
         SCOPED_TRACE(file);
         TempDir dir;
         const auto path = dir.WriteText("Veltrad.INI", file);
-        const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
-        std::filesystem::last_write_time(path, old);
+        std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
+        const auto old = std::filesystem::last_write_time(path);  // as the file system keeps it
         CProfile profile(path);
         ASSERT_EQ(profile.GetProfileInt("Font", "Address", 0), 274432);
         ASSERT_TRUE(profile.WriteProfileInt("Font", "Address", 274432));
