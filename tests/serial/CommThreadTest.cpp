@@ -166,27 +166,39 @@ TEST(PortOpen, MissingAndNonTerminalDevicesSayWhy)
     }
 }
 
+// In a child process: `become` makes it the process the case needs (false:
+// it could not), then the open must fail with `expected`. 0 when it did, 1
+// for another message, 2 when the port opened, 3 when `become` failed.
+int OpenFailsInChild(const std::string& device, bool (*become)(const std::string&), const std::string& expected)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (!become(device))
+            ::_exit(3);
+        CCommThread comm;
+        const bool opened = OpenDownload(comm, device);
+        ::_exit(opened ? 2 : comm.LastOpenError() == expected ? 0 : 1);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
 // The operator's own terminal under its pts name: taking it would write
 // frames into the shell's screen and leave it raw at 115200 baud.
 TEST(PortOpen, TheControllingTerminalIsRefusedByItsOwnName)
 {
     CTestPty pty;
     ASSERT_TRUE(pty.Valid());
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int fd = ::setsid() < 0 ? -1 : ::open(pty.SlavePath().c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0 || ::ioctl(fd, TIOCSCTTY, 0) != 0)
-            ::_exit(3);
-        CCommThread comm;
-        const bool opened = OpenDownload(comm, pty.SlavePath());
-        const std::string expected = pty.SlavePath() + ": the terminal this program runs in, not a serial line "
-                                                       "(name the port the terminal is on)";
-        ::_exit(opened ? 2 : comm.LastOpenError() == expected ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: other message, 2: opened, 3: could not make it the terminal";
+    const auto ownTerminal = [](const std::string& device) {
+        const int fd = ::setsid() < 0 ? -1 : ::open(device.c_str(), O_RDWR | O_CLOEXEC);
+        return fd >= 0 && ::ioctl(fd, TIOCSCTTY, 0) == 0;
+    };
+    EXPECT_EQ(OpenFailsInChild(pty.SlavePath(), ownTerminal,
+                               pty.SlavePath() + ": the terminal this program runs in, not a serial line (name the "
+                                                 "port the terminal is on)"),
+              0);
 }
 
 // Another program's TIOCEXCL keeps this one out, root or not, and stays set.
@@ -210,19 +222,10 @@ TEST(PortOpen, DeviceTheUserMayNotOpenSaysHowToGetAccess)
     CTestPty pty;
     ASSERT_TRUE(pty.Valid());
     ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0600), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
-        CCommThread comm;
-        const bool opened = OpenDownload(comm, pty.SlavePath());
-        const std::string expected = pty.SlavePath() + ": permission denied (add your user to the dialout group)";
-        ::_exit(opened ? 2 : comm.LastOpenError() == expected ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: other message, 2: opened, 3: could not drop root";
+    const auto nobody = [](const std::string&) { return ::setgid(65534) == 0 && ::setuid(65534) == 0; };
+    EXPECT_EQ(OpenFailsInChild(pty.SlavePath(), nobody,
+                               pty.SlavePath() + ": permission denied (add your user to the dialout group)"),
+              0);
 }
 
 TEST_P(PortOnPty, StaleInputIsDiscardedAtOpen)
