@@ -11,6 +11,10 @@ namespace veltrad::cli {
 
 bool StderrIsTerminal();
 
+// Makes a write to a closed pipe fail with an error instead of ending the
+// program, so that a reader going away (`| head -c 1`) never ends a run.
+void IgnoreBrokenPipes();
+
 // Makes the terminal on stderr follow cursor movement sequences; false when
 // it cannot, and lines must then not be redrawn in place.
 bool EnableCursorMovement();

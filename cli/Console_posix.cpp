@@ -9,6 +9,8 @@ namespace veltrad::cli {
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
+void IgnoreBrokenPipes() { (void)std::signal(SIGPIPE, SIG_IGN); }
+
 bool EnableCursorMovement() { return true; }
 
 int StderrColumns()

@@ -10,6 +10,9 @@ namespace veltrad::cli {
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+// Windows has no SIGPIPE: a write to a closed pipe fails with an error.
+void IgnoreBrokenPipes() {}
+
 bool EnableCursorMovement()
 {
     const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);

@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/Json.h"
+#include "cli/LiveLines.h"
 #include "cli/MultiDownload.h"
 #include "cli/StopSignals.h"
 
@@ -72,43 +73,6 @@ private:
     RunStats m_stats;
 };
 
-std::string Format(const char* format, double a, double b = 0.0)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, format, a, b);
-    return buffer;
-}
-
-std::string FormatDuration(double seconds)
-{
-    const long total = static_cast<long>(seconds + 0.5);
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
-    return buffer;
-}
-
-// One line: bar, frames, bytes, rate and time left.
-std::string ProgressLine(std::uint32_t acknowledged, std::uint32_t frames, double seconds)
-{
-    constexpr int kBarWidth = 24;
-    const double done = frames == 0 ? 1.0 : static_cast<double>(acknowledged) / frames;
-    const int filled = static_cast<int>(done * kBarWidth);
-    std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                       std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
-    line += std::to_string(acknowledged) + "/" + std::to_string(frames) + " frames  ";
-    const double bytes = static_cast<double>(acknowledged) * kBlockSize;
-    const double totalBytes = static_cast<double>(frames) * kBlockSize;
-    line += Format("%.1f/%.1f KiB  ", bytes / 1024.0, totalBytes / 1024.0);
-    if (seconds > 0.0 && acknowledged > 0) {
-        const double rate = bytes / seconds;
-        line += Format("%.1f KiB/s  ", rate / 1024.0);
-        line += FormatDuration((totalBytes - bytes) / rate) + " left";
-    } else {
-        line += "--.- KiB/s  -:--:-- left";
-    }
-    return line;
-}
-
 class CProgressBar {
 public:
     explicit CProgressBar(bool enabled) : m_enabled(enabled) {}
@@ -116,8 +80,12 @@ public:
     {
         if (!m_enabled)
             return;
-        const std::string line = ProgressLine(acknowledged, frames, seconds);
+        // Asked at every redraw: a line that wraps would add a line each time.
+        const int columns = StderrColumns();
+        const std::string line = ProgressLine(acknowledged, frames, seconds, columns);
         m_width = std::max(m_width, line.size());
+        if (columns > 0)
+            m_width = std::min(m_width, static_cast<std::size_t>(columns - 1));
         std::fprintf(stderr, "\r%-*s", static_cast<int>(m_width), line.c_str());
         std::fflush(stderr);
     }
@@ -244,9 +212,9 @@ void RegisterDownloadCommand(CLI::App& app, int& exitCode)
     cmd->add_option("FILE", options->file, "Image file")->required();
     cmd->add_flag("--json", options->json, "Print the result as one JSON object, an array of them for several ports");
     cmd->add_option("--log", options->logFile, "Append one line per port and run to this file");
-    cmd->footer("Exit status: 0 completed, 1 bad arguments or unreadable file, 2 port cannot be opened,\n"
-                "3 terminal silent before any acknowledgement, 4 silent after some, 5 refused,\n"
-                "6 nothing to send, 130 stopped by Ctrl-C, a termination signal or a hang-up.");
+    cmd->footer("Exit status: 0 completed, 1 bad arguments, unreadable file or a result that stdout did not take,\n"
+                "2 port cannot be opened, 3 terminal silent before any acknowledgement, 4 silent after some,\n"
+                "5 refused, 6 nothing to send, 130 stopped by Ctrl-C, a termination signal or a hang-up.");
     cmd->callback([options, &exitCode] {
         if (options->ports.size() == 1 && options->logFile.empty()) {
             options->port = options->ports.front();

@@ -55,10 +55,9 @@ int RunFrames(const FramesOptions& options)
             out.clear();
         }
     }
-    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "veltrad-cli: cannot write the frame listing\n");
+    // A listing that cannot be written is said once, by main.
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
         return kExitUsage;
-    }
     return kExitOk;
 }
 

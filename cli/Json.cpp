@@ -3,6 +3,7 @@
 #include "cli/AdapterHints.h"
 
 #include <cstdio>
+#include <string_view>
 
 namespace veltrad::cli {
 
@@ -15,39 +16,89 @@ std::string JsonCounters(const RunStats& s)
     return text;
 }
 
-std::string RunJson(const char* outcome, const RunStats& s)
+namespace {
+
+// "outcome":...,"frames":...,...,"reply_ms_p95":...: a single run's fields,
+// which every object carries, one port or several.
+std::string RunFields(const std::string& outcome, const RunStats& s)
 {
-    return std::string("{\"outcome\":\"") + outcome + "\"," + JsonCounters(s) +
+    return "\"outcome\":" + JsonString(outcome) + "," + JsonCounters(s) +
            ",\"held_by_xoff\":" + (s.lastWriteCutShort ? "true" : "false") +
-           ",\"port_gone\":" + (s.portGone ? "true" : "false") + ReplyTimesJson(s) + "}";
+           ",\"port_gone\":" + (s.portGone ? "true" : "false") + ReplyTimesJson(s);
 }
+
+// Length of the well-formed UTF-8 sequence at the start of `s`, 0 when it
+// is none (a stray continuation byte, an overlong form, a surrogate, a
+// sequence cut short or beyond U+10FFFF).
+std::size_t Utf8SequenceLength(std::string_view s)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80;  // bounds of the second byte
+    unsigned char high = 0xBF;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (s.size() < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+std::string RunJson(const char* outcome, const RunStats& s) { return "{" + RunFields(outcome, s) + "}"; }
 
 std::string JsonString(const std::string& value)
 {
     std::string out = "\"";
-    for (const char c : value) {
+    const auto escaped = [&out](unsigned char u) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\u%04x", u);
+        out += escape;
+    };
+    for (std::size_t at = 0; at < value.size();) {
+        const char c = value[at];
         const auto u = static_cast<unsigned char>(c);
+        const std::size_t length = Utf8SequenceLength(std::string_view(value).substr(at));
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
-        } else if (u < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", u);
-            out += escape;
+        } else if (u < 0x20 || length == 0) {
+            // A byte that is no UTF-8 (a device name is any bytes) becomes
+            // the code point of its value, so that the text stays valid JSON
+            // and every byte can still be told.
+            escaped(u);
         } else {
-            out += c;  // UTF-8 passes through
+            out.append(value, at, length);
+            at += length;
+            continue;
         }
+        ++at;
     }
     return out + "\"";
 }
 
 std::string JsonObject(const PortResult& r)
 {
-    std::string out = "{\"port\":" + JsonString(r.port) + ",\"device\":" + JsonString(r.device) +
-                      ",\"outcome\":" + JsonString(r.outcome) + "," + JsonCounters(r.stats);
-    if (r.stats.replies > 0)  // a port that never answered has no reply fields
-        out += ReplyTimesJson(r.stats);
-    return out + "}";
+    return "{\"port\":" + JsonString(r.port) + ",\"device\":" + JsonString(r.device) + "," +
+           RunFields(r.outcome, r.stats) + "}";
 }
 
 std::string JsonArray(const std::vector<PortResult>& results)

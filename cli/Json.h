@@ -18,9 +18,10 @@ std::string JsonCounters(const RunStats& stats);
 // is an OutcomeName or the name of a run that never started.
 std::string RunJson(const char* outcome, const RunStats& stats);
 
-// `value` as a JSON string, quotes included.
+// `value` as a JSON string, quotes included; a byte that is no part of
+// well-formed UTF-8 is written as \u00XX.
 std::string JsonString(const std::string& value);
-// {"port":...,"device":...,"outcome":...,"frames":...,...} on one line.
+// {"port":...,"device":..., then the single run's fields} on one line.
 std::string JsonObject(const PortResult& result);
 // [obj,obj,...] on one line, in the order given.
 std::string JsonArray(const std::vector<PortResult>& results);

@@ -16,7 +16,50 @@ std::string Padded(const std::string& text, std::size_t width)
     return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
 }
 
+std::string Format(const char* format, double a, double b = 0.0)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, format, a, b);
+    return buffer;
+}
+
+std::string FormatDuration(double seconds)
+{
+    const long total = static_cast<long>(seconds + 0.5);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    return buffer;
+}
+
 }  // namespace
+
+std::string ProgressLine(std::uint32_t acknowledged, std::uint32_t frames, double seconds, int columns)
+{
+    constexpr int kBarWidth = 24;  // characters between the brackets
+    const double done = frames == 0 ? 1.0 : static_cast<double>(acknowledged) / frames;
+    const int filled = static_cast<int>(done * kBarWidth);
+    const std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                            std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
+    std::string line = std::to_string(acknowledged) + "/" + std::to_string(frames) + " frames  ";
+    const double bytes = static_cast<double>(acknowledged) * kBlockSize;
+    const double totalBytes = static_cast<double>(frames) * kBlockSize;
+    line += Format("%.1f/%.1f KiB  ", bytes / 1024.0, totalBytes / 1024.0);
+    if (seconds > 0.0 && acknowledged > 0) {
+        const double rate = bytes / seconds;
+        line += Format("%.1f KiB/s  ", rate / 1024.0);
+        line += FormatDuration((totalBytes - bytes) / rate) + " left";
+    } else {
+        line += "--.- KiB/s  -:--:-- left";
+    }
+    if (columns <= 0)
+        return bar + line;
+    const auto width = static_cast<std::size_t>(columns - 1);
+    if (bar.size() + line.size() <= width)
+        return bar + line;
+    if (line.size() > width)
+        line.resize(width);
+    return line;
+}
 
 std::vector<std::string> FormatPortLines(const std::vector<PortLine>& lines, int columns)
 {

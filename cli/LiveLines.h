@@ -32,6 +32,11 @@ private:
     std::size_t m_drawn = 0;
 };
 
+// A single port's progress: bar, frames, bytes, rate and time left. When
+// `columns` > 0 the line is fitted to `columns` - 1 characters, so that it
+// never wraps: the bar goes first, then the line is cut.
+std::string ProgressLine(std::uint32_t acknowledged, std::uint32_t frames, double seconds, int columns);
+
 // "2025-01-02 10:22:33  COM7 (/dev/ttyUSB0): <the outcome in words>", in local time.
 std::string EndLine(std::chrono::system_clock::time_point time, const PortResult& result);
 

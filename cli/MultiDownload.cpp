@@ -9,7 +9,7 @@
 #include "multiport/AdapterSerial.h"
 #include "multiport/PortRun.h"
 #include "multiport/RunLog.h"
-#include "multiport/Sha256.h"
+#include "multiport/SharedImage.h"
 
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
@@ -64,6 +64,34 @@ std::optional<std::string> CheckPorts(const std::vector<std::string>& ports, con
     return std::nullopt;
 }
 
+// " --name value", or " --name=value" for a value that would read as an option.
+std::string OptionArgument(const char* name, const std::string& value)
+{
+    if (value.starts_with('-'))
+        return std::string(" ") + QuoteArgument(name + ("=" + value));
+    return std::string(" ") + name + " " + QuoteArgument(value);
+}
+
+}  // namespace
+
+std::string RetryCommand(const MultiDownloadOptions& options, const std::vector<PortResult>& results)
+{
+    std::string command = "veltrad-cli download";
+    if (options.json)
+        command += " --json";
+    if (!options.logFile.empty())
+        command += OptionArgument("--log", options.logFile);
+    for (const PortResult& r : results) {
+        if (!r.Completed())
+            command += OptionArgument("--port", r.port);
+    }
+    // "--" ends the options, so that a name like "-image.bin" stays the file.
+    const bool dashed = options.file.starts_with('-');
+    return command + (dashed ? " -- " : " ") + QuoteArgument(options.file);
+}
+
+namespace {
+
 class CReport {
 public:
     CReport(const MultiDownloadOptions& options, CRunLog* log, ImageFacts image)
@@ -91,8 +119,10 @@ public:
     {
         const auto failed = std::count_if(results.begin(), results.end(), [](const auto& r) { return !r.Completed(); });
         if (m_options.json) {
-            // One port (with --log) keeps the single run's shape.
-            const std::string json = results.size() == 1 ? JsonObject(results.front()) : JsonArray(results);
+            // One port (with --log) has the single run's object, several an array.
+            const std::string json = results.size() == 1
+                                         ? RunJson(results.front().outcome.c_str(), results.front().stats)
+                                         : JsonArray(results);
             std::printf("%s\n", json.c_str());
         } else if (ran) {
             std::printf("%zu of %zu terminals completed\n", results.size() - static_cast<std::size_t>(failed),
@@ -105,7 +135,7 @@ public:
         std::fflush(stdout);
         if (ran && failed > 0) {
             std::FILE* out = m_options.json ? stderr : stdout;
-            std::fprintf(out, "to load the failed terminals again:\n  %s\n", RetryCommand(results).c_str());
+            std::fprintf(out, "to load the failed terminals again:\n  %s\n", RetryCommand(m_options, results).c_str());
             std::fflush(out);
         }
     }
@@ -114,20 +144,6 @@ private:
     static std::string Where(const PortResult& r)
     {
         return r.device.empty() || r.device == r.port ? r.port : r.port + " (" + r.device + ")";
-    }
-
-    std::string RetryCommand(const std::vector<PortResult>& results) const
-    {
-        std::string command = "veltrad-cli download";
-        if (m_options.json)
-            command += " --json";
-        if (!m_options.logFile.empty())
-            command += " --log " + QuoteArgument(m_options.logFile);
-        for (const PortResult& r : results) {
-            if (!r.Completed())
-                command += " --port " + QuoteArgument(r.port);
-        }
-        return command + " " + QuoteArgument(m_options.file);
     }
 
     const MultiDownloadOptions& m_options;
@@ -151,24 +167,6 @@ int EndWithoutRun(const MultiDownloadOptions& options, const std::vector<std::st
     return results.front().status;
 }
 
-ImageFacts FactsOf(const MultiDownloadOptions& options, const CDownloadImage* image)
-{
-    ImageFacts facts;
-    std::error_code ec;
-    facts.path = fs::absolute(options.file, ec);
-    if (ec)
-        facts.path = options.file;
-    if (image == nullptr)
-        return facts;
-    facts.size = image->m_dwFileSize;
-    std::string error;
-    if (const auto sha = Sha256OfFile(options.file, error))
-        facts.sha256 = *sha;
-    else
-        std::fprintf(stderr, "veltrad-cli: no SHA-256 for the log: %s\n", error.c_str());
-    return facts;
-}
-
 }  // namespace
 
 int RunMultiDownload(const MultiDownloadOptions& options)
@@ -190,18 +188,24 @@ int RunMultiDownload(const MultiDownloadOptions& options)
         }
     }
 
+    // From here a signal stops the reading of the file, then the runs.
     CStopSignals signals;
     // Read and framed once; every run only reads the frames.
-    auto image = std::make_shared<CDownloadImage>();
-    image->SetFile(options.file);
     ImageError fileError;
-    if (!image->BuildFrames(&fileError)) {
-        CReport report(options, log.get(), FactsOf(options, nullptr));
+    SharedImage shared = ReadSharedImage(
+        options.file, [&signals] { return signals.Raised(); }, log != nullptr, fileError);
+    CReport report(options, log.get(), shared.facts);
+    if (!shared.image) {
+        if (fileError.stopped) {
+            return EndWithoutRun(options, devices, report, "stopped",
+                                 "stopped while reading " + options.file + "; no port was opened", 0);
+        }
         return EndWithoutRun(options, devices, report, "file-error", "cannot read the image: " + fileError.Message(),
                              0);
     }
-    CReport report(options, log.get(), log ? FactsOf(options, image.get()) : ImageFacts{});
-    const auto frames = static_cast<std::uint32_t>(image->m_FrameList.size());
+    if (log && shared.facts.sha256.empty())
+        std::fprintf(stderr, "veltrad-cli: no SHA-256 for the log: the system's SHA-256 is not available\n");
+    const auto frames = static_cast<std::uint32_t>(shared.image->m_FrameList.size());
     if (frames == 0) {
         return EndWithoutRun(options, devices, report, "nothing-to-send",
                              "nothing to send: " + options.file + " holds no non-zero byte", 0);
@@ -213,9 +217,8 @@ int RunMultiDownload(const MultiDownloadOptions& options)
     std::vector<std::unique_ptr<CPortRun>> runs;
     for (std::size_t i = 0; i < options.ports.size(); ++i)
         runs.push_back(std::make_unique<CPortRun>(options.ports[i], devices[i], ports, ended, StartWithoutStopSignals));
-    const std::shared_ptr<const CDownloadImage> shared = std::move(image);
     for (auto& run : runs)
-        run->Start(shared);
+        run->Start(shared.image);
 
     const bool live = StderrIsTerminal() && EnableCursorMovement();
     CLiveLines lines(stderr, StderrColumns());

@@ -5,6 +5,8 @@
 // Ctrl-C, termination and hang-up stop them all, each port closed and each
 // worker joined.
 
+#include "multiport/PortResult.h"
+
 #include <string>
 #include <vector>
 
@@ -22,5 +24,10 @@ struct MultiDownloadOptions {
 // first port, in the order given, that did not complete; 1 for arguments
 // that cannot be used (the same port twice, a log that cannot be opened).
 int RunMultiDownload(const MultiDownloadOptions& options);
+
+// The command that loads the ports that did not complete again, as the
+// shell reads it back: quoted where needed, and an argument that starts
+// with "-" kept from reading as an option.
+std::string RetryCommand(const MultiDownloadOptions& options, const std::vector<PortResult>& results);
 
 }  // namespace veltrad::cli

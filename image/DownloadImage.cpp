@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 namespace veltrad {
@@ -42,7 +43,10 @@ bool Fail(ImageError* error, const std::filesystem::path& path, std::string reas
 
 bool FailTooLarge(ImageError* error, const std::filesystem::path& path)
 {
-    return Fail(error, path, "is 4 GiB or larger; frame addresses cannot reach past 4 GiB", EFBIG);
+    return Fail(error, path,
+                "is larger than 4 GiB (" + std::to_string(kMaxImageFileSize) +
+                    " Byte); frame addresses are 32-bit and cannot reach past that",
+                EFBIG);
 }
 
 bool FailOutOfMemory(ImageError* error, const std::filesystem::path& path, std::uint64_t size)
@@ -57,7 +61,15 @@ bool FailStopped(ImageError* error, const std::filesystem::path& path)
 
 bool AnyNonZero(const std::uint8_t* bytes, std::size_t count)
 {
-    return std::any_of(bytes, bytes + count, [](std::uint8_t b) { return b != 0; });
+    // Compared with zeros by memcmp, which goes word by word: the zeros in
+    // front of the data of a large, mostly empty file cost next to nothing.
+    static const Chunk kZeros{};
+    for (std::size_t at = 0; at < count; at += kChunkSize) {
+        const std::size_t n = std::min(kChunkSize, count - at);
+        if (std::memcmp(bytes + at, kZeros.data(), n) != 0)
+            return true;
+    }
+    return false;
 }
 
 // Fills `buffer` as far as the file goes: fewer bytes only at the end of the
@@ -89,6 +101,8 @@ void CDownloadImage::EmptyLists()
 
 void CDownloadImage::SetStopCheck(std::function<bool()> stopRequested) { m_stopRequested = std::move(stopRequested); }
 
+void CDownloadImage::SetReadSink(ReadSink sink) { m_readSink = std::move(sink); }
+
 bool CDownloadImage::ReadBlocks(const std::filesystem::path& path, ImageError* error)
 {
     EmptyLists();
@@ -101,7 +115,7 @@ bool CDownloadImage::ReadBlocks(const std::filesystem::path& path, ImageError* e
     if (!file.Open(path, openError))
         return Fail(error, std::move(openError));
     // Frame addresses are 32-bit file offsets: a longer file would wrap them
-    // and send blocks to the wrong place in the terminal.
+    // and send blocks to the wrong place in the terminal. Refused unread.
     if (file.Size() > kMaxImageFileSize)
         return FailTooLarge(error, path);
 
@@ -126,16 +140,25 @@ bool CDownloadImage::ReadOpenFile(CImageFile& file, const std::filesystem::path&
         }
         ImageError readError;
         bool failed = false;
-        const std::size_t got = ReadChunk(file, chunk, readError, failed);
+        std::size_t got = ReadChunk(file, chunk, readError, failed);
+        const bool lastChunk = got < chunk.size();
+        if (m_readSink && got > 0)
+            m_readSink(chunk.data(), got);
+        if (fileSize + got > kMaxImageFileSize) {
+            // The file grew past the limit while it was being read.
+            EmptyLists();
+            return FailTooLarge(error, path);
+        }
+        if (!found && !AnyNonZero(chunk.data(), got)) {
+            // Nothing to store before the first non-zero block.
+            fileSize += got;
+            offset += (got + kBlockSize - 1) / kBlockSize * kBlockSize;
+            got = 0;
+        }
         for (std::size_t at = 0; at < got; at += kBlockSize) {
             const std::size_t n = std::min(kBlockSize, got - at);
             const std::uint8_t* block = chunk.data() + at;
             fileSize += n;
-            if (fileSize > kMaxImageFileSize) {
-                // The file grew past the limit while it was being read.
-                EmptyLists();
-                return FailTooLarge(error, path);
-            }
             if (!found && AnyNonZero(block, n)) {
                 found = true;
                 m_dwFirstOffset = static_cast<std::uint32_t>(offset);
@@ -153,23 +176,22 @@ bool CDownloadImage::ReadOpenFile(CImageFile& file, const std::filesystem::path&
         }
         if (failed) {
             // A failed read keeps the blocks stored so far and counts the bytes read.
-            m_dwFileSize = static_cast<std::uint32_t>(fileSize);
+            m_qwFileSize = fileSize;
             return Fail(error, std::move(readError));
         }
-        if (got < chunk.size())
+        if (lastChunk)
             break;
     }
 
-    m_dwFileSize = static_cast<std::uint32_t>(fileSize);
-    // The end of the last block read; 4 GiB exactly would wrap, and such a
-    // file was refused above, so the offset always fits.
+    m_qwFileSize = fileSize;
+    // The end of the last block read: up to 4 GiB, one past a 32-bit offset.
     std::uint64_t end = offset;
     for (auto it = m_BlockList.rbegin(); it != m_BlockList.rend(); ++it) {
         if (AnyNonZero(it->m_byBlock.data(), it->m_byBlock.size()))
             break;
         end -= kBlockSize;
     }
-    m_dwEndOffset = static_cast<std::uint32_t>(end);
+    m_qwEndOffset = end;
     return true;
 }
 
@@ -178,7 +200,7 @@ bool CDownloadImage::InspectFile(ImageError* error)
     const bool ok = ReadBlocks(PathFromUtf8(m_strPathName), error);
     EmptyLists();
     if (ok)
-        m_strFileSize = FormatFileSize(m_dwFileSize);
+        m_strFileSize = FormatFileSize(m_qwFileSize);
     return ok;
 }
 
@@ -194,7 +216,7 @@ bool CDownloadImage::BuildFrames(ImageError* error)
         FillFrames();
     } catch (const std::bad_alloc&) {
         EmptyLists();
-        return FailOutOfMemory(error, path, m_dwFileSize);
+        return FailOutOfMemory(error, path, m_qwFileSize);
     }
     // Also looked at once the frames are built, so that a stop that came
     // during the last chunk never lets a run begin.
@@ -202,7 +224,7 @@ bool CDownloadImage::BuildFrames(ImageError* error)
         EmptyLists();
         return FailStopped(error, path);
     }
-    m_strFileSize = FormatFileSize(m_dwFileSize);
+    m_strFileSize = FormatFileSize(m_qwFileSize);
     return true;
 }
 
@@ -210,14 +232,15 @@ void CDownloadImage::FillFrames()
 {
     if (m_BlockList.empty())
         return;
-    const std::size_t count = (m_dwEndOffset - m_dwFirstOffset) / kBlockSize;
+    const auto count = static_cast<std::size_t>((m_qwEndOffset - m_dwFirstOffset) / kBlockSize);
     m_FrameList.reserve(count);
-    std::uint32_t address = m_dwFirstOffset;
+    // Counted in 64 bits: the end of the block at 0xFFFFFF80 is 2^32.
+    std::uint64_t address = m_dwFirstOffset;
     for (const CBlockPacket& block : m_BlockList) {
-        if (address >= m_dwEndOffset)
+        if (address >= m_qwEndOffset)
             break;
         CPacket& frame = m_FrameList.emplace_back();
-        FillFrame(frame.m_byFrame, address, block.m_byBlock);
+        FillFrame(frame.m_byFrame, static_cast<std::uint32_t>(address), block.m_byBlock);
         address += kBlockSize;
     }
 }
@@ -225,8 +248,8 @@ void CDownloadImage::FillFrames()
 void CDownloadImage::ResetFileInfo()
 {
     EmptyLists();
-    m_dwFileSize = 0;
-    m_dwEndOffset = 0;
+    m_qwFileSize = 0;
+    m_qwEndOffset = 0;
     m_dwFirstOffset = 0;
     m_strFileSize.clear();
     m_strFileName.clear();
@@ -243,6 +266,6 @@ void CDownloadImage::SetFile(const std::filesystem::path& fullPath)
     m_strFileName = Utf8FromPath(absolute.filename());
 }
 
-std::string CDownloadImage::FormatFileSize(std::uint32_t size) { return std::to_string(size) + " Byte"; }
+std::string CDownloadImage::FormatFileSize(std::uint64_t size) { return std::to_string(size) + " Byte"; }
 
 }  // namespace veltrad

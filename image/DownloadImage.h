@@ -16,8 +16,9 @@ namespace veltrad {
 
 class CImageFile;
 
-// Largest file the frame addresses can describe: addresses are 32-bit.
-inline constexpr std::uint64_t kMaxImageFileSize = 0xFFFFFFFFull;
+// Largest file the frame addresses can describe, in bytes (4 GiB): addresses
+// are 32-bit, and the last block of such a file lies at 0xFFFFFF80.
+inline constexpr std::uint64_t kMaxImageFileSize = 0x100000000ull;
 
 class CDownloadImage {
 public:
@@ -25,7 +26,7 @@ public:
     using FrameList = std::vector<CPacket, PacketAllocator<CPacket>>;
 
     // The reading pass. Empties both lists, then reads `path`. On success
-    // m_dwFileSize, m_dwFirstOffset and m_dwEndOffset describe the file and
+    // m_qwFileSize, m_dwFirstOffset and m_qwEndOffset describe the file and
     // m_BlockList holds every block from the first non-zero one on. When the
     // file cannot be opened (or is no regular file), both lists are empty and
     // the numbers keep their previous values; when a read fails, the blocks
@@ -50,17 +51,25 @@ public:
     // atomic). Empty: passes run to their end.
     void SetStopCheck(std::function<bool()> stopRequested);
 
+    // Handed every byte each pass reads, in file order, on the pass's own
+    // thread: a digest of exactly what was framed, without opening the file
+    // a second time. Empty: nothing is handed on.
+    using ReadSink = std::function<void(const std::uint8_t* bytes, std::size_t count)>;
+    void SetReadSink(ReadSink sink);
+
     // Stores the operator's choice: full path and the bare name shown to them.
     void SetFile(const std::filesystem::path& fullPath);
 
     // "N Byte" for the length of the latest pass, in full for every length.
-    static std::string FormatFileSize(std::uint32_t size);
+    static std::string FormatFileSize(std::uint64_t size);
 
     BlockList m_BlockList;
     FrameList m_FrameList;
-    std::uint32_t m_dwFileSize = 0;
+    // 64-bit: a file of 4 GiB, and the end of a block at 0xFFFFFF80, are one
+    // past what 32 bits hold.
+    std::uint64_t m_qwFileSize = 0;
     std::uint32_t m_dwFirstOffset = 0;
-    std::uint32_t m_dwEndOffset = 0;
+    std::uint64_t m_qwEndOffset = 0;
     std::string m_strFileName;  // name without folder
     std::string m_strPathName;  // full path, used for every pass
     std::string m_strFileSize;  // size text
@@ -72,6 +81,7 @@ private:
     void FillFrames();
 
     std::function<bool()> m_stopRequested;
+    ReadSink m_readSink;
 };
 
 }  // namespace veltrad

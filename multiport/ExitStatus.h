@@ -5,7 +5,7 @@
 namespace veltrad {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitUsage = 1;           // bad arguments or unreadable file
+inline constexpr int kExitUsage = 1;           // bad arguments, unreadable file, or a result not written
 inline constexpr int kExitPortFailed = 2;      // the port cannot be opened
 inline constexpr int kExitSilent = 3;          // terminal silent before any acknowledgement
 inline constexpr int kExitSilentAfterAck = 4;  // terminal silent after some

@@ -59,6 +59,11 @@ void CPortRun::Start(const std::shared_ptr<const CDownloadImage>& frames)
 
 void CPortRun::OnRunEnded(std::uint64_t, RunOutcome outcome, const RunStats& stats)
 {
+    // A single run leaves a failed port open for the next action to close;
+    // here the other ports may go on for long, and the port (and its lock)
+    // would be held all that time: closed before the result is known, so a
+    // retry can open it at once.
+    m_session.Comm().ClosePort();
     End(RunResult(m_port, m_device, outcome, stats));
 }
 

@@ -54,12 +54,12 @@ public:
     void Start(const std::shared_ptr<const CDownloadImage>& frames);
     // Like the stop button: closes the port; the worker ends at its next test.
     void Stop() { m_session.OnStop(); }
-    // Closes the port if a run left it open and waits for the worker.
+    // Waits for the worker (closing the port first if the run still goes).
     void Join() { m_session.StopAndJoin(); }
 
     const std::string& Port() const { return m_port; }
     const std::string& Device() const { return m_device; }
-    // Set once the run has ended or failed to start.
+    // Set once the run has ended, its port closed, or failed to start.
     std::optional<PortResult> Result() const;
     PortLine Line(bool stopping) const;
 

@@ -1,5 +1,7 @@
 #include "multiport/RunLog.h"
 
+#include "multiport/LogLock.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -50,9 +52,15 @@ std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::s
     }
     // Room for a whole line, so that each goes out in one write.
     std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
-    // A new log says what its columns are.
-    if (std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == 0 &&
-        (std::fputs(kHeader, file) < 0 || std::fflush(file) != 0)) {
+    // A new log says what its columns are, once, also when two programs
+    // open it at the same time.
+    bool written = true;
+    {
+        const CLogLock lock(file);
+        if (std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == 0)
+            written = std::fputs(kHeader, file) >= 0 && std::fflush(file) == 0;
+    }
+    if (!written) {
         error = path.string() + ": " + std::strerror(errno);
         std::fclose(file);
         return nullptr;

@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,8 +30,7 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
-// Lower-case hex digest of the whole file at `path`; nullopt with `error`
-// set ("<path>: <reason>") when it cannot be read or hashed.
-std::optional<std::string> Sha256OfFile(const std::filesystem::path& path, std::string& error);
+// The digest in lower-case hex, as the run log and sha256sum write it.
+std::string HexDigest(const std::array<std::uint8_t, kSha256Size>& digest);
 
 }  // namespace veltrad

@@ -39,6 +39,7 @@ struct CCommThread::Impl {
     CUniqueFd port;
     std::atomic<bool> vanished{false};  // written under `io`
     bool pty = false;                   // a pseudo-terminal; guarded by `io`
+    bool exclusive = false;             // TIOCEXCL set by this object; guarded by `io`
     bool ownFlow = false;               // this object honours XOFF; guarded by `io`
     CFlowFilter flow;                   // the terminal's flow state when ownFlow; guarded by `io`
     std::deque<std::uint8_t> input;     // data read ahead when ownFlow; guarded by `io`
@@ -79,7 +80,7 @@ struct CCommThread::Impl {
         (void)RetryOnEintr([&] { return ::read(wake.Get(), &count, sizeof count); });
     }
 
-    // Lets go of the descriptor, TIOCEXCL first; `io` must be held.
+    // Lets go of the descriptor, clearing the TIOCEXCL it set first; `io` must be held.
     void Drop();
     // The device has gone: noted for DeviceGone() and let go at once.
     void Vanish();

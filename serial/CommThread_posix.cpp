@@ -14,8 +14,13 @@
 // - A device that hangs up or fails as unplugged is let go at once, so that a
 //   replugged adapter gets its old name back; DeviceGone() says so until the
 //   next open or close.
-// - Every release clears TIOCEXCL before the descriptor closes: a tty that
-//   someone else still holds would stay exclusive otherwise.
+// - A tty that another process holds exclusively (TIOCEXCL) is never taken,
+//   also by root, whom the kernel lets through; every release clears the
+//   exclusive mode this object set, and only that, before the descriptor
+//   closes: a tty that someone else still holds would stay exclusive otherwise.
+// - Ttys that are no line to a terminal (the program's own terminal, the
+//   console, the pty multiplexer) are refused, by their device numbers before
+//   the open and again on the opened descriptor.
 
 #include "serial/CommThreadImpl_posix.h"
 
@@ -26,6 +31,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -56,14 +62,46 @@ PortError OpenFailure(const std::string& device, int err)
     }
 }
 
+// Linux's fixed device numbers of the ttys that are no serial line.
+constexpr unsigned kTtyAuxMajor = 5;  // /dev/tty 5:0, /dev/console 5:1, /dev/ptmx 5:2
+constexpr unsigned kVirtualConsoleMajor = 4;
+constexpr unsigned kFirstSerialMinor = 64;  // major 4 below it: tty0 ... tty63, the virtual consoles
+
+std::optional<PortErrorReason> NotALine(dev_t device)
+{
+    const unsigned major = ::major(device);
+    const unsigned minor = ::minor(device);
+    if (major == kTtyAuxMajor && minor == 0)
+        return PortErrorReason::ControllingTerminal;
+    if ((major == kTtyAuxMajor && minor == 1) || (major == kVirtualConsoleMajor && minor < kFirstSerialMinor))
+        return PortErrorReason::Console;
+    if (major == kTtyAuxMajor && minor == 2)
+        return PortErrorReason::PtyMultiplexer;
+    return std::nullopt;
+}
+
+// Why the opened tty `fd` is no line to download over; nullopt when it is one.
+std::optional<PortErrorReason> NotALine(int fd, const struct stat& st)
+{
+    if (const auto reason = NotALine(st.st_rdev))
+        return reason;
+    // The terminal this program runs in under its own name (/dev/pts/3).
+    pid_t session = 0;
+    if (::ioctl(fd, TIOCGSID, &session) == 0 && session == ::getsid(0))
+        return PortErrorReason::ControllingTerminal;
+    return std::nullopt;
+}
+
 }  // namespace
 
 void CCommThread::Impl::Drop()
 {
     if (port.Valid()) {
-        lowLatency.Restore(port.Get());       // while the port is still ours alone
-        (void)::ioctl(port.Get(), TIOCNXCL);  // fails only on a device that has gone
+        lowLatency.Restore(port.Get());  // while the port is still ours alone
+        if (exclusive)
+            (void)::ioctl(port.Get(), TIOCNXCL);  // fails only on a device that has gone
     }
+    exclusive = false;
     port.Reset();  // the flock goes with the descriptor
     input.clear();
     flow.Reset();
@@ -113,6 +151,14 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
     }
     DrainWake();  // a wake-up meant for the previous opening
 
+    // Looked at before the open, which would make /dev/ptmx a new pty.
+    struct stat named {};
+    if (::stat(path.c_str(), &named) == 0 && S_ISCHR(named.st_mode)) {
+        if (const auto reason = NotALine(named.st_rdev)) {
+            error = Failure(path, *reason);
+            return false;
+        }
+    }
     CUniqueFd fd(RetryOnEintr([&] { return ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
     if (!fd.Valid()) {
         error = OpenFailure(path, errno);
@@ -124,10 +170,21 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
         error = OpenFailure(path, errno);
         return false;
     }
-    // The advisory lock shuts out this program and others that honour it
-    // (root ignores TIOCEXCL); TIOCEXCL also keeps out those that do not.
+    if (const auto reason = NotALine(fd.Get(), st)) {
+        error = Failure(path, *reason);
+        return false;
+    }
+    // The advisory lock shuts out this program and others that honour it;
+    // TIOCEXCL also keeps out those that do not.
     if (RetryOnEintr([&] { return ::flock(fd.Get(), LOCK_EX | LOCK_NB); }) != 0) {
         error = OpenFailure(path, errno);
+        return false;
+    }
+    // The kernel lets root open a tty that another process holds exclusively;
+    // such a tty is in use all the same.
+    int heldExclusively = 0;
+    if (::ioctl(fd.Get(), TIOCGEXCL, &heldExclusively) == 0 && heldExclusively != 0) {
+        error = Failure(path, PortErrorReason::InUse);
         return false;
     }
     if (::ioctl(fd.Get(), TIOCEXCL) != 0) {
@@ -135,6 +192,7 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
         return false;
     }
     port = std::move(fd);  // from here on Drop() lets go, TIOCEXCL first
+    exclusive = true;
     pty = IsPseudoTerminal(port.Get());
     const bool kernelStopsOutput = xoff == XoffHandling::Auto && DriverStopsOutputOnXoff(SerialDriverName(st.st_rdev));
     if (!ApplyLine(path, *request, kernelStopsOutput, error)) {

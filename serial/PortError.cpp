@@ -21,6 +21,11 @@ std::string Why(const PortError& e)
     case PortErrorReason::InUse: return "in use by another program";
     case PortErrorReason::NotResponding: return "device not responding";
     case PortErrorReason::NotASerialDevice: return "not a serial device";
+    case PortErrorReason::ControllingTerminal:
+        return "the terminal this program runs in, not a serial line (name the port the terminal is on)";
+    case PortErrorReason::Console: return "the console, not a serial line";
+    case PortErrorReason::PtyMultiplexer:
+        return "the pseudo-terminal multiplexer, not a serial line (name the /dev/pts device instead)";
     case PortErrorReason::LineSettings: return e.detail;
     case PortErrorReason::SystemCall: {
         const std::string system = SystemErrorText(e.systemError);

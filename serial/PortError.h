@@ -15,8 +15,11 @@ enum class PortErrorReason {
     InUse,  // another program holds it
     NotResponding,
     NotASerialDevice,
-    LineSettings,  // `detail` says which setting the device cannot take
-    SystemCall,    // `detail` names the failing step; `systemError` says why
+    ControllingTerminal,  // the terminal this program runs in (/dev/tty or its own device)
+    Console,              // the system console or a virtual console
+    PtyMultiplexer,       // /dev/ptmx, which makes a new pseudo-terminal at each open
+    LineSettings,         // `detail` says which setting the device cannot take
+    SystemCall,           // `detail` names the failing step; `systemError` says why
 };
 
 struct PortError {

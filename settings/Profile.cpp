@@ -140,22 +140,27 @@ struct Location {
     std::size_t insertAt = 0;  // after the section's last non-blank line
 };
 
+// The key's first line in any section of that name: a file can have the
+// section twice (edited by hand, or merged), and a key in the second one is
+// read and rewritten there. A missing key goes at the end of the first one.
 Location Find(const IniText& text, std::string_view section, std::string_view key)
 {
     Location loc;
+    bool inSection = false;
+    bool inFirst = false;
     for (std::size_t i = 0; i < text.lines.size(); ++i) {
         if (const auto name = SectionName(text.lines[i])) {
-            if (loc.sectionLine)
-                break;  // the section we wanted has ended
-            if (EqualsNoCase(*name, section)) {
+            inSection = EqualsNoCase(*name, section);
+            inFirst = inSection && !loc.sectionLine;
+            if (inFirst) {
                 loc.sectionLine = i;
                 loc.insertAt = i + 1;
             }
             continue;
         }
-        if (!loc.sectionLine)
+        if (!inSection)
             continue;
-        if (!Trim(Body(text.lines[i])).empty())
+        if (inFirst && !Trim(Body(text.lines[i])).empty())
             loc.insertAt = i + 1;
         if (const auto kv = ParseKey(text.lines[i]); kv && !loc.keyLine && EqualsNoCase(kv->key, key))
             loc.keyLine = i;
@@ -170,6 +175,49 @@ std::string Unquote(std::string_view v)
     return std::string(v);
 }
 
+// The signed decimal at the start of a value, as the platform's reader takes
+// it: whatever follows is ignored, no digits read as 0; nullopt for an empty
+// value, which reads as the default.
+std::optional<int> ParseInt(std::string_view s)
+{
+    if (s.empty())
+        return std::nullopt;
+    bool negative = false;
+    if (s.front() == '-' || s.front() == '+') {
+        negative = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    std::uint32_t magnitude = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            break;
+        magnitude = magnitude * 10u + static_cast<std::uint32_t>(c - '0');
+    }
+    if (negative)
+        magnitude = 0u - magnitude;
+    return static_cast<int>(magnitude);
+}
+
+// Where in `body` the number of an integer value lies, inside quotes when it
+// has them: a rewrite replaces just that and keeps the quotes and a comment
+// after it. The whole value when it holds no number.
+std::pair<std::size_t, std::size_t> NumberSpan(std::string_view body, const KeyLine& kv)
+{
+    std::size_t begin = kv.valueStart;
+    const std::size_t valueEnd = kv.valueStart + kv.value.size();
+    if (begin < valueEnd && (body[begin] == '"' || body[begin] == '\''))
+        ++begin;
+    std::size_t end = begin;
+    if (end < valueEnd && (body[end] == '-' || body[end] == '+'))
+        ++end;
+    const std::size_t digits = end;
+    while (end < valueEnd && body[end] >= '0' && body[end] <= '9')
+        ++end;
+    if (end == digits)
+        return {kv.valueStart, valueEnd};
+    return {begin, end};
+}
+
 bool IsWritable(const std::filesystem::path& path, bool exists)
 {
     // Honour the read-only bit ourselves: a privileged user would otherwise
@@ -182,17 +230,28 @@ bool IsWritable(const std::filesystem::path& path, bool exists)
     return (perms & std::filesystem::perms::owner_write) != std::filesystem::perms::none;
 }
 
+// Creates the missing folders of `folder` for the owner alone (0700), as the
+// XDG base directory rules ask of folders a program makes for its settings.
+bool CreateFolders(const std::filesystem::path& folder, std::error_code& ec)
+{
+    if (std::filesystem::is_directory(folder, ec))
+        return true;
+    if (folder.has_parent_path() && folder.parent_path() != folder && !CreateFolders(folder.parent_path(), ec))
+        return false;
+    if (!std::filesystem::create_directory(folder, ec))
+        return !ec;
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
+    return !ec;
+}
+
 bool Save(const std::filesystem::path& path, const IniText& text, bool exists)
 {
     std::error_code ec;
     std::filesystem::path target = exists ? std::filesystem::canonical(path, ec) : path;
     if (ec)
         return false;
-    if (!exists && !target.parent_path().empty()) {
-        std::filesystem::create_directories(target.parent_path(), ec);
-        if (ec)
-            return false;
-    }
+    if (!exists && !target.parent_path().empty() && !CreateFolders(target.parent_path(), ec))
+        return false;
     if (!IsWritable(target, exists))
         return false;
 
@@ -237,33 +296,20 @@ std::optional<std::string> CProfile::GetProfileString(std::string_view section, 
 int CProfile::GetProfileInt(std::string_view section, std::string_view key, int def) const
 {
     const auto value = GetProfileString(section, key);
-    if (!value || value->empty())
-        return def;
-    // Signed decimal at the start; whatever follows is ignored, and a value
-    // without digits reads as 0, as the platform's own reader does.
-    std::string_view s = *value;
-    bool negative = false;
-    if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
-        negative = s.front() == '-';
-        s.remove_prefix(1);
-    }
-    std::uint32_t magnitude = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            break;
-        magnitude = magnitude * 10u + static_cast<std::uint32_t>(c - '0');
-    }
-    if (negative)
-        magnitude = 0u - magnitude;
-    return static_cast<int>(magnitude);
+    return value ? ParseInt(*value).value_or(def) : def;
 }
 
 bool CProfile::WriteProfileInt(std::string_view section, std::string_view key, int value)
 {
-    return WriteProfileString(section, key, std::to_string(value));
+    return Write(section, key, std::to_string(value), true);
 }
 
 bool CProfile::WriteProfileString(std::string_view section, std::string_view key, std::string_view value)
+{
+    return Write(section, key, value, false);
+}
+
+bool CProfile::Write(std::string_view section, std::string_view key, std::string_view value, bool integer)
 {
     IniText text;
     const LoadResult loaded = Load(m_path, text);
@@ -275,9 +321,16 @@ bool CProfile::WriteProfileString(std::string_view section, std::string_view key
     if (loc.keyLine) {
         std::string& line = text.lines[*loc.keyLine];
         const KeyLine kv = *ParseKey(line);
+        // A value that reads as what is to be written stays as it is, with
+        // its quotes and comments, and the file is not touched at all.
+        const std::string current = Unquote(kv.value);
+        if (integer ? ParseInt(current) == ParseInt(value) : current == value)
+            return true;
         const std::string_view body = Body(line);
-        line = std::string(body.substr(0, kv.valueStart)) + std::string(value) + std::string(line.substr(body.size()));
-        if (line.size() == kv.valueStart + value.size())
+        const auto [begin, end] = integer ? NumberSpan(body, kv) : std::pair{kv.valueStart, body.size()};
+        const bool lastLine = line.size() == body.size();
+        line = std::string(body.substr(0, begin)) + std::string(value) + std::string(line.substr(end));
+        if (lastLine)
             line += nl;  // the key was on the last line, without an ending
     } else {
         const std::string entry = std::string(key) + "=" + std::string(value) + nl;

@@ -29,12 +29,17 @@ public:
     // The value text, trimmed; nullopt when missing.
     std::optional<std::string> GetProfileString(std::string_view section, std::string_view key) const;
 
-    // Rewrites only this key (adding the section or key when missing). False
-    // when the file cannot be written or is not a text file; nothing changes then.
+    // Rewrites only this key (adding the section or key when missing): an
+    // integer's number alone, keeping its quotes and a comment after it; a
+    // string's whole value. A key that already reads as `value` leaves the
+    // file untouched. False when the file cannot be written or is not a text
+    // file; nothing changes then.
     bool WriteProfileInt(std::string_view section, std::string_view key, int value);
     bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value);
 
 private:
+    bool Write(std::string_view section, std::string_view key, std::string_view value, bool integer);
+
     std::filesystem::path m_path;
 };
 

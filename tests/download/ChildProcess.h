@@ -63,17 +63,18 @@ struct Finished {
     std::string err;
 };
 
-// A child process with its stdout and stderr on pipes (or stderr on a
-// descriptor the test gives, such as a pty).
+// A child process with its stdout and stderr on pipes (or on descriptors
+// the test gives, such as a pty or /dev/full).
 class Child {
 public:
-    Child(const std::vector<std::string>& args, const std::vector<std::string>& env, int stderrFd = -1)
+    Child(const std::vector<std::string>& args, const std::vector<std::string>& env, int stderrFd = -1,
+          int stdoutFd = -1)
     {
         auto [outRead, outWrite] = Pipe();
         auto [errRead, errWrite] = Pipe();
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, outWrite.Get(), STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd >= 0 ? stdoutFd : outWrite.Get(), STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, stderrFd >= 0 ? stderrFd : errWrite.Get(), STDERR_FILENO);
 
         std::vector<char*> argv;

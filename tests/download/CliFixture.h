@@ -44,10 +44,10 @@ protected:
         return args;
     }
 
-    // Runs `args` to its end; stderr goes to `stderrFd` when one is given.
-    Finished Run(const std::vector<std::string>& args, int stderrFd = -1) const
+    // Runs `args` to its end; stderr and stdout go to the descriptors given.
+    Finished Run(const std::vector<std::string>& args, int stderrFd = -1, int stdoutFd = -1) const
     {
-        Child child(args, Env(), stderrFd);
+        Child child(args, Env(), stderrFd, stdoutFd);
         return child.Wait();
     }
 

@@ -27,6 +27,7 @@ using test::Child;
 using test::Fd;
 using test::Finished;
 using test::MakeSim;
+using test::TempDir;
 
 struct Json {
     std::string outcome;
@@ -63,6 +64,14 @@ std::optional<Json> ParseJson(const std::string& out)
                 NumberOrNull(m[9]),
                 m[6] == "true",
                 m[7] == "true"};
+}
+
+std::size_t CountOf(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
 }
 
 using CliTest = test::CliFixture;
@@ -183,6 +192,9 @@ TEST_F(CliTest, BadArgumentsExitWithOneAndPortsThatNameNoDeviceWithTwo)
         {{VELTRAD_CLI, "download", file}, 1, ""},
         {{VELTRAD_CLI, "download", "--port"}, 1, ""},
         {{VELTRAD_CLI, "download", "--port", "COM1", file, "--no-such-flag"}, 1, ""},
+        {{VELTRAD_CLI, "download", "--port", "COM1", "-image.bin"},
+         1,
+         "veltrad-cli: FILE -image.bin looks like an option; write ./-image.bin, or -- before it\n"},
         {Download({}, {"COM99999"}, file), 2, cannotOpen + "COM99999: no such port (COM1 to COM50)\n"},
         {Download({}, {"com0"}, file), 2, cannotOpen + "com0: no such port (COM1 to COM50)\n"},
         {Download({}, {""}, file), 2, cannotOpen + "no port was given\n"},
@@ -255,7 +267,8 @@ private:
     Fd m_fd;
 };
 
-TEST_F(CliTest, AStopSignalWhileTheFileIsReadEndsAtOnceWithoutOpeningThePort)
+// One port or several: the file's reading stops at the signal.
+TEST_F(CliTest, AStopSignalWhileTheFileIsReadEndsAtOnceWithoutOpeningAPort)
 {
     // A sparse file just under 4 GiB whose last byte is data: a long read,
     // after which there would be one frame to send.
@@ -266,17 +279,77 @@ TEST_F(CliTest, AStopSignalWhileTheFileIsReadEndsAtOnceWithoutOpeningThePort)
         const char data = 0x01;
         ASSERT_EQ(::pwrite(fd.Get(), &data, 1, 0xFFFFFF7Fll), 1);
     }
-    auto sim = MakeSim({});
-    FirstRead reading(file);
-    const Finished done = RunAndSignal(Download({"--json"}, {sim->DevicePath()}, file), SIGTERM,
-                                       [&] { return reading.Wait(std::chrono::seconds(20)); });
-    EXPECT_EQ(done.status, 130) << done.err;
-    const auto json = ParseJson(done.out);
-    ASSERT_TRUE(json.has_value()) << done.out;
-    EXPECT_EQ(json->outcome, "stopped");
-    EXPECT_EQ(json->frames, 0u) << "no run began";
-    EXPECT_NE(done.err.find("not opened"), std::string::npos) << done.err;
-    EXPECT_EQ(sim->Counters().framesReceived, 0u);
+    for (const std::size_t ports : {1, 2}) {
+        SCOPED_TRACE(ports);
+        std::vector<std::unique_ptr<sim::CSimulator>> sims;
+        std::vector<std::string> devices;
+        for (std::size_t i = 0; i < ports; ++i) {
+            sims.push_back(MakeSim({}));
+            devices.push_back(sims.back()->DevicePath());
+        }
+        FirstRead reading(file);
+        const Finished done = RunAndSignal(Download({"--json"}, devices, file), SIGTERM,
+                                           [&] { return reading.Wait(std::chrono::seconds(20)); });
+        EXPECT_EQ(done.status, 130) << done.err;
+        if (ports == 1) {
+            const auto json = ParseJson(done.out);
+            ASSERT_TRUE(json.has_value()) << done.out;
+            EXPECT_EQ(json->outcome, "stopped");
+            EXPECT_EQ(json->frames, 0u) << "no run began";
+        } else {
+            // No frames: the reading itself was stopped, not the start after it.
+            EXPECT_EQ(done.out.rfind("[{\"port\":", 0), 0u) << done.out;
+            EXPECT_EQ(CountOf(done.out, "\"outcome\":\"stopped\",\"frames\":0,"), ports) << done.out;
+        }
+        EXPECT_TRUE(std::regex_search(done.err, std::regex("(the port was not|no port was) opened"))) << done.err;
+        for (const auto& sim : sims)
+            EXPECT_EQ(sim->Counters().framesReceived, 0u);
+    }
+}
+
+// Broken pipes and full disks on stdout and stderr never end a run: every
+// terminal is loaded and logged; a result that could not be written is
+// exit status 1.
+TEST_F(CliTest, BrokenPipesAndFullDisksNeverEndARun)
+{
+    Fd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_GE(full.Get(), 0);
+    const std::string file = WriteImage(40);
+    const std::string log = (m_dir / "runs.tsv").string();
+    enum class Into { ClosedPipe, Full };
+    const struct {
+        const char* name;
+        std::size_t ports;
+        bool toStdout;  // else stderr
+        Into into;
+        int status;
+    } cases[] = {
+        {"stderr into a closed pipe, three ports", 3, false, Into::ClosedPipe, 0},
+        {"stdout into a closed pipe, one port", 1, true, Into::ClosedPipe, 1},
+        {"stdout on a full disk, two ports", 2, true, Into::Full, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::unique_ptr<sim::CSimulator>> sims;
+        std::vector<std::string> devices;
+        for (std::size_t i = 0; i < c.ports; ++i) {
+            sims.push_back(MakeSim({}));
+            devices.push_back(sims.back()->DevicePath());
+        }
+        auto [readEnd, writeEnd] = test::Pipe();
+        readEnd.Reset();  // nobody reads: each write raises SIGPIPE
+        const int target = c.into == Into::Full ? full.Get() : writeEnd.Get();
+        std::filesystem::remove(log);
+        const auto args = Download({"--json", "--log", log}, devices, file);
+        const Finished done = c.toStdout ? Run(args, -1, target) : Run(args, target);
+        EXPECT_EQ(done.status, c.status) << done.err;
+        if (c.toStdout) {
+            EXPECT_NE(done.err.find("cannot write the result"), std::string::npos) << done.err;
+        }
+        for (const auto& sim : sims)
+            ExpectSpanDelivered(*sim);
+        EXPECT_EQ(CountOf(TempDir::ReadText(log), "\tcompleted\t"), c.ports);
+    }
 }
 
 TEST_F(CliTest, CtrlCTerminationAndHangUpStopTheRunLikeTheStopButton)

@@ -12,8 +12,12 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
+
+#include <algorithm>
 
 namespace veltrad {
 namespace {
@@ -72,13 +76,13 @@ TEST(BuildFrames, FramesTheNonZeroSpan)
         CDownloadImage image;
         image.SetFile(dir.Write("image.bin", c.file));
         ASSERT_TRUE(image.BuildFrames());
-        EXPECT_EQ(image.m_dwFileSize, c.file.size());
+        EXPECT_EQ(image.m_qwFileSize, c.file.size());
         const std::size_t frames = (c.end - c.first) / kBlockSize;
         ASSERT_EQ(image.m_FrameList.size(), frames);
         if (frames == 0)
             continue;
         EXPECT_EQ(image.m_dwFirstOffset, c.first);
-        EXPECT_EQ(image.m_dwEndOffset, c.end);
+        EXPECT_EQ(image.m_qwEndOffset, c.end);
         Bytes padded = c.file;
         padded.resize(c.end, 0);
         for (std::size_t i = 0; i < frames; ++i) {
@@ -150,16 +154,56 @@ TEST(BuildFrames, UsesTheFullPathNotTheCurrentDirectory)
     EXPECT_EQ(image.m_FrameList[0].m_byFrame[5], 0x11);
 }
 
+#ifndef _WIN32
+// The last block a 32-bit address reaches lies at 0xFFFFFF80, and its end,
+// 2^32, is one past 32 bits. Sparse files on tmpfs, whose holes read at
+// memory speed; the single data byte is the file's last.
+TEST(BuildFrames, TheLastBlockBelow4GiBIsFramedAtItsAddress)
+{
+    const std::filesystem::path memory = "/dev/shm";
+    if (!std::filesystem::is_directory(memory))
+        GTEST_SKIP() << "no tmpfs at /dev/shm";
+    const std::uint64_t sizes[] = {kMaxImageFileSize - 127, kMaxImageFileSize - 1, kMaxImageFileSize};
+    for (const std::uint64_t size : sizes) {
+        SCOPED_TRACE(size);
+        const auto path = memory / ("veltrad-image-test-" + std::to_string(::getpid()) + ".bin");
+        {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            ASSERT_GE(fd, 0);
+            const std::uint8_t data = 0x5A;
+            const bool written = ::pwrite(fd, &data, 1, static_cast<off_t>(size - 1)) == 1;
+            ::close(fd);
+            ASSERT_TRUE(written);
+        }
+        CDownloadImage image;
+        image.SetFile(path);
+        const bool built = image.BuildFrames();
+        std::filesystem::remove(path);
+        ASSERT_TRUE(built);
+        EXPECT_EQ(image.m_strFileSize, std::to_string(size) + " Byte");
+        EXPECT_EQ(image.m_dwFirstOffset, 0xFFFFFF80u);
+        EXPECT_EQ(image.m_qwEndOffset, kMaxImageFileSize);
+        ASSERT_EQ(image.m_FrameList.size(), 1u);
+        const auto& frame = image.m_FrameList[0].m_byFrame;
+        EXPECT_EQ(FrameAddress(frame), 0xFFFFFF80u);
+        const std::size_t at = static_cast<std::size_t>((size - 1) % kBlockSize);
+        EXPECT_EQ(frame[kFrameDataOffset + at], 0x5A);
+        EXPECT_EQ(std::count(frame.begin() + kFrameDataOffset, frame.begin() + kFrameEtxOffset, 0), 127);
+    }
+}
+#endif
+
 // ---- Selection, reset and the size text -------------------------------------
 
 TEST(FormatFileSize, PrintsTheFullUnsignedLength)
 {
-    const std::pair<std::uint32_t, const char*> cases[] = {{0, "0 Byte"},
+    const std::pair<std::uint64_t, const char*> cases[] = {{0, "0 Byte"},
                                                            {1, "1 Byte"},
                                                            {300, "300 Byte"},
                                                            {0x7FFFFFFFu, "2147483647 Byte"},
                                                            {0x80000000u, "2147483648 Byte"},
-                                                           {0xFFFFFFFFu, "4294967295 Byte"}};
+                                                           {0xFFFFFFFFu, "4294967295 Byte"},
+                                                           {kMaxImageFileSize, "4294967296 Byte"}};
     for (auto [size, text] : cases)
         EXPECT_EQ(CDownloadImage::FormatFileSize(size), text);
 }
@@ -173,12 +217,12 @@ TEST(InspectFile, SetsTheSizeTextAndKeepsNoNodes)
     ASSERT_TRUE(image.InspectFile());
     EXPECT_EQ(image.m_strFileName, "firmware v2.bin");
     EXPECT_EQ(image.m_strFileSize, "300 Byte");
-    EXPECT_EQ(image.m_dwFileSize, 300u);
+    EXPECT_EQ(image.m_qwFileSize, 300u);
     EXPECT_TRUE(image.m_BlockList.empty() && image.m_FrameList.empty());
     ASSERT_TRUE(image.BuildFrames());
     image.ResetFileInfo();
     EXPECT_TRUE(image.m_BlockList.empty() && image.m_FrameList.empty());
-    EXPECT_EQ(image.m_dwFileSize + image.m_dwFirstOffset + image.m_dwEndOffset, 0u);
+    EXPECT_EQ(image.m_qwFileSize + image.m_dwFirstOffset + image.m_qwEndOffset, 0u);
     EXPECT_EQ(image.m_strFileName + image.m_strPathName + image.m_strFileSize, "");
 }
 
@@ -190,9 +234,10 @@ TEST(UnreadableFile, ErrorNamesTheFileAndKeepsThePreviousState)
     CDownloadImage image;
     image.SetFile(dir.Write("good.bin", Fill(300, 0x10)));
     ASSERT_TRUE(image.InspectFile());
-    // Frame addresses cannot reach past 4 GiB; a sparse file costs no disk space.
+    // Frame addresses cannot reach past 4 GiB; a sparse file costs no disk
+    // space, and it is refused before a byte is read.
     const auto huge = dir.Write("huge.bin", {0x01});
-    std::filesystem::resize_file(huge, 0x100000000ull);
+    std::filesystem::resize_file(huge, kMaxImageFileSize + 1);
 
 #ifndef _WIN32
     // Files that never end or never open: refused by their type, unread.
@@ -205,7 +250,7 @@ TEST(UnreadableFile, ErrorNamesTheFileAndKeepsThePreviousState)
         const char* reason;
     } cases[] = {
         {"missing", dir / "missing.bin", "No such file"}, {"folder", dir.Path(), "folder"},
-        {"nothing chosen", {}, "no file chosen"},         {"4 GiB", huge, "4 GiB"},
+        {"nothing chosen", {}, "no file chosen"},         {"4 GiB + 1", huge, "larger than 4 GiB"},
 #ifdef _WIN32
         {"device", "NUL", "not a regular file"},
 #else
@@ -222,7 +267,7 @@ TEST(UnreadableFile, ErrorNamesTheFileAndKeepsThePreviousState)
         EXPECT_NE(error.reason.find(c.reason), std::string::npos) << error.reason;
         EXPECT_NE(error.Message().find(c.path.string()), std::string::npos);
         EXPECT_EQ(image.m_strFileSize, "300 Byte");
-        EXPECT_EQ(image.m_dwFileSize, 300u);
+        EXPECT_EQ(image.m_qwFileSize, 300u);
         EXPECT_FALSE(image.BuildFrames(&error));
         EXPECT_TRUE(image.m_FrameList.empty());
         EXPECT_TRUE(image.m_BlockList.empty());

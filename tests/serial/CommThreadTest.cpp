@@ -145,13 +145,74 @@ TEST(PortOpen, MissingAndNonTerminalDevicesSayWhy)
         {"/dev/veltrad-no-such-tty", "/dev/veltrad-no-such-tty: no such device"},
         {"/dev/null", "/dev/null: not a serial device"},
         {"", "no port was given"},
+        // Ttys that are no line: refused by their numbers, whether this
+        // process has a terminal or not, and never opened (a container may
+        // lack one of the nodes).
+        {"/dev/tty", "/dev/tty: the terminal this program runs in, not a serial line (name the port the terminal "
+                     "is on)"},
+        {"/dev/console", "/dev/console: the console, not a serial line"},
+        {"/dev/ptmx",
+         "/dev/ptmx: the pseudo-terminal multiplexer, not a serial line (name the /dev/pts device instead)"},
     };
     for (const auto& [device, error] : cases) {
+        SCOPED_TRACE(device);
+        if (!std::string_view(error).ends_with("no such device") && device[0] != '\0' &&
+            !std::filesystem::exists(device))
+            continue;
         CCommThread comm;
         EXPECT_FALSE(OpenDownload(comm, device));
         EXPECT_FALSE(comm.m_bConnected);
         EXPECT_EQ(comm.LastOpenError(), error);
     }
+}
+
+// In a child process: `become` makes it the process the case needs (false:
+// it could not), then the open must fail with `expected`. 0 when it did, 1
+// for another message, 2 when the port opened, 3 when `become` failed.
+int OpenFailsInChild(const std::string& device, bool (*become)(const std::string&), const std::string& expected)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (!become(device))
+            ::_exit(3);
+        CCommThread comm;
+        const bool opened = OpenDownload(comm, device);
+        ::_exit(opened ? 2 : comm.LastOpenError() == expected ? 0 : 1);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// The operator's own terminal under its pts name: taking it would write
+// frames into the shell's screen and leave it raw at 115200 baud.
+TEST(PortOpen, TheControllingTerminalIsRefusedByItsOwnName)
+{
+    CTestPty pty;
+    ASSERT_TRUE(pty.Valid());
+    const auto ownTerminal = [](const std::string& device) {
+        const int fd = ::setsid() < 0 ? -1 : ::open(device.c_str(), O_RDWR | O_CLOEXEC);
+        return fd >= 0 && ::ioctl(fd, TIOCSCTTY, 0) == 0;
+    };
+    EXPECT_EQ(OpenFailsInChild(pty.SlavePath(), ownTerminal,
+                               pty.SlavePath() + ": the terminal this program runs in, not a serial line (name the "
+                                                 "port the terminal is on)"),
+              0);
+}
+
+// Another program's TIOCEXCL keeps this one out, root or not, and stays set.
+TEST(PortOpen, ATtyHeldExclusivelyByAnotherIsInUseAndStaysExclusive)
+{
+    CTestPty pty;
+    ASSERT_TRUE(pty.Valid());
+    ASSERT_TRUE(pty.SetSlaveExclusive(true));
+    CCommThread comm;
+    EXPECT_FALSE(OpenDownload(comm, pty.SlavePath()));
+    EXPECT_EQ(comm.LastOpenError(), pty.SlavePath() + ": in use by another program");
+    EXPECT_TRUE(pty.SlaveExclusive()) << "the other program's exclusive mode was cleared";
+    ASSERT_TRUE(pty.SetSlaveExclusive(false));
+    EXPECT_TRUE(OpenDownload(comm, pty.SlavePath())) << comm.LastOpenError();
 }
 
 TEST(PortOpen, DeviceTheUserMayNotOpenSaysHowToGetAccess)
@@ -161,19 +222,10 @@ TEST(PortOpen, DeviceTheUserMayNotOpenSaysHowToGetAccess)
     CTestPty pty;
     ASSERT_TRUE(pty.Valid());
     ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0600), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
-        CCommThread comm;
-        const bool opened = OpenDownload(comm, pty.SlavePath());
-        const std::string expected = pty.SlavePath() + ": permission denied (add your user to the dialout group)";
-        ::_exit(opened ? 2 : comm.LastOpenError() == expected ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: other message, 2: opened, 3: could not drop root";
+    const auto nobody = [](const std::string&) { return ::setgid(65534) == 0 && ::setuid(65534) == 0; };
+    EXPECT_EQ(OpenFailsInChild(pty.SlavePath(), nobody,
+                               pty.SlavePath() + ": permission denied (add your user to the dialout group)"),
+              0);
 }
 
 TEST_P(PortOnPty, StaleInputIsDiscardedAtOpen)

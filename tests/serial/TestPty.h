@@ -119,6 +119,12 @@ public:
         return ::poll(&p, 1, static_cast<int>(timeout.count())) == 1 && (p.revents & POLLIN);
     }
 
+    // Puts the slave in exclusive mode, or out of it, as another program would.
+    bool SetSlaveExclusive(bool exclusive) const
+    {
+        return ::ioctl(m_slaveHold.Get(), exclusive ? TIOCEXCL : TIOCNXCL) == 0;
+    }
+
     // Whether the slave is in exclusive mode (TIOCEXCL), whoever set it.
     bool SlaveExclusive() const
     {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <set>
@@ -40,6 +41,7 @@ TEST(ProfileRead, ReadsAsThePlatformDoes)
         {"[Font]\nPort Num=4\n[ComPort]\n", 77},
         {"[ComPort]\n;Port Num=9\n", 77},
         {"[ComPort]\nPort Num=1\nPort Num=2\n", 1},
+        {"[ComPort]\nA=1\n[Font]\n[ComPort]\nPort Num=4\n[ComPort]\nPort Num=5\n", 4},  // the section twice
         {"[ComPort]\nPort Num=33", 33},
         {"[ComPort]\nPort Num=4294967295\n", -1},  // wraps
         {"", 77},
@@ -82,6 +84,13 @@ TEST(ProfileWrite, RewritesOnlyTheKey)
         {"[ComPort]\nPort Num=1", "ComPort", "Port Num", 49, "[ComPort]\nPort Num=49\n"},
         {"", "Font", "Address", 274432, "[Font]\nAddress=274432\n"},
         {"\xEF\xBB\xBF[Font]\r\nAddress=5\r\n", "Font", "Address", 7, "\xEF\xBB\xBF[Font]\r\nAddress=7\r\n"},
+        // The number alone changes: quotes and what follows it stay.
+        {"[Font]\nAddress=\"5\"\n", "Font", "Address", 7, "[Font]\nAddress=\"7\"\n"},
+        {"[Font]\nAddress = 5 ; from the bench\n", "Font", "Address", -12, "[Font]\nAddress = -12 ; from the bench\n"},
+        {"[Font]\nAddress=abc\n", "Font", "Address", 3, "[Font]\nAddress=3\n"},
+        // A key in the second section of its name is rewritten there.
+        {"[Font]\nX=1\n[ComPort]\n[Font]\nAddress=5", "Font", "Address", 6,
+         "[Font]\nX=1\n[ComPort]\n[Font]\nAddress=6\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.before);
@@ -94,13 +103,43 @@ TEST(ProfileWrite, RewritesOnlyTheKey)
     }
 }
 
-TEST(ProfileWrite, FirstWriteCreatesTheFileAndItsFolder)
+// The start-up writes back what it read: a value that reads the same is left
+// as written, and the file is not rewritten at all.
+TEST(ProfileWrite, AValueThatReadsTheSameLeavesTheFileUntouched)
+{
+    const char* files[] = {
+        "[Font]\nAddress=274432\n",
+        "[Font]\nAddress = \"274432\"\n",
+        "[Font]\nAddress=274432 ; set by the bench\n",
+        "[Font]\nAddress=+274432abc",
+        "[Font]\nX=1\n\n[ComPort]\nPort Num=2\n\n[Font]\nAddress=274432\n",
+    };
+    for (const char* file : files) {
+        SCOPED_TRACE(file);
+        TempDir dir;
+        const auto path = dir.WriteText("Veltrad.INI", file);
+        std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
+        const auto old = std::filesystem::last_write_time(path);  // as the file system keeps it
+        CProfile profile(path);
+        ASSERT_EQ(profile.GetProfileInt("Font", "Address", 0), 274432);
+        ASSERT_TRUE(profile.WriteProfileInt("Font", "Address", 274432));
+        EXPECT_EQ(TempDir::ReadText(path), file);
+        EXPECT_EQ(std::filesystem::last_write_time(path), old) << "rewritten";
+    }
+}
+
+TEST(ProfileWrite, FirstWriteCreatesTheFileAndItsFolders)
 {
     TempDir dir;
-    const auto path = dir / "config" / "Veltrad.INI";
+    const auto path = dir / "config" / "veltrad" / "Veltrad.INI";
     CProfile profile(path);
     ASSERT_TRUE(profile.WriteProfileInt("Font", "Address", 274432));
     EXPECT_EQ(TempDir::ReadText(path), "[Font]\nAddress=274432\n");
+#ifndef _WIN32
+    // For the owner alone, as the XDG base directory rules ask.
+    for (const auto& folder : {dir / "config", dir / "config" / "veltrad"})
+        EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all) << folder;
+#endif
 }
 
 TEST(ProfileWrite, WritesThroughASymlinkToItsTarget)
