@@ -1,6 +1,6 @@
 #include "image/ImageFile.h"
 
-#include "platform/Windows_win32.h"
+#include "platform/ErrorText_win32.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,7 +28,7 @@ bool OsError(ImageError& error, const std::filesystem::path& path, DWORD code)
         break;
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY: errnum = ENOMEM; break;
-    default: reason = std::system_category().message(static_cast<int>(code)); break;
+    default: reason = Win32ErrorText(code); break;
     }
     if (reason.empty())
         reason = std::generic_category().message(errnum);

@@ -172,14 +172,13 @@ std::string Unquote(std::string_view v)
 
 bool IsWritable(const std::filesystem::path& path, bool exists)
 {
+    if (!exists)
+        return FolderTakesNewFiles(path.parent_path());
     // Honour the read-only bit ourselves: a privileged user would otherwise
     // write straight through a file the operator protected.
     std::error_code ec;
-    const auto target = exists ? path : path.parent_path();
-    const auto perms = std::filesystem::status(target, ec).permissions();
-    if (ec)
-        return !exists;  // a missing folder is created on write
-    return (perms & std::filesystem::perms::owner_write) != std::filesystem::perms::none;
+    const auto perms = std::filesystem::status(path, ec).permissions();
+    return !ec && (perms & std::filesystem::perms::owner_write) != std::filesystem::perms::none;
 }
 
 bool Save(const std::filesystem::path& path, const IniText& text, bool exists)

@@ -40,6 +40,7 @@ done
 korean_font=/usr/share/fonts/truetype/nanum/NanumGothic.ttf  # fonts-nanum
 caption_font=/usr/share/wine/fonts/marlett.ttf               # fonts-wine: the caption buttons
 appdata_file=$WINEPREFIX/veltrad-appdata
+localappdata_file=$WINEPREFIX/veltrad-localappdata
 
 # ---------------------------------------------------------------------------
 
@@ -52,7 +53,7 @@ setup() {
   fi
   local stamp=$WINEPREFIX/veltrad-gui state
   state="$dir $korean_font $caption_font"
-  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$state" ] && [ -f "$appdata_file" ]; then
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$state" ] && [ -f "$appdata_file" ] && [ -f "$localappdata_file" ]; then
     note "prefix already set up"
     return 0
   fi
@@ -89,6 +90,8 @@ EOF
   local appdata
   appdata=$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')
   winepath -u "$appdata" 2>/dev/null >"$appdata_file" || fail "no APPDATA folder"
+  appdata=$(wine cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')
+  winepath -u "$appdata" 2>/dev/null >"$localappdata_file" || fail "no LOCALAPPDATA folder"
   # The port links are made from the registry when Wine starts.
   wineserver -k 2>/dev/null || true
   wineserver -w
@@ -264,12 +267,21 @@ endings() {
   done
 }
 
-# A port that does not open is reported before the window shows; the system
-# menu's About entry opens the About box.
+# Where UAC's file virtualization kept an older installation's settings.
+virtual_store_file() {
+  printf '%s/VirtualStore/windows/Veltrad.INI' "$(cat "$localappdata_file")"
+}
+
+# A first start takes the port from a settings file that only the
+# VirtualStore holds; that port does not open, which is reported before the
+# window shows; the system menu's About entry opens the About box.
 about() {
-  local box main dialog
+  local box main dialog stored
   start_display
-  write_port_index 7  # COM8, not mapped
+  stored=$(virtual_store_file)
+  mkdir -p "$(dirname "$stored")"
+  printf '[ComPort]\r\nPort Num=7\r\n' >"$stored"  # COM8, not mapped
+  rm -f "$(settings_file)"
   start_veltrad
   box=$(wait_window '^Veltrad$')
   [ -z "$(xdotool search --onlyvisible --name "$main_title" 2>/dev/null)" ] \
@@ -284,6 +296,8 @@ about() {
   window_gone '^About Veltrad$' 10 || fail "the About box did not end"
   keys "$main" Escape
   wait_veltrad_exit
+  rm -f "$stored"
+  [ "$(saved_port_index)" = 7 ] || fail "the VirtualStore's settings were not copied to the roaming folder"
 }
 
 case $scenario in
