@@ -5,10 +5,10 @@
 // sending. For those the port object turns IXON off, takes the flow bytes out
 // of the input itself and writes in small pieces while no XOFF holds.
 
+#include "serial/FlowFilter.h"
+
 #include <sys/types.h>
 
-#include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -22,19 +22,5 @@ std::string SerialDriverName(dev_t rdev, const std::filesystem::path& sysRoot = 
 
 // False for the drivers known to keep sending while the terminal's XOFF holds.
 bool DriverStopsOutputOnXoff(std::string_view driver);
-
-// The terminal's flow state, read from the bytes it sends.
-class CFlowFilter {
-public:
-    // Takes XON and XOFF out of bytes[0, count) in place, notes the last of
-    // them, and returns how many data bytes are left at the front.
-    std::size_t Filter(std::uint8_t* bytes, std::size_t count);
-    // True while the latest flow byte was XOFF.
-    bool Held() const { return m_held; }
-    void Reset() { m_held = false; }
-
-private:
-    bool m_held = false;
-};
 
 }  // namespace veltrad

@@ -1,0 +1,24 @@
+#pragma once
+// The terminal's XON/XOFF as the port object reads it from the input, for the
+// drivers that do not act on it themselves (both backends).
+
+#include <cstddef>
+#include <cstdint>
+
+namespace veltrad {
+
+// The terminal's flow state, read from the bytes it sends.
+class CFlowFilter {
+public:
+    // Takes XON and XOFF out of bytes[0, count) in place, notes the last of
+    // them, and returns how many data bytes are left at the front.
+    std::size_t Filter(std::uint8_t* bytes, std::size_t count);
+    // True while the latest flow byte was XOFF.
+    bool Held() const { return m_held; }
+    void Reset() { m_held = false; }
+
+private:
+    bool m_held = false;
+};
+
+}  // namespace veltrad
