@@ -229,6 +229,8 @@ void CWindowLogic::OnSessionEnding()
     EndRun();
 }
 
+bool CWindowLogic::MaySessionEnd() const { return !m_session->IsRunning(); }
+
 WindowMessage CWindowLogic::PortOpenFailMessage() const
 {
     // The port's reason names the device already.

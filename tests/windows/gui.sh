@@ -2,7 +2,7 @@
 # The real Veltrad.exe under Wine on a virtual display (Xvfb), driven by the
 # keyboard as an operator drives it (xdotool), against veltrad-sim.
 #
-#   gui.sh setup | download | endings | about | screenshot FILE.png
+#   gui.sh setup | download | endings | about | modality | screenshot FILE.png
 #
 # Environment (CTest sets it): VELTRAD_WIN_BIN (the .exe folder),
 # VELTRAD_LINUX_BIN (veltrad-sim, veltrad-ptypair), VELTRAD_GUI_DIR (work
@@ -52,7 +52,7 @@ setup() {
     wineboot --init >/dev/null 2>&1 || fail "wineboot --init failed"
   fi
   local stamp=$WINEPREFIX/veltrad-gui state
-  state="$dir $korean_font $caption_font"
+  state="$dir $korean_font $caption_font shell-font"
   if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$state" ] && [ -f "$appdata_file" ] && [ -f "$localappdata_file" ]; then
     note "prefix already set up"
     return 0
@@ -64,16 +64,18 @@ setup() {
   mkdir -p "$fonts"
   ln -sf "$korean_font" "$fonts/"
   ln -sf "$caption_font" "$fonts/"
-  # The dialogs ask for "MS Sans Serif" and "System", the message boxes for
-  # "MS Shell Dlg"; Wine's fonts of those names have no Hangul. Without a
-  # window manager Wine must draw the frames and captions itself.
+  # Every dialog and message box asks for "MS Shell Dlg", whose font linking
+  # brings Hangul on Windows; Wine's has none, so it is mapped to the Korean
+  # font, and nothing else is (the older faces stay unmapped, so a dialog
+  # that still named one would show boxes). Without a window manager Wine
+  # must draw the frames and captions itself.
   cat >"$dir/setup.reg" <<EOF
 REGEDIT4
 
 [HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]
-"MS Sans Serif"="NanumGothic"
+"MS Sans Serif"=-
 "MS Shell Dlg"="NanumGothic"
-"System"="NanumGothic"
+"System"=-
 
 [HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
 "Decorated"="N"
@@ -198,7 +200,8 @@ choose_file() {  # file
 main_title='^KV-9090 Veltrad$'
 
 # One whole run, as the operator does it: open-file button, the path, Enter,
-# Tab to the download button, space; then the completion notice.
+# Tab to the download button, Enter pressed twice (the second lands on the
+# stop button, which must not take it); then the completion notice.
 download() {  # screenshot-file (optional)
   # 3 zero blocks, 50 blocks of data, 2 zero blocks; a Korean file name.
   local image="$dir/펌웨어 이미지.bin" attempt main notice
@@ -206,12 +209,12 @@ download() {  # screenshot-file (optional)
   start_display
   for attempt in 1 2 3; do
     write_port_index 9  # COM10
-    start_sim sim
+    start_sim sim --pace  # and the second Enter lands long before the end
     start_veltrad
     main=$(wait_window "$main_title")
     keys "$main" space  # the open-file button has the focus
     choose_file "$image"
-    keys "$main" Tab Tab Tab space  # stop, port list, download
+    keys "$main" Tab Tab Tab Return Return  # stop, port list, download
     notice=$(wait_window '^다운로드 완료$' 60)
     finish_sim 10
     keys "$notice" Return
@@ -300,8 +303,54 @@ about() {
   [ "$(saved_port_index)" = 7 ] || fail "the VirtualStore's settings were not copied to the roaming folder"
 }
 
+# Which of the given windows take input, as Windows itself says it.
+window_states() {  # title...
+  wine "$VELTRAD_WIN_BIN/windows_window_state.exe" "$@" 2>/dev/null | tr -d '\r' | paste -sd' '
+}
+
+expect_states() {  # expected titles...
+  local expected=$1 got
+  shift
+  got=$(window_states "$@")
+  [ "$got" = "$expected" ] || { shot "$dir/failed-$scenario.png"; fail "windows '$*': $got, expected $expected"; }
+}
+
+# A run ends while the About box is open: its notice comes over the About
+# box, and neither the About box nor the main window takes input until the
+# notice is dismissed; then the About box, then the main window again.
+modality() {  # screenshot-file (optional)
+  local image="$dir/modality.bin" main about notice
+  make_image "$image" "$dir/expected.bin" 0 102400 0  # 800 frames: 10 s on a paced line
+  start_display
+  write_port_index 9  # COM10
+  start_sim sim --pace
+  start_veltrad
+  main=$(wait_window "$main_title")
+  keys "$main" space
+  choose_file "$image"
+  keys "$main" Tab Tab Tab space
+  keys "$main" alt+space Up Return
+  about=$(wait_window '^About Veltrad$')
+  [ -z "$(xdotool search --onlyvisible --name '^다운로드 완료$' 2>/dev/null)" ] \
+    || fail "the run ended before the About box opened"
+  notice=$(wait_window '^다운로드 완료$' 60)
+  expect_states "disabled disabled enabled" "KV-9090 Veltrad" "About Veltrad" "다운로드 완료"
+  [ -n "${1:-}" ] && { import -window root "$1" || fail "screenshot failed"; note "screenshot: $1"; }
+  keys "$notice" Return
+  window_gone '^다운로드 완료$' 10 || fail "the notice did not end"
+  expect_states "disabled enabled" "KV-9090 Veltrad" "About Veltrad"
+  keys "$about" Return
+  window_gone '^About Veltrad$' 10 || fail "the About box did not end"
+  expect_states "enabled" "KV-9090 Veltrad"
+  finish_sim 10
+  [ "$sim_summary" = "frames 800, refusals 0, bytes 102400, base 0x00000000" ] || fail "sim summary '$sim_summary'"
+  keys "$main" Escape
+  wait_veltrad_exit
+}
+
 case $scenario in
   setup) setup ;;
+  modality) modality "${2:-}" ;;
   download) download ;;
   endings) endings ;;
   about) about ;;
