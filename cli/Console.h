@@ -3,13 +3,24 @@
 // terminal, the stop signals, the shell's quoting and the local time. One
 // implementation per platform (Console_posix.cpp, Console_win32.cpp).
 
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace veltrad::cli {
 
 bool StderrIsTerminal();
+
+// Writes UTF-8 `text` to stdout or stderr so that it reads right: on a
+// Windows console as UTF-16 (the console's code page may have no Hangul),
+// anywhere else as the bytes given.
+void WriteText(std::FILE* stream, std::string_view text);
+
+// std::fopen on a path of any name (on Windows through the wide API).
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode);
 
 // Makes the terminal on stderr follow cursor movement sequences; false when
 // it cannot, and lines must then not be redrawn in place.

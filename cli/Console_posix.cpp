@@ -9,6 +9,10 @@ namespace veltrad::cli {
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
+void WriteText(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
+
+std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 bool EnableCursorMovement() { return true; }
 
 int StderrColumns()

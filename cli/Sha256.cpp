@@ -1,5 +1,7 @@
 #include "cli/Sha256.h"
 
+#include "image/Utf8Path.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -11,7 +13,7 @@ std::optional<std::string> Sha256OfFile(const std::filesystem::path& path, std::
 {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        error = path.string() + ": " + std::strerror(errno);
+        error = Utf8FromPath(path) + ": " + std::strerror(errno);
         return std::nullopt;
     }
     CSha256 sha;
@@ -21,12 +23,12 @@ std::optional<std::string> Sha256OfFile(const std::filesystem::path& path, std::
         sha.Update(reinterpret_cast<const std::uint8_t*>(buffer.data()), static_cast<std::size_t>(file.gcount()));
     }
     if (file.bad()) {
-        error = path.string() + ": read failed";
+        error = Utf8FromPath(path) + ": read failed";
         return std::nullopt;
     }
     const auto digest = sha.Finish();
     if (!digest) {
-        error = path.string() + ": the system's SHA-256 is not available";
+        error = Utf8FromPath(path) + ": the system's SHA-256 is not available";
         return std::nullopt;
     }
     static constexpr char kHex[] = "0123456789abcdef";

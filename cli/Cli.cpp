@@ -1,19 +1,20 @@
 // veltrad-cli: the command-line face of Veltrad.
 
+#include "cli/Cli.h"
 #include "cli/Commands.h"
 
-#include <cstdio>
+namespace veltrad::cli {
 
-int main(int argc, char** argv)
+int RunCommandLine(int argc, const char* const* argv)
 {
     CLI::App app{"veltrad-cli: load a program image into a KV-9090 terminal over a serial line"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "veltrad-cli 2.0");
 
-    int exitCode = veltrad::cli::kExitOk;
-    veltrad::cli::RegisterFramesCommand(app, exitCode);
-    veltrad::cli::RegisterDownloadCommand(app, exitCode);
-    veltrad::cli::RegisterPortsCommand(app, exitCode);
+    int exitCode = kExitOk;
+    RegisterFramesCommand(app, exitCode);
+    RegisterDownloadCommand(app, exitCode);
+    RegisterPortsCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);
@@ -25,7 +26,9 @@ int main(int argc, char** argv)
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);
-        return veltrad::cli::kExitUsage;
+        return kExitUsage;
     }
     return exitCode;
 }
+
+}  // namespace veltrad::cli
