@@ -2,7 +2,7 @@
 # The real Veltrad.exe under Wine on a virtual display (Xvfb), driven by the
 # keyboard as an operator drives it (xdotool), against veltrad-sim.
 #
-#   gui.sh setup | download | endings | about | modality | screenshot FILE.png
+#   gui.sh setup | download | endings | about | modality | install | screenshot FILE.png
 #
 # Environment (CTest sets it): VELTRAD_WIN_BIN (the .exe folder),
 # VELTRAD_LINUX_BIN (veltrad-sim, veltrad-ptypair), VELTRAD_GUI_DIR (work
@@ -348,8 +348,58 @@ modality() {  # screenshot-file (optional)
   wait_veltrad_exit
 }
 
+# The installer, as a user without administrator rights runs it: silently
+# (/S) into the user's own folders, a Start-menu folder with Veltrad and the
+# README, the program started through its shortcut, then removed silently.
+install() {
+  local installer programs menu main key
+  installer=$(ls "$(dirname "$dir")"/Veltrad-*-win64.exe 2>/dev/null | head -n 1)
+  [ -n "$installer" ] || fail "no installer in $(dirname "$dir"): run cpack -G NSIS there first"
+  programs="$(cat "$localappdata_file")/Programs/Veltrad"
+  menu="$(cat "$appdata_file")/Microsoft/Windows/Start Menu/Programs/Veltrad"
+  key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Veltrad'
+  start_display
+  write_port_index 9  # COM10, the simulator
+  start_sim sim
+  wine "$installer" /S >/dev/null 2>&1 || fail "the installer failed"
+  for file in bin/Veltrad.exe bin/veltrad-cli.exe README.txt Uninstall.exe; do
+    [ -f "$programs/$file" ] || fail "not installed: $programs/$file"
+  done
+  for link in Veltrad.lnk README.lnk; do
+    [ -f "$menu/$link" ] || fail "no Start-menu entry $link in $menu"
+  done
+  grep -qa 'Veltrad.exe' "$menu/Veltrad.lnk" || fail "the Veltrad shortcut does not name Veltrad.exe"
+  wine reg query "$key" /v DisplayVersion 2>/dev/null | grep -q "$(sed -n 's/^Veltrad \([0-9.]*\) for Windows.*/\1/p' "$programs/README.txt")" \
+    || fail "the uninstall entry lacks the build's version"
+  local shortcut
+  shortcut=$(winepath -w "$menu/Veltrad.lnk" 2>/dev/null)  # C:\..., as the Start menu has it
+  (cd "$dir" && exec wine start /wait "$shortcut" >"$dir/veltrad.log" 2>&1) &
+  veltrad_pid=$!
+  children+=("$veltrad_pid")
+  main=$(wait_window "$main_title")
+  keys "$main" Escape
+  wait_veltrad_exit
+  # `start` does not wait for a program it reached through a shortcut; a
+  # program still running cannot be deleted.
+  local deadline=$((SECONDS + 30))
+  while pgrep -f 'Programs.Veltrad.bin.Veltrad\.exe' >/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the installed Veltrad.exe did not end"
+    sleep 0.2
+  done
+  finish_sim 0
+  wine "$programs/Uninstall.exe" /S >/dev/null 2>&1 || fail "the uninstaller failed"
+  # The uninstaller runs on from a copy of itself in the temporary folder.
+  deadline=$((SECONDS + 30))
+  while [ -e "$programs" ] || [ -e "$menu" ]; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "left after uninstalling: $(ls -R "$programs" "$menu" 2>&1)"
+    sleep 0.2
+  done
+  ! wine reg query "$key" >/dev/null 2>&1 || fail "the uninstall entry stayed"
+}
+
 case $scenario in
   setup) setup ;;
+  install) install ;;
   modality) modality "${2:-}" ;;
   download) download ;;
   endings) endings ;;
