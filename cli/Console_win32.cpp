@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "platform/LongPath_win32.h"
+
 #include <io.h>
 #include <windows.h>
 
@@ -41,7 +43,7 @@ void WriteText(std::FILE* stream, std::string_view text)
 
 std::FILE* OpenFile(const std::filesystem::path& path, const char* mode)
 {
-    return ::_wfopen(path.c_str(), Widen(mode).c_str());
+    return ::_wfopen(Win32FilePath(path).c_str(), Widen(mode).c_str());
 }
 
 bool EnableCursorMovement()
