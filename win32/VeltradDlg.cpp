@@ -59,8 +59,10 @@ HICON LoadAppIcon(HINSTANCE instance, int sizeMetric, UINT dpi)
 // An Enter on the stop button that the keyboard repeats, or that follows the
 // one that started the run within a double-click's time, is the operator's
 // start going on, not a stop: the button takes the key and does nothing.
-LRESULT CALLBACK StopButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data)
+LRESULT CALLBACK StopButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data)
 {
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(button, StopButtonProc, id);  // as comctl32 asks, before the button goes
     if (message == WM_GETDLGCODE && lParam != 0) {
         const auto* msg = reinterpret_cast<const MSG*>(lParam);
         const auto* runStart = reinterpret_cast<const ULONGLONG*>(data);
