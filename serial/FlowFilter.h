@@ -7,6 +7,11 @@
 
 namespace veltrad {
 
+// Bytes the port object lets the driver hold while it honours XOFF itself:
+// what may still go out after the terminal's XOFF, besides the chip's own
+// buffer.
+inline constexpr int kOwnFlowWindow = 16;
+
 // The terminal's flow state, read from the bytes it sends.
 class CFlowFilter {
 public:

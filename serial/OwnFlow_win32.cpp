@@ -11,9 +11,8 @@ namespace veltrad {
 
 namespace {
 
-// Bytes handed to the driver at a time: what may still go out after the
-// terminal's XOFF, as on Linux for the drivers that ignore it.
-constexpr DWORD kOwnFlowPiece = 16;
+// Bytes handed to the driver at a time, each piece waited for.
+constexpr auto kOwnFlowPiece = static_cast<DWORD>(kOwnFlowWindow);
 constexpr DWORD kReadChunk = 256;  // bytes taken from the driver at a time
 
 }  // namespace

@@ -16,9 +16,6 @@ namespace veltrad {
 
 namespace {
 
-// Bytes this object lets the driver hold while it honours XOFF itself: what
-// may still go out after the terminal's XOFF, besides the chip's own buffer.
-constexpr int kOwnFlowWindow = 16;
 constexpr std::size_t kReadChunk = 256;  // bytes taken from the driver at a time
 
 std::chrono::nanoseconds LineTime(std::uint32_t bytes, std::uint32_t baudRate)
