@@ -11,6 +11,8 @@ bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 void IgnoreBrokenPipes() { (void)std::signal(SIGPIPE, SIG_IGN); }
 
+void WriteText(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
+
 bool EnableCursorMovement() { return true; }
 
 int StderrColumns()

@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "platform/LongPath_win32.h"
+
 #include <io.h>
 #include <windows.h>
 
@@ -12,6 +14,35 @@ bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 // Windows has no SIGPIPE: a write to a closed pipe fails with an error.
 void IgnoreBrokenPipes() {}
+
+namespace {
+
+std::wstring Widen(std::string_view utf8)
+{
+    const int size = static_cast<int>(utf8.size());
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+    return wide;
+}
+
+}  // namespace
+
+void WriteText(std::FILE* stream, std::string_view text)
+{
+    const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (text.empty() || !::GetConsoleMode(console, &mode)) {
+        // Redirected: UTF-8, as every other output of the program.
+        std::fwrite(text.data(), 1, text.size(), stream);
+        return;
+    }
+    std::fflush(stream);  // what went out through the C runtime comes first
+    const std::wstring wide = Widen(text);
+    DWORD written = 0;
+    ::WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}
 
 bool EnableCursorMovement()
 {

@@ -12,6 +12,7 @@
 #include "multiport/Outcome.h"
 
 #include "download/DownloadSession.h"
+#include "image/Utf8Path.h"
 #include "download/RunObserver.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
@@ -102,14 +103,14 @@ private:
     std::size_t m_width = 0;
 };
 
-void PrintJson(const char* outcome, const RunStats& stats) { std::printf("%s\n", RunJson(outcome, stats).c_str()); }
+void PrintJson(const char* outcome, const RunStats& stats) { WriteText(stdout, RunJson(outcome, stats) + "\n"); }
 
 // Ends a run that never started: one line on stderr, and the JSON object
 // when it was asked for.
 int EndWithoutRun(const DownloadOptions& options, const char* outcome, const std::string& why, int status,
                   std::uint32_t frames = 0)
 {
-    std::fprintf(stderr, "veltrad-cli: %s\n", why.c_str());
+    WriteText(stderr, "veltrad-cli: " + why + "\n");
     if (options.json) {
         RunStats stats;
         stats.frames = frames;
@@ -143,7 +144,7 @@ int RunDownload(const DownloadOptions& options)
         session.SelectPort(*number);
     else
         session.SelectDevice(options.port);
-    session.Image().SetFile(options.file);
+    session.Image().SetFile(PathFromUtf8(options.file));
 
     session.Image().SetStopCheck([&signals] { return signals.Raised(); });
     ImageError fileError;
@@ -191,10 +192,10 @@ int RunDownload(const DownloadOptions& options)
     if (options.json)
         PrintJson(OutcomeName(outcome), stats);
     else
-        std::printf("%s%s\n", OutcomeWords(outcome, stats).c_str(), ReplyTimesText(stats).c_str());
+        WriteText(stdout, OutcomeWords(outcome, stats) + ReplyTimesText(stats) + "\n");
     std::fflush(stdout);
     for (const std::string& hint : AdapterHints(stats, session.Comm().Adapter()))
-        std::fprintf(stderr, "%s\n", hint.c_str());
+        WriteText(stderr, hint + "\n");
     return OutcomeStatus(outcome);
 }
 

@@ -2,8 +2,10 @@
 // would send, frame by frame, without touching a port.
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 
 #include "image/DownloadImage.h"
+#include "image/Utf8Path.h"
 
 #include <cstdio>
 #include <memory>
@@ -28,10 +30,10 @@ void AppendHex(std::string& out, std::uint8_t byte)
 int RunFrames(const FramesOptions& options)
 {
     CDownloadImage image;
-    image.SetFile(options.file);
+    image.SetFile(PathFromUtf8(options.file));
     ImageError error;
     if (!image.BuildFrames(&error)) {
-        std::fprintf(stderr, "veltrad-cli: %s\n", error.Message().c_str());
+        WriteText(stderr, "veltrad-cli: " + error.Message() + "\n");
         return kExitUsage;
     }
 

@@ -95,7 +95,7 @@ void CLiveLines::Draw(const std::vector<PortLine>& lines)
         text += "\x1b[" + std::to_string(m_drawn) + "A";  // back up to the first line
     for (const std::string& line : FormatPortLines(lines, m_columns))
         text += "\r" + line + "\x1b[K\n";  // the rest of an older, longer line goes
-    std::fputs(text.c_str(), m_out);
+    WriteText(m_out, text);
     std::fflush(m_out);
     m_drawn = lines.size();
 }

@@ -11,6 +11,7 @@
 #include "multiport/RunLog.h"
 #include "multiport/SharedImage.h"
 
+#include "image/Utf8Path.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
 
@@ -45,8 +46,8 @@ std::string SameDeviceKey(const std::string& port, const std::string& device)
     if (device.empty())
         return "COM" + std::to_string(ParseComName(port).value_or(0));
     std::error_code ec;
-    const fs::path canonical = fs::weakly_canonical(device, ec);
-    return ec ? device : canonical.string();
+    const fs::path canonical = fs::weakly_canonical(PathFromUtf8(device), ec);
+    return ec ? device : Utf8FromPath(canonical);
 }
 
 // Everything that makes a run impossible before any port is touched.
@@ -108,7 +109,7 @@ public:
         std::string error;
         const LogEntry entry{std::chrono::system_clock::now(), result, AdapterSerialNumber(result.device), m_image};
         if (!m_log->Append(entry, error) && !m_logFailed) {
-            std::fprintf(stderr, "veltrad-cli: cannot write the log: %s\n", error.c_str());
+            WriteText(stderr, "veltrad-cli: cannot write the log: " + error + "\n");
             m_logFailed = true;
         }
     }
@@ -123,19 +124,19 @@ public:
             const std::string json = results.size() == 1
                                          ? RunJson(results.front().outcome.c_str(), results.front().stats)
                                          : JsonArray(results);
-            std::printf("%s\n", json.c_str());
+            WriteText(stdout, json + "\n");
         } else if (ran) {
             std::printf("%zu of %zu terminals completed\n", results.size() - static_cast<std::size_t>(failed),
                         results.size());
             for (const PortResult& r : results) {
                 if (!r.Completed())
-                    std::printf("  %s: %s\n", Where(r).c_str(), r.words.c_str());
+                    WriteText(stdout, "  " + Where(r) + ": " + r.words + "\n");
             }
         }
         std::fflush(stdout);
         if (ran && failed > 0) {
             std::FILE* out = m_options.json ? stderr : stdout;
-            std::fprintf(out, "to load the failed terminals again:\n  %s\n", RetryCommand(m_options, results).c_str());
+            WriteText(out, "to load the failed terminals again:\n  " + RetryCommand(m_options, results) + "\n");
             std::fflush(out);
         }
     }
@@ -157,7 +158,7 @@ private:
 int EndWithoutRun(const MultiDownloadOptions& options, const std::vector<std::string>& devices, CReport& report,
                   const char* outcome, const std::string& why, std::uint32_t frames)
 {
-    std::fprintf(stderr, "veltrad-cli: %s\n", why.c_str());
+    WriteText(stderr, "veltrad-cli: " + why + "\n");
     std::vector<PortResult> results;
     for (std::size_t i = 0; i < options.ports.size(); ++i) {
         results.push_back(UnstartedResult(options.ports[i], devices[i], outcome, why, frames));
@@ -176,14 +177,14 @@ int RunMultiDownload(const MultiDownloadOptions& options)
     for (const std::string& port : options.ports)
         devices.push_back(DeviceOf(port, ports));
     if (const auto problem = CheckPorts(options.ports, devices)) {
-        std::fprintf(stderr, "veltrad-cli: %s\n", problem->c_str());
+        WriteText(stderr, "veltrad-cli: " + *problem + "\n");
         return kExitUsage;
     }
     std::unique_ptr<CRunLog> log;
     if (!options.logFile.empty()) {
         std::string error;
-        if (!(log = CRunLog::Open(options.logFile, error))) {
-            std::fprintf(stderr, "veltrad-cli: cannot open the log: %s\n", error.c_str());
+        if (!(log = CRunLog::Open(PathFromUtf8(options.logFile), error))) {
+            WriteText(stderr, "veltrad-cli: cannot open the log: " + error + "\n");
             return kExitUsage;
         }
     }
@@ -193,7 +194,7 @@ int RunMultiDownload(const MultiDownloadOptions& options)
     // Read and framed once; every run only reads the frames.
     ImageError fileError;
     SharedImage shared = ReadSharedImage(
-        options.file, [&signals] { return signals.Raised(); }, log != nullptr, fileError);
+        PathFromUtf8(options.file), [&signals] { return signals.Raised(); }, log != nullptr, fileError);
     CReport report(options, log.get(), shared.facts);
     if (!shared.image) {
         if (fileError.stopped) {
@@ -204,7 +205,7 @@ int RunMultiDownload(const MultiDownloadOptions& options)
                              0);
     }
     if (log && shared.facts.sha256.empty())
-        std::fprintf(stderr, "veltrad-cli: no SHA-256 for the log: the system's SHA-256 is not available\n");
+        WriteText(stderr, "veltrad-cli: no SHA-256 for the log: the system's SHA-256 is not available\n");
     const auto frames = static_cast<std::uint32_t>(shared.image->m_FrameList.size());
     if (frames == 0) {
         return EndWithoutRun(options, devices, report, "nothing-to-send",
@@ -239,7 +240,7 @@ int RunMultiDownload(const MultiDownloadOptions& options)
             if (result && !reported[i]) {
                 reported[i] = true;
                 if (!live) {
-                    std::fprintf(stderr, "%s\n", EndLine(std::chrono::system_clock::now(), *result).c_str());
+                    WriteText(stderr, EndLine(std::chrono::system_clock::now(), *result) + "\n");
                     std::fflush(stderr);
                 }
                 report.Log(*result);

@@ -3,8 +3,10 @@
 // reaches, the [Ports] line that would.
 
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/Json.h"
 
+#include "image/Utf8Path.h"
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
@@ -60,15 +62,16 @@ void PrintText(const std::vector<SerialDeviceInfo>& devices, const std::vector<C
         add(d.vid.empty() ? std::string() : d.vid + ":" + d.pid);
         if (const std::string what = DescribeDevice(d); what != d.driver)
             add(what);
-        std::printf("%s\n", line.c_str());
+        WriteText(stdout, line + "\n");
         if (!d.byId.empty())
-            std::printf("    by-id:   %s\n", d.byId.c_str());
+            WriteText(stdout, "    by-id:   " + d.byId + "\n");
         if (!d.byPath.empty())
-            std::printf("    by-path: %s\n", d.byPath.c_str());
-        if (coms[i].suggestedCom != 0)
-            std::printf("    to reach it as COM%u, add to [Ports] in %s: COM%u=%s\n",
-                        static_cast<unsigned>(coms[i].suggestedCom), settingsFile.c_str(),
-                        static_cast<unsigned>(coms[i].suggestedCom), coms[i].suggestedDevice.c_str());
+            WriteText(stdout, "    by-path: " + d.byPath + "\n");
+        if (coms[i].suggestedCom != 0) {
+            const std::string com = "COM" + std::to_string(coms[i].suggestedCom);
+            WriteText(stdout, "    to reach it as " + com + ", add to [Ports] in " + settingsFile + ": " + com + "=" +
+                                  coms[i].suggestedDevice + "\n");
+        }
     }
 }
 
@@ -80,7 +83,7 @@ int RunPorts(const PortsOptions& options)
     if (options.json)
         PrintJson(devices, coms);
     else
-        PrintText(devices, coms, profile.Path().string());
+        PrintText(devices, coms, Utf8FromPath(profile.Path()));
     std::fflush(stdout);
     return kExitOk;
 }

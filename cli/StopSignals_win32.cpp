@@ -1,47 +1,54 @@
 #include "cli/StopSignals.h"
 
-#include <array>
-#include <csignal>
+#include "cli/ConsoleEvents_win32.h"
+
+#include <atomic>
 #include <utility>
 
 namespace veltrad::cli {
 
 namespace {
 
-// SIGBREAK: Ctrl-Break in the console.
-constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGBREAK};
-
-// The only state a signal handler may touch.
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-using Handler = void (*)(int);
-std::array<Handler, kStopSignals.size()> g_previous{};
-
-void OnStopSignal(int signal)
-{
-    g_stopSignal = signal;
-    // The C runtime resets a handler to the default before calling it.
-    (void)std::signal(signal, OnStopSignal);
-}
+// Windows has no SIGTERM or SIGHUP from outside: a console program hears of
+// Ctrl-C, Ctrl-Break (also what GenerateConsoleCtrlEvent sends), the console
+// window closing, and logoff and shutdown; each reaches the handler below on
+// a thread of its own.
+std::atomic<bool> g_stopRequested{false};
+// Set once the program has stopped its runs and said and logged their ends.
+HANDLE g_done = nullptr;
+// A close, logoff or shutdown ends the process once the handler returns, or
+// about 5 s after the event whatever it does; this stays just inside that.
+constexpr DWORD kCloseGraceMs = 4500;
 
 }  // namespace
 
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    g_stopRequested = true;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && g_done != nullptr)
+        ::WaitForSingleObject(g_done, kCloseGraceMs);
+    return TRUE;  // handled: the program stops by its own steps
+}
+
 CStopSignals::CStopSignals()
 {
-    g_stopSignal = 0;
-    for (std::size_t i = 0; i < kStopSignals.size(); ++i)
-        g_previous[i] = std::signal(kStopSignals[i], OnStopSignal);
+    g_stopRequested = false;
+    if (g_done == nullptr)
+        g_done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);  // kept: a handler may still wait on it
+    else
+        ::ResetEvent(g_done);
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 CStopSignals::~CStopSignals()
 {
-    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-        if (g_previous[i] != SIG_ERR)
-            (void)std::signal(kStopSignals[i], g_previous[i]);
-    }
+    // Everything is out by now: a waiting close may end the process.
+    if (g_done != nullptr)
+        ::SetEvent(g_done);
+    ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
 }
 
-bool CStopSignals::Raised() const { return g_stopSignal != 0; }
+bool CStopSignals::Raised() const { return g_stopRequested.load(); }
 
 // Console control events reach a thread of their own here, never a worker.
 std::thread StartWithoutStopSignals(std::function<void()> body) { return std::thread(std::move(body)); }

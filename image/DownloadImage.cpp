@@ -1,5 +1,7 @@
 #include "image/DownloadImage.h"
 
+#include "image/Utf8Path.h"
+
 #include "image/ImageFile.h"
 
 #include <algorithm>
@@ -17,17 +19,6 @@ namespace {
 // stack, so a pass leaves the heap as the lists alone shape it.
 constexpr std::size_t kChunkSize = 128 * kBlockSize;
 using Chunk = std::array<std::uint8_t, kChunkSize>;
-
-std::filesystem::path PathFromUtf8(const std::string& utf8)
-{
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string Utf8FromPath(const std::filesystem::path& path)
-{
-    const std::u8string s = path.u8string();
-    return std::string(s.begin(), s.end());
-}
 
 bool Fail(ImageError* error, ImageError why)
 {

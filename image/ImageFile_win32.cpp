@@ -1,6 +1,7 @@
 #include "image/ImageFile.h"
 
-#include "platform/Windows_win32.h"
+#include "platform/ErrorText_win32.h"
+#include "platform/LongPath_win32.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,9 +27,13 @@ bool OsError(ImageError& error, const std::filesystem::path& path, DWORD code)
         errnum = EACCES;
         reason = "is locked by another program";
         break;
+    case ERROR_FILENAME_EXCED_RANGE:
+        errnum = ENAMETOOLONG;
+        reason = "has a path too long for Windows";
+        break;
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY: errnum = ENOMEM; break;
-    default: reason = std::system_category().message(static_cast<int>(code)); break;
+    default: reason = Win32ErrorText(code); break;
     }
     if (reason.empty())
         reason = std::generic_category().message(errnum);
@@ -61,8 +66,8 @@ bool CImageFile::Open(const std::filesystem::path& path, ImageError& error)
     if (std::filesystem::is_directory(path, ec))
         return IsFolder(error, path);
 
-    const HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    const HANDLE h = ::CreateFileW(Win32FilePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return OsError(error, path, ::GetLastError());
     m_handle = reinterpret_cast<std::intptr_t>(h);

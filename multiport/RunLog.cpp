@@ -2,6 +2,9 @@
 
 #include "multiport/LogLock.h"
 
+#include "image/TextFile.h"
+#include "image/Utf8Path.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -45,9 +48,9 @@ std::string IsoUtc(std::chrono::system_clock::time_point time)
 
 std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::string& error)
 {
-    std::FILE* file = std::fopen(path.string().c_str(), "ab");
+    std::FILE* file = OpenStdioFile(path, "ab");
     if (file == nullptr) {
-        error = path.string() + ": " + std::strerror(errno);
+        error = Utf8FromPath(path) + ": " + std::strerror(errno);
         return nullptr;
     }
     // Room for a whole line, so that each goes out in one write.
@@ -61,7 +64,7 @@ std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::s
             written = std::fputs(kHeader, file) >= 0 && std::fflush(file) == 0;
     }
     if (!written) {
-        error = path.string() + ": " + std::strerror(errno);
+        error = Utf8FromPath(path) + ": " + std::strerror(errno);
         std::fclose(file);
         return nullptr;
     }
@@ -78,8 +81,8 @@ std::string CRunLog::FormatLine(const LogEntry& e)
                   static_cast<unsigned>(r.stats.acknowledged), static_cast<unsigned>(r.stats.resends), r.stats.seconds);
     const std::string size = e.image.size ? std::to_string(*e.image.size) : std::string();
     return IsoUtc(e.time) + '\t' + Field(r.port) + '\t' + Field(r.device) + '\t' + Field(e.adapterSerial) + '\t' +
-           Field(e.image.path.string()) + '\t' + Field(size) + '\t' + Field(e.image.sha256) + '\t' + Field(r.outcome) +
-           '\t' + numbers + '\n';
+           Field(Utf8FromPath(e.image.path)) + '\t' + Field(size) + '\t' + Field(e.image.sha256) + '\t' +
+           Field(r.outcome) + '\t' + numbers + '\n';
 }
 
 bool CRunLog::Append(const LogEntry& entry, std::string& error)
@@ -88,7 +91,7 @@ bool CRunLog::Append(const LogEntry& entry, std::string& error)
     // not interleave within a line.
     const std::string line = FormatLine(entry);
     if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size() || std::fflush(m_file) != 0) {
-        error = m_path.string() + ": " + std::strerror(errno);
+        error = Utf8FromPath(m_path) + ": " + std::strerror(errno);
         std::clearerr(m_file);
         return false;
     }

@@ -10,8 +10,8 @@ for group in "$@"; do
     gui) packages+=(qt6-base-dev libgl-dev fonts-noto-cjk) ;;
     # Only the "posix" thread flavour of MinGW: it has std::thread. The
     # window's tests: a virtual display, a keyboard driver, a Korean font,
-    # and Wine's caption-button font.
-    mingw) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xdotool fonts-nanum fonts-wine) ;;
+    # and Wine's caption-button font. NSIS builds the installer.
+    mingw) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xdotool fonts-nanum fonts-wine nsis) ;;
     # The Debian package and its checks: manual pages, dpkg-shlibdeps (which
     # CPack runs with file), lintian, the desktop metadata's validator, man,
     # and bash-completion with python3 for the scripted interactive shell.

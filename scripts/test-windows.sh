@@ -34,14 +34,15 @@ step "MinGW-w64 cross build"
 configure "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVELTRAD_LINUX_TOOLS_DIR="$PWD/$linux/bin"
 cmake --build "$win" -j "$jobs"
 
-step "Windows zip"
-(cd "$win" && cpack -G ZIP >cpack.log 2>&1) || { cat "$win/cpack.log"; exit 1; }
+step "Windows zip and installer"
+(cd "$win" && cpack -G "ZIP;NSIS" >cpack.log 2>&1) || { cat "$win/cpack.log"; exit 1; }
 zip=$(ls "$win"/Veltrad-*-win64.zip)
 listing=$(cmake -E tar tf "$zip")
 for file in README.txt bin/Veltrad.exe bin/veltrad-cli.exe; do
   grep -q "/$file\$" <<<"$listing" || { echo "$zip lacks $file" >&2; exit 1; }
 done
 echo "$zip"
+ls "$win"/Veltrad-*-win64.exe  # installed and removed under Wine by wine_gui_install
 
 export WINEPREFIX="$PWD/$win/wineprefix"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

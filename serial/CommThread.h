@@ -25,10 +25,11 @@ inline constexpr std::uint32_t kWriteTimeoutConstantMs = 1000;
 
 // Who holds output back while the terminal's XOFF is in force.
 enum class XoffHandling {
-    Auto,     // the driver, where it acts on XOFF; on Linux the port object
-              // for the drivers that do not (ch341, cdc_acm)
-    Backend,  // the port object, whatever the driver (Linux only: tests use
-              // it on pseudo-terminals; Windows' drivers always act on XOFF)
+    Auto,     // the driver, where it acts on XOFF; the port object for the
+              // drivers that do not (Linux: ch341, cdc_acm; Windows: those
+              // that refuse XON/XOFF or read it back off)
+    Backend,  // the port object, whatever the driver (tests use it on
+              // pseudo-terminals and on Wine's COM ports)
 };
 
 class CCommThread final : public ISerialPort {

@@ -3,11 +3,13 @@
 // closing, reading, writing) and PortWait_win32.cpp (waiting for input).
 
 #include "serial/CommThread.h"
+#include "serial/FlowFilter.h"
 
 #include "platform/Windows_win32.h"
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -20,6 +22,34 @@ inline constexpr DWORD kHeldWritePollMs = 1;
 
 // For NoteFailure where an abort is never a removal.
 inline const std::atomic<bool> kNoConnection{false};
+
+// Whether a failed call's GetLastError() says the device went away. Drivers
+// differ: usbser.sys answers ERROR_BAD_COMMAND, others ERROR_DEVICE_REMOVED,
+// ERROR_GEN_FAILURE, ERROR_DEVICE_NOT_CONNECTED, or ERROR_ACCESS_DENIED from
+// ClearCommError; Wine ERROR_NOT_READY for a hung-up tty. An abort counts
+// only while the port is open: a close aborts on purpose.
+inline bool MeansDeviceGone(DWORD error, bool open)
+{
+    switch (error) {
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_NOT_READY:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED: return true;
+    case ERROR_OPERATION_ABORTED: return open;
+    default: return false;
+    }
+}
+
+// Who holds output back while the terminal's XOFF is in force: the driver
+// when it took fOutX and reads it back on, else the port object. SerCx and
+// SerCx2 UART drivers typically do not support XON/XOFF.
+enum class XoffOwner { Driver, PortObject };
+inline XoffOwner ChooseXoffOwner(bool forcedToPortObject, bool stateAccepted, bool outXReadBack)
+{
+    return !forcedToPortObject && stateAccepted && outXReadBack ? XoffOwner::Driver : XoffOwner::PortObject;
+}
 
 // Owner of one kernel handle; "none" is always nullptr, whatever the
 // function that made it returns on failure.
@@ -77,6 +107,12 @@ struct CCommThread::Impl {
     bool lineEventsFailed = false;
     bool readAheadHeld = false;
     std::uint8_t readAhead = 0;
+    // The port object honours the terminal's XOFF itself (XoffOwner): the
+    // flow bytes are taken out of the input, which waits in `input`, and
+    // writes go out in small pieces while no XOFF holds. Guarded by ioMutex.
+    bool ownFlow = false;
+    CFlowFilter flow;
+    std::deque<std::uint8_t> input;
 
     std::string device;
     PortError lastError;
@@ -98,12 +134,10 @@ struct CCommThread::Impl {
     }
 
     // Notes a failure that says the device went away; `connected` tells an
-    // abort that no close asked for from one that a close made. Wine answers
-    // a status query on a hung-up tty with ERROR_NOT_READY.
+    // abort that no close asked for from one that a close made.
     void NoteFailure(DWORD error, const std::atomic<bool>& connected)
     {
-        if (error == ERROR_DEVICE_REMOVED || error == ERROR_BAD_COMMAND || error == ERROR_NOT_READY ||
-            (error == ERROR_OPERATION_ABORTED && connected.load()))
+        if (MeansDeviceGone(error, connected.load()))
             gone = true;
     }
 
@@ -127,12 +161,23 @@ struct CCommThread::Impl {
         return false;
     }
 
-    // Input received so far came before the transmission under way.
+    // Input received so far came before the transmission under way (the
+    // driver's own XON/XOFF: it keeps no flow byte in the queue).
     void DropEarlierInput()
     {
         readAheadHeld = false;
         (void)::PurgeComm(port.Get(), PURGE_RXCLEAR);
     }
+
+    // Own flow (OwnFlow_win32.cpp): takes what the driver has queued through
+    // the filter into `input` (when the driver cannot say what it holds, by a
+    // one-byte read if `mayWait`); hands out the data; writes while no XOFF
+    // holds; a transmission (`dropEarlier`) drops the data read before each
+    // piece, which came before it.
+    void Pump(const std::atomic<bool>& connected, bool mayWait);
+    std::uint32_t TakeInput(std::uint8_t* buffer, std::uint32_t count);
+    std::uint32_t WriteOwnFlow(const std::uint8_t* buffer, std::uint32_t count, const std::atomic<bool>& connected,
+                               bool dropEarlier);
 
     enum class LineWait { TimedOut, Ended, Unsupported };
     LineWait WaitOnLineEvent(const std::atomic<bool>& connected, DWORD remaining);

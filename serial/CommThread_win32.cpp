@@ -16,9 +16,12 @@
 //   and drop the run's closing bytes.
 // - Waits are on the driver's events, never on a timer, so a frame cycle
 //   gains no tick of the system clock.
-// - ERROR_DEVICE_REMOVED, ERROR_BAD_COMMAND, ERROR_NOT_READY, or a transfer
-//   aborted without a close, mean the device went away: DeviceGone() says so until the next open
-//   or close, and every call returns at once.
+// - A driver that refuses XON/XOFF, or reads it back off, gets the line
+//   without it, and the port object honours the terminal's XOFF itself
+//   (OwnFlow_win32.cpp).
+// - The error codes of MeansDeviceGone, or a transfer aborted without a
+//   close, mean the device went away: DeviceGone() says so until the next
+//   open or close, and every call returns at once.
 
 #include "serial/CommThreadImpl_win32.h"
 
@@ -96,6 +99,9 @@ void CCommThread::Impl::Release(std::atomic<bool>& connected)
     gone = false;
     lineEventsFailed = false;
     readAheadHeld = false;
+    ownFlow = false;
+    flow.Reset();
+    input.clear();
 }
 
 void CCommThread::Impl::AwaitOutputSent()
@@ -196,8 +202,9 @@ bool CCommThread::OpenDevice(const std::string& device, std::uint32_t baudRate, 
     dcb.ByteSize = dataBits;
     dcb.Parity = parity;
     dcb.StopBits = stopBits;
-    dcb.fOutX = TRUE;
-    dcb.fInX = TRUE;
+    const bool forceOwnFlow = m_xoffHandling == XoffHandling::Backend;
+    dcb.fOutX = forceOwnFlow ? FALSE : TRUE;
+    dcb.fInX = dcb.fOutX;
     dcb.XonChar = static_cast<char>(kXonChar);
     dcb.XoffChar = static_cast<char>(kXoffChar);
     dcb.XonLim = kXonLimit;
@@ -216,8 +223,22 @@ bool CCommThread::OpenDevice(const std::string& device, std::uint32_t baudRate, 
     dcb.fErrorChar = FALSE;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
-    if (!::SetCommState(d.port.Get(), &dcb))
+    const bool accepted = ::SetCommState(d.port.Get(), &dcb) != 0;
+    const DWORD refusal = accepted ? ERROR_SUCCESS : ::GetLastError();
+    DCB readBack = dcb;
+    const bool outXKept = accepted && ::GetCommState(d.port.Get(), &readBack) && readBack.fOutX;
+    d.ownFlow = ChooseXoffOwner(forceOwnFlow, accepted, outXKept) == XoffOwner::PortObject;
+    if (d.ownFlow && dcb.fOutX) {
+        // Without XON/XOFF in the driver; a refusal of the rest is the first one's.
+        dcb.fOutX = dcb.fInX = FALSE;
+        if (!::SetCommState(d.port.Get(), &dcb)) {
+            ::SetLastError(accepted ? ::GetLastError() : refusal);
+            return fail("SetCommState");
+        }
+    } else if (!accepted) {
+        ::SetLastError(refusal);
         return fail("SetCommState");
+    }
 
     d.baudRate = std::max<DWORD>(baudRate, 1);
     m_bConnected.store(true);
@@ -237,13 +258,18 @@ std::uint32_t CCommThread::ReadComm(std::uint8_t* buffer, std::uint32_t count)
     if (!m_bConnected.load() || d.gone || count == 0)
         return 0;
 
+    if (d.ownFlow) {
+        d.Pump(m_bConnected, true);
+        return d.TakeInput(buffer, count);
+    }
     std::uint32_t taken = 0;
     if (d.readAheadHeld) {
         buffer[taken++] = d.readAhead;
         d.readAheadHeld = false;
     }
     COMSTAT status{};
-    if (taken == count || !d.ClearErrors(&status, m_bConnected) || status.cbInQue == 0)
+    const bool known = taken < count && d.ClearErrors(&status, m_bConnected);
+    if (taken == count || d.gone || (known && status.cbInQue == 0))
         return taken;  // the empty poll starts no read
 
     DWORD error = ERROR_SUCCESS;
@@ -253,8 +279,9 @@ std::uint32_t CCommThread::ReadComm(std::uint8_t* buffer, std::uint32_t count)
             return taken;
         // Ask for no more than is queued: with these time limits a read for
         // more would wait up to 1 ms per byte + 1000 ms for the rest, and
-        // the poll must return at once.
-        const DWORD wanted = std::min<DWORD>(count - taken, status.cbInQue);
+        // the poll must return at once. A driver whose status query fails
+        // still gets a read, of one byte, which returns as that byte comes.
+        const DWORD wanted = known ? std::min<DWORD>(count - taken, status.cbInQue) : 1;
         if (!::ReadFile(d.port.Get(), buffer + taken, wanted, nullptr, &d.osRead))
             error = ::GetLastError();
     }
@@ -289,6 +316,8 @@ std::uint32_t CCommThread::Write(const std::uint8_t* buffer, std::uint32_t count
     // A line error left from before would otherwise fail this write.
     if (!d.ClearErrors(nullptr, m_bConnected) && d.gone)
         return 0;
+    if (d.ownFlow)
+        return d.WriteOwnFlow(buffer, count, m_bConnected, earlier == EarlierInput::Drop);
 
     DWORD error = ERROR_SUCCESS;
     {

@@ -16,10 +16,8 @@ namespace veltrad {
 
 namespace {
 
-// Bytes written and not yet on the line while this object honours XOFF
-// itself: what may still go out after the terminal's XOFF. It tops them up
-// once they have fallen to the refill mark, so that pieces are not one byte.
-constexpr std::uint32_t kOwnFlowWindow = 16;
+// Tops up the bytes off the line (kOwnFlowWindow at most) once they have
+// fallen to this mark, so that pieces are not one byte.
 constexpr std::uint32_t kOwnFlowRefill = kOwnFlowWindow / 2;
 constexpr std::size_t kReadChunk = 256;  // bytes taken from the driver at a time
 // How often a drain looks again at a driver whose queue figure is no byte count.

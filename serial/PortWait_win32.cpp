@@ -92,11 +92,18 @@ bool CCommThread::WaitForInput(std::chrono::milliseconds timeout)
     constexpr int kIdleEndsAllowed = 1;
 
     for (;;) {
-        if (!m_bConnected.load() || d.gone || d.readAheadHeld)
+        if (!m_bConnected.load() || d.gone || (d.readAheadHeld && !d.ownFlow))
             return true;
-        COMSTAT status{};
-        if (d.ClearErrors(&status, m_bConnected) && status.cbInQue > 0)
-            return true;
+        if (d.ownFlow) {
+            // Only data counts: the terminal's XON and XOFF are no reply.
+            d.Pump(m_bConnected, true);
+            if (!d.input.empty())
+                return true;
+        } else {
+            COMSTAT status{};
+            if (d.ClearErrors(&status, m_bConnected) && status.cbInQue > 0)
+                return true;
+        }
         if (d.gone)
             return true;
         const ULONGLONG elapsed = ::GetTickCount64() - start;

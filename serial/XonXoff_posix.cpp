@@ -27,20 +27,6 @@ bool DriverStopsOutputOnXoff(std::string_view driver)
     return std::find(kIgnoreXoff.begin(), kIgnoreXoff.end(), driver) == kIgnoreXoff.end();
 }
 
-std::size_t CFlowFilter::Filter(std::uint8_t* bytes, std::size_t count)
-{
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (bytes[i] == kXoffChar)
-            m_held = true;
-        else if (bytes[i] == kXonChar)
-            m_held = false;
-        else
-            bytes[kept++] = bytes[i];
-    }
-    return kept;
-}
-
 void CLinePacer::Reset(std::uint32_t baudRate)
 {
     m_baudRate = baudRate;

@@ -6,6 +6,7 @@
 // of the input itself and writes in small pieces while no XOFF holds.
 
 #include "image/Wire.h"
+#include "serial/FlowFilter.h"
 
 #include <sys/types.h>
 
@@ -26,20 +27,6 @@ std::string SerialDriverName(dev_t rdev, const std::filesystem::path& sysRoot = 
 
 // False for the drivers known to keep sending while the terminal's XOFF holds.
 bool DriverStopsOutputOnXoff(std::string_view driver);
-
-// The terminal's flow state, read from the bytes it sends.
-class CFlowFilter {
-public:
-    // Takes XON and XOFF out of bytes[0, count) in place, notes the last of
-    // them, and returns how many data bytes are left at the front.
-    std::size_t Filter(std::uint8_t* bytes, std::size_t count);
-    // True while the latest flow byte was XOFF.
-    bool Held() const { return m_held; }
-    void Reset() { m_held = false; }
-
-private:
-    bool m_held = false;
-};
 
 // The bytes written that have not left the line yet, as the writer that
 // honours XOFF itself sees them: at least what the line cannot have sent at

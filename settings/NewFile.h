@@ -15,6 +15,11 @@ namespace veltrad {
 // platform.
 bool WriteNewFile(const std::filesystem::path& path, std::string_view content, std::error_code& ec);
 
+// False when the folder's own marks refuse new files. Windows does not
+// honour a folder's read-only attribute (the shell uses it to mark folders
+// it customises), so there only the create itself decides.
+bool FolderTakesNewFiles(const std::filesystem::path& folder);
+
 // WriteNewFile under a fresh name in the folder of `target`, made of the
 // target's name, a random part and ".tmp": a sibling that can then be renamed
 // over the target. The created file's path, or nullopt with `ec` set.

@@ -23,6 +23,14 @@ bool WriteAll(int fd, std::string_view content)
 
 }  // namespace
 
+bool FolderTakesNewFiles(const std::filesystem::path& folder)
+{
+    std::error_code ec;
+    const auto perms = std::filesystem::status(folder, ec).permissions();
+    // A missing folder is created on write.
+    return ec || (perms & std::filesystem::perms::owner_write) != std::filesystem::perms::none;
+}
+
 bool WriteNewFile(const std::filesystem::path& path, std::string_view content, std::error_code& ec)
 {
     // O_EXCL fails on anything already there, a symbolic link included, and

@@ -29,6 +29,8 @@ bool WriteAll(HANDLE file, std::string_view content)
 
 }  // namespace
 
+bool FolderTakesNewFiles(const std::filesystem::path&) { return true; }
+
 bool WriteNewFile(const std::filesystem::path& path, std::string_view content, std::error_code& ec)
 {
     // CREATE_NEW fails on anything already there, a link included.

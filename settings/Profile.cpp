@@ -220,14 +220,13 @@ std::pair<std::size_t, std::size_t> NumberSpan(std::string_view body, const KeyL
 
 bool IsWritable(const std::filesystem::path& path, bool exists)
 {
+    if (!exists)
+        return FolderTakesNewFiles(path.parent_path());
     // Honour the read-only bit ourselves: a privileged user would otherwise
     // write straight through a file the operator protected.
     std::error_code ec;
-    const auto target = exists ? path : path.parent_path();
-    const auto perms = std::filesystem::status(target, ec).permissions();
-    if (ec)
-        return !exists;  // a missing folder is created on write
-    return (perms & std::filesystem::perms::owner_write) != std::filesystem::perms::none;
+    const auto perms = std::filesystem::status(path, ec).permissions();
+    return !ec && (perms & std::filesystem::perms::owner_write) != std::filesystem::perms::none;
 }
 
 // Creates the missing folders of `folder` for the owner alone (0700), as the

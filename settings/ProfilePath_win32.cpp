@@ -7,12 +7,14 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace veltrad {
 
@@ -31,6 +33,16 @@ std::filesystem::path RoamingAppData()
         if (const wchar_t* env = ::_wgetenv(L"APPDATA"); env != nullptr && env[0] != L'\0')
             result = std::filesystem::path(env);
     }
+    return result;
+}
+
+std::filesystem::path LocalAppData()
+{
+    PWSTR folder = nullptr;
+    std::filesystem::path result;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &folder)))
+        result = std::filesystem::path(folder);
+    ::CoTaskMemFree(folder);
     return result;
 }
 
@@ -81,23 +93,48 @@ bool CopyWhole(const std::filesystem::path& from, const std::filesystem::path& t
 // Older installations kept Veltrad.INI in the Windows directory, which a
 // program without administrator rights can no longer write. The file now
 // lives in the user's roaming folder; on the first start there, a file left
-// in the Windows directory is copied over so the operator keeps the saved
-// port. When that copy cannot be made, the old file is still read.
-std::filesystem::path ProfilePathIn(const std::filesystem::path& roaming, const std::filesystem::path& windows)
+// in an older place is copied over so the operator keeps the saved port.
+// When that copy cannot be made, the old file is still read.
+std::filesystem::path ProfilePathIn(const std::filesystem::path& roaming,
+                                    const std::vector<std::filesystem::path>& olderFolders)
 {
-    const std::filesystem::path legacy = windows.empty() ? std::filesystem::path() : windows / kProfileFileName;
-    if (roaming.empty())
-        return legacy.empty() ? std::filesystem::path(kProfileFileName) : legacy;
+    std::error_code ec;
+    std::filesystem::path legacy;
+    for (const std::filesystem::path& folder : olderFolders) {
+        if (!folder.empty() && std::filesystem::is_regular_file(folder / kProfileFileName, ec)) {
+            legacy = folder / kProfileFileName;
+            break;
+        }
+    }
+    if (roaming.empty()) {
+        if (!legacy.empty())
+            return legacy;
+        const auto known =
+            std::find_if(olderFolders.begin(), olderFolders.end(), [](const auto& f) { return !f.empty(); });
+        return known == olderFolders.end() ? std::filesystem::path(kProfileFileName) : *known / kProfileFileName;
+    }
 
     const std::filesystem::path file = roaming / kProfileFileName;
-    std::error_code ec;
     if (std::filesystem::exists(file, ec) || ec || legacy.empty())
-        return file;
-    if (!std::filesystem::is_regular_file(legacy, ec))
         return file;
     return CopyWhole(legacy, file) ? file : legacy;
 }
 
-std::filesystem::path CProfile::DefaultPath() { return ProfilePathIn(RoamingAppData(), WindowsDirectory()); }
+// Where UAC's file virtualization put what a 32-bit program without a
+// manifest wrote to the Windows directory: %LOCALAPPDATA%\VirtualStore
+// followed by that directory's path without its drive.
+std::filesystem::path VirtualStoreOf(const std::filesystem::path& localAppData, const std::filesystem::path& windows)
+{
+    if (localAppData.empty() || windows.empty())
+        return {};
+    return localAppData / "VirtualStore" / windows.relative_path();
+}
+
+std::filesystem::path CProfile::DefaultPath()
+{
+    const std::filesystem::path windows = WindowsDirectory();
+    // The real folder first: a file there was written with rights to it.
+    return ProfilePathIn(RoamingAppData(), {windows, VirtualStoreOf(LocalAppData(), windows)});
+}
 
 }  // namespace veltrad

@@ -14,24 +14,80 @@ namespace veltrad {
 
 namespace {
 
-HICON LoadAppIcon(HINSTANCE instance, int sizeMetric)
+// The tooltip's widest line, in pixels at 96 dpi.
+constexpr int kPortTipMaxWidth96 = 600;
+constexpr int kBaseDpi = 96;
+
+// A function of user32.dll that older systems lack; null there.
+template <class Function>
+Function User32Function(const char* name)
 {
-    const int size = GetSystemMetrics(sizeMetric);
-    // Shared: the system owns the handle, nothing to destroy.
-    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size, size, LR_SHARED));
+    // Through void (*)(): the documented way to cast a looked-up function.
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The window's dpi. Both calls are Windows 10's (1607); older systems have
+// one dpi for every window.
+UINT WindowDpi(HWND window)
+{
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpi = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+    if (getDpi && window)
+        return getDpi(window);
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : kBaseDpi;
+    if (screen)
+        ::ReleaseDC(nullptr, screen);
+    return static_cast<UINT>(dpi);
+}
+
+int MetricAtDpi(int metric, UINT dpi)
+{
+    using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
+    static const auto forDpi = User32Function<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi");
+    return forDpi ? forDpi(metric, dpi) : ::GetSystemMetrics(metric);
+}
+
+// The application icon drawn for `dpi`; the caller destroys it.
+HICON LoadAppIcon(HINSTANCE instance, int sizeMetric, UINT dpi)
+{
+    const int size = MetricAtDpi(sizeMetric, dpi);
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size, size, 0));
+}
+
+// An Enter on the stop button that the keyboard repeats, or that follows the
+// one that started the run within a double-click's time, is the operator's
+// start going on, not a stop: the button takes the key and does nothing.
+LRESULT CALLBACK StopButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data)
+{
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(button, StopButtonProc, id);  // as comctl32 asks, before the button goes
+    if (message == WM_GETDLGCODE && lParam != 0) {
+        const auto* msg = reinterpret_cast<const MSG*>(lParam);
+        const auto* runStart = reinterpret_cast<const ULONGLONG*>(data);
+        constexpr LPARAM kRepeatBit = 1 << 30;
+        if (msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN &&
+            ((msg->lParam & kRepeatBit) != 0 || ::GetTickCount64() - *runStart < ::GetDoubleClickTime()))
+            return DefSubclassProc(button, message, wParam, lParam) | DLGC_WANTMESSAGE;
+    }
+    return DefSubclassProc(button, message, wParam, lParam);
 }
 
 }  // namespace
 
 CVeltradDlg::CVeltradDlg(HINSTANCE instance, CProfile profile)
-    : m_hInstance(instance),
-      m_hIcon(LoadAppIcon(instance, SM_CXICON)),
-      m_hSmallIcon(LoadAppIcon(instance, SM_CXSMICON)),
-      m_logic(*this, std::move(profile))
+    : m_hInstance(instance), m_logic(*this, std::move(profile))
 {
 }
 
-CVeltradDlg::~CVeltradDlg() = default;
+CVeltradDlg::~CVeltradDlg()
+{
+    for (HICON icon : {m_hIcon, m_hSmallIcon}) {
+        if (icon)
+            DestroyIcon(icon);
+    }
+}
 
 INT_PTR CVeltradDlg::DoModal()
 {
@@ -66,14 +122,22 @@ INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam)
         m_logic.OnCancel();
         return TRUE;
     case WM_RUN_EVENTS: m_logic.DeliverRunEvents(); return TRUE;
-    case WM_QUERYENDSESSION:
-        m_logic.OnSessionEnding();
-        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);  // the session may end
+    case WM_QUERYENDSESSION: {
+        // Answered at once; a refusal says why beside the program's name.
+        const bool may = m_logic.MaySessionEnd();
+        if (!may)
+            ShutdownBlockReasonCreate(m_hWnd, Widen(kSessionBlockReason).c_str());
+        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, may ? TRUE : FALSE);
         return TRUE;
+    }
     case WM_ENDSESSION:
+        // Only now does the session end; a cancelled one leaves the run alone.
         if (wParam)
             m_logic.OnEndRequested();
+        else
+            ShutdownBlockReasonDestroy(m_hWnd);
         return TRUE;
+    case WM_DPICHANGED: UseIconsForDpi(HIWORD(wParam)); return FALSE;  // the dialog rescales itself
     case WM_NCDESTROY:
         // Every run has been joined by now (the logic ends the dialog only so).
         m_hWndPost = nullptr;
@@ -87,13 +151,29 @@ INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam)
 BOOL CVeltradDlg::OnInitDialog()
 {
     AppendAboutEntry();
-    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+    UseIconsForDpi(WindowDpi(m_hWnd));
+    SetWindowSubclass(Item(IDC_STOP), StopButtonProc, 0, reinterpret_cast<DWORD_PTR>(&m_runStartTick));
     CenterWindow(m_hWnd, nullptr);
     KeepDroppedHeight();
     CreatePortTip();
     m_logic.OnInitDialog();
     return TRUE;  // the focus goes to the first tab stop, the open-file button
+}
+
+void CVeltradDlg::UseIconsForDpi(UINT dpi)
+{
+    const HICON big = LoadAppIcon(m_hInstance, SM_CXICON, dpi);
+    const HICON small = LoadAppIcon(m_hInstance, SM_CXSMICON, dpi);
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    for (HICON old : {m_hIcon, m_hSmallIcon}) {
+        if (old)
+            DestroyIcon(old);
+    }
+    m_hIcon = big;
+    m_hSmallIcon = small;
+    if (m_hPortTip)
+        SendMessageW(m_hPortTip, TTM_SETMAXTIPWIDTH, 0, MulDiv(kPortTipMaxWidth96, static_cast<int>(dpi), kBaseDpi));
 }
 
 void CVeltradDlg::KeepDroppedHeight()
@@ -172,8 +252,9 @@ BOOL CVeltradDlg::OnPaint()
     PAINTSTRUCT paint{};
     HDC dc = BeginPaint(m_hWnd, &paint);
     SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    const int iconWidth = GetSystemMetrics(SM_CXICON);
-    const int iconHeight = GetSystemMetrics(SM_CYICON);
+    const UINT dpi = WindowDpi(m_hWnd);
+    const int iconWidth = MetricAtDpi(SM_CXICON, dpi);
+    const int iconHeight = MetricAtDpi(SM_CYICON, dpi);
     RECT client{};
     GetClientRect(m_hWnd, &client);
     const int x = (client.right - client.left - iconWidth + 1) / 2;
@@ -210,7 +291,8 @@ void CVeltradDlg::CreatePortTip()
     tool.uId = reinterpret_cast<UINT_PTR>(Item(IDC_PORT));
     tool.lpszText = const_cast<wchar_t*>(L"");
     SendMessageW(m_hPortTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    SendMessageW(m_hPortTip, TTM_SETMAXTIPWIDTH, 0, 600);
+    SendMessageW(m_hPortTip, TTM_SETMAXTIPWIDTH, 0,
+                 MulDiv(kPortTipMaxWidth96, static_cast<int>(WindowDpi(m_hWnd)), kBaseDpi));
 }
 
 // The selected entry's device and, when it is present, what it is.
@@ -247,6 +329,8 @@ void CVeltradDlg::SetProgressPos(std::uint32_t position)
 
 void CVeltradDlg::EnableControls(bool enable)
 {
+    if (!enable)
+        m_runStartTick = GetTickCount64();
     const HWND focus = GetFocus();
     for (const int id : {IDC_PORT, IDC_OPENFILE, IDC_DOWNLOAD}) {
         HWND item = Item(id);
@@ -258,16 +342,43 @@ void CVeltradDlg::EnableControls(bool enable)
     }
 }
 
+HWND CVeltradDlg::ModalOwner() const
+{
+    if (!m_hWnd || IsWindowEnabled(m_hWnd))
+        return m_hWnd;
+    struct Search {
+        HWND main;
+        HWND tip;
+        HWND found;
+    } search{m_hWnd, m_hPortTip, nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM param) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(param);
+            if (window == s.tip || !IsWindowVisible(window) || !IsWindowEnabled(window))
+                return TRUE;
+            for (HWND owner = GetWindow(window, GW_OWNER); owner; owner = GetWindow(owner, GW_OWNER)) {
+                if (owner == s.main) {
+                    s.found = window;
+                    return FALSE;
+                }
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found ? search.found : m_hWnd;
+}
+
 void CVeltradDlg::ShowNotice(Notice notice)
 {
     if (m_hWnd)
-        RunModalBox(m_hInstance, NoticeTemplate(notice), m_hWnd);
+        RunModalBox(m_hInstance, NoticeTemplate(notice), ModalOwner());
 }
 
 void CVeltradDlg::ShowAbout()
 {
     if (m_hWnd)
-        RunModalBox(m_hInstance, IDD_ABOUTBOX, m_hWnd);
+        RunModalBox(m_hInstance, IDD_ABOUTBOX, ModalOwner());
 }
 
 void CVeltradDlg::ShowMessage(const WindowMessage& message)
@@ -275,8 +386,12 @@ void CVeltradDlg::ShowMessage(const WindowMessage& message)
     std::wstring text = Widen(message.text);
     if (!message.detail.empty())
         text += L"\n\n" + Widen(message.detail);
-    // The plain OK box with the exclamation icon, captioned with the program's name.
-    MessageBoxW(m_hWnd, text.c_str(), Widen(kApplicationName).c_str(), MB_OK | MB_ICONEXCLAMATION);
+    // The plain OK box with the exclamation icon, captioned with the program's
+    // name. Before the window shows (a saved port that does not open), a box
+    // owned by it would have no taskbar button: it stands alone then.
+    const bool shown = m_hWnd && IsWindowVisible(m_hWnd);
+    MessageBoxW(shown ? ModalOwner() : nullptr, text.c_str(), Widen(kApplicationName).c_str(),
+                MB_OK | MB_ICONEXCLAMATION | (shown ? 0 : MB_TASKMODAL | MB_SETFOREGROUND));
 }
 
 std::optional<std::filesystem::path> CVeltradDlg::ChooseFile()
@@ -284,7 +399,7 @@ std::optional<std::filesystem::path> CVeltradDlg::ChooseFile()
     std::wstring file(32768, L'\0');  // room for a long path
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = m_hWnd;
+    dialog.hwndOwner = ModalOwner();
     dialog.lpstrFilter = L"Binary Files (*.bin)\0*.bin\0All Files (*.*)\0*.*\0";
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = file.data();
@@ -301,6 +416,12 @@ void CVeltradDlg::EndDialog(bool ok)
 {
     if (m_hWnd)
         ::EndDialog(m_hWnd, ok ? IDOK : IDCANCEL);
+}
+
+void CVeltradDlg::OnRunEnded(std::uint64_t, RunOutcome)
+{
+    if (m_hWnd)
+        ShutdownBlockReasonDestroy(m_hWnd);  // a refused logoff may go ahead now
 }
 
 void CVeltradDlg::PostRunEvents()

@@ -43,6 +43,7 @@ public:
     std::optional<std::filesystem::path> ChooseFile() override;
     void EndDialog(bool ok) override;
     void PostRunEvents() override;
+    void OnRunEnded(std::uint64_t runId, RunOutcome outcome) override;
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -51,6 +52,11 @@ private:
     void OnCommand(WORD id, WORD code);
     BOOL OnPaint();
     void AppendAboutEntry();
+    void UseIconsForDpi(UINT dpi);
+    // The window of ours that takes input now: the main window, or the modal
+    // box over it (About, the open dialog, a message box). Every box opens
+    // over it, so none of ours stays usable beneath another.
+    HWND ModalOwner() const;
     void KeepDroppedHeight();
     void CreatePortTip();
     void ShowPortTip();
@@ -61,8 +67,9 @@ private:
     // the last one was joined; the worker reads it in PostRunEvents.
     std::atomic<HWND> m_hWndPost{nullptr};
     HWND m_hWnd = nullptr;
-    HICON m_hIcon = nullptr;
-    HICON m_hSmallIcon = nullptr;
+    HICON m_hIcon = nullptr;         // for the window's dpi; owned
+    HICON m_hSmallIcon = nullptr;    // owned
+    ULONGLONG m_runStartTick = 0;    // when the latest run disabled the controls
     HWND m_hPortTip = nullptr;       // the port list's tooltip; destroyed with the window
     std::vector<PortEntry> m_ports;  // as last shown, for the tooltip
     // Last, so it goes first: it joins the worker while the window's members

@@ -14,7 +14,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
-    controls.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS;
+    // ICC_BAR_CLASSES: the port list's tooltip.
+    controls.dwICC = ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES;
     InitCommonControlsEx(&controls);
 
     veltrad::CProfile profile(veltrad::CProfile::DefaultPath());  // %APPDATA%\Veltrad.INI

@@ -1,17 +1,10 @@
 #include "window/WindowLogic.h"
 
+#include "image/Utf8Path.h"
+
 #include <utility>
 
 namespace veltrad {
-namespace {
-
-std::string Utf8(const std::filesystem::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-}  // namespace
 
 void TouchStartupSettings(CProfile& profile)
 {
@@ -148,7 +141,7 @@ void CWindowLogic::OnOpenFile()
     m_strFileSize = readable ? image.m_strFileSize : std::string();
     m_view.ShowFile(m_strFileName, m_strFileSize);
     if (!readable)
-        Report({"Cannot read the file " + Utf8(error.path), error.reason});
+        Report({"Cannot read the file " + Utf8FromPath(error.path), error.reason});
 }
 
 void CWindowLogic::OnDownload()
@@ -163,7 +156,9 @@ void CWindowLogic::OnDownload()
         SetProgressPos(0);
         EnableControls(false);
         break;
-    case StartResult::FileError: Report({"Cannot read the file " + Utf8(fileError.path), fileError.reason}); break;
+    case StartResult::FileError:
+        Report({"Cannot read the file " + Utf8FromPath(fileError.path), fileError.reason});
+        break;
     case StartResult::NothingToSend:
         Report({"Nothing to send: every byte of " + (m_strFileName.empty() ? std::string("the file") : m_strFileName) +
                     " is zero.",
@@ -228,6 +223,8 @@ void CWindowLogic::OnSessionEnding()
     OnStop();
     EndRun();
 }
+
+bool CWindowLogic::MaySessionEnd() const { return !m_session->IsRunning(); }
 
 WindowMessage CWindowLogic::PortOpenFailMessage() const
 {

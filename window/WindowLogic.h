@@ -51,6 +51,11 @@ inline constexpr unsigned kIdmAboutBox = 0x0010;
 // Text of the About entry (string 101), UTF-8.
 inline constexpr char kAboutMenuText[] = "Veltrad 정보(&A)...";
 
+// Why the desktop session cannot end now (Windows shows it beside the
+// program while a logoff or restart waits): a download is under way.
+inline constexpr char kSessionBlockReason[] =
+    "단말기에 프로그램을 다운로드하는 중입니다. 다운로드가 끝난 후에 종료해 주십시오.";
+
 // The start-up's settings touch: "Font"/"Address" read and written back.
 void TouchStartupSettings(CProfile& profile);
 
@@ -107,6 +112,10 @@ public:
     // worker is joined. The window stays, should the logout be cancelled.
     void OnSessionEnding();
     bool EndRequested() const { return m_bEndRequested; }
+    // Whether the desktop session may end now (Windows asks before a logoff
+    // or restart, which may still be cancelled): not while a run is under
+    // way, which goes on; the window ends only when the session does.
+    bool MaySessionEnd() const;
 
     // On the window's thread, after the view posted it: hands the queued
     // events to the view, one at a time (a notice's modal loop may deliver

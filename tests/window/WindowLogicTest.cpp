@@ -328,6 +328,22 @@ TEST_F(WindowLogicTest, StopEndsTheRunWithoutANotice)
     }
 }
 
+// A logoff or restart is refused only while a run is under way; the run
+// goes on, and the session may end once it has.
+TEST_F(WindowLogicTest, TheSessionMayEndExceptDuringARun)
+{
+    Start(/*deferWorker=*/true, {{0, {{1, kAck}}}});
+    EXPECT_TRUE(logic->MaySessionEnd()) << "idle";
+    ChooseImage(1);
+    logic->OnDownload();
+    EXPECT_FALSE(logic->MaySessionEnd()) << "running";
+    EXPECT_TRUE(port->IsConnected()) << "the question stops nothing";
+    pendingWorker();
+    EXPECT_TRUE(logic->MaySessionEnd()) << "the run ended";
+    logic->DeliverRunEvents();
+    EXPECT_EQ(view.outcomes, std::vector<RunOutcome>{RunOutcome::Completed});
+}
+
 // Every ending stops the run before the window goes; only the close button
 // saves the port index and forgets the file.
 TEST_F(WindowLogicTest, EndingsThePortIndexAndTheFile)

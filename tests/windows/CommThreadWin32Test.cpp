@@ -7,6 +7,8 @@
 
 #include "Win32TestSupport.h"
 
+#include "serial/CommThreadImpl_win32.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -162,6 +164,52 @@ TEST(Win32PortMap, ShortFormBelowTenDeviceNamespaceFromTenUp)
     };
     for (const auto& [port, device] : cases)
         EXPECT_EQ(map.Device(port), device) << "port " << port;
+}
+
+// Which failures of a transfer or a status query end the run as unplugged;
+// only a real adapter gives most of them (docs/windows.md, bench checklist).
+TEST(Win32PortGone, ErrorCodesOfARemovedDeviceAndAnAbortNoCloseAskedFor)
+{
+    const struct {
+        DWORD error;
+        bool gone;         // with the port open
+        bool goneAtClose;  // after the close lowered the flag
+    } cases[] = {
+        {ERROR_DEVICE_REMOVED, true, true},
+        {ERROR_BAD_COMMAND, true, true},  // usbser.sys
+        {ERROR_NOT_READY, true, true},    // Wine, a hung-up tty
+        {ERROR_ACCESS_DENIED, true, true},
+        {ERROR_GEN_FAILURE, true, true},
+        {ERROR_DEVICE_NOT_CONNECTED, true, true},
+        {ERROR_OPERATION_ABORTED, true, false},
+        {ERROR_IO_INCOMPLETE, false, false},
+        {ERROR_INVALID_PARAMETER, false, false},
+        {ERROR_INVALID_HANDLE, false, false},
+        {ERROR_SEM_TIMEOUT, false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(MeansDeviceGone(c.error, true), c.gone) << "error " << c.error;
+        EXPECT_EQ(MeansDeviceGone(c.error, false), c.goneAtClose) << "error " << c.error << " after a close";
+    }
+}
+
+// Only a driver that took XON/XOFF and reads it back on holds the output
+// itself; every other case falls back to the port object's own handling.
+TEST(Win32PortFlow, TheDriverKeepsXoffOnlyWhenItTookAndKeptIt)
+{
+    const struct {
+        bool forced, accepted, readBack;
+        XoffOwner owner;
+    } cases[] = {
+        {false, true, true, XoffOwner::Driver},
+        {false, true, false, XoffOwner::PortObject},
+        {false, false, false, XoffOwner::PortObject},
+        {true, true, true, XoffOwner::PortObject},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ChooseXoffOwner(c.forced, c.accepted, c.readBack), c.owner)
+            << "forced " << c.forced << ", accepted " << c.accepted << ", read back " << c.readBack;
+    }
 }
 
 TEST(Win32PortOpen, PortsThatNameNoDeviceFailAndHoldNothing)
@@ -469,6 +517,29 @@ TEST_F(Win32Line, CloseFromAnotherThreadEndsAHeldWrite)
     ASSERT_TRUE(Open(m_port, m_number)) << m_port.LastOpenError();
     ReleaseLine();
     EXPECT_EQ(m_port.WriteComm(frame.data(), kFrameBytes), kFrameBytes);
+    EXPECT_EQ(m_peer->Receive(kFrameBytes + 1, 2s), frame);
+}
+
+// With the port object keeping XON/XOFF (the driver's is off): the flow
+// bytes never reach the caller, and a write held by XOFF goes out in full
+// once XON comes, nothing of it before.
+TEST_F(Win32Line, OwnXonXoffFiltersTheRepliesAndHoldsAWriteUntilXon)
+{
+    m_port.ClosePort();
+    m_port.SetXoffHandling(XoffHandling::Backend);
+    ASSERT_TRUE(Open(m_port, m_number)) << m_port.LastOpenError();
+    m_peer->Send({kXonChar, kAck, kXoffChar, kXonChar, kNak});
+    EXPECT_EQ(ReceiveOn(m_port, 2, 5s), (Bytes{kAck, kNak}));
+
+    HoldLine();
+    const Bytes frame = Frame(9);
+    std::promise<std::uint32_t> sent;
+    std::thread writer([&] { sent.set_value(m_port.WriteComm(frame.data(), kFrameBytes)); });
+    EXPECT_EQ(m_peer->Receive(1, 300ms), Bytes{}) << "the write went out under XOFF";
+    m_peer->Send({kXonChar});
+    auto result = sent.get_future();
+    EXPECT_EQ(result.get(), kFrameBytes);
+    writer.join();
     EXPECT_EQ(m_peer->Receive(kFrameBytes + 1, 2s), frame);
 }
 

@@ -43,6 +43,7 @@ protected:
     {
         fs::create_directory(m_roaming);
         fs::create_directory(m_windows);
+        fs::create_directory(m_store);
     }
 
     // Everything in the roaming folder, by name.
@@ -58,32 +59,41 @@ protected:
     fs::path m_roaming = m_dir / "roaming";
     fs::path m_windows = m_dir / "windows";
     fs::path m_file = m_roaming / kProfileFileName;
+    fs::path m_store = m_dir / "VirtualStore";
     fs::path m_legacy = m_windows / kProfileFileName;
+    fs::path m_stored = m_store / kProfileFileName;
+    std::vector<fs::path> m_older{m_windows, m_store};
 };
 
 TEST_F(ProfilePathWin32, TheRoamingFolderWinsAndOnlyAnOldFileIsCopied)
 {
+    const std::string kStoredText = "[ComPort]\r\nPort Num=3\r\n";
     const struct {
         const char* what;
-        bool ownFile, legacyFile, legacyFolder;
+        bool ownFile, legacyFile, legacyFolder, storedFile;
         std::string expected;  // the settings file's text afterwards; "-" for none
     } cases[] = {
-        {"nothing anywhere: nothing is created", false, false, false, "-"},
-        {"a file of its own wins", true, true, false, "own"},
-        {"a folder named like the old file is not copied", false, false, true, "-"},
-        {"first start: the old file is copied", false, true, false, kLegacyText},
+        {"nothing anywhere: nothing is created", false, false, false, false, "-"},
+        {"a file of its own wins", true, true, false, true, "own"},
+        {"a folder named like the old file is not copied", false, false, true, false, "-"},
+        {"first start: the old file is copied", false, true, false, false, kLegacyText},
+        {"the Windows folder's file before the virtualized one", false, true, false, true, kLegacyText},
+        {"a folder in the Windows folder: the virtualized file", false, false, true, true, kStoredText},
+        {"only a virtualized file: it is copied", false, false, false, true, kStoredText},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        fs::remove_all(m_file);
-        fs::remove_all(m_legacy);
+        for (const fs::path& p : {m_file, m_legacy, m_stored})
+            fs::remove_all(p);
         if (c.ownFile)
             WriteAll(m_file, "own");
         if (c.legacyFile)
             WriteAll(m_legacy, kLegacyText);
         if (c.legacyFolder)
             fs::create_directory(m_legacy);
-        EXPECT_EQ(ProfilePathIn(m_roaming, m_windows), m_file);
+        if (c.storedFile)
+            WriteAll(m_stored, kStoredText);
+        EXPECT_EQ(ProfilePathIn(m_roaming, m_older), m_file);
         EXPECT_EQ(fs::exists(m_file) ? ReadAll(m_file) : "-", c.expected);
         EXPECT_EQ(RoamingFiles().size(), c.expected == "-" ? 0u : 1u) << "a sibling was left behind";
     }
@@ -91,8 +101,8 @@ TEST_F(ProfilePathWin32, TheRoamingFolderWinsAndOnlyAnOldFileIsCopied)
     // After the copy, writes go to the copy only, and the old file is not
     // copied again.
     EXPECT_TRUE(CProfile(m_file).WriteProfileInt("ComPort", "Port Num", 4));
-    EXPECT_EQ(ReadAll(m_legacy), kLegacyText);
-    EXPECT_EQ(ProfilePathIn(m_roaming, m_windows), m_file);
+    EXPECT_EQ(ReadAll(m_stored), kStoredText);
+    EXPECT_EQ(ProfilePathIn(m_roaming, m_older), m_file);
     EXPECT_EQ(CProfile(m_file).GetProfileInt("ComPort", "Port Num", 0), 4);
 }
 
@@ -102,14 +112,25 @@ TEST_F(ProfilePathWin32, WhenTheCopyCannotBeMadeOrTheRoamingFolderIsUnknownTheOl
     // Another program holds the old file without sharing it: no copy can be read.
     const HANDLE held = ::CreateFileW(m_legacy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const fs::path path = ProfilePathIn(m_roaming, m_windows);
+    const fs::path path = ProfilePathIn(m_roaming, m_older);
     ::CloseHandle(held);
     EXPECT_EQ(path, m_legacy);
     EXPECT_TRUE(RoamingFiles().empty());
     EXPECT_EQ(CProfile(path).GetProfileInt("ComPort", "Port Num", 0), 9);
 
-    EXPECT_EQ(ProfilePathIn({}, m_windows), m_legacy);
+    EXPECT_EQ(ProfilePathIn({}, m_older), m_legacy);
+    fs::remove(m_legacy);
+    EXPECT_EQ(ProfilePathIn({}, m_older), m_legacy);
+    WriteAll(m_stored, kLegacyText);
+    EXPECT_EQ(ProfilePathIn({}, m_older), m_stored);
     EXPECT_EQ(ProfilePathIn({}, {}), fs::path(kProfileFileName));
+}
+
+TEST(ProfilePathWin32System, TheVirtualStoreMirrorsTheWindowsFolderWithoutItsDrive)
+{
+    EXPECT_EQ(VirtualStoreOf(L"C:\\Users\\kim\\AppData\\Local", L"C:\\Windows"),
+              fs::path(L"C:\\Users\\kim\\AppData\\Local\\VirtualStore\\Windows"));
+    EXPECT_EQ(VirtualStoreOf({}, L"C:\\Windows"), fs::path());
 }
 
 TEST(ProfilePathWin32System, TheUsersRoamingFolder)

@@ -4,7 +4,7 @@
 # joins two COM ports like a null-modem cable.
 #
 #   e2e.sh setup | port-tests | download-com10 | download-com3 | refused |
-#          silent | silent-after-ack | missing-port | stop | unplugged
+#          silent | silent-after-ack | missing-port | stop | unplugged | unicode
 #
 # Environment (CTest sets it): VELTRAD_WIN_BIN (the .exe folder),
 # VELTRAD_LINUX_BIN (veltrad-sim, veltrad-ptypair), VELTRAD_E2E_DIR (work
@@ -73,14 +73,15 @@ unmapped COM8 COM49"
 }
 
 # Runs veltrad-cli download; sets cli_rc and cli_out (its JSON line).
-cli_download() {  # port file
-  local start=$SECONDS
+cli_download() {  # port file [more arguments]
+  local start=$SECONDS port=$1 file=$2
+  shift 2
   set +e
-  cli_out=$(timeout 120 "$wine_run" "$VELTRAD_WIN_BIN/veltrad-cli.exe" download --json --port "$1" "$(winpath "$2")" \
-    2>"$dir/cli.err")
+  cli_out=$(timeout 120 "$wine_run" "$VELTRAD_WIN_BIN/veltrad-cli.exe" download --json --port "$port" "$@" \
+    "$(winpath "$file")" 2>"$dir/cli.err")
   cli_rc=$?
   set -e
-  note "cli --port $1: exit $cli_rc in $((SECONDS - start)) s: $cli_out"
+  note "cli --port $port: exit $cli_rc in $((SECONDS - start)) s: $cli_out"
 }
 
 expect_outcome() {  # exit-status outcome
@@ -94,7 +95,8 @@ expect_outcome() {  # exit-status outcome
 download() {  # port link lead span trail expected-summary
   local port=$1 link=$2
   make_image "$dir/image.bin" "$dir/expected.bin" "$3" "$4" "$5"
-  start_sim "$link"
+  # At a real line's timing: replies earlier than the frame's line time are strays.
+  start_sim "$link" --pace
   cli_download "$port" "$dir/image.bin"
   expect_outcome 0 completed
   finish_sim 5
@@ -189,6 +191,27 @@ case $scenario in
     case $cli_out in *'"port_gone":true'*) ;; *) fail "expected port_gone" ;; esac
     # Far below the 5 s a silent terminal takes; Wine's process exit included.
     [ "$took_ms" -lt 3000 ] || fail "the run waited out the timeout"
+    ;;
+  unicode)
+    # Korean names for the image and the log, on a machine whose code page
+    # has no Hangul (Wine takes 1252 from this locale): the arguments, the
+    # files and the messages keep them.
+    export LC_ALL=C.UTF-8
+    image="$dir/펌웨어 이미지.bin"
+    log="$dir/기록 로그.tsv"
+    rm -f "$log"
+    make_image "$image" "$dir/expected.bin" 0 1280 0
+    start_sim com10 --pace
+    cli_download COM10 "$image" --log "$(winpath "$log")"
+    expect_outcome 0 completed
+    finish_sim 5
+    [ -f "$log" ] || fail "no log under its Korean name: $(ls "$dir")"
+    grep -qF "$(winpath "$image")" "$log" || fail "the log does not name the image: $(cat "$log")"
+    cmp "$dir/received.bin" "$dir/expected.bin" || fail "received image differs from the file's non-zero span"
+    # Redirected, a message is UTF-8 and names the file as given.
+    cli_download COM10 "$dir/없는 이미지.bin"
+    expect_outcome 1 file-error
+    grep -qF "$(winpath "$dir/없는 이미지.bin")" "$dir/cli.err" || fail "the message garbles the name: $(cat "$dir/cli.err")"
     ;;
   *)
     fail "unknown scenario"

@@ -2,7 +2,7 @@
 # The real Veltrad.exe under Wine on a virtual display (Xvfb), driven by the
 # keyboard as an operator drives it (xdotool), against veltrad-sim.
 #
-#   gui.sh setup | download | endings | about | screenshot FILE.png
+#   gui.sh setup | download | endings | about | modality | install | screenshot FILE.png
 #
 # Environment (CTest sets it): VELTRAD_WIN_BIN (the .exe folder),
 # VELTRAD_LINUX_BIN (veltrad-sim, veltrad-ptypair), VELTRAD_GUI_DIR (work
@@ -40,6 +40,7 @@ done
 korean_font=/usr/share/fonts/truetype/nanum/NanumGothic.ttf  # fonts-nanum
 caption_font=/usr/share/wine/fonts/marlett.ttf               # fonts-wine: the caption buttons
 appdata_file=$WINEPREFIX/veltrad-appdata
+localappdata_file=$WINEPREFIX/veltrad-localappdata
 
 # ---------------------------------------------------------------------------
 
@@ -51,8 +52,8 @@ setup() {
     wineboot --init >/dev/null 2>&1 || fail "wineboot --init failed"
   fi
   local stamp=$WINEPREFIX/veltrad-gui state
-  state="$dir $korean_font $caption_font"
-  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$state" ] && [ -f "$appdata_file" ]; then
+  state="$dir $korean_font $caption_font shell-font"
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$state" ] && [ -f "$appdata_file" ] && [ -f "$localappdata_file" ]; then
     note "prefix already set up"
     return 0
   fi
@@ -63,16 +64,18 @@ setup() {
   mkdir -p "$fonts"
   ln -sf "$korean_font" "$fonts/"
   ln -sf "$caption_font" "$fonts/"
-  # The dialogs ask for "MS Sans Serif" and "System", the message boxes for
-  # "MS Shell Dlg"; Wine's fonts of those names have no Hangul. Without a
-  # window manager Wine must draw the frames and captions itself.
+  # Every dialog and message box asks for "MS Shell Dlg", whose font linking
+  # brings Hangul on Windows; Wine's has none, so it is mapped to the Korean
+  # font, and nothing else is (the older faces stay unmapped, so a dialog
+  # that still named one would show boxes). Without a window manager Wine
+  # must draw the frames and captions itself.
   cat >"$dir/setup.reg" <<EOF
 REGEDIT4
 
 [HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]
-"MS Sans Serif"="NanumGothic"
+"MS Sans Serif"=-
 "MS Shell Dlg"="NanumGothic"
-"System"="NanumGothic"
+"System"=-
 
 [HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
 "Decorated"="N"
@@ -89,6 +92,8 @@ EOF
   local appdata
   appdata=$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')
   winepath -u "$appdata" 2>/dev/null >"$appdata_file" || fail "no APPDATA folder"
+  appdata=$(wine cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')
+  winepath -u "$appdata" 2>/dev/null >"$localappdata_file" || fail "no LOCALAPPDATA folder"
   # The port links are made from the registry when Wine starts.
   wineserver -k 2>/dev/null || true
   wineserver -w
@@ -195,7 +200,8 @@ choose_file() {  # file
 main_title='^KV-9090 Veltrad$'
 
 # One whole run, as the operator does it: open-file button, the path, Enter,
-# Tab to the download button, space; then the completion notice.
+# Tab to the download button, Enter pressed twice (the second lands on the
+# stop button, which must not take it); then the completion notice.
 download() {  # screenshot-file (optional)
   # 3 zero blocks, 50 blocks of data, 2 zero blocks; a Korean file name.
   local image="$dir/펌웨어 이미지.bin" attempt main notice
@@ -203,12 +209,12 @@ download() {  # screenshot-file (optional)
   start_display
   for attempt in 1 2 3; do
     write_port_index 9  # COM10
-    start_sim sim
+    start_sim sim --pace  # and the second Enter lands long before the end
     start_veltrad
     main=$(wait_window "$main_title")
     keys "$main" space  # the open-file button has the focus
     choose_file "$image"
-    keys "$main" Tab Tab Tab space  # stop, port list, download
+    keys "$main" Tab Tab Tab Return Return  # stop, port list, download
     notice=$(wait_window '^다운로드 완료$' 60)
     finish_sim 10
     keys "$notice" Return
@@ -264,12 +270,21 @@ endings() {
   done
 }
 
-# A port that does not open is reported before the window shows; the system
-# menu's About entry opens the About box.
+# Where UAC's file virtualization kept an older installation's settings.
+virtual_store_file() {
+  printf '%s/VirtualStore/windows/Veltrad.INI' "$(cat "$localappdata_file")"
+}
+
+# A first start takes the port from a settings file that only the
+# VirtualStore holds; that port does not open, which is reported before the
+# window shows; the system menu's About entry opens the About box.
 about() {
-  local box main dialog
+  local box main dialog stored
   start_display
-  write_port_index 7  # COM8, not mapped
+  stored=$(virtual_store_file)
+  mkdir -p "$(dirname "$stored")"
+  printf '[ComPort]\r\nPort Num=7\r\n' >"$stored"  # COM8, not mapped
+  rm -f "$(settings_file)"
   start_veltrad
   box=$(wait_window '^Veltrad$')
   [ -z "$(xdotool search --onlyvisible --name "$main_title" 2>/dev/null)" ] \
@@ -284,10 +299,108 @@ about() {
   window_gone '^About Veltrad$' 10 || fail "the About box did not end"
   keys "$main" Escape
   wait_veltrad_exit
+  rm -f "$stored"
+  [ "$(saved_port_index)" = 7 ] || fail "the VirtualStore's settings were not copied to the roaming folder"
+}
+
+# Which of the given windows take input, as Windows itself says it.
+window_states() {  # title...
+  wine "$VELTRAD_WIN_BIN/windows_window_state.exe" "$@" 2>/dev/null | tr -d '\r' | paste -sd' '
+}
+
+expect_states() {  # expected titles...
+  local expected=$1 got
+  shift
+  got=$(window_states "$@")
+  [ "$got" = "$expected" ] || { shot "$dir/failed-$scenario.png"; fail "windows '$*': $got, expected $expected"; }
+}
+
+# A run ends while the About box is open: its notice comes over the About
+# box, and neither the About box nor the main window takes input until the
+# notice is dismissed; then the About box, then the main window again.
+modality() {  # screenshot-file (optional)
+  local image="$dir/modality.bin" main about notice
+  make_image "$image" "$dir/expected.bin" 0 102400 0  # 800 frames: 10 s on a paced line
+  start_display
+  write_port_index 9  # COM10
+  start_sim sim --pace
+  start_veltrad
+  main=$(wait_window "$main_title")
+  keys "$main" space
+  choose_file "$image"
+  keys "$main" Tab Tab Tab space
+  keys "$main" alt+space Up Return
+  about=$(wait_window '^About Veltrad$')
+  [ -z "$(xdotool search --onlyvisible --name '^다운로드 완료$' 2>/dev/null)" ] \
+    || fail "the run ended before the About box opened"
+  notice=$(wait_window '^다운로드 완료$' 60)
+  expect_states "disabled disabled enabled" "KV-9090 Veltrad" "About Veltrad" "다운로드 완료"
+  [ -n "${1:-}" ] && { import -window root "$1" || fail "screenshot failed"; note "screenshot: $1"; }
+  keys "$notice" Return
+  window_gone '^다운로드 완료$' 10 || fail "the notice did not end"
+  expect_states "disabled enabled" "KV-9090 Veltrad" "About Veltrad"
+  keys "$about" Return
+  window_gone '^About Veltrad$' 10 || fail "the About box did not end"
+  expect_states "enabled" "KV-9090 Veltrad"
+  finish_sim 10
+  [ "$sim_summary" = "frames 800, refusals 0, bytes 102400, base 0x00000000" ] || fail "sim summary '$sim_summary'"
+  keys "$main" Escape
+  wait_veltrad_exit
+}
+
+# The installer, as a user without administrator rights runs it: silently
+# (/S) into the user's own folders, a Start-menu folder with Veltrad and the
+# README, the program started through its shortcut, then removed silently.
+install() {
+  local installer programs menu main key
+  installer=$(ls "$(dirname "$dir")"/Veltrad-*-win64.exe 2>/dev/null | head -n 1)
+  [ -n "$installer" ] || fail "no installer in $(dirname "$dir"): run cpack -G NSIS there first"
+  programs="$(cat "$localappdata_file")/Programs/Veltrad"
+  menu="$(cat "$appdata_file")/Microsoft/Windows/Start Menu/Programs/Veltrad"
+  key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Veltrad'
+  start_display
+  write_port_index 9  # COM10, the simulator
+  start_sim sim
+  wine "$installer" /S >/dev/null 2>&1 || fail "the installer failed"
+  for file in bin/Veltrad.exe bin/veltrad-cli.exe README.txt Uninstall.exe; do
+    [ -f "$programs/$file" ] || fail "not installed: $programs/$file"
+  done
+  for link in Veltrad.lnk README.lnk; do
+    [ -f "$menu/$link" ] || fail "no Start-menu entry $link in $menu"
+  done
+  grep -qa 'Veltrad.exe' "$menu/Veltrad.lnk" || fail "the Veltrad shortcut does not name Veltrad.exe"
+  wine reg query "$key" /v DisplayVersion 2>/dev/null | grep -q "$(sed -n 's/^Veltrad \([0-9.]*\) for Windows.*/\1/p' "$programs/README.txt")" \
+    || fail "the uninstall entry lacks the build's version"
+  local shortcut
+  shortcut=$(winepath -w "$menu/Veltrad.lnk" 2>/dev/null)  # C:\..., as the Start menu has it
+  (cd "$dir" && exec wine start /wait "$shortcut" >"$dir/veltrad.log" 2>&1) &
+  veltrad_pid=$!
+  children+=("$veltrad_pid")
+  main=$(wait_window "$main_title")
+  keys "$main" Escape
+  wait_veltrad_exit
+  # `start` does not wait for a program it reached through a shortcut; a
+  # program still running cannot be deleted.
+  local deadline=$((SECONDS + 30))
+  while pgrep -f 'Programs.Veltrad.bin.Veltrad\.exe' >/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the installed Veltrad.exe did not end"
+    sleep 0.2
+  done
+  finish_sim 0
+  wine "$programs/Uninstall.exe" /S >/dev/null 2>&1 || fail "the uninstaller failed"
+  # The uninstaller runs on from a copy of itself in the temporary folder.
+  deadline=$((SECONDS + 30))
+  while [ -e "$programs" ] || [ -e "$menu" ]; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "left after uninstalling: $(ls -R "$programs" "$menu" 2>&1)"
+    sleep 0.2
+  done
+  ! wine reg query "$key" >/dev/null 2>&1 || fail "the uninstall entry stayed"
 }
 
 case $scenario in
   setup) setup ;;
+  install) install ;;
+  modality) modality "${2:-}" ;;
   download) download ;;
   endings) endings ;;
   about) about ;;

@@ -1,5 +1,6 @@
 // veltrad-cli: the command-line face of Veltrad.
 
+#include "cli/Cli.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
 
@@ -7,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+namespace veltrad::cli {
 
 namespace {
 
@@ -25,20 +28,20 @@ std::optional<std::string> DashedArgument(const CLI::App& app)
 
 }  // namespace
 
-int main(int argc, char** argv)
+int RunCommandLine(int argc, const char* const* argv)
 {
     // Broken pipes and full disks on stdout and stderr never end a run; a
     // result that could not be written shows in the exit status below.
-    veltrad::cli::IgnoreBrokenPipes();
+    IgnoreBrokenPipes();
 
     CLI::App app{"veltrad-cli: load a program image into a KV-9090 terminal over a serial line"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "veltrad-cli 2.0");
 
-    int exitCode = veltrad::kExitOk;
-    veltrad::cli::RegisterFramesCommand(app, exitCode);
-    veltrad::cli::RegisterDownloadCommand(app, exitCode);
-    veltrad::cli::RegisterPortsCommand(app, exitCode);
+    int exitCode = kExitOk;
+    RegisterFramesCommand(app, exitCode);
+    RegisterDownloadCommand(app, exitCode);
+    RegisterPortsCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);
@@ -51,20 +54,22 @@ int main(int argc, char** argv)
     } catch (const CLI::RequiredError& e) {
         const auto dashed = std::string_view(e.what()).starts_with("FILE ") ? DashedArgument(app) : std::nullopt;
         if (dashed) {
-            std::fprintf(stderr, "veltrad-cli: FILE %s looks like an option; write ./%s, or -- before it\n",
-                         dashed->c_str(), dashed->c_str());
+            WriteText(stderr, "veltrad-cli: FILE " + *dashed + " looks like an option; write ./" + *dashed +
+                                  ", or -- before it\n");
         } else {
             app.exit(e);
         }
-        return veltrad::kExitUsage;
+        return kExitUsage;
     } catch (const CLI::ParseError& e) {
         app.exit(e);
-        return veltrad::kExitUsage;
+        return kExitUsage;
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "veltrad-cli: cannot write the result to standard output\n");
-        if (exitCode == veltrad::kExitOk)
-            exitCode = veltrad::kExitUsage;
+        WriteText(stderr, "veltrad-cli: cannot write the result to standard output\n");
+        if (exitCode == kExitOk)
+            exitCode = kExitUsage;
     }
     return exitCode;
 }
+
+}  // namespace veltrad::cli
