@@ -8,7 +8,7 @@ namespace veltrad {
 namespace {
 
 constexpr char kHeader[] =
-    "# time\tport\tdevice\tadapter\timage\tsize\tsha256\toutcome\tframes\tacknowledged\tresends\tseconds\n";
+    "# time\tport\tdevice\tadapter\timage\tsize\tsha256\toutcome\tframes\tacknowledged\tresends\tseconds";
 
 std::string Field(const std::string& value)
 {
@@ -41,8 +41,13 @@ std::string IsoUtc(std::chrono::system_clock::time_point time)
 
 }  // namespace
 
-std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::string& error)
+std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::string& error,
+                                       const std::vector<std::string>& extraColumns)
 {
+    std::string header = kHeader;
+    for (const std::string& column : extraColumns)
+        header += '\t' + column;
+    header += '\n';
     std::FILE* file = std::fopen(path.string().c_str(), "ab");
     if (file == nullptr) {
         error = path.string() + ": " + std::strerror(errno);
@@ -52,7 +57,7 @@ std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::s
     std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
     // A new log says what its columns are.
     if (std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == 0 &&
-        (std::fputs(kHeader, file) < 0 || std::fflush(file) != 0)) {
+        (std::fputs(header.c_str(), file) < 0 || std::fflush(file) != 0)) {
         error = path.string() + ": " + std::strerror(errno);
         std::fclose(file);
         return nullptr;
@@ -62,23 +67,26 @@ std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::s
 
 CRunLog::~CRunLog() { std::fclose(m_file); }
 
-std::string CRunLog::FormatLine(const LogEntry& e)
+std::string CRunLog::FormatLine(const LogEntry& e, const std::vector<std::string>& extra)
 {
     const PortResult& r = e.result;
     char numbers[96];
     std::snprintf(numbers, sizeof numbers, "%u\t%u\t%u\t%.3f", static_cast<unsigned>(r.stats.frames),
                   static_cast<unsigned>(r.stats.acknowledged), static_cast<unsigned>(r.stats.resends), r.stats.seconds);
     const std::string size = e.image.size ? std::to_string(*e.image.size) : std::string();
-    return IsoUtc(e.time) + '\t' + Field(r.port) + '\t' + Field(r.device) + '\t' + Field(e.adapterSerial) + '\t' +
-           Field(e.image.path.string()) + '\t' + Field(size) + '\t' + Field(e.image.sha256) + '\t' + Field(r.outcome) +
-           '\t' + numbers + '\n';
+    std::string line = IsoUtc(e.time) + '\t' + Field(r.port) + '\t' + Field(r.device) + '\t' + Field(e.adapterSerial) +
+                       '\t' + Field(e.image.path.string()) + '\t' + Field(size) + '\t' + Field(e.image.sha256) + '\t' +
+                       Field(r.outcome) + '\t' + numbers;
+    for (const std::string& value : extra)
+        line += '\t' + Field(value);
+    return line + '\n';
 }
 
-bool CRunLog::Append(const LogEntry& entry, std::string& error)
+bool CRunLog::Append(const LogEntry& entry, std::string& error, const std::vector<std::string>& extra)
 {
     // One write per line, so that runs appending to the same log at once do
     // not interleave within a line.
-    const std::string line = FormatLine(entry);
+    const std::string line = FormatLine(entry, extra);
     if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size() || std::fflush(m_file) != 0) {
         error = m_path.string() + ": " + std::strerror(errno);
         std::clearerr(m_file);
