@@ -168,7 +168,7 @@ QWidget* CStationWindow::BuildBottomBar()
     auto* stopAll = new QPushButton(QString::fromUtf8(text::kStopAll), bar);
     stopAll->setObjectName(QStringLiteral("stopAll"));
     m_counters = new QLabel(bar);
-    m_counters->setObjectName(QStringLiteral("counters"));
+    m_counters->setObjectName(QStringLiteral("stationCounters"));
     QFont big = m_counters->font();
     big.setPointSize(big.pointSize() + 3);
     big.setBold(true);
@@ -208,9 +208,12 @@ void CStationWindow::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    // The logic asks, stops and joins, then ends the window through EndWindow.
-    event->ignore();
+    // The logic asks, stops and joins, then ends the window through EndWindow,
+    // which cannot close it again from in here.
+    m_bInCloseEvent = true;
     m_logic->OnCloseRequested();
+    m_bInCloseEvent = false;
+    event->setAccepted(m_bEnded);
 }
 
 void CStationWindow::resizeEvent(QResizeEvent* event)
@@ -347,7 +350,8 @@ void CStationWindow::EndWindow()
 {
     m_bEnded = true;
     m_devicesTimer->stop();
-    close();
+    if (!m_bInCloseEvent)
+        close();
     emit Ended();
 }
 

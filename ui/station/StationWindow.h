@@ -88,6 +88,7 @@ private:
     QLabel* m_counters = nullptr;
     QTimer* m_devicesTimer = nullptr;
     bool m_bEnded = false;
+    bool m_bInCloseEvent = false;
 };
 
 }  // namespace veltrad
