@@ -127,15 +127,6 @@ void CStationLogic::SetJob(StationJob job, std::string file, bool locked)
         RefreshTile(i, devices);
     }
     m_selected = m_tiles.empty() ? std::nullopt : std::optional<std::size_t>(0);
-    if (!m_job.image.empty()) {
-        // What the window shows of the image is the file as it is now.
-        auto image = std::make_shared<CDownloadImage>();
-        image->SetFile(m_job.image);
-        if (image->BuildFrames()) {
-            m_jobView.sizeText = image->m_strFileSize;
-            m_jobView.frames = static_cast<std::uint32_t>(image->m_FrameList.size());
-        }
-    }
     ShowJob();
     ShowAllTiles();
     m_view.ShowCounters(m_counters);
@@ -165,6 +156,9 @@ fs::path CStationLogic::RecordsFolder() const
 
 void CStationLogic::OnNewJob()
 {
+    // A new job is an edit too: the locked one stays until "edit job".
+    if (m_jobView.locked)
+        return;
     if (AnyRunning())
         Report({text::kRunsGoingOn, {}});
     else
@@ -195,8 +189,13 @@ bool CStationLogic::OpenJob(const fs::path& file)
     }
     SetJob(std::move(*job), Utf8(file), true);
     // Said now rather than at the first start: the line may not load today.
-    if (!m_job.image.empty())
-        ReadApprovedImage(true);
+    if (!m_job.image.empty()) {
+        if (const auto approved = ReadApprovedImage(true)) {
+            m_jobView.sizeText = approved->frames->m_strFileSize;
+            m_jobView.frames = static_cast<std::uint32_t>(approved->frames->m_FrameList.size());
+            ShowJob();
+        }
+    }
     return true;
 }
 
@@ -285,7 +284,7 @@ bool CStationLogic::OnPortsText(const std::string& portsText)
     for (std::size_t i = 0; i < names.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
             if (Upper(names[i]) == Upper(names[j])) {
-                Report({text::kTooManyPorts, "port " + names[i] + " given twice"});
+                Report({text::kPortTwice, names[i]});
                 return false;
             }
         }
@@ -426,16 +425,20 @@ std::optional<CStationLogic::ApprovedImage> CStationLogic::ReadApprovedImage(boo
             Report({text::kNoImage, {}});
         return std::nullopt;
     }
+    // Hashed before and after the framing: frames read from a file that
+    // changed meanwhile do not pass for the approved image.
+    std::string error;
+    std::optional<std::string> sha = Sha256OfFile(m_job.image, error);
     auto image = std::make_shared<CDownloadImage>();
     image->SetFile(m_job.image);
     ImageError imageError;
-    if (!image->BuildFrames(&imageError)) {
+    if (sha && !image->BuildFrames(&imageError)) {
         if (report)
             Report({text::kImageUnreadable, imageError.Message()});
         return std::nullopt;
     }
-    std::string error;
-    const auto sha = Sha256OfFile(m_job.image, error);
+    if (sha && *sha == m_job.sha256)
+        sha = Sha256OfFile(m_job.image, error);
     if (!sha) {
         if (report)
             Report({text::kImageUnreadable, error});

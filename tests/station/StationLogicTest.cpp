@@ -331,6 +331,7 @@ TEST_F(StationLogicTest, AnOpenedJobIsLockedUntilEditAndASavedOneComesBackWhole)
     EXPECT_EQ(view.job.shaShort, saved.sha256.substr(0, 16));
     EXPECT_EQ(view.job.records, (dir / "elsewhere").string());
     logic->OnJobName("changed");
+    logic->OnNewJob();
     EXPECT_FALSE(logic->OnPortsText("COM3"));
     EXPECT_FALSE(logic->SetImage(image));
     EXPECT_EQ(logic->JobData(), saved);
@@ -370,6 +371,36 @@ TEST_F(StationLogicTest, AJobFileThatIsNoJobIsSaidAndTheJobOnScreenStays)
         EXPECT_NE(view.messages[0].detail.find(c.error), std::string::npos) << view.messages[0].detail;
         EXPECT_EQ(logic->JobData(), before);
         EXPECT_FALSE(view.job.locked);
+    }
+}
+
+TEST_F(StationLogicTest, PortsAreSixteenAtMostEachOnce)
+{
+    std::string sixteen;
+    for (int n = 1; n <= 16; ++n)
+        sixteen += "COM" + std::to_string(n) + (n % 2 ? "," : " ");
+    const struct {
+        std::string text;
+        std::size_t tiles;  // afterwards; the earlier two when refused
+        const char* message;
+    } cases[] = {
+        {"COM3;COM4,\t/dev/ttyACM0 ", 3, nullptr},
+        {sixteen, 16, nullptr},
+        {sixteen + "COM17", 2, station_text::kTooManyPorts},
+        {"COM3 com3", 2, station_text::kPortTwice},
+        {"", 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Make("COM1 COM2", 2);
+        view.messages.clear();
+        EXPECT_EQ(logic->OnPortsText(c.text), c.message == nullptr);
+        EXPECT_EQ(view.tiles.size(), c.tiles);
+        EXPECT_EQ(logic->JobData().tiles.size(), c.tiles);
+        ASSERT_EQ(view.messages.size(), c.message ? 1u : 0u);
+        if (c.message) {
+            EXPECT_EQ(view.messages[0].text, c.message);
+        }
     }
 }
 

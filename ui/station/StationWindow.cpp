@@ -83,7 +83,8 @@ QWidget* CStationWindow::BuildJobPanel()
         b->setObjectName(QLatin1String(name));
         return b;
     };
-    auto* newJob = button(text::kNewJob, "newJob");
+    m_newJob = button(text::kNewJob, "newJob");
+    QPushButton* newJob = m_newJob;
     auto* openJob = button(text::kOpenJob, "openJob");
     auto* saveJob = button(text::kSaveJob, "saveJob");
     m_editJob = button(text::kEditJob, "editJob");
@@ -257,7 +258,8 @@ void CStationWindow::ShowJob(const JobView& job)
     m_sounds->setChecked(job.sounds);
     m_records->setText(FromUtf8(job.records));
     m_locked->setText(job.locked ? FromUtf8(text::kLocked) : QString());
-    for (QWidget* w : std::initializer_list<QWidget*>{m_chooseImage, m_chooseRecords, m_serialNumbers, m_sounds})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_newJob, m_chooseImage, m_chooseRecords, m_serialNumbers, m_sounds})
         w->setEnabled(editable);
     m_editJob->setEnabled(job.locked);
     const QString title = QString::fromUtf8(text::kTitle);

@@ -81,6 +81,7 @@ private:
     QCheckBox* m_sounds = nullptr;
     QLabel* m_records = nullptr;
     QLabel* m_locked = nullptr;
+    QPushButton* m_newJob = nullptr;
     QPushButton* m_editJob = nullptr;
     QPushButton* m_chooseImage = nullptr;
     QPushButton* m_chooseRecords = nullptr;
