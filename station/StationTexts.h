@@ -50,6 +50,7 @@ inline constexpr char kStopAll[] = "모두 중지";
 inline constexpr char kStart[] = "시작";
 inline constexpr char kStop[] = "중지";
 inline constexpr char kOpenRecords[] = "기록 폴더 열기";
+inline constexpr char kCopy[] = "복사";
 inline constexpr char kJobName[] = "작업 이름";
 inline constexpr char kImage[] = "이미지";
 inline constexpr char kPorts[] = "포트";

@@ -11,6 +11,7 @@
 #include "ui/station/StationWindow.h"
 #include "ui/station/TileWidget.h"
 
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -98,6 +99,8 @@ private slots:
         auto window = OpenStation(terminals);
         QCOMPARE(Text(window.get(), "sha").left(24),
                  QStringLiteral("SHA-256 ") + QString::fromStdString(window->Logic().JobData().sha256.substr(0, 16)));
+        QTest::mouseClick(Child<QPushButton>(*window, "copySha"), Qt::LeftButton);
+        QCOMPARE(QApplication::clipboard()->text().toStdString(), window->Logic().JobData().sha256);
         QSignalSpy ended(window.get(), &CStationWindow::RunEnded);
         QSignalSpy sounds(window.get(), &CStationWindow::SoundPlayed);
         QTest::keyClick(Child<QLineEdit>(*window, "serialEntry"), Qt::Key_Return);

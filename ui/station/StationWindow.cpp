@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFile>
@@ -101,6 +102,7 @@ QWidget* CStationWindow::BuildJobPanel()
     m_sha = new QLabel(box);
     m_sha->setObjectName(QStringLiteral("sha"));
     m_sha->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_copySha = button(text::kCopy, "copySha");
     m_serialNumbers = new QCheckBox(QString::fromUtf8(text::kAskSerial), box);
     m_sounds = new QCheckBox(QString::fromUtf8(text::kSounds), box);
     m_records = new QLabel(box);
@@ -114,7 +116,8 @@ QWidget* CStationWindow::BuildJobPanel()
     grid->addWidget(m_locked, 0, 4);
     grid->addWidget(label(text::kImage), 1, 0);
     grid->addWidget(m_image, 1, 1);
-    grid->addWidget(m_sha, 1, 2, 1, 2);
+    grid->addWidget(m_sha, 1, 2);
+    grid->addWidget(m_copySha, 1, 3);
     grid->addWidget(m_chooseImage, 1, 4);
     grid->addWidget(label(text::kPorts), 2, 0);
     grid->addWidget(m_ports, 2, 1, 1, 3);
@@ -137,6 +140,9 @@ QWidget* CStationWindow::BuildJobPanel()
     connect(m_editJob, &QPushButton::clicked, this, [logic] { logic->OnEditJob(); });
     connect(m_chooseImage, &QPushButton::clicked, this, [logic] { logic->OnChooseImage(); });
     connect(openRecords, &QPushButton::clicked, this, [logic] { logic->OnOpenRecordsFolder(); });
+    // The label has the first 16 digits; the clipboard gets all 64.
+    connect(m_copySha, &QPushButton::clicked, this,
+            [logic] { QApplication::clipboard()->setText(FromUtf8(logic->Job().sha)); });
     connect(m_chooseRecords, &QPushButton::clicked, this, [this, logic] {
         const QString folder = QFileDialog::getExistingDirectory(this, QString(), m_records->text());
         if (!folder.isEmpty())
@@ -254,6 +260,7 @@ void CStationWindow::ShowJob(const JobView& job)
     m_image->setToolTip(FromUtf8(job.imagePath));
     m_sha->setText(job.shaShort.empty() ? QString() : FromUtf8("SHA-256 " + job.shaShort + "…"));
     m_sha->setToolTip(FromUtf8(job.sha));
+    m_copySha->setEnabled(!job.sha.empty());
     m_serialNumbers->setChecked(job.serialNumbers);
     m_sounds->setChecked(job.sounds);
     m_records->setText(FromUtf8(job.records));

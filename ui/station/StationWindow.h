@@ -82,6 +82,7 @@ private:
     QLabel* m_records = nullptr;
     QLabel* m_locked = nullptr;
     QPushButton* m_newJob = nullptr;
+    QPushButton* m_copySha = nullptr;
     QPushButton* m_editJob = nullptr;
     QPushButton* m_chooseImage = nullptr;
     QPushButton* m_chooseRecords = nullptr;
