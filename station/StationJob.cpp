@@ -27,13 +27,7 @@ std::string Trim(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-std::string Utf8(const fs::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-fs::path FromUtf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+fs::path FromPathText(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
 
 bool IsSha256(const std::string& text)
 {
@@ -133,7 +127,7 @@ private:
         if (key == "Name") {
             m_job.name = value;
         } else if (key == "Image") {
-            m_job.image = FromUtf8(value);
+            m_job.image = FromPathText(value);
         } else if (key == "SHA-256") {
             if (!value.empty() && !IsSha256(value)) {
                 why = "SHA-256 is not 64 lower-case hex digits";
@@ -148,7 +142,7 @@ private:
             }
             (key == "Sounds" ? m_job.sounds : m_job.serialNumbers) = *flag;
         } else if (key == "Records") {
-            m_job.records = FromUtf8(value);
+            m_job.records = FromPathText(value);
         } else {
             why = "unknown key " + key + " in [Job]";
             return false;
@@ -178,9 +172,15 @@ private:
 
 }  // namespace
 
+std::string PathText(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::optional<StationJob> ReadJobFile(const fs::path& path, std::string& error)
 {
-    const std::string where = Utf8(path) + ": ";
+    const std::string where = PathText(path) + ": ";
     std::error_code ec;
     const std::uintmax_t size = fs::file_size(path, ec);
     if (ec) {
@@ -223,11 +223,11 @@ bool WriteJobFile(const fs::path& path, const StationJob& job, std::string& erro
 {
     std::string text = "[Job]\n";
     text += "Name=" + job.name + "\n";
-    text += "Image=" + Utf8(job.image) + "\n";
+    text += "Image=" + PathText(job.image) + "\n";
     text += "SHA-256=" + job.sha256 + "\n";
     text += std::string("Serial numbers=") + (job.serialNumbers ? "1" : "0") + "\n";
     text += std::string("Sounds=") + (job.sounds ? "1" : "0") + "\n";
-    text += "Records=" + Utf8(job.records) + "\n";
+    text += "Records=" + PathText(job.records) + "\n";
     for (std::size_t i = 0; i < job.tiles.size(); ++i) {
         text += "\n[Tile" + std::to_string(i + 1) + "]\nPort=" + job.tiles[i].port + "\n";
         if (!job.tiles[i].location.empty())
@@ -236,12 +236,12 @@ bool WriteJobFile(const fs::path& path, const StationJob& job, std::string& erro
     std::error_code ec;
     const auto written = WriteNewSibling(path, text, ec);
     if (!written) {
-        error = Utf8(path) + ": " + ec.message();
+        error = PathText(path) + ": " + ec.message();
         return false;
     }
     fs::rename(*written, path, ec);
     if (ec) {
-        error = Utf8(path) + ": " + ec.message();
+        error = PathText(path) + ": " + ec.message();
         fs::remove(*written, ec);
         return false;
     }

@@ -46,6 +46,9 @@ struct StationJob {
     friend bool operator==(const StationJob&, const StationJob&) = default;
 };
 
+// A path in UTF-8, as job files, records and windows show it.
+std::string PathText(const std::filesystem::path& path);
+
 // Reads a job file; nullopt with `error` set ("<path>: line 4: ...") when it
 // cannot be read or is no job. Unknown keys are an error too: a job that
 // says more than the station understands is not loaded half.

@@ -1,25 +1,13 @@
 #include "station/StationPlatform.h"
 
+#include "station/StationJob.h"
+
 #include "platform/Windows_win32.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
 
 namespace veltrad {
-namespace {
-
-std::string Narrow(const wchar_t* text)
-{
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1)
-        return {};
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-    out.resize(static_cast<std::size_t>(bytes - 1));
-    return out;
-}
-
-}  // namespace
 
 std::string HostName()
 {
@@ -27,7 +15,8 @@ std::string HostName()
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
     if (!::GetComputerNameW(name, &size))
         return {};
-    return Narrow(name);
+    // In UTF-8 by the path's own conversion.
+    return PathText(std::filesystem::path(name));
 }
 
 std::filesystem::path DefaultRecordsFolder()
