@@ -147,8 +147,17 @@ private slots:
         }
     }
 
+    // The close box asks once; a termination signal while the question is
+    // up ends the station all the same.
+    void theCloseBoxDuringRunsAsksOnceThenEverythingStops_data()
+    {
+        QTest::addColumn<bool>("signalled");
+        QTest::newRow("yes") << false;
+        QTest::newRow("signal during the question") << true;
+    }
     void theCloseBoxDuringRunsAsksOnceThenEverythingStops()
     {
+        QFETCH(bool, signalled);
         sim::SimOptions silent;
         silent.silentAfter = 0;
         auto window = OpenStation({silent, silent});
@@ -157,8 +166,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_terminals[1]->Counters().framesReceived >= 2, kLongWaitMs);
         QCOMPARE(WorkerThreadCount(), 2);
 
-        CModalDriver driver([](QWidget* box) {
-            QTest::mouseClick(static_cast<QMessageBox*>(box)->button(QMessageBox::Yes), Qt::LeftButton);
+        CStationWindow* station = window.get();
+        CModalDriver driver([signalled, station](QWidget* box) {
+            if (signalled)
+                station->OnEndRequested();
+            else
+                QTest::mouseClick(static_cast<QMessageBox*>(box)->button(QMessageBox::Yes), Qt::LeftButton);
         });
         driver.Ignore(window.get());
         window->close();

@@ -198,6 +198,18 @@ QWidget* CStationWindow::BuildBottomBar()
     return bar;
 }
 
+void CStationWindow::OnEndRequested()
+{
+    // Each modal box returns to its caller, which then finds the station ending.
+    const QList<QWidget*> windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows) {
+        auto* dialog = qobject_cast<QDialog*>(window);
+        if (dialog && dialog->isVisible() && dialog->isModal())
+            dialog->reject();
+    }
+    m_logic->OnEndRequested();
+}
+
 void CStationWindow::keyPressEvent(QKeyEvent* event)
 {
     // Line edits hand Enter on after their own use of it; only elsewhere does it start.

@@ -32,8 +32,9 @@ public:
     ~CStationWindow() override;
 
     CStationLogic& Logic() { return *m_logic; }
-    // A signal, the application quitting: end without asking.
-    void OnEndRequested() { m_logic->OnEndRequested(); }
+    // A signal, the application quitting: close what is open on top of the
+    // window (a question, a message, a file dialog), then end without asking.
+    void OnEndRequested();
     CTileWidget* Tile(std::size_t index) const { return m_tiles.at(index); }
 
 signals:
