@@ -8,7 +8,7 @@ namespace veltrad {
 
 void PlayDesktopSound(StationSound sound)
 {
-    // Names from the freedesktop sound naming specification.
+    // The freedesktop sound theme's names for these two events.
     const QString id = sound == StationSound::Complete ? QStringLiteral("complete") : QStringLiteral("dialog-error");
     const QString player = QStandardPaths::findExecutable(QStringLiteral("canberra-gtk-play"));
     if (player.isEmpty() ||
