@@ -19,6 +19,10 @@ if(TARGET Veltrad)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   endif()
 endif()
+if(TARGET veltrad-station)
+  install(TARGETS veltrad-station RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${veltrad_resources}/veltrad-station.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+endif()
 # The command-line tool installs itself (cli/); the simulator is a tool for
 # technicians too.
 if(TARGET veltrad-sim)
@@ -58,6 +62,9 @@ if(NOT WIN32)
   endif()
   if(TARGET veltrad-sim)
     list(APPEND veltrad_pages veltrad-sim)
+  endif()
+  if(TARGET veltrad-station)
+    list(APPEND veltrad_pages veltrad-station)
   endif()
   if(VELTRAD_SCDOC)
     foreach(page ${veltrad_pages})
@@ -124,8 +131,11 @@ if(NOT WIN32)
       "shows how far the terminal has got, and says clearly when the terminal\n"
       "does not answer or refuses the image.\n"
       "\n"
-      "The package holds three programs:\n"
+      "The package holds four programs:\n"
       " - Veltrad, the window, in Korean\n"
+      " - veltrad-station, Veltrad Station: up to 16 terminals at once at a\n"
+      "   production line, with a locked job, the image's SHA-256 checked\n"
+      "   before every start, serial numbers and a record per unit\n"
       " - veltrad-cli, the same download from a shell or a script, for one\n"
       "   terminal or several side by side\n"
       " - veltrad-sim, a simulated terminal, to check a PC and a cable\n"
@@ -144,6 +154,8 @@ if(NOT WIN32)
   # Loaded at run time, so invisible to dpkg-shlibdeps: the window system plugins.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
+  # The station's sounds: the desktop's theme and its player.
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "sound-theme-freedesktop, gnome-session-canberra")
   set(CPACK_STRIP_FILES ON)
   include(CPack)
 endif()

@@ -19,8 +19,12 @@ void CEndSignal::WaitPast(std::uint64_t& seen, std::chrono::milliseconds timeout
 }
 
 CPortRun::CPortRun(std::string port, std::string device, const CPortMap& ports, CEndSignal& ended,
-                   CDownloadSession::ThreadLauncher launcher)
-    : m_port(std::move(port)), m_device(std::move(device)), m_ended(ended), m_session(*this)
+                   CDownloadSession::ThreadLauncher launcher, PortRunHooks hooks)
+    : m_port(std::move(port)),
+      m_device(std::move(device)),
+      m_ended(ended),
+      m_hooks(std::move(hooks)),
+      m_session(*this, m_hooks.clock, m_hooks.port)
 {
     if (launcher)
         m_session.SetThreadLauncher(std::move(launcher));
@@ -74,6 +78,8 @@ void CPortRun::End(PortResult result)
         m_result = std::move(result);
     }
     m_ended.Notify();
+    if (m_hooks.onEnded)
+        m_hooks.onEnded();
 }
 
 std::optional<PortResult> CPortRun::Result() const

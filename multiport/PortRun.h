@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,6 +41,18 @@ struct PortLine {
     std::string state;     // "sending", "stopping", or the outcome
 };
 
+// What a front end with a window of its own gives a run besides the launcher:
+// its clock and port (null: the system's; given ones outlive the run), and
+// calls from the worker at each acknowledged frame and once the result is
+// set. The calls must return at once and never wait for the front end's
+// thread; a run that does not start calls onEnded on the caller's thread.
+struct PortRunHooks {
+    IClock* clock = nullptr;
+    ISerialPort* port = nullptr;
+    std::function<void()> onProgress;
+    std::function<void()> onEnded;
+};
+
 // Called on the front end's thread, apart from the observer's events, which
 // come from the worker.
 class CPortRun final : private IRunObserver {
@@ -47,7 +60,7 @@ public:
     // `port` is a COMn name or a device path, `device` what it names through
     // `ports`; `launcher` starts the worker (empty: a plain std::thread).
     CPortRun(std::string port, std::string device, const CPortMap& ports, CEndSignal& ended,
-             CDownloadSession::ThreadLauncher launcher = {});
+             CDownloadSession::ThreadLauncher launcher = {}, PortRunHooks hooks = {});
 
     // Opens the port and starts the worker over `frames`; a port that does
     // not start has its result at once.
@@ -64,13 +77,19 @@ public:
     PortLine Line(bool stopping) const;
 
 private:
-    void OnProgressStep(std::uint64_t) override { m_acknowledged.fetch_add(1); }
+    void OnProgressStep(std::uint64_t) override
+    {
+        m_acknowledged.fetch_add(1);
+        if (m_hooks.onProgress)
+            m_hooks.onProgress();
+    }
     void OnRunEnded(std::uint64_t, RunOutcome outcome, const RunStats& stats) override;
     void End(PortResult result);
 
     const std::string m_port;
     const std::string m_device;
     CEndSignal& m_ended;
+    const PortRunHooks m_hooks;
     std::chrono::steady_clock::time_point m_started;
     std::uint32_t m_frames = 0;
     std::atomic<std::uint32_t> m_acknowledged{0};

@@ -13,7 +13,7 @@ namespace veltrad {
 namespace {
 
 constexpr char kHeader[] =
-    "# time\tport\tdevice\tadapter\timage\tsize\tsha256\toutcome\tframes\tacknowledged\tresends\tseconds\n";
+    "# time\tport\tdevice\tadapter\timage\tsize\tsha256\toutcome\tframes\tacknowledged\tresends\tseconds";
 
 std::string Field(const std::string& value)
 {
@@ -46,8 +46,13 @@ std::string IsoUtc(std::chrono::system_clock::time_point time)
 
 }  // namespace
 
-std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::string& error)
+std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::string& error,
+                                       const std::vector<std::string>& extraColumns)
 {
+    std::string header = kHeader;
+    for (const std::string& column : extraColumns)
+        header += '\t' + column;
+    header += '\n';
     std::FILE* file = OpenStdioFile(path, "ab");
     if (file == nullptr) {
         error = Utf8FromPath(path) + ": " + std::strerror(errno);
@@ -61,7 +66,7 @@ std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::s
     {
         const CLogLock lock(file);
         if (std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == 0)
-            written = std::fputs(kHeader, file) >= 0 && std::fflush(file) == 0;
+            written = std::fputs(header.c_str(), file) >= 0 && std::fflush(file) == 0;
     }
     if (!written) {
         error = Utf8FromPath(path) + ": " + std::strerror(errno);
@@ -73,23 +78,26 @@ std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::s
 
 CRunLog::~CRunLog() { std::fclose(m_file); }
 
-std::string CRunLog::FormatLine(const LogEntry& e)
+std::string CRunLog::FormatLine(const LogEntry& e, const std::vector<std::string>& extra)
 {
     const PortResult& r = e.result;
     char numbers[96];
     std::snprintf(numbers, sizeof numbers, "%u\t%u\t%u\t%.3f", static_cast<unsigned>(r.stats.frames),
                   static_cast<unsigned>(r.stats.acknowledged), static_cast<unsigned>(r.stats.resends), r.stats.seconds);
     const std::string size = e.image.size ? std::to_string(*e.image.size) : std::string();
-    return IsoUtc(e.time) + '\t' + Field(r.port) + '\t' + Field(r.device) + '\t' + Field(e.adapterSerial) + '\t' +
-           Field(Utf8FromPath(e.image.path)) + '\t' + Field(size) + '\t' + Field(e.image.sha256) + '\t' +
-           Field(r.outcome) + '\t' + numbers + '\n';
+    std::string line = IsoUtc(e.time) + '\t' + Field(r.port) + '\t' + Field(r.device) + '\t' + Field(e.adapterSerial) +
+                       '\t' + Field(Utf8FromPath(e.image.path)) + '\t' + Field(size) + '\t' + Field(e.image.sha256) +
+                       '\t' + Field(r.outcome) + '\t' + numbers;
+    for (const std::string& value : extra)
+        line += '\t' + Field(value);
+    return line + '\n';
 }
 
-bool CRunLog::Append(const LogEntry& entry, std::string& error)
+bool CRunLog::Append(const LogEntry& entry, std::string& error, const std::vector<std::string>& extra)
 {
     // One write per line, so that runs appending to the same log at once do
     // not interleave within a line.
-    const std::string line = FormatLine(entry);
+    const std::string line = FormatLine(entry, extra);
     if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size() || std::fflush(m_file) != 0) {
         error = Utf8FromPath(m_path) + ": " + std::strerror(errno);
         std::clearerr(m_file);

@@ -5,7 +5,8 @@
 //   image SHA-256  outcome  frames  acknowledged  resends  seconds
 // "-" stands for what is not known; a field holding a tab, a line break or a
 // double quote is put in double quotes, its own doubled. A new file starts
-// with a "#" header line.
+// with a "#" header line. A front end may name fields of its own, which
+// follow these on every line and in the header.
 
 #include "multiport/PortResult.h"
 
@@ -15,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace veltrad {
 
@@ -35,16 +37,18 @@ struct LogEntry {
 class CRunLog {
 public:
     // Opens `path` for appending, creating it; null with `error` set when it
-    // cannot be opened.
-    static std::unique_ptr<CRunLog> Open(const std::filesystem::path& path, std::string& error);
+    // cannot be opened. `extraColumns` end the header of a new file.
+    static std::unique_ptr<CRunLog> Open(const std::filesystem::path& path, std::string& error,
+                                         const std::vector<std::string>& extraColumns = {});
     ~CRunLog();
     CRunLog(const CRunLog&) = delete;
     CRunLog& operator=(const CRunLog&) = delete;
 
-    // Writes and flushes one line; false with `error` set when the write fails.
-    bool Append(const LogEntry& entry, std::string& error);
+    // Writes and flushes one line, `extra` fields after the log's own; false
+    // with `error` set when the write fails.
+    bool Append(const LogEntry& entry, std::string& error, const std::vector<std::string>& extra = {});
 
-    static std::string FormatLine(const LogEntry& entry);
+    static std::string FormatLine(const LogEntry& entry, const std::vector<std::string>& extra = {});
 
 private:
     CRunLog(std::FILE* file, std::filesystem::path path) : m_file(file), m_path(std::move(path)) {}

@@ -45,7 +45,7 @@ echo "--- appstreamcli"
 appstreamcli validate --no-net --explain "$root"/usr/share/metainfo/*.metainfo.xml
 
 echo "--- man"
-for page in Veltrad veltrad-cli veltrad-sim; do
+for page in Veltrad veltrad-station veltrad-cli veltrad-sim; do
   text=$(MANPATH="$root/usr/share/man" MANWIDTH=80 man -P cat "$page" 2>&1) \
     || { echo "man $page: $text" >&2; exit 1; }
   grep -q "^NAME" <<< "$text" || { echo "man $page shows no NAME section:" >&2; echo "$text" >&2; exit 1; }

@@ -259,6 +259,53 @@ private:
     bool m_gone = false;
 };
 
+// A port that a session opens itself, over a scripted line: the port
+// numbers in `openable` (any, when empty) and every device, unless
+// `openFails`. Each open is noted by the name it was given ("COM3" or the
+// device).
+class ScriptedSerialPort final : public ISerialPort {
+public:
+    ScriptedSerialPort(FakeClock& clock, std::vector<std::string>& log) : line(clock, log) { line.connected = false; }
+
+    bool OpenPort(std::uint16_t port, std::uint32_t, std::uint8_t, std::uint8_t, std::uint8_t) override
+    {
+        const bool known = openable.empty() || openable.count(port) != 0;
+        return Open("COM" + std::to_string(port), known, "/dev/fake" + std::to_string(port));
+    }
+    bool OpenDevice(const std::string& device, std::uint32_t, std::uint8_t, std::uint8_t, std::uint8_t) override
+    {
+        return Open(device, true, device);
+    }
+    PortError LastPortError() const override { return m_error; }
+    std::string DevicePath() const override { return opened.empty() ? std::string() : opened.back(); }
+    bool IsConnected() const override { return line.IsConnected(); }
+    bool DeviceGone() const override { return line.DeviceGone(); }
+    bool HasLineTime() const override { return line.HasLineTime(); }
+    std::uint32_t ReadComm(std::uint8_t* b, std::uint32_t n) override { return line.ReadComm(b, n); }
+    std::uint32_t WriteComm(const std::uint8_t* b, std::uint32_t n) override { return line.WriteComm(b, n); }
+    std::uint32_t WriteTransmission(const std::uint8_t* b, std::uint32_t n) override
+    {
+        return line.WriteTransmission(b, n);
+    }
+    bool WaitForInput(std::chrono::milliseconds timeout) override { return line.WaitForInput(timeout); }
+    void ClosePort() override { line.ClosePort(); }
+
+    ScriptedPort line;
+    std::set<std::uint16_t> openable;
+    bool openFails = false;
+    std::vector<std::string> opened;
+
+private:
+    bool Open(const std::string& name, bool known, const std::string& device)
+    {
+        opened.push_back(name);
+        line.connected = known && !openFails;
+        m_error = line.connected ? PortError{} : PortError{device, PortErrorReason::NoSuchDevice, 0, {}};
+        return line.connected;
+    }
+    PortError m_error;
+};
+
 class LoggingObserver final : public IRunObserver {
 public:
     explicit LoggingObserver(std::vector<std::string>& log) : m_log(log) {}

@@ -18,45 +18,6 @@
 namespace veltrad::test {
 namespace {
 
-// The device side of the scripted port: opens succeed for the listed numbers.
-class ScriptedSerialPort final : public ISerialPort {
-public:
-    ScriptedSerialPort(FakeClock& clock, std::vector<std::string>& log) : line(clock, log) { line.connected = false; }
-
-    bool OpenPort(std::uint16_t port, std::uint32_t, std::uint8_t, std::uint8_t, std::uint8_t) override
-    {
-        opened.push_back(port);
-        line.connected = openable.count(port) != 0;
-        m_error = line.connected ? PortError{}
-                                 : PortError{"/dev/fake" + std::to_string(port), PortErrorReason::NoSuchDevice, 0, {}};
-        return line.connected;
-    }
-    bool OpenDevice(const std::string&, std::uint32_t, std::uint8_t, std::uint8_t, std::uint8_t) override
-    {
-        return false;
-    }
-    PortError LastPortError() const override { return m_error; }
-    std::string DevicePath() const override { return {}; }
-    bool IsConnected() const override { return line.IsConnected(); }
-    bool DeviceGone() const override { return line.DeviceGone(); }
-    std::uint32_t ReadComm(std::uint8_t* b, std::uint32_t n) override { return line.ReadComm(b, n); }
-    std::uint32_t WriteComm(const std::uint8_t* b, std::uint32_t n) override { return line.WriteComm(b, n); }
-    std::uint32_t WriteTransmission(const std::uint8_t* b, std::uint32_t n) override
-    {
-        return line.WriteTransmission(b, n);
-    }
-    bool HasLineTime() const override { return line.HasLineTime(); }
-    bool WaitForInput(std::chrono::milliseconds timeout) override { return line.WaitForInput(timeout); }
-    void ClosePort() override { line.ClosePort(); }
-
-    ScriptedPort line;
-    std::set<std::uint16_t> openable{1, 3, 12, 50};
-    std::vector<std::uint16_t> opened;
-
-private:
-    PortError m_error;
-};
-
 class FakeView final : public IWindowView {
 public:
     void ShowPorts(const std::vector<PortEntry>& p, int s) override { ports = p, selected = s; }
@@ -100,6 +61,7 @@ protected:
         logic.reset();
         view = FakeView();
         port = std::make_unique<ScriptedSerialPort>(clock, log);
+        port->openable = {1, 3, 12, 50};
         port->line.replies = std::move(replies);
         logic = std::make_unique<CWindowLogic>(view, CProfile(dir / "Veltrad.INI"), &clock, port.get());
         logic->SetPortSource([this] {
@@ -155,7 +117,7 @@ TEST_F(WindowLogicTest, StartSelectsTheSavedIndexAndTestOpensItsPort)
         Start();
         EXPECT_EQ(view.selected, c.selected);
         EXPECT_EQ(logic->PortNumber(), c.port);
-        EXPECT_EQ(port->opened, std::vector<std::uint16_t>{c.port});
+        EXPECT_EQ(port->opened, std::vector<std::string>{"COM" + std::to_string(c.port)});
         EXPECT_FALSE(port->IsConnected()) << "a test-open leaves the port closed";
         ASSERT_EQ(view.messages.size(), c.reported ? 1u : 0u);
         if (c.reported) {
@@ -262,7 +224,7 @@ TEST_F(WindowLogicTest, FileChoiceAndStartFailuresSayWhy)
     logic->OnSelChangePort(3);  // COM4 does not open
     logic->OnDownload();
     logic->OnSelChangePort(11);  // COM12 does, and says nothing
-    EXPECT_EQ(port->opened.back(), 12);
+    EXPECT_EQ(port->opened.back(), "COM12");
     logic->Session().SetThreadLauncher([](std::function<void()>) -> std::thread {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     });

@@ -1,0 +1,38 @@
+// veltrad-station: Veltrad Station, many terminals at once at a production
+// line. An optional argument names a job file to open at the start.
+
+#include "serial/PortMap.h"
+#include "settings/Profile.h"
+#include "station/StationTexts.h"
+#include "ui/DialogLook.h"
+#include "ui/TerminationNotifier.h"
+#include "ui/station/StationWindow.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QStringList>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Veltrad Station"));
+    QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    // Matches the installed desktop entry, so desktops show the right icon.
+    QApplication::setDesktopFileName(QStringLiteral("veltrad-station"));
+    QApplication::setWindowIcon(veltrad::ApplicationIcon());
+
+    // First, so that a signal from here on ends the station the orderly way.
+    veltrad::CTerminationNotifier terminator;
+    veltrad::CStationWindow window(veltrad::PortMapFromProfile(veltrad::CProfile(veltrad::CProfile::DefaultPath())));
+    QObject::connect(&terminator, &veltrad::CTerminationNotifier::TerminationRequested, &window,
+                     &veltrad::CStationWindow::OnEndRequested);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &veltrad::CStationWindow::OnEndRequested);
+    QObject::connect(&window, &veltrad::CStationWindow::Ended, &app, &QCoreApplication::quit);
+    window.show();
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 1)
+        window.Logic().OpenJob(QFile::encodeName(arguments.at(1)).toStdString());
+    QApplication::exec();
+    // Ended: every run stopped and every worker joined; the destructor makes sure once more.
+    return 0;
+}

@@ -1,0 +1,187 @@
+#pragma once
+// Veltrad Station's logic, free of any toolkit: the job, a tile per port,
+// starting and stopping runs, the serial-number gate, the records, the
+// sounds and the order of ending. The Qt station and the Win32 station are
+// thin views over it (IStationView): they draw what it shows and call the
+// handlers below on the window's thread.
+//
+// Principles of operation
+// - The job names an approved image by path and SHA-256. Before every start
+//   (one tile or all) the file is read and framed again and hashed; a file
+//   that is missing, unreadable or not the approved one starts nothing, and
+//   the window says why. One start of several tiles shares one framing.
+// - A tile is a port of the job. Where its adapter has a location (Linux:
+//   /dev/serial/by-path), the tile is bound to it when the ports are set and
+//   follows it: the tile opens whatever device sits in that socket now, and
+//   is "not present" while nothing does. Other tiles open their port's device.
+//   OnDevicesChanged looks again; a running tile keeps what it opened.
+// - A job opened from a file is locked: the edit handlers do nothing until
+//   OnEditJob. Nothing about the job changes while a run is going on.
+// - Each run is a CPortRun on a worker thread of its own. The workers report
+//   on their threads: the logic queues each event under a short lock and asks
+//   the view once per batch to post DeliverEvents to the window's thread, so
+//   no worker ever waits for the window and the window can always stop and
+//   join them. Events carry their run's generation; those of a tile's earlier
+//   run are dropped.
+// - A run's end is delivered once: the tile's state and counters, one record
+//   line (the run log's, plus serial number, station and job), a sound.
+// - Ending (OnCloseRequested, OnEndRequested, the destructor) stops every
+//   run, joins every worker and delivers what they reported (so their
+//   records are written) before the view is told to end.
+
+#include "download/Clock.h"
+#include "download/DownloadSession.h"
+#include "multiport/PortRun.h"
+#include "serial/PortList.h"
+#include "serial/PortMap.h"
+#include "station/StationJob.h"
+#include "station/StationRecords.h"
+#include "station/StationView.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veltrad {
+
+// What the station uses of the system; tests give their own. Everything
+// given must outlive the logic.
+struct StationServices {
+    IClock* clock = nullptr;                                     // null: the system's
+    std::function<ISerialPort*(std::size_t tile)> port;          // empty or null: a real port per run
+    CDownloadSession::ThreadLauncher launcher;                   // empty: a plain std::thread
+    std::function<std::vector<SerialDeviceInfo>()> devices;      // empty: ListSerialDevices()
+    std::function<std::chrono::system_clock::time_point()> now;  // the records' time; empty: the system's
+    std::string hostName;                                        // empty: HostName()
+    std::filesystem::path recordsFolder;  // for jobs that name none; empty: DefaultRecordsFolder()
+};
+
+class CStationLogic {
+public:
+    // `ports` maps COM numbers to devices ([Ports] of the settings).
+    CStationLogic(IStationView& view, CPortMap ports, StationServices services = {});
+    // Stops every run and joins every worker.
+    ~CStationLogic();
+    CStationLogic(const CStationLogic&) = delete;
+    CStationLogic& operator=(const CStationLogic&) = delete;
+
+    // Shows the empty job and its (no) tiles.
+    void OnInit();
+
+    // The job. Open and save ask the view for the file; the path forms are
+    // what a command line or a test uses. False when nothing changed.
+    void OnNewJob();
+    void OnOpenJob();
+    bool OpenJob(const std::filesystem::path& file);
+    void OnSaveJob();
+    bool SaveJob(const std::filesystem::path& file);
+    void OnEditJob();  // unlocks an opened job
+    // Edits, ignored while the job is locked or a run is going on.
+    void OnChooseImage();
+    bool SetImage(const std::filesystem::path& image);
+    void OnJobName(const std::string& name);
+    // Ports separated by blanks or commas, 16 at most: "COM33 COM34 /dev/ttyACM0".
+    bool OnPortsText(const std::string& text);
+    void OnSerialNumbers(bool on);
+    void OnSounds(bool on);
+    void OnRecordsFolder(const std::filesystem::path& folder);  // empty: the default
+
+    // Runs.
+    void OnStartTile(std::size_t index);
+    // Enter or F5: every tile that can start, with one framing of the image.
+    void OnStartAllIdle();
+    void OnStopTile(std::size_t index);
+    void OnStopAll();
+
+    // The serial-number gate. A selected tile takes the next number; Enter
+    // ends a typed or scanned number (scanners type like a keyboard), and
+    // Enter with nothing typed starts every idle tile.
+    void OnSelectTile(std::size_t index);
+    void OnSerialEntered(const std::string& text);
+
+    // The system says devices came or went (or a view's timer asks).
+    void OnDevicesChanged();
+    void OnOpenRecordsFolder();
+
+    // The close box: asks once while runs go on; then stops, joins, ends.
+    void OnCloseRequested();
+    // A signal or the session's end: the same without asking.
+    void OnEndRequested();
+    bool Ended() const { return m_bEnded; }
+
+    // On the window's thread, after the view posted it.
+    void DeliverEvents();
+
+    // State a view or a test may read.
+    const JobView& Job() const { return m_jobView; }
+    const StationJob& JobData() const { return m_job; }
+    const std::vector<TileView>& Tiles() const { return m_views; }
+    const StationCounters& Counters() const { return m_counters; }
+    std::optional<std::size_t> Selected() const { return m_selected; }
+    std::filesystem::path RecordsFolder() const;
+    bool AnyRunning() const;
+
+private:
+    struct Tile;
+    struct Event {
+        std::size_t tile;
+        std::uint64_t generation;
+        bool ended;
+    };
+
+    bool Editable();
+    void SetJob(StationJob job, std::string file, bool locked);
+    void ShowJob();
+    void ShowAllTiles();
+    void ShowTile(std::size_t index);
+    void RefreshTile(std::size_t index, const std::vector<SerialDeviceInfo>& devices);
+    void UpdateFlags(std::size_t index);
+    std::vector<SerialDeviceInfo> Devices() const;
+
+    struct ApprovedImage;
+    std::optional<ApprovedImage> ReadApprovedImage(bool report);
+    void Start(std::size_t index, const ApprovedImage& image);
+    void Finish(std::size_t index);
+    void Record(std::size_t index, const PortResult& result);
+    void MoveSelection();
+    void Report(const StationMessage& message);
+
+    void Queue(const Event& event);
+    std::optional<Event> NextEvent();
+    void StopAndJoinAll();
+    void End();
+
+    IStationView& m_view;
+    const CPortMap m_portMap;
+    StationServices m_services;
+    std::unique_ptr<IClock> m_systemClock;
+    IClock* m_clock;
+    CEndSignal m_endSignal;
+
+    StationJob m_job;
+    JobView m_jobView;
+    std::vector<std::unique_ptr<Tile>> m_tiles;
+    std::vector<TileView> m_views;  // what each tile shows, in order
+    StationCounters m_counters;
+    std::optional<std::size_t> m_selected;
+    std::unique_ptr<CStationRecords> m_records;
+    bool m_bRecordsFailed = false;                  // said once until a line goes in again
+    std::vector<StationMessage> m_pendingMessages;  // shown after a delivery
+    std::uint64_t m_nGeneration = 0;                // of the latest run started, over every tile
+    bool m_bAsking = false;
+    bool m_bEnding = false;
+    bool m_bEnded = false;
+
+    std::mutex m_eventLock;
+    std::deque<Event> m_events;  // guarded by m_eventLock
+};
+
+}  // namespace veltrad

@@ -1,0 +1,83 @@
+#pragma once
+// Every text the station shows, in Korean like the main window's, kept once
+// for the Qt and the Win32 station. A run's outcome is said in the notices'
+// words (their captions and check items) beside the command-line tool's
+// sentence, so an operator reads the same words at the line as at the desk.
+
+#include <string>
+#include <string_view>
+
+namespace veltrad {
+
+// The colour family a tile's state is drawn in; the view picks the colours.
+enum class TileState {
+    Idle,        // ready; also after a run was stopped
+    NotPresent,  // the adapter is not plugged in: dimmed
+    Loading,     // a run is on
+    Complete,
+    Failed,
+};
+
+// How the station names one outcome: its state, its word and the notice's
+// advice. One row per outcome name (multiport/Outcome.h, PortResult.h).
+struct OutcomeText {
+    std::string_view outcome;  // "completed", "timed-out", "port-open-failed", ...
+    TileState state;
+    std::string_view word;  // the tile's state in words
+    std::string_view hint;  // what to check, from the notices; empty when nothing
+};
+
+// The row of `outcome`; a name without a row (an outcome added later) is a
+// failure in the fail notice's words.
+const OutcomeText& TextOfOutcome(std::string_view outcome);
+
+namespace station_text {
+
+inline constexpr char kTitle[] = "Veltrad Station";
+inline constexpr char kIdle[] = "대기";
+inline constexpr char kNotPresent[] = "연결 안 됨";
+inline constexpr char kLoading[] = "다운로드 중";
+inline constexpr char kNeedsSerial[] = "일련번호 입력 대기";
+
+// Buttons and labels.
+inline constexpr char kOpenJob[] = "작업 열기";
+inline constexpr char kSaveJob[] = "작업 저장";
+inline constexpr char kNewJob[] = "새 작업";
+inline constexpr char kEditJob[] = "작업 편집";
+inline constexpr char kChooseImage[] = "이미지 선택";
+inline constexpr char kStartAll[] = "모두 시작 (Enter, F5)";
+inline constexpr char kStopAll[] = "모두 중지";
+inline constexpr char kStart[] = "시작";
+inline constexpr char kStop[] = "중지";
+inline constexpr char kOpenRecords[] = "기록 폴더 열기";
+inline constexpr char kCopy[] = "복사";
+inline constexpr char kJobName[] = "작업 이름";
+inline constexpr char kImage[] = "이미지";
+inline constexpr char kPorts[] = "포트";
+inline constexpr char kSerialNumber[] = "일련번호";
+inline constexpr char kAskSerial[] = "일련번호 입력";
+inline constexpr char kSounds[] = "소리";
+inline constexpr char kRecords[] = "기록";
+inline constexpr char kLocked[] = "잠김";
+inline constexpr char kCompleted[] = "완료";
+inline constexpr char kFailed[] = "실패";
+inline constexpr char kStation[] = "스테이션";
+inline constexpr char kFrames[] = "프레임";
+inline constexpr char kSecondsLeft[] = "남음";
+inline constexpr char kSeconds[] = "초";
+
+// Messages.
+inline constexpr char kImageChanged[] = "이미지 파일이 작업의 이미지와 다릅니다. 다운로드하지 않았습니다.";
+inline constexpr char kImageUnreadable[] = "이미지 파일을 읽을 수 없습니다. 다운로드하지 않았습니다.";
+inline constexpr char kNothingToSend[] = "이미지에 보낼 데이터가 없습니다 (모두 0).";
+inline constexpr char kNoImage[] = "작업에 이미지가 없습니다. 작업 편집에서 이미지를 선택하십시오.";
+inline constexpr char kJobUnreadable[] = "작업 파일을 열 수 없습니다. 지금의 작업은 그대로입니다.";
+inline constexpr char kJobUnsaved[] = "작업 파일을 저장할 수 없습니다.";
+inline constexpr char kRecordsUnwritable[] = "기록을 쓸 수 없습니다. 다운로드는 계속됩니다.";
+inline constexpr char kTooManyPorts[] = "포트는 16개까지입니다.";
+inline constexpr char kPortTwice[] = "같은 포트가 두 번 있습니다.";
+inline constexpr char kAskEnd[] = "다운로드가 진행 중입니다. 모두 중지하고 끝낼까요?";
+inline constexpr char kRunsGoingOn[] = "다운로드가 진행 중입니다. 먼저 모두 중지하십시오.";
+
+}  // namespace station_text
+}  // namespace veltrad

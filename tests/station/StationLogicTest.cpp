@@ -1,0 +1,425 @@
+// The station logic with a fake view, scripted ports and a fake clock. The
+// workers run inline, so each case is deterministic and single-threaded; the
+// end during runs (StationEndTest) runs real workers. What the exchange does
+// with each reply is shown in tests/download; here only what the station
+// makes of each outcome.
+
+#include "station/StationLogic.h"
+
+#include "StationTestSupport.h"
+#include "common/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace veltrad::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::literals;
+
+constexpr int kFrames = 3;
+constexpr char kHost[] = "line3-pc";
+
+std::string FakeDevice(int n) { return "/dev/veltrad-fake-" + std::to_string(n); }
+
+// The record file's lines without the header, each split into its fields.
+std::vector<std::vector<std::string>> RecordLines(const fs::path& folder)
+{
+    std::vector<std::vector<std::string>> lines;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::istringstream text(TempDir::ReadText(entry.path()));
+        for (std::string line; std::getline(text, line);) {
+            if (line.empty() || line[0] == '#')
+                continue;
+            std::vector<std::string> fields;
+            std::istringstream split(line);
+            for (std::string field; std::getline(split, field, '\t');)
+                fields.push_back(field);
+            lines.push_back(fields);
+        }
+    }
+    return lines;
+}
+
+// Record fields by position: the run log's twelve, then the station's three.
+enum Field { kTime, kPort, kDevice, kAdapter, kImage, kSize, kSha, kOutcome, kSerial = 12, kStation, kJob };
+
+class StationLogicTest : public ::testing::Test {
+protected:
+    StationLogicTest()
+    {
+        for (int n = 1; n <= 8; ++n) {
+            ports.Override(static_cast<std::uint16_t>(n), FakeDevice(n));
+            devices.push_back({FakeDevice(n), "ftdi_sio", "0403", "6001", "FTDI", "FT232R USB UART",
+                               "A" + std::to_string(n), "", "", ""});
+        }
+        image = dir.Write("image.bin", std::vector<std::uint8_t>(kFrames * 128, 0x5A));
+    }
+
+    // A logic over `tiles` fake ports, with the image chosen and the ports set.
+    void Make(const std::string& portsText, std::size_t tiles)
+    {
+        logic.reset();
+        lines.clear();
+        for (std::size_t i = 0; i < tiles; ++i)
+            lines.push_back(std::make_unique<FakeSerialPort>(clock, log));
+        StationServices services;
+        services.clock = &clock;
+        services.port = [this](std::size_t i) { return lines.at(i).get(); };
+        services.launcher = [](std::function<void()> body) {
+            body();
+            return std::thread();
+        };
+        services.devices = [this] { return devices; };
+        services.hostName = kHost;
+        services.recordsFolder = dir / "records";
+        logic = std::make_unique<CStationLogic>(view, ports, services);
+        logic->OnInit();
+        logic->OnJobName("main board");
+        ASSERT_TRUE(logic->SetImage(image));
+        ASSERT_TRUE(logic->OnPortsText(portsText));
+    }
+
+    void StartAllAndDeliver()
+    {
+        logic->OnStartAllIdle();
+        logic->DeliverEvents();
+    }
+
+    TempDir dir;
+    fs::path image;
+    CPortMap ports;
+    std::vector<SerialDeviceInfo> devices;
+    FakeClock clock;
+    std::vector<std::string> log;
+    std::vector<std::unique_ptr<FakeSerialPort>> lines;
+    FakeStationView view;
+    std::unique_ptr<CStationLogic> logic;
+};
+
+TEST_F(StationLogicTest, EveryOutcomeEndsItsTileInItsStateCountersRecordAndSound)
+{
+    const struct {
+        const char* outcome;  // the record's outcome column
+        std::function<void(FakeSerialPort&)> script;
+        TileState state;
+        const char* word;
+        const char* detail;  // a part of the tile's detail line
+        bool hint;
+    } cases[] = {
+        {"completed", [](auto& p) { p.line.replies = AckAll(kFrames); }, TileState::Complete, "다운로드 완료", " 초",
+         false},
+        {"timed-out", [](auto&) {}, TileState::Failed, "통신 오류", "did not answer the first frame within 5 s", true},
+        {"timed-out-after-ack",
+         [](auto& p) {
+             p.line.replies = {{0, {{10, kAck}}}};
+         },
+         TileState::Failed, "통신 오류", "stopped answering after 1 of 3", true},
+        {"refused",
+         [](auto& p) {
+             p.line.replies = {
+                 {0, {{10, kNak}}}, {1, {{10, kNak}}}, {2, {{10, kNak}}}, {3, {{10, kNak}}}, {4, {{10, kNak}}}};
+         },
+         TileState::Failed, "다운로드 실패", "refused frame 1 of 3 five times", true},
+        {"timed-out-after-ack",
+         [](auto& p) {
+             p.line.replies = {{0, {{10, kAck}}}};
+             p.line.goneAtMs = 2000;
+         },
+         TileState::Failed, "통신 오류", "the port went away", true},
+        {"timed-out",
+         [](auto& p) {
+             p.line.heldTransmissions = {0, 1, 2, 3, 4};
+         },
+         TileState::Failed, "통신 오류", "held the line with XOFF", true},
+        {"port-open-failed", [](auto& p) { p.openFails = true; }, TileState::Failed, "Port open fail",
+         "cannot open the port", true},
+        {"stopped",
+         [](auto& p) {
+             p.line.replies = {{0, {{10, kAck}}}};
+             p.line.closeAtMs = 1000;
+         },
+         TileState::Idle, "중지됨", "stopped: 1 of 3", false},
+    };
+    Make("COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8", std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        cases[i].script(*lines[i]);
+    StartAllAndDeliver();
+
+    const auto records = RecordLines(dir / "records");
+    ASSERT_EQ(records.size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].detail);
+        const TileView& tile = view.tiles.at(i);
+        EXPECT_EQ(tile.state, cases[i].state);
+        EXPECT_EQ(tile.word, cases[i].word);
+        EXPECT_NE(tile.detail.find(cases[i].detail), std::string::npos) << tile.detail;
+        EXPECT_EQ(!tile.hint.empty(), cases[i].hint);
+        EXPECT_EQ(tile.completed, cases[i].state == TileState::Complete ? 1u : 0u);
+        EXPECT_EQ(tile.failed, cases[i].state == TileState::Failed ? 1u : 0u);
+        EXPECT_TRUE(tile.canStart);
+        EXPECT_FALSE(tile.canStop);
+        const auto& r = records[i];
+        ASSERT_EQ(r.size(), 15u);
+        EXPECT_EQ(r[kPort], "COM" + std::to_string(i + 1));
+        EXPECT_EQ(r[kDevice], FakeDevice(static_cast<int>(i + 1)));
+        EXPECT_EQ(r[kAdapter], "A" + std::to_string(i + 1));
+        EXPECT_EQ(r[kOutcome], cases[i].outcome);
+        EXPECT_EQ(r[kSha], logic->JobData().sha256);
+        EXPECT_EQ(r[kSize], std::to_string(kFrames * 128));
+        EXPECT_EQ(r[kSerial], "-");
+        EXPECT_EQ(r[kStation], kHost);
+        EXPECT_EQ(r[kJob], "main board");
+    }
+    EXPECT_EQ(view.counters.completed, 1u);
+    EXPECT_EQ(view.counters.failed, 6u);
+    EXPECT_EQ(view.counters.loading, 0u);
+    EXPECT_EQ(std::count(view.sounds.begin(), view.sounds.end(), StationSound::Complete), 1);
+    EXPECT_EQ(std::count(view.sounds.begin(), view.sounds.end(), StationSound::Failed), 6);
+    EXPECT_TRUE(view.messages.empty());
+
+    // Counters add up from run to run until a job is opened.
+    lines[0]->line.transmissions = 0;
+    logic->OnStartTile(0);
+    logic->DeliverEvents();
+    EXPECT_EQ(view.tiles[0].completed, 2u);
+    EXPECT_EQ(view.counters.completed, 2u);
+    EXPECT_EQ(RecordLines(dir / "records").size(), std::size(cases) + 1);
+    const fs::path job = dir / "line.job";
+    ASSERT_TRUE(logic->SaveJob(job));
+    ASSERT_TRUE(logic->OpenJob(job));
+    EXPECT_EQ(view.counters.completed + view.counters.failed, 0u);
+    EXPECT_EQ(view.tiles[0].completed, 0u);
+}
+
+TEST_F(StationLogicTest, AnOutcomeWithoutARowIsAFailureInTheFailNoticesWords)
+{
+    const OutcomeText& text = TextOfOutcome("a-new-outcome");
+    EXPECT_EQ(text.state, TileState::Failed);
+    EXPECT_EQ(text.word, TextOfOutcome("refused").word);
+}
+
+TEST_F(StationLogicTest, AnImageThatIsNotTheApprovedOneStartsNothing)
+{
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        const char* message;
+    } cases[] = {
+        {"one byte changed",
+         [&] {
+             std::vector<std::uint8_t> bytes(kFrames * 128, 0x5A);
+             bytes.back() = 0x5B;
+             dir.Write("image.bin", bytes);
+         },
+         station_text::kImageChanged},
+        {"removed", [&] { fs::remove(image); }, station_text::kImageUnreadable},
+        {"a folder now", [&] { fs::remove(image), fs::create_directory(image); }, station_text::kImageUnreadable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Make("COM1 COM2", 2);
+        view.messages.clear();
+        c.change();
+        StartAllAndDeliver();
+        logic->OnStartTile(1);
+        ASSERT_EQ(view.messages.size(), 2u);
+        EXPECT_EQ(view.messages[0].text, c.message);
+        EXPECT_FALSE(view.messages[0].detail.empty());
+        for (const auto& line : lines)
+            EXPECT_TRUE(line->opened.empty());
+        EXPECT_EQ(view.tiles[0].state, TileState::Idle);
+        fs::remove_all(image);
+        dir.Write("image.bin", std::vector<std::uint8_t>(kFrames * 128, 0x5A));
+    }
+    // The same bytes again are the approved image, whatever the file's date.
+    lines[0]->line.replies = AckAll(kFrames);
+    logic->OnStartTile(0);
+    logic->DeliverEvents();
+    EXPECT_EQ(view.tiles[0].state, TileState::Complete);
+}
+
+TEST_F(StationLogicTest, SerialNumbersGateTheStartsAndTheSelectionMovesToTheNextWaitingTile)
+{
+    Make("COM1 COM2 COM3 COM4", 4);
+    logic->OnEditJob();
+    logic->OnSerialNumbers(true);
+    for (auto& line : lines)
+        line->line.replies = AckAll(kFrames);
+    devices.erase(devices.begin() + 3);  // COM4's adapter is unplugged
+    logic->OnDevicesChanged();
+
+    const struct {
+        std::function<void()> act;
+        std::size_t selected;
+        std::vector<std::string> numbers;  // of tiles 1 to 4 afterwards
+    } steps[] = {
+        {[] {}, 0, {"", "", "", ""}},
+        {[&] { logic->OnSerialEntered("SN-1\r\n"); }, 1, {"SN-1", "", "", ""}},
+        {[&] { logic->OnSerialEntered("  SN-2 "); }, 2, {"SN-1", "SN-2", "", ""}},
+        // A number typed for a tile that has one replaces it; the one not present is passed by.
+        {[&] { logic->OnSelectTile(0); }, 0, {"SN-1", "SN-2", "", ""}},
+        {[&] { logic->OnSerialEntered("SN-9"); }, 2, {"SN-9", "SN-2", "", ""}},
+        // Enter with nothing typed: the tiles with a number start; completed, they wait for the next.
+        {[&] { logic->OnSerialEntered(""), logic->DeliverEvents(); }, 2, {"", "", "", ""}},
+        {[&] { logic->OnSerialEntered("SN-3"); }, 0, {"", "", "SN-3", ""}},
+    };
+    for (std::size_t s = 0; s < std::size(steps); ++s) {
+        SCOPED_TRACE("step " + std::to_string(s));
+        steps[s].act();
+        EXPECT_EQ(logic->Selected(), steps[s].selected);
+        for (std::size_t i = 0; i < 4; ++i) {
+            const TileView& tile = view.tiles[i];
+            EXPECT_EQ(tile.serialNumber, steps[s].numbers[i]);
+            EXPECT_EQ(tile.selected, i == steps[s].selected);
+            EXPECT_EQ(tile.canStart, i != 3 && !tile.serialNumber.empty());
+        }
+    }
+    const auto records = RecordLines(dir / "records");
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0][kSerial], "SN-9");
+    EXPECT_EQ(records[1][kSerial], "SN-2");
+    EXPECT_TRUE(lines[2]->opened.empty());
+}
+
+TEST_F(StationLogicTest, ABoundTileFollowsItsUsbSocketWhenTheDeviceNumberChanges)
+{
+    const std::string socket = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.2:1.0-port0";
+    devices[0].byPath = socket;
+    Make("COM1 COM2", 2);
+    EXPECT_EQ(logic->JobData().tiles[0].location, socket);
+    EXPECT_EQ(logic->JobData().tiles[1].location, "");
+
+    const struct {
+        std::string device;  // what sits in the socket now; empty: nothing
+        bool present;
+    } steps[] = {
+        {"", false},
+        {"/dev/ttyUSB3", true},
+        {"/dev/ttyUSB0", true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.device);
+        devices[0].device = step.device.empty() ? "/dev/ttyUSB9" : step.device;
+        devices[0].byPath = step.device.empty() ? "" : socket;
+        logic->OnDevicesChanged();
+        const TileView& tile = view.tiles[0];
+        EXPECT_EQ(tile.state, step.present ? TileState::Idle : TileState::NotPresent);
+        EXPECT_EQ(tile.device, step.device);
+        EXPECT_EQ(tile.canStart, step.present);
+        EXPECT_EQ(tile.name, "COM1");
+        // The unbound tile stays with its port's device.
+        EXPECT_EQ(view.tiles[1].device, FakeDevice(2));
+    }
+    lines[0]->line.replies = AckAll(kFrames);
+    StartAllAndDeliver();
+    EXPECT_EQ(lines[0]->opened, std::vector<std::string>{"/dev/ttyUSB0"});
+    EXPECT_EQ(RecordLines(dir / "records")[0][kPort], "COM1");
+}
+
+TEST_F(StationLogicTest, AnOpenedJobIsLockedUntilEditAndASavedOneComesBackWhole)
+{
+    Make("COM1 COM2", 2);
+    logic->OnSounds(false);
+    logic->OnRecordsFolder(dir / "elsewhere");
+    const fs::path file = dir / "line.job";
+    ASSERT_TRUE(logic->SaveJob(file));
+    const StationJob saved = logic->JobData();
+
+    ASSERT_TRUE(logic->OpenJob(file));
+    EXPECT_EQ(logic->JobData(), saved);
+    EXPECT_TRUE(view.job.locked);
+    EXPECT_EQ(view.job.shaShort, saved.sha256.substr(0, 16));
+    EXPECT_EQ(view.job.records, (dir / "elsewhere").string());
+    logic->OnJobName("changed");
+    logic->OnNewJob();
+    EXPECT_FALSE(logic->OnPortsText("COM3"));
+    EXPECT_FALSE(logic->SetImage(image));
+    EXPECT_EQ(logic->JobData(), saved);
+    logic->OnEditJob();
+    EXPECT_FALSE(view.job.locked);
+    logic->OnJobName("changed");
+    EXPECT_EQ(view.job.name, "changed");
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(StationLogicTest, AJobFileThatIsNoJobIsSaidAndTheJobOnScreenStays)
+{
+    const struct {
+        std::string_view text;
+        const char* error;
+    } cases[] = {
+        {"[Ports]\nCOM1=/dev/ttyS0\n", "line 1: unknown section [Ports]"},
+        {"[Tile1]\nPort=COM1\n", "no [Job] section"},
+        {"[Job]\nName=x\nColour=red\n", "line 3: unknown key Colour"},
+        {"[Job]\nImage=/a.bin\nSHA-256=ABC\n", "line 3: SHA-256 is not 64"},
+        {"[Job]\nImage=/a.bin\n", "the image has no SHA-256"},
+        {"[Job]\n[Tile2]\nPort=COM1\n", "[Tile1] has no Port"},
+        {"[Job]\n[Tile17]\nPort=COM1\n", "line 2: unknown section [Tile17]"},
+        {"[Job]\nSounds=yes\n", "line 2: Sounds is neither 0 nor 1"},
+        {"[Job\n", "line 1: a section name without its ']'"},
+        {"[Job]\n\x01\x02\0\x03"sv, "not a text file"},
+    };
+    Make("COM1", 1);
+    const StationJob before = logic->JobData();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        view.messages.clear();
+        const fs::path file = dir.WriteText("bad.job", std::string(c.text));
+        EXPECT_FALSE(logic->OpenJob(file));
+        ASSERT_EQ(view.messages.size(), 1u);
+        EXPECT_EQ(view.messages[0].text, station_text::kJobUnreadable);
+        EXPECT_NE(view.messages[0].detail.find(c.error), std::string::npos) << view.messages[0].detail;
+        EXPECT_EQ(logic->JobData(), before);
+        EXPECT_FALSE(view.job.locked);
+    }
+}
+
+TEST_F(StationLogicTest, PortsAreSixteenAtMostEachOnce)
+{
+    std::string sixteen;
+    for (int n = 1; n <= 16; ++n)
+        sixteen += "COM" + std::to_string(n) + (n % 2 ? "," : " ");
+    const struct {
+        std::string text;
+        std::size_t tiles;  // afterwards; the earlier two when refused
+        const char* message;
+    } cases[] = {
+        {"COM3;COM4,\t/dev/ttyACM0 ", 3, nullptr},
+        {sixteen, 16, nullptr},
+        {sixteen + "COM17", 2, station_text::kTooManyPorts},
+        {"COM3 com3", 2, station_text::kPortTwice},
+        {"", 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Make("COM1 COM2", 2);
+        view.messages.clear();
+        EXPECT_EQ(logic->OnPortsText(c.text), c.message == nullptr);
+        EXPECT_EQ(view.tiles.size(), c.tiles);
+        EXPECT_EQ(logic->JobData().tiles.size(), c.tiles);
+        ASSERT_EQ(view.messages.size(), c.message ? 1u : 0u);
+        if (c.message) {
+            EXPECT_EQ(view.messages[0].text, c.message);
+        }
+    }
+}
+
+TEST_F(StationLogicTest, RecordsThatCannotBeWrittenAreSaidOnceAndTheRunsStand)
+{
+    Make("COM1 COM2", 2);
+    logic->OnRecordsFolder(dir.WriteText("a-file", "not a folder"));
+    for (auto& line : lines)
+        line->line.replies = AckAll(kFrames);
+    StartAllAndDeliver();
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, station_text::kRecordsUnwritable);
+    EXPECT_EQ(view.tiles[0].state, TileState::Complete);
+    EXPECT_EQ(view.tiles[1].state, TileState::Complete);
+    EXPECT_EQ(view.counters.completed, 2u);
+}
+
+}  // namespace
+}  // namespace veltrad::test

@@ -1,0 +1,62 @@
+#pragma once
+// The station logic's fakes: a view that keeps what it was shown, and a
+// serial port over the scripted line of the exchange's tests.
+
+#include "download/ScriptedPort.h"
+#include "station/StationView.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veltrad::test {
+
+class FakeStationView final : public IStationView {
+public:
+    void ShowJob(const JobView& j) override { job = j; }
+    void ShowTiles(const std::vector<TileView>& t) override { tiles = t; }
+    void ShowTile(std::size_t i, const TileView& t) override { tiles.at(i) = t; }
+    void ShowCounters(const StationCounters& c) override { counters = c; }
+    void ShowMessage(const StationMessage& m) override { messages.push_back(m); }
+    bool AskEnd(const std::string&) override
+    {
+        ++asked;
+        return answer;
+    }
+    std::optional<std::filesystem::path> ChooseImage() override { return std::nullopt; }
+    std::optional<std::filesystem::path> ChooseJobToOpen() override { return std::nullopt; }
+    std::optional<std::filesystem::path> ChooseJobToSave() override { return std::nullopt; }
+    void PlaySound(StationSound s) override { sounds.push_back(s); }
+    void OpenFolder(const std::filesystem::path& f) override { opened = f; }
+    void EndWindow() override
+    {
+        if (onEnd)
+            onEnd();
+        ++ended;
+    }
+    void PostEvents() override { ++posts; }
+
+    JobView job;
+    std::vector<TileView> tiles;
+    StationCounters counters;
+    std::vector<StationMessage> messages;
+    std::vector<StationSound> sounds;
+    std::filesystem::path opened;
+    bool answer = true;
+    int asked = 0, ended = 0, posts = 0;
+    std::function<void()> onEnd;
+};
+
+using FakeSerialPort = ScriptedSerialPort;
+
+// Answers every transmission of `frames` frames with ACK after 10 ms.
+inline std::map<int, std::vector<ScriptedReply>> AckAll(int frames)
+{
+    std::map<int, std::vector<ScriptedReply>> replies;
+    for (int i = 0; i < frames; ++i)
+        replies[i] = {{10, kAck}};
+    return replies;
+}
+
+}  // namespace veltrad::test
