@@ -36,7 +36,7 @@ bool FailTooLarge(ImageError* error, const std::filesystem::path& path)
 {
     return Fail(error, path,
                 "is larger than 4 GiB (" + std::to_string(kMaxImageFileSize) +
-                    " Byte); frame addresses are 32-bit and cannot reach past that",
+                    " Byte, the most that 32-bit frame addresses reach)",
                 EFBIG);
 }
 
