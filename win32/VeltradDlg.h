@@ -10,6 +10,7 @@
 #include "settings/Profile.h"
 #include "window/WindowLogic.h"
 #include "window/WindowView.h"
+#include "win32/Dpi.h"
 #include "win32/WinApi.h"
 
 #include <atomic>
@@ -67,8 +68,7 @@ private:
     // the last one was joined; the worker reads it in PostRunEvents.
     std::atomic<HWND> m_hWndPost{nullptr};
     HWND m_hWnd = nullptr;
-    HICON m_hIcon = nullptr;         // for the window's dpi; owned
-    HICON m_hSmallIcon = nullptr;    // owned
+    CWindowIcons m_icons;            // for the window's dpi
     ULONGLONG m_runStartTick = 0;    // when the latest run disabled the controls
     HWND m_hPortTip = nullptr;       // the port list's tooltip; destroyed with the window
     std::vector<PortEntry> m_ports;  // as last shown, for the tooltip
