@@ -485,10 +485,31 @@ station() {  # screenshot-file (optional)
 }
 
 # The installer, as a user without administrator rights runs it: silently
-# (/S) into the user's own folders, a Start-menu folder with Veltrad and the
-# README, the program started through its shortcut, then removed silently.
+# (/S) into the user's own folders, a Start-menu folder with Veltrad, Veltrad
+# Station and the README, both programs started through their shortcuts,
+# then removed silently.
+# Starts a program through its Start-menu shortcut in install's $menu, as
+# the Start menu has it (C:\...), and closes its window (idle, neither asks).
+start_from_menu() {  # shortcut title-regex
+  local shortcut window deadline
+  shortcut=$(winepath -w "$menu/$1" 2>/dev/null)
+  (cd "$dir" && exec wine start /wait "$shortcut" >"$dir/veltrad.log" 2>&1) &
+  veltrad_pid=$!
+  children+=("$veltrad_pid")
+  window=$(wait_window "$2")
+  keys "$window" alt+F4
+  wait_veltrad_exit
+  # `start` does not wait for a program it reached through a shortcut; a
+  # program still running cannot be deleted.
+  deadline=$((SECONDS + 30))
+  while pgrep -f 'Programs.Veltrad.bin.Veltrad(Station)?\.exe' >/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the installed $1 did not end"
+    sleep 0.2
+  done
+}
+
 install() {
-  local installer programs menu main key
+  local installer programs menu key deadline
   installer=$(ls "$(dirname "$dir")"/Veltrad-*-win64.exe 2>/dev/null | head -n 1)
   [ -n "$installer" ] || fail "no installer in $(dirname "$dir"): run cpack -G NSIS there first"
   programs="$(cat "$localappdata_file")/Programs/Veltrad"
@@ -498,30 +519,18 @@ install() {
   write_port_index 9  # COM10, the simulator
   start_sim sim
   wine "$installer" /S >/dev/null 2>&1 || fail "the installer failed"
-  for file in bin/Veltrad.exe bin/veltrad-cli.exe README.txt Uninstall.exe; do
+  for file in bin/Veltrad.exe bin/VeltradStation.exe bin/veltrad-cli.exe README.txt Uninstall.exe; do
     [ -f "$programs/$file" ] || fail "not installed: $programs/$file"
   done
-  for link in Veltrad.lnk README.lnk; do
+  for link in Veltrad.lnk "Veltrad Station.lnk" README.lnk; do
     [ -f "$menu/$link" ] || fail "no Start-menu entry $link in $menu"
   done
   grep -qa 'Veltrad.exe' "$menu/Veltrad.lnk" || fail "the Veltrad shortcut does not name Veltrad.exe"
+  grep -qa 'VeltradStation.exe' "$menu/Veltrad Station.lnk" || fail "the station's shortcut does not name VeltradStation.exe"
   wine reg query "$key" /v DisplayVersion 2>/dev/null | grep -q "$(sed -n 's/^Veltrad \([0-9.]*\) for Windows.*/\1/p' "$programs/README.txt")" \
     || fail "the uninstall entry lacks the build's version"
-  local shortcut
-  shortcut=$(winepath -w "$menu/Veltrad.lnk" 2>/dev/null)  # C:\..., as the Start menu has it
-  (cd "$dir" && exec wine start /wait "$shortcut" >"$dir/veltrad.log" 2>&1) &
-  veltrad_pid=$!
-  children+=("$veltrad_pid")
-  main=$(wait_window "$main_title")
-  keys "$main" Escape
-  wait_veltrad_exit
-  # `start` does not wait for a program it reached through a shortcut; a
-  # program still running cannot be deleted.
-  local deadline=$((SECONDS + 30))
-  while pgrep -f 'Programs.Veltrad.bin.Veltrad\.exe' >/dev/null; do
-    [ "$SECONDS" -lt "$deadline" ] || fail "the installed Veltrad.exe did not end"
-    sleep 0.2
-  done
+  start_from_menu Veltrad.lnk "$main_title"
+  start_from_menu "Veltrad Station.lnk" '^Veltrad Station$'
   finish_sim 0
   wine "$programs/Uninstall.exe" /S >/dev/null 2>&1 || fail "the uninstaller failed"
   # The uninstaller runs on from a copy of itself in the temporary folder.
