@@ -44,25 +44,22 @@ CVeltradDlg::~CVeltradDlg() = default;
 
 INT_PTR CVeltradDlg::DoModal()
 {
-    return DialogBoxParamW(m_hInstance, MAKEINTRESOURCEW(IDD_VELTRAD_DIALOG), nullptr, DialogProc,
+    return DialogBoxParamW(m_hInstance, MAKEINTRESOURCEW(IDD_VELTRAD_DIALOG), nullptr, DialogProcOf<CVeltradDlg>,
                            reinterpret_cast<LPARAM>(this));
 }
 
-INT_PTR CALLBACK CVeltradDlg::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+void CVeltradDlg::Attach(HWND dialog)
 {
-    auto* self = reinterpret_cast<CVeltradDlg*>(GetWindowLongPtrW(dialog, DWLP_USER));
-    if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<CVeltradDlg*>(lParam);
-        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        self->m_hWnd = dialog;
-        self->m_hWndPost = dialog;
-    }
-    // Messages before WM_INITDIALOG (the font, the creation) are the dialog's own.
-    return self ? self->OnMessage(message, wParam) : FALSE;
+    m_hWnd = dialog;
+    m_hWndPost = dialog;
 }
 
-INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam)
+INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam, LPARAM)
 {
+    // Answered at once; only an ending session stops the run and the window.
+    if (AnswerSessionEnd(m_hWnd, message, wParam, !m_logic.MaySessionEnd(), kSessionBlockReason,
+                         [this] { m_logic.OnEndRequested(); }))
+        return TRUE;
     switch (message) {
     case WM_INITDIALOG: return OnInitDialog();
     case WM_SYSCOMMAND:
@@ -75,21 +72,6 @@ INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam)
         m_logic.OnCancel();
         return TRUE;
     case WM_RUN_EVENTS: m_logic.DeliverRunEvents(); return TRUE;
-    case WM_QUERYENDSESSION: {
-        // Answered at once; a refusal says why beside the program's name.
-        const bool may = m_logic.MaySessionEnd();
-        if (!may)
-            ShutdownBlockReasonCreate(m_hWnd, Widen(kSessionBlockReason).c_str());
-        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, may ? TRUE : FALSE);
-        return TRUE;
-    }
-    case WM_ENDSESSION:
-        // Only now does the session end; a cancelled one leaves the run alone.
-        if (wParam)
-            m_logic.OnEndRequested();
-        else
-            ShutdownBlockReasonDestroy(m_hWnd);
-        return TRUE;
     case WM_DPICHANGED: UseIconsForDpi(HIWORD(wParam)); return FALSE;  // the dialog rescales itself
     case WM_NCDESTROY:
         // Every run has been joined by now (the logic ends the dialog only so).

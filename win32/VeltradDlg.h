@@ -47,8 +47,10 @@ public:
     void OnRunEnded(std::uint64_t runId, RunOutcome outcome) override;
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR OnMessage(UINT message, WPARAM wParam);
+    template <class Dialog>
+    friend INT_PTR CALLBACK DialogProcOf(HWND, UINT, WPARAM, LPARAM);
+    void Attach(HWND dialog);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     BOOL OnInitDialog();
     void OnCommand(WORD id, WORD code);
     BOOL OnPaint();

@@ -1,6 +1,7 @@
 #include "win32/WindowHelpers.h"
 
 #include "win32/Dpi.h"
+#include "win32/Utf16.h"
 
 #include <commctrl.h>
 
@@ -107,6 +108,24 @@ void RemoveTool(HWND tip, HWND owner, HWND control)
         return;
     TTTOOLINFOW tool = Tool(owner, control, nullptr);
     SendMessageW(tip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+bool AnswerSessionEnd(HWND dialog, UINT message, WPARAM wParam, bool busy, std::string_view reason,
+                      const std::function<void()>& end)
+{
+    if (message == WM_QUERYENDSESSION) {
+        if (busy)
+            ShutdownBlockReasonCreate(dialog, Widen(reason).c_str());
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, busy ? FALSE : TRUE);
+        return true;
+    }
+    if (message != WM_ENDSESSION)
+        return false;
+    if (wParam)
+        end();
+    else
+        ShutdownBlockReasonDestroy(dialog);
+    return true;
 }
 
 bool CopyToClipboard(HWND owner, const std::wstring& text)

@@ -4,7 +4,9 @@
 
 #include "win32/WinApi.h"
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace veltrad {
 
@@ -24,6 +26,28 @@ void SetToolTipWidth(HWND tip, UINT dpi);
 // Adds `control` as a tool of `tip` (once), or changes what it says.
 void SetToolText(HWND tip, HWND owner, HWND control, const std::wstring& text);
 void RemoveTool(HWND tip, HWND owner, HWND control);
+
+// The dialog procedure of a window class Dialog: the object comes with
+// WM_INITDIALOG (its lParam), is told its window (Attach) and takes every
+// message from then on (OnMessage); those before are the dialog's own.
+template <class Dialog>
+INT_PTR CALLBACK DialogProcOf(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<Dialog*>(lParam);
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        self->Attach(dialog);
+    }
+    return self ? self->OnMessage(message, wParam, lParam) : FALSE;
+}
+
+// The desktop session's end, as both windows answer it. WM_QUERYENDSESSION
+// at once: refused while `busy`, with `reason` (UTF-8), which Windows shows
+// beside the program. WM_ENDSESSION: only TRUE ends the session, and calls
+// `end`; a cancelled one takes the reason back. False for other messages.
+bool AnswerSessionEnd(HWND dialog, UINT message, WPARAM wParam, bool busy, std::string_view reason,
+                      const std::function<void()>& end);
 
 // Puts `text` on the clipboard; false when the clipboard is held elsewhere.
 bool CopyToClipboard(HWND owner, const std::wstring& text);

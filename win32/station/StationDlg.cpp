@@ -49,7 +49,7 @@ bool CStationDlg::Create(int show)
     if (!CTileWindow::Register(m_hInstance))
         return false;
     m_hKeys = LoadAcceleratorsW(m_hInstance, MAKEINTRESOURCEW(IDR_STATION_KEYS));
-    if (!CreateDialogParamW(m_hInstance, MAKEINTRESOURCEW(IDD_STATION), nullptr, DialogProc,
+    if (!CreateDialogParamW(m_hInstance, MAKEINTRESOURCEW(IDD_STATION), nullptr, DialogProcOf<CStationDlg>,
                             reinterpret_cast<LPARAM>(this)))
         return false;
     ShowWindow(m_hWnd, show);
@@ -75,21 +75,19 @@ void CStationDlg::Run()
     }
 }
 
-INT_PTR CALLBACK CStationDlg::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+void CStationDlg::Attach(HWND dialog)
 {
-    auto* self = reinterpret_cast<CStationDlg*>(GetWindowLongPtrW(dialog, DWLP_USER));
-    if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<CStationDlg*>(lParam);
-        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        self->m_hWnd = dialog;
-        self->m_hWndPost = dialog;
-    }
-    // Messages before WM_INITDIALOG (the font, the creation) are the dialog's own.
-    return self ? self->OnMessage(message, wParam, lParam) : FALSE;
+    m_hWnd = dialog;
+    m_hWndPost = dialog;
 }
 
 INT_PTR CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // As the main window answers (the same reason): at once; only an ending
+    // session stops, joins, records and closes.
+    if (AnswerSessionEnd(m_hWnd, message, wParam, m_logic.AnyRunning(), kSessionBlockReason,
+                         [this] { m_logic.OnEndRequested(); }))
+        return TRUE;
     switch (message) {
     case WM_INITDIALOG: return OnInitDialog();
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
@@ -118,22 +116,6 @@ INT_PTR CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             return FALSE;
         KillTimer(m_hWnd, kDevicesTimer);
         m_logic.OnDevicesChanged();
-        return TRUE;
-    case WM_QUERYENDSESSION: {
-        // As the main window answers: at once, and a refusal says why beside the program.
-        const bool may = !m_logic.AnyRunning();
-        if (!may)
-            ShutdownBlockReasonCreate(m_hWnd, Widen(kSessionBlockReason).c_str());
-        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, may ? TRUE : FALSE);
-        return TRUE;
-    }
-    case WM_ENDSESSION:
-        // Only now does the session end: stop, join, record, close. A
-        // cancelled one leaves the runs alone.
-        if (wParam)
-            m_logic.OnEndRequested();
-        else
-            ShutdownBlockReasonDestroy(m_hWnd);
         return TRUE;
     case WM_DPICHANGED:
         m_icons.Use(m_hInstance, m_hWnd, HIWORD(wParam));

@@ -55,7 +55,9 @@ private:
     void PostEvents() override;
     void OnRunEnded(std::size_t index) override;
 
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    template <class Dialog>
+    friend INT_PTR CALLBACK DialogProcOf(HWND, UINT, WPARAM, LPARAM);
+    void Attach(HWND dialog);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     BOOL OnInitDialog();
     void OnCommand(WORD id, WORD code);
