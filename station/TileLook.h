@@ -33,11 +33,13 @@ inline constexpr std::uint32_t kTileBorder = 0xb0b0b0;
 inline constexpr std::uint32_t kTileSelectedBorder = 0x1d5fa8;  // where the next scan goes
 
 // Columns for `count` tiles when `fitting` tiles of the least width fit
-// side by side: as square as that allows, so 8 tiles are 4 by 2, not 8 by 1.
+// side by side: rows about two thirds of the columns, each row full but the
+// last, so 4 tiles are 2 by 2, 8 are 4 by 2 and 16 are 6, 6 and 4.
 inline int TileGridColumns(int count, int fitting)
 {
-    const int square = std::max(1, static_cast<int>(std::ceil(std::sqrt(count * 1.5))));
-    return std::max(1, std::min({count, std::max(1, fitting), square}));
+    const int rows = std::max(1, static_cast<int>(std::lround(std::sqrt(count / 1.5))));
+    const int columns = (count + rows - 1) / rows;
+    return std::max(1, std::min(columns, fitting));
 }
 
 }  // namespace veltrad

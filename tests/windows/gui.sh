@@ -436,7 +436,7 @@ station() {  # screenshot-file (optional)
     for i in 1 2 3 4; do printf '[Tile%d]\r\nPort=COM%d\r\n' "$i" $((19 + i)); done
   } >"$job"
   start_display
-  start_station_sims --3rd --refuse 1 --times 5
+  start_station_sims --3rd --refuse 0 --times 5
   start_veltrad VeltradStation.exe
   main=$(wait_window '^Veltrad Station$')
   # The focus is in the serial-number field; back from there: 기록 폴더 열기,
