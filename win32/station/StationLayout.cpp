@@ -161,6 +161,8 @@ void CStationDlg::LayOut()
         return;
     RECT client{};
     GetClientRect(m_hWnd, &client);
+    if (IsIconic(m_hWnd) || client.right <= 0 || client.bottom <= 0)
+        return;  // minimised: nothing to lay out until it is restored
     // The template's pixels at today's dialog units (a new dpi changes them).
     const SIZE units = DialogUnits(kUnitProbe, kUnitProbe);
     const auto x = [&](LONG v) { return MulDiv(v, units.cx, m_templateUnits.cx); };
