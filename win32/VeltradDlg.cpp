@@ -48,12 +48,6 @@ INT_PTR CVeltradDlg::DoModal()
                            reinterpret_cast<LPARAM>(this));
 }
 
-void CVeltradDlg::Attach(HWND dialog)
-{
-    m_hWnd = dialog;
-    m_hWndPost = dialog;
-}
-
 INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam, LPARAM)
 {
     // Answered at once; only an ending session stops the run and the window.
@@ -75,8 +69,7 @@ INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam, LPARAM)
     case WM_DPICHANGED: UseIconsForDpi(HIWORD(wParam)); return FALSE;  // the dialog rescales itself
     case WM_NCDESTROY:
         // Every run has been joined by now (the logic ends the dialog only so).
-        m_hWndPost = nullptr;
-        m_hWnd = nullptr;
+        Detach();
         return FALSE;
     default: break;
     }
@@ -297,8 +290,7 @@ void CVeltradDlg::PostRunEvents()
 {
     // Never waits for the window's thread. The logic posts once per batch,
     // so the window's queue cannot fill up.
-    if (HWND window = m_hWndPost.load())
-        PostMessageW(window, WM_RUN_EVENTS, 0, 0);
+    PostFromAnyThread(WM_RUN_EVENTS);
 }
 
 }  // namespace veltrad

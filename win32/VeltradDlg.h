@@ -10,15 +10,15 @@
 #include "settings/Profile.h"
 #include "window/WindowLogic.h"
 #include "window/WindowView.h"
+#include "win32/DialogWindow.h"
 #include "win32/Dpi.h"
 #include "win32/WinApi.h"
 
-#include <atomic>
 #include <vector>
 
 namespace veltrad {
 
-class CVeltradDlg final : public IWindowView {
+class CVeltradDlg final : public IWindowView, private CDialogWindow {
 public:
     // Posted by PostRunEvents: the logic has run events queued.
     static constexpr UINT WM_RUN_EVENTS = WM_APP + 1;
@@ -49,7 +49,6 @@ public:
 private:
     template <class Dialog>
     friend INT_PTR CALLBACK DialogProcOf(HWND, UINT, WPARAM, LPARAM);
-    void Attach(HWND dialog);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     BOOL OnInitDialog();
     void OnCommand(WORD id, WORD code);
@@ -63,13 +62,8 @@ private:
     void KeepDroppedHeight();
     void CreatePortTip();
     void ShowPortTip();
-    HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
 
     HINSTANCE m_hInstance;
-    // Written on the window's thread before any run starts and cleared after
-    // the last one was joined; the worker reads it in PostRunEvents.
-    std::atomic<HWND> m_hWndPost{nullptr};
-    HWND m_hWnd = nullptr;
     CWindowIcons m_icons;            // for the window's dpi
     ULONGLONG m_runStartTick = 0;    // when the latest run disabled the controls
     HWND m_hPortTip = nullptr;       // the port list's tooltip; destroyed with the window

@@ -28,7 +28,7 @@ void SetToolText(HWND tip, HWND owner, HWND control, const std::wstring& text);
 void RemoveTool(HWND tip, HWND owner, HWND control);
 
 // The dialog procedure of a window class Dialog: the object comes with
-// WM_INITDIALOG (its lParam), is told its window (Attach) and takes every
+// WM_INITDIALOG (its lParam), is told its window (CDialogWindow::Attach) and takes every
 // message from then on (OnMessage); those before are the dialog's own.
 template <class Dialog>
 INT_PTR CALLBACK DialogProcOf(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

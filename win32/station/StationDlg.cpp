@@ -75,12 +75,6 @@ void CStationDlg::Run()
     }
 }
 
-void CStationDlg::Attach(HWND dialog)
-{
-    m_hWnd = dialog;
-    m_hWndPost = dialog;
-}
-
 INT_PTR CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     // As the main window answers (the same reason): at once; only an ending
@@ -134,8 +128,7 @@ INT_PTR CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return FALSE;
     case WM_NCDESTROY:
         // Every run has been joined by now (the logic ends the window only so).
-        m_hWndPost = nullptr;
-        m_hWnd = nullptr;
+        Detach();
         return FALSE;
     default: break;
     }
@@ -373,8 +366,7 @@ void CStationDlg::PostEvents()
 {
     // Never waits for the window's thread. The logic posts once per batch,
     // so the window's queue cannot fill up.
-    if (HWND window = m_hWndPost.load())
-        PostMessageW(window, WM_STATION_EVENTS, 0, 0);
+    PostFromAnyThread(WM_STATION_EVENTS);
 }
 
 void CStationDlg::OnRunEnded(std::size_t)

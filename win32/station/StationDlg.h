@@ -11,17 +11,17 @@
 
 #include "station/StationLogic.h"
 #include "station/StationView.h"
+#include "win32/DialogWindow.h"
 #include "win32/Dpi.h"
 #include "win32/WinApi.h"
 #include "win32/station/TileWindow.h"
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
 namespace veltrad {
 
-class CStationDlg final : public IStationView {
+class CStationDlg final : public IStationView, private CDialogWindow {
 public:
     static constexpr UINT WM_STATION_EVENTS = WM_APP + 1;
     static constexpr UINT WM_RELAYOUT = WM_APP + 2;  // after a dpi change, once the dialog has its new font
@@ -57,7 +57,6 @@ private:
 
     template <class Dialog>
     friend INT_PTR CALLBACK DialogProcOf(HWND, UINT, WPARAM, LPARAM);
-    void Attach(HWND dialog);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     BOOL OnInitDialog();
     void OnCommand(WORD id, WORD code);
@@ -76,7 +75,6 @@ private:
     void LayOutTiles(const RECT& area);
     SIZE DialogUnits(int width, int height) const;
 
-    HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
     std::wstring ItemText(int id) const;
     void SetItemText(int id, const std::string& utf8);
     HWND ModalOwner() const;
@@ -89,10 +87,6 @@ private:
 
     HINSTANCE m_hInstance;
     HACCEL m_hKeys = nullptr;
-    // Set on the window's thread before any run starts and cleared after the
-    // last worker was joined; the workers read it in PostEvents.
-    std::atomic<HWND> m_hWndPost{nullptr};
-    HWND m_hWnd = nullptr;
     HWND m_hTip = nullptr;  // tooltips: the image's path, the whole SHA-256, a tile's reason
     CWindowIcons m_icons;
     TileFonts m_fonts;                // bold and word owned, text the dialog's
