@@ -23,6 +23,9 @@ if(TARGET veltrad-station)
   install(TARGETS veltrad-station RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${veltrad_resources}/veltrad-station.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 endif()
+if(TARGET VeltradStation)  # Windows
+  install(TARGETS VeltradStation RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 # The command-line tool installs itself (cli/); the simulator is a tool for
 # technicians too.
 if(TARGET veltrad-sim)

@@ -1,6 +1,7 @@
 # The Windows packages made by CPack on the MinGW build, a zip and an NSIS
 # installer (per user, no administrator; cmake/nsis/NSIS.template.in), both
-# with Veltrad.exe, veltrad-cli.exe (installed by their own rules) and a
+# with Veltrad.exe, VeltradStation.exe, veltrad-cli.exe (installed by their
+# own rules) and a
 # short README.txt with Windows line ends. Included from Packaging.cmake.
 if(NOT WIN32)
   return()

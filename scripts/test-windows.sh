@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows build, proven on Linux: cross-compiles the core, Veltrad.exe,
-# veltrad-cli.exe and the tests with MinGW-w64, packs the Windows zip, and
+# VeltradStation.exe, veltrad-cli.exe and the tests with MinGW-w64, packs the Windows zip, and
 # runs the tests under Wine, the serial ones against veltrad-sim and a
 # null-modem relay on pseudo-terminals (the Linux builds of both come from
 # build-win-sim), the window's on a virtual display. Installs MinGW, Wine,
@@ -38,7 +38,7 @@ step "Windows zip and installer"
 (cd "$win" && cpack -G "ZIP;NSIS" >cpack.log 2>&1) || { cat "$win/cpack.log"; exit 1; }
 zip=$(ls "$win"/Veltrad-*-win64.zip)
 listing=$(cmake -E tar tf "$zip")
-for file in README.txt bin/Veltrad.exe bin/veltrad-cli.exe; do
+for file in README.txt bin/Veltrad.exe bin/VeltradStation.exe bin/veltrad-cli.exe; do
   grep -q "/$file\$" <<<"$listing" || { echo "$zip lacks $file" >&2; exit 1; }
 done
 echo "$zip"

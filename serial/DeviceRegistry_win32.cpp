@@ -17,7 +17,11 @@ const GUID kPortsClass = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0
 // DEVPKEY_Device_BusReportedDeviceDesc: the USB device's own product string.
 const DEVPROPKEY kBusReportedDeviceDesc = {
     {0x540B947E, 0x8B40, 0x45BC, {0xA8, 0xA2, 0x6A, 0x0B, 0x89, 0x4C, 0xBD, 0xA2}}, 4};
+// DEVPKEY_Device_Parent: the instance id of the device above.
+const DEVPROPKEY kParent = {{0x4340A6C5, 0x93FA, 0x4706, {0x97, 0x2C, 0x7B, 0x64, 0x80, 0x08, 0xA5, 0xA7}}, 8};
 constexpr char kFtdiEnumerator[] = "FTDIBUS";
+// USB port, hub, controller: a location is found within a few steps up.
+constexpr int kMaxLocationSteps = 4;
 constexpr DWORD kTextChars = 512;
 
 std::string Utf8(const wchar_t* text)
@@ -106,6 +110,42 @@ std::string BusDescription(HDEVINFO set, SP_DEVINFO_DATA& data)
     return Utf8(text);
 }
 
+// The instance id of the device above; false at the top or when unknown.
+bool ParentId(HDEVINFO set, SP_DEVINFO_DATA& data, std::wstring& parent)
+{
+    wchar_t text[kTextChars] = {};
+    DEVPROPTYPE type = 0;
+    if (!::SetupDiGetDevicePropertyW(set, &data, &kParent, &type, reinterpret_cast<BYTE*>(text),
+                                     sizeof text - sizeof(wchar_t), nullptr, 0) ||
+        type != DEVPROP_TYPE_STRING || text[0] == L'\0')
+        return false;
+    parent = text;
+    return true;
+}
+
+// The port's own location path, or that of the nearest device above it.
+std::string Location(HDEVINFO set, SP_DEVINFO_DATA& data)
+{
+    std::string location = Property(set, data, SPDRP_LOCATION_PATHS);
+    std::wstring parent;
+    if (!location.empty() || !ParentId(set, data, parent))
+        return location;
+    const HDEVINFO above = ::SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    if (above == INVALID_HANDLE_VALUE)
+        return {};
+    for (int step = 0; step < kMaxLocationSteps && location.empty(); ++step) {
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (!::SetupDiOpenDeviceInfoW(above, parent.c_str(), nullptr, 0, &device))
+            break;
+        location = Property(above, device, SPDRP_LOCATION_PATHS);
+        if (location.empty() && !ParentId(above, device, parent))
+            break;
+    }
+    ::SetupDiDestroyDeviceInfoList(above);
+    return location;
+}
+
 std::string InstanceId(HDEVINFO set, SP_DEVINFO_DATA& data)
 {
     wchar_t text[kTextChars] = {};
@@ -183,6 +223,7 @@ std::vector<RegistryPort> ReadRegistryPorts()
         port.hardwareId = Property(list.Get(), data, SPDRP_HARDWAREID);
         port.instanceId = InstanceId(list.Get(), data);
         port.latencyTimerMs = parameters.Dword(L"LatencyTimer");
+        port.location = Location(list.Get(), data);
         ports.push_back(std::move(port));
     }
     return ports;
@@ -208,7 +249,23 @@ SerialDeviceInfo DescribeRegistryPort(const RegistryPort& port)
     info.product = port.busDescription;
     info.serial = SerialOf(port);
     info.friendlyName = port.friendlyName;
+    info.location = port.location;
     return info;
+}
+
+void DropSharedLocations(std::vector<SerialDeviceInfo>& devices)
+{
+    std::vector<std::string> shared;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        for (std::size_t j = i + 1; j < devices.size(); ++j) {
+            if (!devices[i].location.empty() && devices[i].location == devices[j].location)
+                shared.push_back(devices[i].location);
+        }
+    }
+    for (SerialDeviceInfo& device : devices) {
+        if (std::find(shared.begin(), shared.end(), device.location) != shared.end())
+            device.location.clear();
+    }
 }
 
 AdapterInfo ReadAdapterInfo(const std::string& device)

@@ -22,6 +22,10 @@ struct RegistryPort {
     std::string hardwareId;             // the first hardware id: "FTDIBUS\COMPORT&VID_0403&PID_6001"
     std::string instanceId;             // "FTDIBUS\VID_0403+PID_6001+A50285BIA\0000"
     std::optional<int> latencyTimerMs;  // the "LatencyTimer" device parameter (FTDI's driver)
+    // The first location path of the port's device or, where it has none
+    // (FTDI's ports are children of its bus driver), of the nearest device
+    // above it that has one.
+    std::string location;
 };
 
 // Every present Ports-class device that has a PortName.
@@ -31,6 +35,10 @@ std::vector<RegistryPort> ReadRegistryPorts();
 // driver (FTDIBUS, or the port's service), USB ids and serial number out of
 // the hardware and instance ids, maker, product and friendly name.
 SerialDeviceInfo DescribeRegistryPort(const RegistryPort& port);
+
+// Takes the location from every device that shares it with another: a
+// location names one port only.
+void DropSharedLocations(std::vector<SerialDeviceInfo>& devices);
 
 // "COM3" out of "COM3", "\\.\COM3" or "\\.\com3", in upper case.
 std::string NormalPortName(const std::string& device);

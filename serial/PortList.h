@@ -24,6 +24,10 @@ struct SerialDeviceInfo {
     std::string byId;  // /dev/serial/by-id/... and by-path/... names of it; empty when none
     std::string byPath;
     std::string friendlyName;  // Windows: "USB Serial Port (COM3)"; empty elsewhere
+    // Windows: where the adapter sits, its location path, which stays with
+    // the USB socket: "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(3)".
+    // Empty elsewhere, and for a port that shares it (see ListSerialDevices).
+    std::string location;
 };
 
 // Where a POSIX system keeps sysfs and its device nodes. Tests point them at
@@ -37,7 +41,9 @@ struct DeviceRoots {
 // The present devices, ordered by name (ttyS2 before ttyS10). On Linux a tty
 // counts when its device has a driver, and a serial-core port (one with a
 // `type` attribute) only when that type is not 0, the "no UART here" of an
-// 8250 slot that the kernel registers whether or not a chip answers.
+// 8250 slot that the kernel registers whether or not a chip answers. On
+// Windows two ports of one location (the ports of one multi-port chip, seen
+// through the USB device above them) both go without one.
 std::vector<SerialDeviceInfo> ListSerialDevices(const DeviceRoots& roots = {});
 
 // Whether `configured`, the device a COM number maps to, is `device`: its

@@ -64,6 +64,7 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const DeviceRoots&)
         info.device = name;
         devices.push_back(std::move(info));
     }
+    DropSharedLocations(devices);
     return devices;
 }
 

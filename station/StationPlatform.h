@@ -18,8 +18,9 @@ std::filesystem::path DefaultRecordsFolder();
 
 // Where the adapter behind `device` sits, as a name that stays with its USB
 // socket when the device number changes: the /dev/serial/by-path name on
-// Linux. Empty when the device has none (on-board ports, ptys, and Windows
-// for now, where a tile stays with its COM name).
+// Linux, the port's location path on Windows. Empty when the device has
+// none (ptys, Wine's ports; on Windows also the ports of one multi-port
+// chip), and a tile then stays with its port's name.
 std::string DeviceLocation(const SerialDeviceInfo& device);
 
 }  // namespace veltrad

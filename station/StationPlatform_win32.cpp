@@ -29,8 +29,7 @@ std::filesystem::path DefaultRecordsFolder()
     return path;
 }
 
-// The registry's location paths are not read yet: a tile stays with its COM
-// name, which Windows keeps per adapter.
-std::string DeviceLocation(const SerialDeviceInfo&) { return {}; }
+// The port's location path (serial/: SetupAPI's), which names the USB socket.
+std::string DeviceLocation(const SerialDeviceInfo& device) { return device.location; }
 
 }  // namespace veltrad

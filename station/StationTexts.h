@@ -74,6 +74,7 @@ inline constexpr char kNoImage[] = "작업에 이미지가 없습니다. 작업 
 inline constexpr char kJobUnreadable[] = "작업 파일을 열 수 없습니다. 지금의 작업은 그대로입니다.";
 inline constexpr char kJobUnsaved[] = "작업 파일을 저장할 수 없습니다.";
 inline constexpr char kRecordsUnwritable[] = "기록을 쓸 수 없습니다. 다운로드는 계속됩니다.";
+inline constexpr char kRecordsNotShown[] = "기록 폴더를 열 수 없습니다.";
 inline constexpr char kTooManyPorts[] = "포트는 16개까지입니다.";
 inline constexpr char kPortTwice[] = "같은 포트가 두 번 있습니다.";
 inline constexpr char kAskEnd[] = "다운로드가 진행 중입니다. 모두 중지하고 끝낼까요?";

@@ -1,5 +1,6 @@
 #include "win32/NoticeDialogs.h"
 
+#include "win32/WindowHelpers.h"
 #include "win32/resource.h"
 
 namespace veltrad {
@@ -38,28 +39,6 @@ void RunModalBox(HINSTANCE instance, int templateId, HWND owner)
 {
     // The result tells nothing the caller needs: every way out is the same.
     DialogBoxParamW(instance, MAKEINTRESOURCEW(templateId), owner, BoxProc, 0);
-}
-
-void CenterWindow(HWND window, HWND over)
-{
-    RECT area{};
-    if (over && IsWindowVisible(over) && !IsIconic(over)) {
-        GetWindowRect(over, &area);
-    } else {
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof monitor;
-        if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor))
-            return;
-        area = monitor.rcWork;
-    }
-    RECT own{};
-    if (!GetWindowRect(window, &own))
-        return;
-    const int width = own.right - own.left;
-    const int height = own.bottom - own.top;
-    const int x = area.left + (area.right - area.left - width) / 2;
-    const int y = area.top + (area.bottom - area.top - height) / 2;
-    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace veltrad

@@ -15,7 +15,4 @@ int NoticeTemplate(Notice notice);
 // operator has dismissed it.
 void RunModalBox(HINSTANCE instance, int templateId, HWND owner);
 
-// Centres `window` on `over`, or on its monitor's work area when `over` is null.
-void CenterWindow(HWND window, HWND over);
-
 }  // namespace veltrad

@@ -7,5 +7,6 @@
 namespace veltrad {
 
 std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view utf16);
 
 }  // namespace veltrad

@@ -1,60 +1,19 @@
 #include "win32/VeltradDlg.h"
 
+#include "win32/Dpi.h"
+#include "win32/FileDialogs.h"
 #include "win32/NoticeDialogs.h"
 #include "win32/Utf16.h"
+#include "win32/WindowHelpers.h"
 #include "win32/resource.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 
-#include <cwchar>
 #include <utility>
 
 namespace veltrad {
 
 namespace {
-
-// The tooltip's widest line, in pixels at 96 dpi.
-constexpr int kPortTipMaxWidth96 = 600;
-constexpr int kBaseDpi = 96;
-
-// A function of user32.dll that older systems lack; null there.
-template <class Function>
-Function User32Function(const char* name)
-{
-    // Through void (*)(): the documented way to cast a looked-up function.
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
-}
-
-// The window's dpi. Both calls are Windows 10's (1607); older systems have
-// one dpi for every window.
-UINT WindowDpi(HWND window)
-{
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpi = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
-    if (getDpi && window)
-        return getDpi(window);
-    HDC screen = ::GetDC(nullptr);
-    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : kBaseDpi;
-    if (screen)
-        ::ReleaseDC(nullptr, screen);
-    return static_cast<UINT>(dpi);
-}
-
-int MetricAtDpi(int metric, UINT dpi)
-{
-    using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
-    static const auto forDpi = User32Function<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi");
-    return forDpi ? forDpi(metric, dpi) : ::GetSystemMetrics(metric);
-}
-
-// The application icon drawn for `dpi`; the caller destroys it.
-HICON LoadAppIcon(HINSTANCE instance, int sizeMetric, UINT dpi)
-{
-    const int size = MetricAtDpi(sizeMetric, dpi);
-    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, size, size, 0));
-}
 
 // An Enter on the stop button that the keyboard repeats, or that follows the
 // one that started the run within a double-click's time, is the operator's
@@ -81,67 +40,36 @@ CVeltradDlg::CVeltradDlg(HINSTANCE instance, CProfile profile)
 {
 }
 
-CVeltradDlg::~CVeltradDlg()
-{
-    for (HICON icon : {m_hIcon, m_hSmallIcon}) {
-        if (icon)
-            DestroyIcon(icon);
-    }
-}
+CVeltradDlg::~CVeltradDlg() = default;
 
 INT_PTR CVeltradDlg::DoModal()
 {
-    return DialogBoxParamW(m_hInstance, MAKEINTRESOURCEW(IDD_VELTRAD_DIALOG), nullptr, DialogProc,
+    return DialogBoxParamW(m_hInstance, MAKEINTRESOURCEW(IDD_VELTRAD_DIALOG), nullptr, DialogProcOf<CVeltradDlg>,
                            reinterpret_cast<LPARAM>(this));
 }
 
-INT_PTR CALLBACK CVeltradDlg::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam, LPARAM)
 {
-    auto* self = reinterpret_cast<CVeltradDlg*>(GetWindowLongPtrW(dialog, DWLP_USER));
-    if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<CVeltradDlg*>(lParam);
-        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        self->m_hWnd = dialog;
-        self->m_hWndPost = dialog;
-    }
-    // Messages before WM_INITDIALOG (the font, the creation) are the dialog's own.
-    return self ? self->OnMessage(message, wParam) : FALSE;
-}
-
-INT_PTR CVeltradDlg::OnMessage(UINT message, WPARAM wParam)
-{
+    // Answered at once; only an ending session stops the run and the window.
+    if (AnswerSessionEnd(m_hWnd, message, wParam, !m_logic.MaySessionEnd(), kSessionBlockReason,
+                         [this] { m_logic.OnEndRequested(); }))
+        return TRUE;
     switch (message) {
     case WM_INITDIALOG: return OnInitDialog();
     case WM_SYSCOMMAND:
         // FALSE hands move, minimise, close and the rest to the default processing.
         return m_logic.OnSysCommand(static_cast<unsigned>(wParam)) ? TRUE : FALSE;
     case WM_PAINT: return OnPaint();
-    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_hIcon);
+    case WM_QUERYDRAGICON: return reinterpret_cast<INT_PTR>(m_icons.Big());
     case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WM_CLOSE:  // the close box, Alt+F4, the system menu's Close
         m_logic.OnCancel();
         return TRUE;
     case WM_RUN_EVENTS: m_logic.DeliverRunEvents(); return TRUE;
-    case WM_QUERYENDSESSION: {
-        // Answered at once; a refusal says why beside the program's name.
-        const bool may = m_logic.MaySessionEnd();
-        if (!may)
-            ShutdownBlockReasonCreate(m_hWnd, Widen(kSessionBlockReason).c_str());
-        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, may ? TRUE : FALSE);
-        return TRUE;
-    }
-    case WM_ENDSESSION:
-        // Only now does the session end; a cancelled one leaves the run alone.
-        if (wParam)
-            m_logic.OnEndRequested();
-        else
-            ShutdownBlockReasonDestroy(m_hWnd);
-        return TRUE;
     case WM_DPICHANGED: UseIconsForDpi(HIWORD(wParam)); return FALSE;  // the dialog rescales itself
     case WM_NCDESTROY:
         // Every run has been joined by now (the logic ends the dialog only so).
-        m_hWndPost = nullptr;
-        m_hWnd = nullptr;
+        Detach();
         return FALSE;
     default: break;
     }
@@ -162,18 +90,8 @@ BOOL CVeltradDlg::OnInitDialog()
 
 void CVeltradDlg::UseIconsForDpi(UINT dpi)
 {
-    const HICON big = LoadAppIcon(m_hInstance, SM_CXICON, dpi);
-    const HICON small = LoadAppIcon(m_hInstance, SM_CXSMICON, dpi);
-    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-    for (HICON old : {m_hIcon, m_hSmallIcon}) {
-        if (old)
-            DestroyIcon(old);
-    }
-    m_hIcon = big;
-    m_hSmallIcon = small;
-    if (m_hPortTip)
-        SendMessageW(m_hPortTip, TTM_SETMAXTIPWIDTH, 0, MulDiv(kPortTipMaxWidth96, static_cast<int>(dpi), kBaseDpi));
+    m_icons.Use(m_hInstance, m_hWnd, dpi);
+    SetToolTipWidth(m_hPortTip, dpi);
 }
 
 void CVeltradDlg::KeepDroppedHeight()
@@ -259,7 +177,7 @@ BOOL CVeltradDlg::OnPaint()
     GetClientRect(m_hWnd, &client);
     const int x = (client.right - client.left - iconWidth + 1) / 2;
     const int y = (client.bottom - client.top - iconHeight + 1) / 2;
-    DrawIcon(dc, x, y, m_hIcon);
+    DrawIcon(dc, x, y, m_icons.Big());
     EndPaint(m_hWnd, &paint);
     return TRUE;
 }
@@ -280,35 +198,17 @@ void CVeltradDlg::ShowPorts(const std::vector<PortEntry>& ports, int selected)
 
 void CVeltradDlg::CreatePortTip()
 {
-    m_hPortTip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr, m_hInstance, nullptr);
-    if (!m_hPortTip)
-        return;  // the list works without its tip
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-    tool.hwnd = m_hWnd;
-    tool.uId = reinterpret_cast<UINT_PTR>(Item(IDC_PORT));
-    tool.lpszText = const_cast<wchar_t*>(L"");
-    SendMessageW(m_hPortTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    SendMessageW(m_hPortTip, TTM_SETMAXTIPWIDTH, 0,
-                 MulDiv(kPortTipMaxWidth96, static_cast<int>(WindowDpi(m_hWnd)), kBaseDpi));
+    m_hPortTip = CreateToolTip(m_hInstance, m_hWnd, WindowDpi(m_hWnd));
+    SetToolText(m_hPortTip, m_hWnd, Item(IDC_PORT), L"");
 }
 
 // The selected entry's device and, when it is present, what it is.
 void CVeltradDlg::ShowPortTip()
 {
-    if (!m_hPortTip)
-        return;
     const auto selected = static_cast<int>(SendMessageW(Item(IDC_PORT), CB_GETCURSEL, 0, 0));
     const bool inList = selected >= 0 && static_cast<std::size_t>(selected) < m_ports.size();
     const std::wstring text = inList ? Widen(PortToolTip(m_ports[static_cast<std::size_t>(selected)])) : L"";
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.hwnd = m_hWnd;
-    tool.uId = reinterpret_cast<UINT_PTR>(Item(IDC_PORT));
-    tool.lpszText = const_cast<wchar_t*>(text.c_str());
-    SendMessageW(m_hPortTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    SetToolText(m_hPortTip, m_hWnd, Item(IDC_PORT), text);
 }
 
 void CVeltradDlg::ShowFile(const std::string& name, const std::string& sizeText)
@@ -342,32 +242,7 @@ void CVeltradDlg::EnableControls(bool enable)
     }
 }
 
-HWND CVeltradDlg::ModalOwner() const
-{
-    if (!m_hWnd || IsWindowEnabled(m_hWnd))
-        return m_hWnd;
-    struct Search {
-        HWND main;
-        HWND tip;
-        HWND found;
-    } search{m_hWnd, m_hPortTip, nullptr};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM param) -> BOOL {
-            auto& s = *reinterpret_cast<Search*>(param);
-            if (window == s.tip || !IsWindowVisible(window) || !IsWindowEnabled(window))
-                return TRUE;
-            for (HWND owner = GetWindow(window, GW_OWNER); owner; owner = GetWindow(owner, GW_OWNER)) {
-                if (owner == s.main) {
-                    s.found = window;
-                    return FALSE;
-                }
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found ? search.found : m_hWnd;
-}
+HWND CVeltradDlg::ModalOwner() const { return veltrad::ModalOwner(m_hWnd, m_hPortTip); }
 
 void CVeltradDlg::ShowNotice(Notice notice)
 {
@@ -396,20 +271,7 @@ void CVeltradDlg::ShowMessage(const WindowMessage& message)
 
 std::optional<std::filesystem::path> CVeltradDlg::ChooseFile()
 {
-    std::wstring file(32768, L'\0');  // room for a long path
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = ModalOwner();
-    dialog.lpstrFilter = L"Binary Files (*.bin)\0*.bin\0All Files (*.*)\0*.*\0";
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file.data();
-    dialog.nMaxFile = static_cast<DWORD>(file.size());
-    // Without OFN_NOCHANGEDIR: the current folder follows the chosen file.
-    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameW(&dialog))
-        return std::nullopt;  // cancelled or closed
-    file.resize(std::wcslen(file.c_str()));
-    return std::filesystem::path(file);
+    return veltrad::ChooseFile(ModalOwner(), FileDialog::Open, L"Binary Files (*.bin)\0*.bin\0All Files (*.*)\0*.*\0");
 }
 
 void CVeltradDlg::EndDialog(bool ok)
@@ -428,8 +290,7 @@ void CVeltradDlg::PostRunEvents()
 {
     // Never waits for the window's thread. The logic posts once per batch,
     // so the window's queue cannot fill up.
-    if (HWND window = m_hWndPost.load())
-        PostMessageW(window, WM_RUN_EVENTS, 0, 0);
+    PostFromAnyThread(WM_RUN_EVENTS);
 }
 
 }  // namespace veltrad

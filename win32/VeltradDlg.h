@@ -10,14 +10,15 @@
 #include "settings/Profile.h"
 #include "window/WindowLogic.h"
 #include "window/WindowView.h"
+#include "win32/DialogWindow.h"
+#include "win32/Dpi.h"
 #include "win32/WinApi.h"
 
-#include <atomic>
 #include <vector>
 
 namespace veltrad {
 
-class CVeltradDlg final : public IWindowView {
+class CVeltradDlg final : public IWindowView, private CDialogWindow {
 public:
     // Posted by PostRunEvents: the logic has run events queued.
     static constexpr UINT WM_RUN_EVENTS = WM_APP + 1;
@@ -46,8 +47,9 @@ public:
     void OnRunEnded(std::uint64_t runId, RunOutcome outcome) override;
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR OnMessage(UINT message, WPARAM wParam);
+    template <class Dialog>
+    friend INT_PTR CALLBACK DialogProcOf(HWND, UINT, WPARAM, LPARAM);
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     BOOL OnInitDialog();
     void OnCommand(WORD id, WORD code);
     BOOL OnPaint();
@@ -60,15 +62,9 @@ private:
     void KeepDroppedHeight();
     void CreatePortTip();
     void ShowPortTip();
-    HWND Item(int id) const { return GetDlgItem(m_hWnd, id); }
 
     HINSTANCE m_hInstance;
-    // Written on the window's thread before any run starts and cleared after
-    // the last one was joined; the worker reads it in PostRunEvents.
-    std::atomic<HWND> m_hWndPost{nullptr};
-    HWND m_hWnd = nullptr;
-    HICON m_hIcon = nullptr;         // for the window's dpi; owned
-    HICON m_hSmallIcon = nullptr;    // owned
+    CWindowIcons m_icons;            // for the window's dpi
     ULONGLONG m_runStartTick = 0;    // when the latest run disabled the controls
     HWND m_hPortTip = nullptr;       // the port list's tooltip; destroyed with the window
     std::vector<PortEntry> m_ports;  // as last shown, for the tooltip

@@ -2,10 +2,11 @@
 // and the C++ code; they are fixed numbers, so keep them as they are.
 #pragma once
 
+#include "AppResources.h"
+
 #define IDD_ABOUTBOX 100
 #define IDS_ABOUTBOX 101
 #define IDD_VELTRAD_DIALOG 102
-#define IDR_MAINFRAME 128
 #define IDD_COMPLETE 130
 #define IDD_COMMERROR 132
 #define IDD_COMMERROR_RETRY 133

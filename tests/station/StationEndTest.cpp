@@ -76,7 +76,7 @@ TEST(StationEndTest, EndingDuringRunsAsksOnceThenStopsJoinsAndRecordsEveryRun)
     std::vector<SerialDeviceInfo> devices;
     for (std::uint16_t n = 1; n <= 4; ++n) {
         ports.Override(n, "/dev/veltrad-held-" + std::to_string(n));
-        devices.push_back({"/dev/veltrad-held-" + std::to_string(n), "", "", "", "", "", "", "", "", ""});
+        devices.push_back({"/dev/veltrad-held-" + std::to_string(n), "", "", "", "", "", "", "", "", "", ""});
     }
     StillClock clock;
     HeldPort lines[4];

@@ -53,7 +53,7 @@ protected:
         for (int n = 1; n <= 8; ++n) {
             ports.Override(static_cast<std::uint16_t>(n), FakeDevice(n));
             devices.push_back({FakeDevice(n), "ftdi_sio", "0403", "6001", "FTDI", "FT232R USB UART",
-                               "A" + std::to_string(n), "", "", ""});
+                               "A" + std::to_string(n), "", "", "", ""});
         }
         image = dir.Write("image.bin", std::vector<std::uint8_t>(kFrames * 128, 0x5A));
     }

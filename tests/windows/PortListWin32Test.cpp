@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace veltrad {
 namespace {
 
@@ -54,6 +57,44 @@ TEST(PortListWin32, RegistryEntriesGiveDriverIdsAndSerialNumber)
         EXPECT_EQ(info.friendlyName, "USB Serial Port (COM3)");
     }
     EXPECT_EQ(DescribeDevice(DescribeRegistryPort(cases[0].port)), "FT232R USB UART, FTDI, serial A50285BI");
+    RegistryPort located = cases[2].port;
+    located.location = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
+    EXPECT_EQ(DescribeRegistryPort(located).location, located.location);
+}
+
+// A location binds a station's tile to one port: one that two ports share
+// (the ports of one multi-port chip, found at the USB device above them)
+// binds neither.
+TEST(PortListWin32, ALocationThatTwoPortsShareIsDropped)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> locations;
+        std::vector<std::string> kept;
+    };
+    const std::string a = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)";
+    const std::string b = "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
+    const Case cases[] = {
+        {"all apart", {a, b, ""}, {a, b, ""}},
+        {"two share", {a, a, b}, {"", "", b}},
+        {"three share, apart", {b, a, b, b}, {"", a, "", ""}},
+        {"none has one", {"", ""}, {"", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<SerialDeviceInfo> devices;
+        for (const std::string& location : c.locations) {
+            SerialDeviceInfo device;
+            device.device = "COM" + std::to_string(devices.size() + 1);
+            device.location = location;
+            devices.push_back(device);
+        }
+        DropSharedLocations(devices);
+        std::vector<std::string> kept;
+        for (const SerialDeviceInfo& device : devices)
+            kept.push_back(device.location);
+        EXPECT_EQ(kept, c.kept);
+    }
 }
 
 TEST(PortListWin32, PortNamesAndWhichComNumberNamesADevice)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The real Veltrad.exe under Wine on a virtual display (Xvfb), driven by the
-# keyboard as an operator drives it (xdotool), against veltrad-sim.
+# The real Veltrad.exe and VeltradStation.exe under Wine on a virtual
+# display (Xvfb), driven by the keyboard as an operator drives them
+# (xdotool), against veltrad-sim.
 #
-#   gui.sh setup | download | endings | about | modality | install | screenshot FILE.png
+#   gui.sh setup | download | endings | about | modality | station | install
+#   gui.sh screenshot FILE.png | station-screenshot FILE.png
 #
 # Environment (CTest sets it): VELTRAD_WIN_BIN (the .exe folder),
 # VELTRAD_LINUX_BIN (veltrad-sim, veltrad-ptypair), VELTRAD_GUI_DIR (work
@@ -15,6 +17,7 @@
 #
 # COM ports in that prefix (HKLM\Software\Wine\Ports):
 #   COM10 -> the simulator's pty; COM11, COM12 -> the two ends of the relay
+#   COM20 to COM23 -> the station's four simulators
 #   COM8 stays unmapped: a port that does not exist
 set -euo pipefail
 
@@ -52,7 +55,7 @@ setup() {
     wineboot --init >/dev/null 2>&1 || fail "wineboot --init failed"
   fi
   local stamp=$WINEPREFIX/veltrad-gui state
-  state="$dir $korean_font $caption_font shell-font"
+  state="$dir $korean_font $caption_font shell-font station-ports"
   if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$state" ] && [ -f "$appdata_file" ] && [ -f "$localappdata_file" ]; then
     note "prefix already set up"
     return 0
@@ -84,6 +87,10 @@ REGEDIT4
 "COM10"="$dir/sim"
 "COM11"="$dir/pair-a"
 "COM12"="$dir/pair-b"
+"COM20"="$dir/station1"
+"COM21"="$dir/station2"
+"COM22"="$dir/station3"
+"COM23"="$dir/station4"
 "COM8"=-
 EOF
   wine regedit /S "$(winpath "$dir/setup.reg")" >/dev/null 2>&1 || fail "regedit failed"
@@ -98,7 +105,7 @@ EOF
   wineserver -k 2>/dev/null || true
   wineserver -w
   wine cmd /c exit >/dev/null 2>&1 || true
-  for port in com10 com11 com12; do
+  for port in com10 com11 com12 com20 com21 com22 com23; do
     [ -L "$WINEPREFIX/dosdevices/$port" ] || fail "Wine did not map $port"
   done
   [ ! -e "$WINEPREFIX/dosdevices/com8" ] || fail "Wine maps com8, which the tests need unmapped"
@@ -133,15 +140,15 @@ saved_port_index() {
 }
 
 veltrad_pid=
-start_veltrad() {
-  (cd "$dir" && exec wine "$VELTRAD_WIN_BIN/Veltrad.exe" >"$dir/veltrad.log" 2>&1) &
+start_veltrad() {  # [program, Veltrad.exe unless named]
+  (cd "$dir" && exec wine "$VELTRAD_WIN_BIN/${1:-Veltrad.exe}" >"$dir/veltrad.log" 2>&1) &
   veltrad_pid=$!
   children+=("$veltrad_pid")
 }
 
 wait_veltrad_exit() {
-  timeout 30 tail --pid="$veltrad_pid" -f /dev/null || fail "Veltrad.exe did not end"
-  wait "$veltrad_pid" || fail "Veltrad.exe exit status $?"
+  timeout 30 tail --pid="$veltrad_pid" -f /dev/null || fail "the program did not end"
+  wait "$veltrad_pid" || fail "the program's exit status $?"
 }
 
 shot() {  # file: the whole display, for the record or a failure
@@ -348,11 +355,161 @@ modality() {  # screenshot-file (optional)
   wait_veltrad_exit
 }
 
+# Veltrad Station over four paced terminals, COM20 to COM23; the third
+# refuses its first frame every time, so its run ends as refused.
+station_job_name='라인 3'
+station_title="$station_job_name - Veltrad Station"
+
+# The texts of the station's controls and tiles ("COM20: 다운로드 완료").
+station_texts() {
+  wine "$VELTRAD_WIN_BIN/windows_window_state.exe" --texts "$station_title" 2>/dev/null | tr -d '\r'
+}
+
+wait_station_texts() {  # seconds line...: until every line is among the texts
+  local deadline=$((SECONDS + $1)) texts line missing
+  shift
+  while :; do
+    texts=$(station_texts)
+    missing=
+    for line in "$@"; do
+      grep -qxF "$line" <<<"$texts" || missing=$line
+    done
+    [ -z "$missing" ] && return 0
+    [ "$SECONDS" -lt "$deadline" ] || { shot "$dir/failed-$scenario.png"; fail "no '$missing' in: $texts"; }
+    sleep 0.2
+  done
+}
+
+# Starts veltrad-sim for each tile, the options of tile 3 after --3rd.
+station_fds=()
+station_pids=()
+start_station_sims() {  # options... [--3rd options...]
+  local options=() third=() i
+  while [ $# -gt 0 ] && [ "$1" != --3rd ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && { shift; third=("$@"); }
+  station_fds=()
+  station_pids=()
+  for i in 1 2 3 4; do
+    if [ "$i" = 3 ]; then
+      sim_out="$dir/station$i.bin" start_sim "station$i" "${options[@]}" "${third[@]}"
+    else
+      sim_out="$dir/station$i.bin" start_sim "station$i" "${options[@]}"
+    fi
+    station_fds+=("$sim_fd")
+    station_pids+=("$sim_pid")
+  done
+}
+
+finish_station_sim() {  # tile seconds
+  sim_fd=${station_fds[$1 - 1]}
+  sim_pid=${station_pids[$1 - 1]}
+  finish_sim "$2"
+}
+
+# The day's record file once it has $1 lines, header included.
+wait_records() {  # lines
+  local deadline=$((SECONDS + 30)) file
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    file=$(ls "$dir"/station-records/records-*.tsv 2>/dev/null | head -n 1)
+    if [ -n "$file" ] && [ "$(wc -l <"$file")" -ge "$1" ]; then
+      echo "$file"
+      return 0
+    fi
+    sleep 0.2
+  done
+  shot "$dir/failed-$scenario.png"
+  fail "no record file of $1 lines in $dir/station-records"
+}
+
+# A saved job opened with its button, every tile started with one Enter;
+# the tiles' states, the counters, the four records. Then F5 starts all
+# again, and the close box during the runs asks once, stops them, records
+# them and ends the program.
+station() {  # screenshot-file (optional)
+  local image="$dir/station.bin" job="$dir/$station_job_name.ini" records="$dir/station-records" sha i main box
+  make_image "$image" "$dir/station-expected.bin" 256 6400 128  # 50 frames from 0x100
+  sha=$(sha256sum "$image" | cut -d' ' -f1)
+  rm -rf "$records"
+  {
+    printf '[Job]\r\nName=%s\r\nImage=%s\r\nSHA-256=%s\r\nSerial numbers=0\r\nSounds=1\r\nRecords=%s\r\n' \
+      "$station_job_name" "$(winpath "$image")" "$sha" "$(winpath "$records")"
+    for i in 1 2 3 4; do printf '[Tile%d]\r\nPort=COM%d\r\n' "$i" $((19 + i)); done
+  } >"$job"
+  start_display
+  start_station_sims --3rd --refuse 0 --times 5
+  start_veltrad VeltradStation.exe
+  main=$(wait_window '^Veltrad Station$')
+  # The focus is in the serial-number field; back from there: 기록 폴더 열기,
+  # 작업 편집 (disabled without a job), 작업 저장, 작업 열기.
+  keys "$main" shift+Tab shift+Tab shift+Tab space
+  choose_file "$job"
+  main=$(wait_window "^$station_title\$")
+  wait_station_texts 10 "COM20: 대기" "COM21: 대기" "COM22: 대기" "COM23: 대기"
+  keys "$main" Return  # the keyboard is back in the serial-number field
+  local file
+  file=$(wait_records 5)
+  wait_station_texts 10 "COM20: 다운로드 완료" "COM21: 다운로드 완료" "COM22: 다운로드 실패" "COM23: 다운로드 완료" \
+    "스테이션  완료 3   실패 1"
+  for i in 1 2 4; do
+    finish_station_sim "$i" 10
+    [ "$sim_rc" -eq 0 ] && [ "$sim_summary" = "frames 50, refusals 0, bytes 6400, base 0x00000100" ] \
+      || fail "COM$((19 + i)): sim exit $sim_rc, '$sim_summary'"
+    cmp "$dir/station$i.bin" "$dir/station-expected.bin" || fail "COM$((19 + i)) received another image"
+  done
+  finish_station_sim 3 0
+  # Header, then per run: the run log's 12 fields, serial number, station, job.
+  local lines
+  lines=$(awk -F'\t' -v sha="$sha" -v job="$station_job_name" 'NR > 1 {
+      ok = NF == 15 && $7 == sha && $14 != "" && $14 != "-" && $15 == job
+      print $2, $8, (ok ? "ok" : "bad fields: " $0) }' "$file" | sort)
+  [ "$lines" = "$(printf 'COM20 completed ok\nCOM21 completed ok\nCOM22 refused ok\nCOM23 completed ok')" ] \
+    || fail "records: $lines"
+  if [ -n "${1:-}" ]; then
+    local X Y WIDTH HEIGHT
+    xdotool mousemove 0 0  # no tooltip in the picture
+    eval "$(xdotool getwindowgeometry --shell "$main")"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$1" || fail "screenshot failed"
+    note "screenshot: $1"
+  fi
+
+  start_station_sims --silent-after 1  # each run then waits 5 s for a reply
+  keys "$main" F5
+  wait_station_texts 10 "COM20: 다운로드 중" "COM21: 다운로드 중" "COM22: 다운로드 중" "COM23: 다운로드 중"
+  keys "$main" alt+F4
+  box=$(wait_window '^Veltrad Station$')  # the question; the window's own title names the job
+  keys "$box" y
+  wait_veltrad_exit
+  file=$(wait_records 9)
+  [ "$(tail -n 4 "$file" | cut -f8 | sort -u)" = stopped ] || fail "the runs' ends were not recorded: $(tail -n 4 "$file")"
+  for i in 1 2 3 4; do finish_station_sim "$i" 0; done
+}
+
 # The installer, as a user without administrator rights runs it: silently
-# (/S) into the user's own folders, a Start-menu folder with Veltrad and the
-# README, the program started through its shortcut, then removed silently.
+# (/S) into the user's own folders, a Start-menu folder with Veltrad, Veltrad
+# Station and the README, both programs started through their shortcuts,
+# then removed silently.
+# Starts a program through its Start-menu shortcut in install's $menu, as
+# the Start menu has it (C:\...), and closes its window (idle, neither asks).
+start_from_menu() {  # shortcut title-regex
+  local shortcut window deadline
+  shortcut=$(winepath -w "$menu/$1" 2>/dev/null)
+  (cd "$dir" && exec wine start /wait "$shortcut" >"$dir/veltrad.log" 2>&1) &
+  veltrad_pid=$!
+  children+=("$veltrad_pid")
+  window=$(wait_window "$2")
+  keys "$window" alt+F4
+  wait_veltrad_exit
+  # `start` does not wait for a program it reached through a shortcut; a
+  # program still running cannot be deleted.
+  deadline=$((SECONDS + 30))
+  while pgrep -f 'Programs.Veltrad.bin.Veltrad(Station)?\.exe' >/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the installed $1 did not end"
+    sleep 0.2
+  done
+}
+
 install() {
-  local installer programs menu main key
+  local installer programs menu key deadline
   installer=$(ls "$(dirname "$dir")"/Veltrad-*-win64.exe 2>/dev/null | head -n 1)
   [ -n "$installer" ] || fail "no installer in $(dirname "$dir"): run cpack -G NSIS there first"
   programs="$(cat "$localappdata_file")/Programs/Veltrad"
@@ -362,30 +519,18 @@ install() {
   write_port_index 9  # COM10, the simulator
   start_sim sim
   wine "$installer" /S >/dev/null 2>&1 || fail "the installer failed"
-  for file in bin/Veltrad.exe bin/veltrad-cli.exe README.txt Uninstall.exe; do
+  for file in bin/Veltrad.exe bin/VeltradStation.exe bin/veltrad-cli.exe README.txt Uninstall.exe; do
     [ -f "$programs/$file" ] || fail "not installed: $programs/$file"
   done
-  for link in Veltrad.lnk README.lnk; do
+  for link in Veltrad.lnk "Veltrad Station.lnk" README.lnk; do
     [ -f "$menu/$link" ] || fail "no Start-menu entry $link in $menu"
   done
   grep -qa 'Veltrad.exe' "$menu/Veltrad.lnk" || fail "the Veltrad shortcut does not name Veltrad.exe"
+  grep -qa 'VeltradStation.exe' "$menu/Veltrad Station.lnk" || fail "the station's shortcut does not name VeltradStation.exe"
   wine reg query "$key" /v DisplayVersion 2>/dev/null | grep -q "$(sed -n 's/^Veltrad \([0-9.]*\) for Windows.*/\1/p' "$programs/README.txt")" \
     || fail "the uninstall entry lacks the build's version"
-  local shortcut
-  shortcut=$(winepath -w "$menu/Veltrad.lnk" 2>/dev/null)  # C:\..., as the Start menu has it
-  (cd "$dir" && exec wine start /wait "$shortcut" >"$dir/veltrad.log" 2>&1) &
-  veltrad_pid=$!
-  children+=("$veltrad_pid")
-  main=$(wait_window "$main_title")
-  keys "$main" Escape
-  wait_veltrad_exit
-  # `start` does not wait for a program it reached through a shortcut; a
-  # program still running cannot be deleted.
-  local deadline=$((SECONDS + 30))
-  while pgrep -f 'Programs.Veltrad.bin.Veltrad\.exe' >/dev/null; do
-    [ "$SECONDS" -lt "$deadline" ] || fail "the installed Veltrad.exe did not end"
-    sleep 0.2
-  done
+  start_from_menu Veltrad.lnk "$main_title"
+  start_from_menu "Veltrad Station.lnk" '^Veltrad Station$'
   finish_sim 0
   wine "$programs/Uninstall.exe" /S >/dev/null 2>&1 || fail "the uninstaller failed"
   # The uninstaller runs on from a copy of itself in the temporary folder.
@@ -402,11 +547,16 @@ case $scenario in
   install) install ;;
   modality) modality "${2:-}" ;;
   download) download ;;
+  station) station ;;
   endings) endings ;;
   about) about ;;
   screenshot)
     command -v import >/dev/null || fail "needs ImageMagick's import (apt-get install imagemagick)"
     download "$(realpath -m "${2:?screenshot file}")"
+    ;;
+  station-screenshot)
+    command -v import >/dev/null || fail "needs ImageMagick's import (apt-get install imagemagick)"
+    station "$(realpath -m "${2:?screenshot file}")"
     ;;
   *) fail "unknown scenario" ;;
 esac

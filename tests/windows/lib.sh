@@ -19,15 +19,16 @@ end_children() {
 trap end_children EXIT
 
 # Starts veltrad-sim on a new pty linked at $dir/$1; the rest are its options.
+# What it receives goes to $sim_out (default $dir/received.bin).
 # It answers at a real line's pace: a Windows COM port is taken for a real
 # line, where a reply sooner than a frame's line time is a stray byte.
 sim_fd=
 sim_pid=
 start_sim() {
-  local link=$dir/$1
+  local link=$dir/$1 out=${sim_out:-$dir/received.bin}
   shift
-  rm -f "$dir/received.bin"
-  exec {sim_fd}< <(exec "$VELTRAD_LINUX_BIN/veltrad-sim" --pace --link "$link" --out "$dir/received.bin" "$@" 2>&1)
+  rm -f "$out"
+  exec {sim_fd}< <(exec "$VELTRAD_LINUX_BIN/veltrad-sim" --pace --link "$link" --out "$out" "$@" 2>&1)
   sim_pid=$!
   children+=("$sim_pid")
   local first

@@ -1,5 +1,8 @@
 #include "ui/station/StationWindow.h"
 
+#include "station/TileLook.h"
+#include "station/ViewTexts.h"
+
 #include "ui/DialogLook.h"
 #include "ui/station/DesktopSound.h"
 #include "ui/station/TileWidget.h"
@@ -24,8 +27,6 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-
-#include <cmath>
 
 namespace veltrad {
 namespace {
@@ -245,10 +246,7 @@ void CStationWindow::LayOutTiles()
 {
     const int count = static_cast<int>(m_tiles.size());
     // The window's width, not the area's: before the first show the area has none yet.
-    const int fit = std::max(1, width() / kMinTileWidth);
-    // As square as the window's width allows: 8 tiles are 4 by 2, not 8 by 1.
-    const int square = std::max(1, static_cast<int>(std::ceil(std::sqrt(count * 1.5))));
-    const int columns = std::max(1, std::min({count, fit, square}));
+    const int columns = TileGridColumns(count, width() / kMinTileWidth);
     if (columns == m_columns && m_tileGrid->count() == count)
         return;
     m_columns = columns;
@@ -265,12 +263,9 @@ void CStationWindow::ShowJob(const JobView& job)
         m_ports->setText(FromUtf8(job.ports));
     m_name->setReadOnly(!editable);
     m_ports->setReadOnly(!editable);
-    const std::string image = job.imageName.empty() ? std::string()
-                                                    : job.imageName + "  (" + job.sizeText + ", " +
-                                                          std::to_string(job.frames) + " " + text::kFrames + ")";
-    m_image->setText(FromUtf8(image));
+    m_image->setText(FromUtf8(JobImageText(job)));
     m_image->setToolTip(FromUtf8(job.imagePath));
-    m_sha->setText(job.shaShort.empty() ? QString() : FromUtf8("SHA-256 " + job.shaShort + "…"));
+    m_sha->setText(FromUtf8(JobShaText(job)));
     m_sha->setToolTip(FromUtf8(job.sha));
     m_copySha->setEnabled(!job.sha.empty());
     m_serialNumbers->setChecked(job.serialNumbers);
@@ -281,8 +276,7 @@ void CStationWindow::ShowJob(const JobView& job)
          std::initializer_list<QWidget*>{m_newJob, m_chooseImage, m_chooseRecords, m_serialNumbers, m_sounds})
         w->setEnabled(editable);
     m_editJob->setEnabled(job.locked);
-    const QString title = QString::fromUtf8(text::kTitle);
-    setWindowTitle(job.name.empty() ? title : FromUtf8(job.name) + QStringLiteral(" - ") + title);
+    setWindowTitle(FromUtf8(StationTitle(job)));
 }
 
 void CStationWindow::ShowTiles(const std::vector<TileView>& tiles)
@@ -314,11 +308,7 @@ void CStationWindow::ShowTile(std::size_t index, const TileView& tile)
         m_tiles[index]->Show(tile);
 }
 
-void CStationWindow::ShowCounters(const StationCounters& c)
-{
-    m_counters->setText(FromUtf8(std::string(text::kStation) + "  " + text::kCompleted + " " +
-                                 std::to_string(c.completed) + "   " + text::kFailed + " " + std::to_string(c.failed)));
-}
+void CStationWindow::ShowCounters(const StationCounters& c) { m_counters->setText(FromUtf8(StationCountersText(c))); }
 
 void CStationWindow::ShowMessage(const StationMessage& message)
 {

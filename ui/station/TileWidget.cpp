@@ -1,5 +1,9 @@
 #include "ui/station/TileWidget.h"
 
+#include "station/TileLook.h"
+#include "station/ViewTexts.h"
+
+#include <QColor>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QLabel>
@@ -14,24 +18,7 @@ namespace text = station_text;
 
 QString FromUtf8(const std::string& s) { return QString::fromUtf8(s); }
 
-struct Look {
-    const char* background;
-    const char* word;  // the state word's colour
-};
-
-// Colours a glance tells apart at a line: grey idle, pale when unplugged,
-// blue loading, green complete, red failed.
-Look LookOf(TileState state)
-{
-    switch (state) {
-    case TileState::Idle: return {"#eeeeee", "#333333"};
-    case TileState::NotPresent: return {"#f7f7f7", "#a0a0a0"};
-    case TileState::Loading: return {"#dceaf7", "#1d5fa8"};
-    case TileState::Complete: return {"#d8f0d8", "#1e7a1e"};
-    case TileState::Failed: return {"#f8d7d7", "#b01c1c"};
-    }
-    return {"#eeeeee", "#333333"};
-}
+QString Colour(std::uint32_t rgb) { return QColor(static_cast<QRgb>(rgb)).name(); }
 
 }  // namespace
 
@@ -100,28 +87,20 @@ CTileWidget::CTileWidget(QWidget* parent) : QFrame(parent)
 void CTileWidget::Show(const TileView& tile)
 {
     m_tile = tile;
-    const Look look = LookOf(tile.state);
+    const TileLook look = LookOf(tile.state);
     setStyleSheet(QStringLiteral("#tile { background: %1; border: %2 solid %3; border-radius: 6px; }")
-                      .arg(QLatin1String(look.background),
-                           tile.selected ? QStringLiteral("3px") : QStringLiteral("1px"),
-                           tile.selected ? QStringLiteral("#1d5fa8") : QStringLiteral("#b0b0b0")));
-    m_word->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(look.word)));
-    const QString device = tile.device.empty() || tile.device == tile.name ? QString() : FromUtf8("  " + tile.device);
-    m_name->setText(FromUtf8(tile.name) + device);
+                      .arg(Colour(look.background), tile.selected ? QStringLiteral("3px") : QStringLiteral("1px"),
+                           Colour(tile.selected ? kTileSelectedBorder : kTileBorder)));
+    m_word->setStyleSheet(QStringLiteral("color: %1;").arg(Colour(look.word)));
+    m_name->setText(FromUtf8(TileNameText(tile)));
     m_adapter->setText(FromUtf8(tile.adapter));
     m_adapter->setToolTip(FromUtf8(tile.adapter));
     m_word->setText(FromUtf8(tile.word));
     m_detail->setText(FromUtf8(tile.detail));
     m_detail->setToolTip(FromUtf8(tile.detail));
     m_hint->setText(FromUtf8(tile.hint));
-    QString serial;
-    if (!tile.serialNumber.empty())
-        serial = FromUtf8(std::string(text::kSerialNumber) + ": " + tile.serialNumber);
-    else if (tile.needsSerial)
-        serial = FromUtf8(text::kNeedsSerial);
-    m_serial->setText(serial);
-    m_counters->setText(FromUtf8(std::string(text::kCompleted) + " " + std::to_string(tile.completed) + "   " +
-                                 text::kFailed + " " + std::to_string(tile.failed)));
+    m_serial->setText(FromUtf8(TileSerialText(tile)));
+    m_counters->setText(FromUtf8(TileCountersText(tile)));
     m_bar->setRange(0, static_cast<int>(tile.frames > 0 ? tile.frames : 1));
     m_bar->setValue(static_cast<int>(tile.acknowledged));
     m_start->setEnabled(tile.canStart);

@@ -1,0 +1,4 @@
+// Identifiers of the resources every Veltrad program carries (AppResources.rc).
+#pragma once
+
+#define IDR_MAINFRAME 128
