@@ -1,6 +1,7 @@
 #include "cli/Console.h"
 
 #include "platform/LongPath_win32.h"
+#include "platform/Utf16_win32.h"
 
 #include <io.h>
 #include <windows.h>
@@ -14,20 +15,6 @@ bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 // Windows has no SIGPIPE: a write to a closed pipe fails with an error.
 void IgnoreBrokenPipes() {}
-
-namespace {
-
-std::wstring Widen(std::string_view utf8)
-{
-    const int size = static_cast<int>(utf8.size());
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
-    return wide;
-}
-
-}  // namespace
 
 void WriteText(std::FILE* stream, std::string_view text)
 {

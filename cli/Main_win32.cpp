@@ -4,31 +4,16 @@
 
 #include "cli/Cli.h"
 
-#include <windows.h>
+#include "platform/Utf16_win32.h"
 
 #include <string>
 #include <vector>
-
-namespace {
-
-std::string Narrow(const wchar_t* wide)
-{
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1)
-        return {};
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), bytes, nullptr, nullptr);
-    utf8.pop_back();  // the terminating null
-    return utf8;
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i)
-        args.push_back(Narrow(argv[i]));
+        args.push_back(veltrad::Narrow(argv[i]));
     std::vector<const char*> pointers;
     for (const std::string& arg : args)
         pointers.push_back(arg.c_str());

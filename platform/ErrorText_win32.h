@@ -3,6 +3,7 @@
 // UTF-16 (FormatMessageW), so a message in the user's language survives
 // whatever the ANSI code page is.
 
+#include "platform/Utf16_win32.h"
 #include "platform/Windows_win32.h"
 
 #include <string>
@@ -27,12 +28,7 @@ inline std::string Win32ErrorText(DWORD code)
         wide.pop_back();
     if (wide.empty())
         return {};
-    const int size = static_cast<int>(wide.size());
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), bytes, nullptr, nullptr);
-    return utf8;
+    return Narrow(wide);
 }
 
 }  // namespace veltrad

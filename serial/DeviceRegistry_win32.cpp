@@ -1,6 +1,8 @@
 #include "serial/DeviceRegistry_win32.h"
 
+#include "platform/Utf16_win32.h"
 #include "platform/Windows_win32.h"
+
 #include <setupapi.h>
 #include <devpropdef.h>
 
@@ -24,16 +26,7 @@ constexpr char kFtdiEnumerator[] = "FTDIBUS";
 constexpr int kMaxLocationSteps = 4;
 constexpr DWORD kTextChars = 512;
 
-std::string Utf8(const wchar_t* text)
-{
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1)
-        return {};
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
-    out.resize(static_cast<std::size_t>(bytes - 1));
-    return out;
-}
+std::string Utf8(const wchar_t* text) { return Narrow(text); }
 
 class CDeviceList {
 public:

@@ -1,8 +1,8 @@
 #include "serial/PortList.h"
 
-#include "serial/DeviceRegistry_win32.h"
-
+#include "platform/Utf16_win32.h"
 #include "platform/Windows_win32.h"
+#include "serial/DeviceRegistry_win32.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -33,9 +33,7 @@ std::vector<std::string> PublishedPorts()
             break;
         if (rc != ERROR_SUCCESS || type != REG_SZ)
             continue;
-        char narrow[kTextChars] = {};
-        ::WideCharToMultiByte(CP_UTF8, 0, data, -1, narrow, sizeof narrow - 1, nullptr, nullptr);
-        if (std::string name = NormalPortName(narrow); !name.empty())
+        if (std::string name = NormalPortName(Narrow(data)); !name.empty())
             names.push_back(std::move(name));
     }
     ::RegCloseKey(key);

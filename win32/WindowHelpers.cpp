@@ -1,7 +1,7 @@
 #include "win32/WindowHelpers.h"
 
 #include "win32/Dpi.h"
-#include "win32/Utf16.h"
+#include "platform/Utf16_win32.h"
 
 #include <commctrl.h>
 

@@ -7,7 +7,7 @@
 // The window's tests ask it what xdotool cannot see under Wine.
 
 #include "platform/Windows_win32.h"
-#include "win32/Utf16.h"
+#include "platform/Utf16_win32.h"
 
 #include <cstdio>
 #include <cwchar>

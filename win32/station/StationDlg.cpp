@@ -3,7 +3,7 @@
 #include "image/Utf8Path.h"
 #include "station/ViewTexts.h"
 #include "win32/FileDialogs.h"
-#include "win32/Utf16.h"
+#include "platform/Utf16_win32.h"
 #include "win32/WindowHelpers.h"
 #include "win32/station/StationResource.h"
 #include "window/WindowLogic.h"

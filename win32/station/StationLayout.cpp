@@ -2,7 +2,7 @@
 // tiles go as the window is resized.
 
 #include "station/TileLook.h"
-#include "win32/Utf16.h"
+#include "platform/Utf16_win32.h"
 #include "win32/station/StationDlg.h"
 #include "win32/station/StationResource.h"
 

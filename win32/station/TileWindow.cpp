@@ -3,7 +3,7 @@
 #include "station/TileLook.h"
 #include "station/ViewTexts.h"
 #include "win32/Dpi.h"
-#include "win32/Utf16.h"
+#include "platform/Utf16_win32.h"
 #include "win32/station/StationResource.h"
 
 #include <algorithm>

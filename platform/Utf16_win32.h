@@ -1,0 +1,36 @@
+#pragma once
+// The core speaks UTF-8, the W functions UTF-16: the one pair of conversions
+// that every Windows piece uses.
+
+#include "platform/Windows_win32.h"
+
+#include <string>
+#include <string_view>
+
+namespace veltrad {
+
+inline std::wstring Widen(std::string_view utf8)
+{
+    if (utf8.empty())
+        return {};
+    const int size = static_cast<int>(utf8.size());
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, out.data(), length);
+    return out;
+}
+
+inline std::string Narrow(std::wstring_view utf16)
+{
+    if (utf16.empty())
+        return {};
+    const int size = static_cast<int>(utf16.size());
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, out.data(), length, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace veltrad
