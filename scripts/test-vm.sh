@@ -367,7 +367,11 @@ scenario_ft() {
   pass ftdi_sio "download with leftover crtscts ixany completes, image intact; -crtscts -ixany hupcl after;" \
     "latency timer ${before#before } -> 1 while open (low latency) -> ${before#before } after"
 
-  start_sim ft "$ft_pty"
+  # QEMU 7.2 crashes (usb_wakeup on the detached device) when a byte from
+  # the chardev reaches a usb-serial being unplugged, so the terminal falls
+  # silent after frame 9 and the unplug comes while the run waits on frame
+  # 10's reply: nothing is then in flight towards the guest.
+  start_sim ft "$ft_pty" --silent-after 9
   printf 'run ft-unplug\n' >&"$con_w"
   read_console "@vt ft-unplug mid-run" 30 || fail "ft-unplug: the run did not get under way"
   local t0 t1
