@@ -27,6 +27,7 @@ bool CDownloadRun::Transmit(const CPacket& frame)
     // second ACK, a late refusal, a stray byte during an XOFF hold. Taken as
     // the reply to this frame, any of them could acknowledge a frame the
     // terminal never received.
+    m_carriedReply.reset();
     const std::uint32_t started = m_clock.MicroTickCount();
     const std::uint32_t written =
         m_port.WriteTransmission(frame.m_byFrame.data(), static_cast<std::uint32_t>(kFrameSize));
@@ -55,8 +56,18 @@ void CDownloadRun::DropBeforeLineTime(std::uint32_t writeStartedUs)
             return;
         const std::uint32_t got = m_port.ReadComm(sink.data(), static_cast<std::uint32_t>(sink.size()));
         if (got > 0) {
-            m_stats.earlyReplies += got;
-            continue;
+            // Judged by the time after the read, since they came no later:
+            // a worker that lost the processor before its read would
+            // otherwise drop the genuine reply that came meanwhile.
+            if (m_clock.MicroTickCount() - writeStartedUs < kFrameLineTimeUs) {
+                m_stats.earlyReplies += got;
+                continue;
+            }
+            // The line time passed during the read. A stop-and-wait terminal
+            // sends nothing after its reply, so only the last byte can be it.
+            m_stats.earlyReplies += got - 1;
+            m_carriedReply = sink[got - 1];
+            return;
         }
         const std::uint32_t leftUs = kFrameLineTimeUs - since;
         m_port.WaitForInput(std::chrono::milliseconds((leftUs + 999) / 1000));
@@ -83,7 +94,10 @@ CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t
         }
 
         std::uint8_t reply = 0;
-        if (m_port.ReadComm(&reply, 1) == 0) {
+        if (m_carriedReply) {
+            reply = *m_carriedReply;
+            m_carriedReply.reset();
+        } else if (m_port.ReadComm(&reply, 1) == 0) {
             // An unplugged adapter answers nothing ever again: no need to
             // wait out the timeout.
             if (m_port.DeviceGone())

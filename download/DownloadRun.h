@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace veltrad {
@@ -75,6 +76,9 @@ private:
     // left the host, or on a real line before the line can have carried it,
     // is dropped. False when the write was cut short.
     bool Transmit(const CPacket& frame);
+    // Drops what comes before the line can have carried the frame. Bytes read
+    // just as that time passed may hold the reply: their last is kept in
+    // m_carriedReply for AwaitReply.
     void DropBeforeLineTime(std::uint32_t writeStartedUs);
     // The notice of the outcome; returns the run's final outcome (the
     // closing sequence may still fail a completed exchange).
@@ -88,6 +92,7 @@ private:
     std::int32_t m_nResendBudget = kResendBudget;
     RunStats m_stats;
     CReplyTimes m_replyTimes;
+    std::optional<std::uint8_t> m_carriedReply;
 };
 
 // The worker: places the cursor on the first frame, runs the exchange and

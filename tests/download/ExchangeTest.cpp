@@ -303,6 +303,7 @@ TEST(Exchange, OnALineARepliesCountsOnlyOnceTheFrameCanHaveCrossedIt)
         RunOutcome outcome;
         std::uint32_t early;
         int transmissions;
+        std::uint32_t stallMs = 0;  // before each read
     };
     const Case cases[] = {
         {"ACK at 12 ms", true, 0, {{0, Send(kAck, 12)}}, RunOutcome::Completed, 0, 1},
@@ -319,12 +320,27 @@ TEST(Exchange, OnALineARepliesCountsOnlyOnceTheFrameCanHaveCrossedIt)
          RunOutcome::Completed,
          1,
          3},
+        // The worker judges at 11 ms, loses the processor, and reads at 13
+        // ms what came at 12 ms: the reply, which a paced write that returns
+        // near the line time meets every frame.
+        {"ACK that came while the reader stalled", true, 11, {{0, Send(kAck, 1)}}, RunOutcome::Completed, 0, 1, 2},
+        // Read together across the line time: only the last byte can be the
+        // reply; taken for it, the stray would acknowledge the refused frame.
+        {"stray and refusal read together",
+         true,
+         10,
+         {{0, {{1, kAck}, {2, kNak}}}, {1, Send(kAck, 2)}, {2, Send(kAck, 2)}},
+         RunOutcome::Completed,
+         1,
+         3,
+         3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Harness h(2 - (c.transmissions == 1), c.replies);
         h.port.hasLineTime = c.lineTime;
         h.port.writeDurationMs = c.writeMs;
+        h.port.readStallMs = c.stallMs;
         h.Run();
         EXPECT_EQ(h.observer.outcome, c.outcome);
         EXPECT_EQ(h.observer.stats.earlyReplies, c.early);

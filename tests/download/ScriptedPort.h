@@ -48,7 +48,8 @@ public:
     // Largest step one WaitForInput advances the clock (a wait that wakes
     // early); unlimited by default.
     std::optional<std::uint32_t> maxWaitStepMs;
-    std::uint32_t lateWakeMs = 0;  // scheduler delay after a reply arrives
+    std::uint32_t lateWakeMs = 0;   // scheduler delay after a reply arrives
+    std::uint32_t readStallMs = 0;  // the reader loses the processor this long before each read
     // Stop points: the front end closes the port...
     std::optional<int> closeAfterRead;           // ...right after the n-th byte read (1-based)
     std::optional<int> closeDuringTransmission;  // ...inside the n-th frame write, which then fails
@@ -79,6 +80,7 @@ public:
     // Up to `count` bytes that have arrived by now, logged as one read.
     std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override
     {
+        Advance(Now() + readStallMs);
         PrimeStrays();
         ++reads;
         std::uint32_t got = 0;
