@@ -1,6 +1,7 @@
 #include "settings/Profile.h"
 
 #include "settings/NewFile.h"
+#include "settings/NoCase.h"
 
 #include <algorithm>
 #include <cctype>
@@ -25,13 +26,6 @@ std::string_view Trim(std::string_view s)
     while (!s.empty() && isBlank(s.back()))
         s.remove_suffix(1);
     return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // Notepad starts a UTF-8 file with it; it belongs to no line.

@@ -1,6 +1,7 @@
 #include "station/StationLogic.h"
 
 #include "multiport/SharedImage.h"
+#include "settings/NoCase.h"
 #include "station/StationPlatform.h"
 #include "station/StationTile.h"
 
@@ -15,13 +16,6 @@ namespace fs = std::filesystem;
 namespace text = station_text;
 
 constexpr std::size_t kShortShaDigits = 16;
-
-std::string Upper(std::string s)
-{
-    for (char& c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 }  // namespace
 
@@ -236,7 +230,7 @@ bool CStationLogic::OnPortsText(const std::string& portsText)
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
-            if (Upper(names[i]) == Upper(names[j])) {
+            if (EqualsNoCase(names[i], names[j])) {
                 Report({text::kPortTwice, names[i]});
                 return false;
             }
@@ -248,7 +242,7 @@ bool CStationLogic::OnPortsText(const std::string& portsText)
     std::vector<TileView> views;
     for (const std::string& name : names) {
         const auto old = std::find_if(m_tiles.begin(), m_tiles.end(),
-                                      [&](const auto& t) { return t && Upper(t->job.port) == Upper(name); });
+                                      [&](const auto& t) { return t && EqualsNoCase(t->job.port, name); });
         if (old != m_tiles.end()) {
             views.push_back(m_views[static_cast<std::size_t>(old - m_tiles.begin())]);
             tiles.push_back(std::move(*old));

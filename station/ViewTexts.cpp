@@ -1,5 +1,7 @@
 #include "station/ViewTexts.h"
 
+#include "settings/NoCase.h"
+
 #include <algorithm>
 #include <cctype>
 #include <string_view>
@@ -13,13 +15,6 @@ std::string Counts(unsigned completed, unsigned failed)
 {
     return std::string(text::kCompleted) + " " + std::to_string(completed) + "   " + text::kFailed + " " +
            std::to_string(failed);
-}
-
-bool SameText(std::string_view a, std::string_view b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-    });
 }
 
 }  // namespace
@@ -52,7 +47,7 @@ std::string TileNameText(const TileView& tile)
     std::string_view device = tile.device;
     if (device.rfind("\\\\.\\", 0) == 0)
         device.remove_prefix(4);
-    if (device.empty() || SameText(device, tile.name))
+    if (device.empty() || EqualsNoCase(device, tile.name))
         return tile.name;
     return tile.name + "  " + tile.device;
 }
