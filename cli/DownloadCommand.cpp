@@ -12,7 +12,7 @@
 #include "multiport/Outcome.h"
 
 #include "download/DownloadSession.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "download/RunObserver.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"

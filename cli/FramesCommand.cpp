@@ -5,7 +5,7 @@
 #include "cli/Console.h"
 
 #include "image/DownloadImage.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 
 #include <cstdio>
 #include <memory>

@@ -11,7 +11,7 @@
 #include "multiport/RunLog.h"
 #include "multiport/SharedImage.h"
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
 

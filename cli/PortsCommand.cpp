@@ -6,7 +6,7 @@
 #include "cli/Console.h"
 #include "cli/Json.h"
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"

@@ -1,6 +1,6 @@
 #include "image/DownloadImage.h"
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 
 #include "image/ImageFile.h"
 

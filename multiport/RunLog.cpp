@@ -3,7 +3,7 @@
 #include "multiport/LogLock.h"
 
 #include "image/TextFile.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 
 #include <cerrno>
 #include <cstring>

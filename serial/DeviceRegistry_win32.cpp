@@ -1,7 +1,9 @@
 #include "serial/DeviceRegistry_win32.h"
 
+#include "base/NoCase.h"
 #include "platform/Utf16_win32.h"
 #include "platform/Windows_win32.h"
+#include "serial/PortMap.h"
 
 #include <setupapi.h>
 #include <devpropdef.h>
@@ -147,13 +149,6 @@ std::string InstanceId(HDEVINFO set, SP_DEVINFO_DATA& data)
     return Utf8(text);
 }
 
-bool SameText(const std::string& a, const std::string& b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-    });
-}
-
 // The four hex digits after "VID_" or "PID_" in a hardware or instance id.
 std::string IdAfter(const std::string& id, const char* tag)
 {
@@ -173,7 +168,7 @@ std::string IdAfter(const std::string& id, const char* tag)
 std::string SerialOf(const RegistryPort& port)
 {
     const std::string& id = port.instanceId;
-    if (SameText(port.enumerator, kFtdiEnumerator)) {
+    if (EqualsNoCase(port.enumerator, kFtdiEnumerator)) {
         const auto plus = id.rfind('+');
         const auto slash = id.find('\\', plus == std::string::npos ? 0 : plus);
         if (plus == std::string::npos || slash == std::string::npos || slash < plus + 3)
@@ -181,7 +176,7 @@ std::string SerialOf(const RegistryPort& port)
         return id.substr(plus + 1, slash - plus - 2);
     }
     const auto slash = id.rfind('\\');
-    if (!SameText(port.enumerator, "USB") || slash == std::string::npos || id.find('&', slash) != std::string::npos)
+    if (!EqualsNoCase(port.enumerator, "USB") || slash == std::string::npos || id.find('&', slash) != std::string::npos)
         return {};
     return id.substr(slash + 1);
 }
@@ -224,17 +219,15 @@ std::vector<RegistryPort> ReadRegistryPorts()
 
 std::string NormalPortName(const std::string& device)
 {
-    std::string name = device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return name.rfind("COM", 0) == 0 ? name : std::string();
+    const auto number = ParseComName(device);
+    return number ? "COM" + std::to_string(*number) : std::string();
 }
 
 SerialDeviceInfo DescribeRegistryPort(const RegistryPort& port)
 {
     SerialDeviceInfo info;
     info.device = port.portName;
-    info.driver = SameText(port.enumerator, kFtdiEnumerator) ? kFtdiEnumerator : port.service;
+    info.driver = EqualsNoCase(port.enumerator, kFtdiEnumerator) ? kFtdiEnumerator : port.service;
     const std::string ids = port.hardwareId + " " + port.instanceId;
     info.vid = IdAfter(ids, "VID_");
     info.pid = IdAfter(ids, "PID_");
@@ -270,7 +263,7 @@ AdapterInfo ReadAdapterInfo(const std::string& device)
     for (const RegistryPort& port : ReadRegistryPorts()) {
         if (port.portName != name)
             continue;
-        if (SameText(port.enumerator, kFtdiEnumerator)) {
+        if (EqualsNoCase(port.enumerator, kFtdiEnumerator)) {
             info.driver = kFtdiEnumerator;
             info.latencyTimerMs = port.latencyTimerMs;
         } else {

@@ -40,7 +40,7 @@ SerialDeviceInfo DescribeRegistryPort(const RegistryPort& port);
 // location names one port only.
 void DropSharedLocations(std::vector<SerialDeviceInfo>& devices);
 
-// "COM3" out of "COM3", "\\.\COM3" or "\\.\com3", in upper case.
+// "COM3" out of any name ParseComName reads as COM3 ("\\.\com3", "COM03"); empty for others.
 std::string NormalPortName(const std::string& device);
 
 // The adapter behind `device`: FTDI's driver ("FTDIBUS") with its latency

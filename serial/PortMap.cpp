@@ -1,24 +1,26 @@
 #include "serial/PortMap.h"
 
+#include "base/NoCase.h"
 #include "settings/Profile.h"
 
-#include <cctype>
+#include <algorithm>
 #include <limits>
 
 namespace veltrad {
 
 std::optional<std::uint16_t> ParseComName(std::string_view name)
 {
-    if (name.size() < 4)
+    // Windows' device namespace and its old device suffix name the same port.
+    if (name.starts_with(kDeviceNamespace))
+        name.remove_prefix(sizeof kDeviceNamespace - 1);
+    if (name.ends_with(':'))
+        name.remove_suffix(1);
+    if (name.size() < 4 || !EqualsNoCase(name.substr(0, 3), "COM"))
         return std::nullopt;
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i])
-            return std::nullopt;
-    }
     constexpr unsigned kMax = std::numeric_limits<std::uint16_t>::max();
     unsigned number = 0;
     for (const char c : name.substr(3)) {
-        if (!std::isdigit(static_cast<unsigned char>(c)))
+        if (c < '0' || c > '9')
             return std::nullopt;
         number = std::min(number * 10 + static_cast<unsigned>(c - '0'), kMax);
     }

@@ -26,8 +26,12 @@ inline constexpr char kPortsSection[] = "Ports";
 // device-namespace form "\\.\COM10".."\\.\COM50" that it requires from 10 up.
 std::optional<std::string> DefaultPortDevice(std::uint16_t port);
 
-// The number of a "COMn" name (any case, one digit or more), saturated at
-// 65535 so that a long number never wraps into the list; nullopt for any
+// Windows' prefix of device names: "\\.\COM10".
+inline constexpr char kDeviceNamespace[] = "\\\\.\\";
+
+// The number of a "COMn" name (any case, one digit or more, leading zeros
+// too), also written "COMn:" or "\\.\COMn" as Windows takes it; saturated
+// at 65535 so that a long number never wraps into the list; nullopt for any
 // other text.
 std::optional<std::uint16_t> ParseComName(std::string_view name);
 

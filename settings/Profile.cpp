@@ -1,13 +1,11 @@
 #include "settings/Profile.h"
 
+#include "base/NoCase.h"
+#include "settings/IniText.h"
 #include "settings/NewFile.h"
-#include "settings/NoCase.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -18,114 +16,45 @@ namespace {
 // A settings file larger than this is not one we wrote or a person edited.
 constexpr std::uintmax_t kMaxProfileSize = 1024 * 1024;
 
-std::string_view Trim(std::string_view s)
-{
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
+// Windows' profile functions read an ANSI file as well: a UTF-8 file without
+// a byte order mark is taken byte for byte, whatever it holds.
+constexpr IniLimits kProfileLimits{kMaxProfileSize, false};
 
-// Notepad starts a UTF-8 file with it; it belongs to no line.
-constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
-
-// The file's text, split into lines with their endings kept so that an
-// untouched line is written back byte for byte.
-struct IniText {
-    std::string byteOrderMark;  // kept as found, written back in front
-    std::vector<std::string> lines;
+// The file's lines as read, and the line ending new lines get.
+struct Loaded {
+    IniReadError error;
+    IniText text;
     std::string newline = "\n";
+
+    bool Exists() const { return error.problem != IniProblem::Missing; }
+    bool Readable() const { return !error.Failed() || !Exists(); }
 };
 
-// Text holds no control byte but tab, CR and LF; anything else (NUL of a
-// UTF-16 file, escape sequences, binary data) means this is no settings file.
-bool IsText(std::string_view content)
+Loaded Load(const std::filesystem::path& path)
 {
-    return std::none_of(content.begin(), content.end(), [](char c) {
-        const auto b = static_cast<unsigned char>(c);
-        return (b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b == 0x7F;
-    });
-}
-
-enum class LoadResult { Ok, Missing, NotText };
-
-LoadResult Load(const std::filesystem::path& path, IniText& text)
-{
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec))
-        return ec ? LoadResult::NotText : LoadResult::Missing;
-    if (!std::filesystem::is_regular_file(path, ec))
-        return LoadResult::NotText;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > kMaxProfileSize)
-        return LoadResult::NotText;
-
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return LoadResult::NotText;
-    std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad() || !IsText(content))
-        return LoadResult::NotText;
-    if (content.starts_with(kUtf8ByteOrderMark)) {
-        text.byteOrderMark = kUtf8ByteOrderMark;
-        content.erase(0, kUtf8ByteOrderMark.size());
-    }
-
-    std::size_t start = 0;
-    while (start < content.size()) {
-        const std::size_t nl = content.find('\n', start);
-        const std::size_t end = nl == std::string::npos ? content.size() : nl + 1;
-        text.lines.emplace_back(content, start, end - start);
-        start = end;
-    }
-    if (content.find("\r\n") != std::string::npos)
-        text.newline = "\r\n";
-    return LoadResult::Ok;
-}
-
-std::string_view Body(const std::string& line)
-{
-    std::string_view s(line);
-    if (!s.empty() && s.back() == '\n')
-        s.remove_suffix(1);
-    if (!s.empty() && s.back() == '\r')
-        s.remove_suffix(1);
-    return s;
+    Loaded loaded;
+    loaded.error = ReadIniFile(path, kProfileLimits, loaded.text);
+    if (std::any_of(loaded.text.lines.begin(), loaded.text.lines.end(),
+                    [](const std::string& line) { return line.ends_with("\r\n"); }))
+        loaded.newline = "\r\n";
+    return loaded;
 }
 
 // "[name]" -> name; nullopt for any other line.
 std::optional<std::string_view> SectionName(const std::string& line)
 {
-    std::string_view s = Trim(Body(line));
-    if (s.empty() || s.front() != '[')
+    const IniLine parsed = ParseIniLine(line);
+    if (parsed.kind != IniLine::Kind::Section || !parsed.closed)
         return std::nullopt;
-    const std::size_t close = s.find(']');
-    if (close == std::string_view::npos)
-        return std::nullopt;
-    return Trim(s.substr(1, close - 1));
+    return parsed.name;
 }
 
-struct KeyLine {
-    std::string_view key;
-    std::string_view value;
-    std::size_t valueStart;  // index in the line where the value text begins
-};
-
-std::optional<KeyLine> ParseKey(const std::string& line)
+std::optional<IniLine> ParseKey(const std::string& line)
 {
-    const std::string_view body = Body(line);
-    const std::string_view trimmed = Trim(body);
-    if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '[')
+    IniLine parsed = ParseIniLine(line);
+    if (parsed.kind != IniLine::Kind::Key)
         return std::nullopt;
-    const std::size_t eq = body.find('=');
-    if (eq == std::string_view::npos)
-        return std::nullopt;
-    std::size_t valueStart = eq + 1;
-    while (valueStart < body.size() && (body[valueStart] == ' ' || body[valueStart] == '\t'))
-        ++valueStart;  // keep the blanks a person put after '='
-    return KeyLine{Trim(body.substr(0, eq)), Trim(body.substr(eq + 1)), valueStart};
+    return parsed;
 }
 
 struct Location {
@@ -154,9 +83,9 @@ Location Find(const IniText& text, std::string_view section, std::string_view ke
         }
         if (!inSection)
             continue;
-        if (inFirst && !Trim(Body(text.lines[i])).empty())
+        if (inFirst && ParseIniLine(text.lines[i]).kind != IniLine::Kind::Blank)
             loc.insertAt = i + 1;
-        if (const auto kv = ParseKey(text.lines[i]); kv && !loc.keyLine && EqualsNoCase(kv->key, key))
+        if (const auto kv = ParseKey(text.lines[i]); kv && !loc.keyLine && EqualsNoCase(kv->name, key))
             loc.keyLine = i;
     }
     return loc;
@@ -195,7 +124,7 @@ std::optional<int> ParseInt(std::string_view s)
 // Where in `body` the number of an integer value lies, inside quotes when it
 // has them: a rewrite replaces just that and keeps the quotes and a comment
 // after it. The whole value when it holds no number.
-std::pair<std::size_t, std::size_t> NumberSpan(std::string_view body, const KeyLine& kv)
+std::pair<std::size_t, std::size_t> NumberSpan(std::string_view body, const IniLine& kv)
 {
     std::size_t begin = kv.valueStart;
     const std::size_t valueEnd = kv.valueStart + kv.value.size();
@@ -251,10 +180,11 @@ bool Save(const std::filesystem::path& path, const IniText& text, bool exists)
     // Write a new sibling and rename it over the file: the settings are never
     // left half-written, whatever happens in between, and nothing found under
     // the sibling's name is ever written through.
-    std::string content = text.byteOrderMark;
-    for (const std::string& line : text.lines)
-        content += line;
-    const std::optional<std::filesystem::path> temp = WriteNewSibling(target, content, ec);
+    // In the encoding it was read in: a UTF-16 file stays one.
+    const std::optional<std::string> content = EncodeIniText(text);
+    if (!content)
+        return false;
+    const std::optional<std::filesystem::path> temp = WriteNewSibling(target, *content, ec);
     if (!temp)
         return false;
     if (exists) {
@@ -275,15 +205,21 @@ bool Save(const std::filesystem::path& path, const IniText& text, bool exists)
 
 CProfile::CProfile(std::filesystem::path file) : m_path(std::move(file)) {}
 
+std::optional<IniReadError> CProfile::ReadProblem() const
+{
+    const Loaded loaded = Load(m_path);
+    if (loaded.Readable())
+        return std::nullopt;
+    return loaded.error;
+}
+
 std::optional<std::string> CProfile::GetProfileString(std::string_view section, std::string_view key) const
 {
-    IniText text;
-    if (Load(m_path, text) != LoadResult::Ok)
-        return std::nullopt;
-    const Location loc = Find(text, section, key);
+    const Loaded loaded = Load(m_path);
+    const Location loc = Find(loaded.text, section, key);
     if (!loc.keyLine)
         return std::nullopt;
-    return Unquote(ParseKey(text.lines[*loc.keyLine])->value);
+    return Unquote(ParseKey(loaded.text.lines[*loc.keyLine])->value);
 }
 
 int CProfile::GetProfileInt(std::string_view section, std::string_view key, int def) const
@@ -304,22 +240,22 @@ bool CProfile::WriteProfileString(std::string_view section, std::string_view key
 
 bool CProfile::Write(std::string_view section, std::string_view key, std::string_view value, bool integer)
 {
-    IniText text;
-    const LoadResult loaded = Load(m_path, text);
-    if (loaded == LoadResult::NotText)
-        return false;  // never rewrite a file we cannot read as text
+    Loaded loaded = Load(m_path);
+    if (!loaded.Readable())
+        return false;  // never rewrite a file we cannot read
 
+    IniText& text = loaded.text;
     const Location loc = Find(text, section, key);
-    const std::string& nl = text.newline;
+    const std::string& nl = loaded.newline;
     if (loc.keyLine) {
         std::string& line = text.lines[*loc.keyLine];
-        const KeyLine kv = *ParseKey(line);
+        const IniLine kv = *ParseKey(line);
         // A value that reads as what is to be written stays as it is, with
         // its quotes and comments, and the file is not touched at all.
         const std::string current = Unquote(kv.value);
         if (integer ? ParseInt(current) == ParseInt(value) : current == value)
             return true;
-        const std::string_view body = Body(line);
+        const std::string_view body = IniLineBody(line);
         const auto [begin, end] = integer ? NumberSpan(body, kv) : std::pair{kv.valueStart, body.size()};
         const bool lastLine = line.size() == body.size();
         line = std::string(body.substr(0, begin)) + std::string(value) + std::string(line.substr(end));
@@ -339,7 +275,7 @@ bool CProfile::Write(std::string_view section, std::string_view key, std::string
             text.lines.push_back(entry);
         }
     }
-    return Save(m_path, text, loaded == LoadResult::Ok);
+    return Save(m_path, text, loaded.Exists());
 }
 
 }  // namespace veltrad

@@ -1,7 +1,10 @@
 #pragma once
 // The settings file Veltrad.INI, read and written the way the platform's
 // profile functions do it: writing one key rewrites only that key and keeps
-// every other line of the file as it was.
+// every other line of the file as it was, in the encoding it was read in
+// (UTF-8 or UTF-16 LE, settings/IniText.h).
+
+#include "settings/IniText.h"
 
 #include <filesystem>
 #include <optional>
@@ -21,6 +24,12 @@ public:
     static std::filesystem::path DefaultPath();
 
     const std::filesystem::path& Path() const { return m_path; }
+
+    // Why the file cannot be read, when it is there (too large, no text, an
+    // encoding it is not in, the system's refusal): its keys then read as
+    // their defaults and no write touches it. Nullopt when it reads or is
+    // missing, which reads as all defaults. For the front ends to say once.
+    std::optional<IniReadError> ReadProblem() const;
 
     // Signed decimal at the start of the value, rest of the line ignored;
     // `def` when the file, the section or the key is missing or unreadable.

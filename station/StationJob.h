@@ -16,7 +16,7 @@
 // Tiles are numbered from 1 without gaps, 16 at most. A tile's location,
 // where it has one, is what it stays bound to (its USB socket).
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 
 #include <cstddef>
 #include <filesystem>

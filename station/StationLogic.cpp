@@ -1,7 +1,7 @@
 #include "station/StationLogic.h"
 
 #include "multiport/SharedImage.h"
-#include "settings/NoCase.h"
+#include "base/NoCase.h"
 #include "station/StationPlatform.h"
 #include "station/StationTile.h"
 

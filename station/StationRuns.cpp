@@ -4,7 +4,7 @@
 #include "station/StationLogic.h"
 
 #include "image/Wire.h"
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "multiport/SharedImage.h"
 #include "station/StationTile.h"
 

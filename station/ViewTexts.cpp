@@ -1,6 +1,6 @@
 #include "station/ViewTexts.h"
 
-#include "settings/NoCase.h"
+#include "base/NoCase.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 #include "window/WindowLogic.h"
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 
 #include <utility>
 

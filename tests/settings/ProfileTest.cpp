@@ -2,6 +2,7 @@
 #include "settings/Profile.h"
 
 #include "common/TempDir.h"
+#include "common/Utf16Bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -20,15 +21,16 @@ namespace veltrad {
 namespace {
 
 using test::TempDir;
+using test::Utf16Le;
 
 TEST(ProfileRead, ReadsAsThePlatformDoes)
 {
     const struct {
-        const char* file;
+        std::string file;
         int expected;  // "ComPort" / "Port Num", default 77
     } cases[] = {
         {"[ComPort]\nPort Num=12\n", 12},
-        {"[ComPort]\r\nPort Num=12\r\n", 12},
+        {Utf16Le("[ComPort]\r\nPort Num=12\r\n"), 12},  // Notepad's "Unicode"
         {"  [ ComPort ]  \n  Port Num  =  7  \n", 7},
         {"[ComPort]\n\tPort Num\t=\t7\n", 7},
         {"[comport]\nPORT NUM=3\n", 3},
@@ -45,13 +47,13 @@ TEST(ProfileRead, ReadsAsThePlatformDoes)
         {"[ComPort]\nPort Num=33", 33},
         {"[ComPort]\nPort Num=4294967295\n", -1},  // wraps
         {"", 77},
-        {"\xEF\xBB\xBF[ComPort]\r\nPort Num=12\r\n", 12},  // UTF-8 byte order mark
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
+        SCOPED_TRACE(::testing::PrintToString(c.file));
         TempDir dir;
         CProfile profile(dir.WriteText("Veltrad.INI", c.file));
         EXPECT_EQ(profile.GetProfileInt("ComPort", "Port Num", 77), c.expected);
+        EXPECT_EQ(profile.ReadProblem(), std::nullopt);
     }
     TempDir dir;
     CProfile strings(dir.WriteText("Veltrad.INI", "[Ports]\nCOM12 =  /dev/ttyACM0 \n"));
@@ -84,6 +86,11 @@ TEST(ProfileWrite, RewritesOnlyTheKey)
         {"[ComPort]\nPort Num=1", "ComPort", "Port Num", 49, "[ComPort]\nPort Num=49\n"},
         {"", "Font", "Address", 274432, "[Font]\nAddress=274432\n"},
         {"\xEF\xBB\xBF[Font]\r\nAddress=5\r\n", "Font", "Address", 7, "\xEF\xBB\xBF[Font]\r\nAddress=7\r\n"},
+        // UTF-16 stays UTF-16, a new key's line too.
+        {Utf16Le("[ComPort]\r\nPort Num=3\r\n[Ports]\r\n"), "ComPort", "Port Num", 12,
+         Utf16Le("[ComPort]\r\nPort Num=12\r\n[Ports]\r\n")},
+        {Utf16Le("[ComPort]\r\nPort Num=3\r\n"), "Font", "Address", 5,
+         Utf16Le("[ComPort]\r\nPort Num=3\r\n[Font]\r\nAddress=5\r\n")},
         // The number alone changes: quotes and what follows it stay.
         {"[Font]\nAddress=\"5\"\n", "Font", "Address", 7, "[Font]\nAddress=\"7\"\n"},
         {"[Font]\nAddress = 5 ; from the bench\n", "Font", "Address", -12, "[Font]\nAddress = -12 ; from the bench\n"},
@@ -93,7 +100,7 @@ TEST(ProfileWrite, RewritesOnlyTheKey)
          "[Font]\nX=1\n[ComPort]\n[Font]\nAddress=6\n"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.before);
+        SCOPED_TRACE(::testing::PrintToString(c.before));
         TempDir dir;
         const auto path = dir.WriteText("Veltrad.INI", c.before);
         CProfile profile(path);
@@ -157,21 +164,33 @@ TEST(ProfileWrite, WritesThroughASymlinkToItsTarget)
     EXPECT_EQ(TempDir::ReadText(target), "[ComPort]\nPort Num=8\n");
 }
 
-TEST(ProfileWrite, NoSettingsFileReadsDefaultsAndIsNeverRewritten)
+// A file that is there but cannot be read says why, reads as defaults and
+// is never rewritten. Which bytes are no text is IniTextTest's.
+TEST(ProfileWrite, AnUnreadableFileSaysWhyReadsDefaultsAndIsNeverRewritten)
 {
-    // Any control byte but tab, CR and LF; or larger than a settings file.
-    const std::string tails[] = {std::string("\0\x01\xff garbage", 11), "\x1b[31m", "\x1a", "\x7f", "\x0c",
-                                 std::string(1024 * 1024, 'x')};
-    for (const std::string& tail : tails) {
-        SCOPED_TRACE(::testing::PrintToString(tail.substr(0, 16)));
+    const struct {
+        std::string tail;
+        IniProblem problem;
+    } cases[] = {
+        {std::string("\0\x01\xff garbage", 11), IniProblem::NotText},
+        {std::string(1024 * 1024, 'x'), IniProblem::TooLarge},
+        {"", IniProblem::BadEncoding},  // the UTF-16 below cut short
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.tail.substr(0, 16)));
         TempDir dir;
-        const std::string binary = "[ComPort]\nPort Num=5\n" + tail;
-        const auto path = dir.WriteText("Veltrad.INI", binary);
+        const std::string ini = "[ComPort]\nPort Num=5\n";
+        const std::string bytes = c.problem == IniProblem::BadEncoding ? Utf16Le(ini) + "x" : ini + c.tail;
+        const auto path = dir.WriteText("Veltrad.INI", bytes);
         CProfile profile(path);
+        ASSERT_TRUE(profile.ReadProblem().has_value());
+        EXPECT_EQ(profile.ReadProblem()->problem, c.problem);
         EXPECT_EQ(profile.GetProfileInt("ComPort", "Port Num", 0), 0);
         EXPECT_FALSE(profile.WriteProfileInt("ComPort", "Port Num", 9));
-        EXPECT_EQ(TempDir::ReadText(path), binary);
+        EXPECT_EQ(TempDir::ReadText(path), bytes);
     }
+    TempDir dir;
+    EXPECT_EQ(CProfile(dir / "missing.INI").ReadProblem(), std::nullopt) << "missing reads as all defaults";
 }
 
 // Whether symbolic links can be made here (not on Windows without the privilege).

@@ -1,6 +1,6 @@
 #include "win32/station/StationDlg.h"
 
-#include "image/Utf8Path.h"
+#include "base/Utf8Path.h"
 #include "station/ViewTexts.h"
 #include "win32/FileDialogs.h"
 #include "platform/Utf16_win32.h"
