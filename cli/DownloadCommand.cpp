@@ -7,6 +7,7 @@
 #include "cli/Json.h"
 #include "cli/LiveLines.h"
 #include "cli/MultiDownload.h"
+#include "cli/SettingsPorts.h"
 #include "cli/StopSignals.h"
 
 #include "multiport/Outcome.h"
@@ -128,7 +129,7 @@ int RunDownload(const DownloadOptions& options)
     CCliObserver observer;
     CDownloadSession session(observer);
     session.SetThreadLauncher(StartWithoutStopSignals);
-    session.SetPortMap(PortMapFromProfile(CProfile(CProfile::DefaultPath())));
+    session.SetPortMap(ReadPortMap(CProfile(CProfile::DefaultPath())));
     // No name, or a COM number outside the list (as typed, never wrapped to
     // 16 bits), names no device: port 0 stands in, whose open fails like any
     // missing port's, so the frames are still built first.

@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/Json.h"
 #include "cli/LiveLines.h"
+#include "cli/SettingsPorts.h"
 #include "cli/StopSignals.h"
 
 #include "multiport/AdapterSerial.h"
@@ -12,6 +13,7 @@
 #include "multiport/SharedImage.h"
 
 #include "base/Utf8Path.h"
+#include "serial/PortIdentity.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
 
@@ -26,8 +28,6 @@ namespace veltrad::cli {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // How often the live lines are redrawn and a stop signal is looked for.
 constexpr std::chrono::milliseconds kTick{100};
 
@@ -40,14 +40,12 @@ std::string DeviceOf(const std::string& port, const CPortMap& ports)
 }
 
 // Two spellings of one port ("COM7" and "com7", a COM name and the device it
-// maps to, a link and its target) name the same device.
+// maps to, a link and its target, "COM3:" and "\\.\COM3") name the same device.
 std::string SameDeviceKey(const std::string& port, const std::string& device)
 {
     if (device.empty())
         return "COM" + std::to_string(ParseComName(port).value_or(0));
-    std::error_code ec;
-    const fs::path canonical = fs::weakly_canonical(PathFromUtf8(device), ec);
-    return ec ? device : Utf8FromPath(canonical);
+    return DeviceIdentity(device);
 }
 
 // Everything that makes a run impossible before any port is touched.
@@ -172,7 +170,7 @@ int EndWithoutRun(const MultiDownloadOptions& options, const std::vector<std::st
 
 int RunMultiDownload(const MultiDownloadOptions& options)
 {
-    const CPortMap ports = PortMapFromProfile(CProfile(CProfile::DefaultPath()));
+    const CPortMap ports = ReadPortMap(CProfile(CProfile::DefaultPath()));
     std::vector<std::string> devices;
     for (const std::string& port : options.ports)
         devices.push_back(DeviceOf(port, ports));

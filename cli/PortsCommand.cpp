@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/Json.h"
+#include "cli/SettingsPorts.h"
 
 #include "base/Utf8Path.h"
 #include "serial/PortList.h"
@@ -79,7 +80,7 @@ int RunPorts(const PortsOptions& options)
 {
     const CProfile profile(CProfile::DefaultPath());
     const std::vector<SerialDeviceInfo> devices = ListSerialDevices(options.roots);
-    const std::vector<ComAssignment> coms = AssignComNumbers(devices, PortMapFromProfile(profile), options.roots);
+    const std::vector<ComAssignment> coms = AssignComNumbers(devices, ReadPortMap(profile), options.roots);
     if (options.json)
         PrintJson(devices, coms);
     else

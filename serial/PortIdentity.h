@@ -23,9 +23,9 @@ struct PortTarget {
 std::optional<PortTarget> ResolvePort(std::string_view name, const CPortMap& ports);
 
 // Equal for two devices that are one port. Linux: the device number of what
-// the name opens (links followed); the name made absolute and free of links
-// where nothing by that name is a device. Windows: the COM name in one form,
-// other names without their case.
+// the name opens (links followed); where nothing by that name is a device,
+// the name made absolute and normal, with the links that exist resolved.
+// Windows: the COM name in one form, other names without their case.
 std::string DeviceIdentity(const std::string& device);
 
 }  // namespace veltrad

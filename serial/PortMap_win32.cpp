@@ -8,7 +8,8 @@ constexpr std::uint16_t kFirstDeviceNamespacePort = 10;  // COM10 and up need "\
 
 std::string ComDeviceName(std::uint16_t port)
 {
-    return (port < kFirstDeviceNamespacePort ? std::string() : std::string(kDeviceNamespace)) + "COM" + std::to_string(port);
+    return (port < kFirstDeviceNamespacePort ? std::string() : std::string(kDeviceNamespace)) + "COM" +
+           std::to_string(port);
 }
 
 }  // namespace

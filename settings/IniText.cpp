@@ -1,5 +1,7 @@
 #include "settings/IniText.h"
 
+#include "base/Errno.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
@@ -18,14 +20,6 @@ constexpr char32_t kFirstSurrogate = 0xD800;
 constexpr char32_t kFirstLowSurrogate = 0xDC00;
 constexpr char32_t kLastSurrogate = 0xDFFF;
 constexpr char32_t kFirstSupplementary = 0x10000;
-
-// errno for a failure the library reports as an error code (Windows' own
-// codes included, where they have an errno).
-int ErrnoOf(const std::error_code& ec)
-{
-    const std::error_condition condition = ec.default_error_condition();
-    return condition.category() == std::generic_category() ? condition.value() : EIO;
-}
 
 // One code point of strict UTF-8 at `at`, which it moves past; nullopt for
 // an invalid, overlong or cut-short sequence and for a surrogate.

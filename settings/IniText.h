@@ -48,7 +48,7 @@ struct IniText {
 };
 
 struct IniLimits {
-    std::uintmax_t maxBytes;    // a larger file is TooLarge
+    std::uintmax_t maxBytes;   // a larger file is TooLarge
     bool requireUtf8 = false;  // a file without a UTF-16 mark must be valid UTF-8
 };
 

@@ -1,12 +1,15 @@
 #include "station/StationJob.h"
 
+#include "base/Errno.h"
+#include "base/NoCase.h"
+#include "serial/PortIdentity.h"
+#include "settings/IniText.h"
 #include "settings/NewFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <map>
 
 namespace veltrad {
 namespace {
@@ -19,22 +22,21 @@ constexpr std::uintmax_t kMaxJobFileSize = 64 * 1024;
 constexpr char kJobSection[] = "Job";
 constexpr char kTileSection[] = "Tile";
 
-std::string Trim(const std::string& text)
+std::string Lower(std::string_view text)
 {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
+    return lower;
 }
 
-bool IsSha256(const std::string& text)
+bool IsSha256(std::string_view text)
 {
     return text.size() == kSha256HexDigits && std::all_of(text.begin(), text.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+               return (c >= '0' && c <= '9') || (LowerAscii(c) >= 'a' && LowerAscii(c) <= 'f');
            });
 }
 
-std::optional<bool> Flag(const std::string& value)
+std::optional<bool> Flag(std::string_view value)
 {
     if (value == "1")
         return true;
@@ -43,183 +45,250 @@ std::optional<bool> Flag(const std::string& value)
     return std::nullopt;
 }
 
-// The tile number of "[Tile7]"; 0 for anything else.
-std::size_t TileNumber(const std::string& section)
+// The tile number of "[Tile7]" (any case, no leading zero); 0 for anything else.
+std::size_t TileNumber(std::string_view section)
 {
-    if (section.rfind(kTileSection, 0) != 0 || section.size() == sizeof kTileSection - 1 || section.size() > 6)
+    constexpr std::size_t prefix = sizeof kTileSection - 1;
+    if (section.size() <= prefix || !EqualsNoCase(section.substr(0, prefix), kTileSection) || section[prefix] == '0' ||
+        section.size() > prefix + 2)
         return 0;
     std::size_t number = 0;
-    for (std::size_t i = sizeof kTileSection - 1; i < section.size(); ++i) {
-        if (section[i] < '0' || section[i] > '9')
+    for (const char c : section.substr(prefix)) {
+        if (c < '0' || c > '9')
             return 0;
-        number = number * 10 + static_cast<std::size_t>(section[i] - '0');
+        number = number * 10 + static_cast<std::size_t>(c - '0');
     }
     return number;
 }
 
+// A path in the job as the file's folder has it.
+fs::path Resolve(const fs::path& folder, std::string_view value)
+{
+    if (value.empty())
+        return {};
+    const fs::path path = PathFromUtf8(std::string(value));
+    if (path.is_absolute())
+        return path;
+    fs::path resolved = (folder / path).lexically_normal();
+    if (!resolved.has_filename() && resolved.has_relative_path())
+        resolved = resolved.parent_path();  // "." and "sub/" name the folder itself
+    return resolved;
+}
+
+// A path in the job file's folder (or below) relative to it, with '/' so
+// that the file reads the same on Linux and Windows; any other as it is.
+std::string PathText(const fs::path& path, const fs::path& folder)
+{
+    if (path.is_absolute()) {
+        const fs::path relative = path.lexically_normal().lexically_relative(folder);
+        if (!relative.empty() && *relative.begin() != "..") {
+            const std::u8string text = relative.generic_u8string();
+            return std::string(text.begin(), text.end());
+        }
+    }
+    return Utf8FromPath(path);
+}
+
+fs::path FolderOf(const fs::path& file)
+{
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(file, ec);
+    return (ec ? file : absolute).lexically_normal().parent_path();
+}
+
 class CJobParser {
 public:
-    // False with the reason in `why` (without the line number).
-    bool Line(const std::string& raw, std::string& why)
+    CJobParser(const CPortMap& ports, fs::path folder) : m_ports(ports), m_folder(std::move(folder)) {}
+
+    // False with `error` filled but for the file's name.
+    bool Line(std::size_t number, const std::string& text, JobFileError& error)
     {
-        const std::string line = Trim(raw);
-        if (line.empty() || line[0] == ';' || line[0] == '#')
-            return true;
-        if (line.front() == '[') {
-            if (line.back() != ']') {
-                why = "a section name without its ']'";
-                return false;
-            }
-            m_section = Trim(line.substr(1, line.size() - 2));
-            if (m_section == kJobSection) {
-                m_sawJob = true;
-                return true;
-            }
-            m_tile = TileNumber(m_section);
-            if (m_tile == 0 || m_tile > kMaxTiles) {
-                why = "unknown section [" + m_section + "] (a job has [Job] and [Tile1] to [Tile16])";
-                return false;
-            }
-            if (m_job.tiles.size() < m_tile)
-                m_job.tiles.resize(m_tile);
-            return true;
+        m_line = number;
+        const IniLine line = ParseIniLine(text);
+        switch (line.kind) {
+        case IniLine::Kind::Blank:
+        case IniLine::Kind::Comment: return true;
+        case IniLine::Kind::Other: return Fail(error, JobProblem::NotKeyValue);
+        case IniLine::Kind::Section: return Section(line, error);
+        case IniLine::Kind::Key: break;
         }
-        const auto equals = line.find('=');
-        if (equals == std::string::npos) {
-            why = "a line that is neither a section nor key=value";
-            return false;
-        }
-        const std::string key = Trim(line.substr(0, equals));
-        const std::string value = Trim(line.substr(equals + 1));
-        if (m_section == kJobSection)
-            return JobKey(key, value, why);
-        if (m_tile != 0)
-            return TileKey(key, value, why);
-        why = "a key outside any section";
-        return false;
+        if (m_section.empty())
+            return Fail(error, JobProblem::KeyOutsideSection, line.name);
+        const auto [first, added] = m_keys.try_emplace(m_section + "]" + Lower(line.name), number);
+        if (!added)
+            return Fail(error, JobProblem::KeyTwice, line.name, m_section, first->second);
+        return m_tile == 0 ? JobKey(line, error) : TileKey(line, error);
     }
 
-    bool Finish(StationJob& job, std::string& why)
+    bool Finish(StationJob& job, JobFileError& error)
     {
-        if (!m_sawJob) {
-            why = "no [Job] section: this is no station job";
-            return false;
-        }
+        m_line = 0;
+        if (!m_sawJob)
+            return Fail(error, JobProblem::NoJobSection);
         for (std::size_t i = 0; i < m_job.tiles.size(); ++i) {
             if (m_job.tiles[i].port.empty()) {
-                why = "[Tile" + std::to_string(i + 1) + "] has no Port";
-                return false;
+                const std::string tile = kTileSection + std::to_string(i + 1);
+                const auto section = m_sections.find(Lower(tile));
+                m_line = section == m_sections.end() ? 0 : section->second;
+                return Fail(error, JobProblem::TileWithoutPort, tile);
             }
         }
-        if (!m_job.image.empty() && m_job.sha256.empty()) {
-            why = "the image has no SHA-256";
-            return false;
-        }
+        if (!m_job.image.empty() && m_job.sha256.empty())
+            return Fail(error, JobProblem::ImageWithoutSha256);
         job = std::move(m_job);
         return true;
     }
 
 private:
-    bool JobKey(const std::string& key, const std::string& value, std::string& why)
+    bool Fail(JobFileError& error, JobProblem problem, std::string_view name = {}, std::string_view other = {},
+              std::size_t firstLine = 0)
     {
-        if (key == "Name") {
+        error.problem = problem;
+        error.line = m_line;
+        error.name = name;
+        error.other = other;
+        error.firstLine = firstLine;
+        return false;
+    }
+
+    bool Section(const IniLine& line, JobFileError& error)
+    {
+        if (!line.closed)
+            return Fail(error, JobProblem::SectionUnclosed, line.name);
+        if (!line.rest.empty() && line.rest.front() != ';' && line.rest.front() != '#')
+            return Fail(error, JobProblem::TextAfterSection, line.name);
+        const bool job = EqualsNoCase(line.name, kJobSection);
+        const std::size_t tile = job ? 0 : TileNumber(line.name);
+        if (!job && (tile == 0 || tile > kMaxTiles))
+            return Fail(error, JobProblem::UnknownSection, line.name);
+        const auto [first, added] = m_sections.try_emplace(Lower(line.name), m_line);
+        if (!added)
+            return Fail(error, JobProblem::SectionTwice, line.name, {}, first->second);
+        m_section = std::string(line.name);
+        m_tile = tile;
+        m_sawJob = m_sawJob || job;
+        if (m_job.tiles.size() < tile)
+            m_job.tiles.resize(tile);
+        return true;
+    }
+
+    bool JobKey(const IniLine& line, JobFileError& error)
+    {
+        const std::string_view key = line.name;
+        const std::string_view value = line.value;
+        if (EqualsNoCase(key, "Name")) {
             m_job.name = value;
-        } else if (key == "Image") {
-            m_job.image = PathFromUtf8(value);
-        } else if (key == "SHA-256") {
-            if (!value.empty() && !IsSha256(value)) {
-                why = "SHA-256 is not 64 lower-case hex digits";
-                return false;
-            }
-            m_job.sha256 = value;
-        } else if (key == "Serial numbers" || key == "Sounds") {
+        } else if (EqualsNoCase(key, "Image")) {
+            m_job.image = Resolve(m_folder, value);
+        } else if (EqualsNoCase(key, "SHA-256")) {
+            if (!value.empty() && !IsSha256(value))
+                return Fail(error, JobProblem::BadSha256, key);
+            m_job.sha256 = Lower(value);  // as PowerShell prints it, too
+        } else if (EqualsNoCase(key, "Serial numbers") || EqualsNoCase(key, "Sounds")) {
             const auto flag = Flag(value);
-            if (!flag) {
-                why = key + " is neither 0 nor 1";
-                return false;
-            }
-            (key == "Sounds" ? m_job.sounds : m_job.serialNumbers) = *flag;
-        } else if (key == "Records") {
-            m_job.records = PathFromUtf8(value);
+            if (!flag)
+                return Fail(error, JobProblem::BadFlag, key);
+            (EqualsNoCase(key, "Sounds") ? m_job.sounds : m_job.serialNumbers) = *flag;
+        } else if (EqualsNoCase(key, "Records")) {
+            m_job.records = Resolve(m_folder, value);
         } else {
-            why = "unknown key " + key + " in [Job]";
-            return false;
+            return Fail(error, JobProblem::UnknownKey, key, m_section);
         }
         return true;
     }
 
-    bool TileKey(const std::string& key, const std::string& value, std::string& why)
+    bool TileKey(const IniLine& line, JobFileError& error)
     {
         JobTile& tile = m_job.tiles[m_tile - 1];
-        if (key == "Port")
+        const std::string value(line.value);
+        std::string identity;
+        if (EqualsNoCase(line.name, "Port")) {
+            const std::optional<PortTarget> target = ResolvePort(value, m_ports);
+            if (!value.empty() && !target)
+                return Fail(error, JobProblem::NoSuchPort, value);
             tile.port = value;
-        else if (key == "Location")
+            identity = target ? "port " + target->identity : std::string();
+        } else if (EqualsNoCase(line.name, "Location")) {
             tile.location = value;
-        else {
-            why = "unknown key " + key + " in [" + m_section + "]";
-            return false;
+            identity = value.empty() ? std::string() : "location " + value;
+        } else {
+            return Fail(error, JobProblem::UnknownKey, line.name, m_section);
         }
+        if (identity.empty())
+            return true;
+        const auto [first, added] = m_terminals.try_emplace(identity, Named{value, m_line});
+        if (!added)
+            return Fail(error, JobProblem::PortTwice, value, first->second.name, first->second.line);
         return true;
     }
 
+    struct Named {
+        std::string name;
+        std::size_t line;
+    };
+
+    const CPortMap& m_ports;
+    const fs::path m_folder;
     StationJob m_job;
-    std::string m_section;
+    std::string m_section;  // as written; empty before the first
     std::size_t m_tile = 0;
+    std::size_t m_line = 0;
     bool m_sawJob = false;
+    std::map<std::string, std::size_t> m_sections;  // lower-case name -> its line
+    std::map<std::string, std::size_t> m_keys;      // "section]key", lower case -> its line
+    std::map<std::string, Named> m_terminals;       // a port's identity or a location -> where first named
 };
+
+JobProblem ProblemOf(IniProblem problem)
+{
+    switch (problem) {
+    case IniProblem::TooLarge: return JobProblem::TooLarge;
+    case IniProblem::NotText: return JobProblem::NotText;
+    case IniProblem::BadEncoding: return JobProblem::BadEncoding;
+    case IniProblem::None:
+    case IniProblem::Missing:
+    case IniProblem::Unreadable: break;
+    }
+    return JobProblem::Unreadable;
+}
 
 }  // namespace
 
-std::optional<StationJob> ReadJobFile(const fs::path& path, std::string& error)
+std::optional<StationJob> ReadJobFile(const fs::path& path, const CPortMap& ports, JobFileError& error)
 {
-    const std::string where = Utf8FromPath(path) + ": ";
-    std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec) {
-        error = where + ec.message();
+    error = {};
+    error.file = path;
+    IniText text;
+    if (const IniReadError read = ReadIniFile(path, {kMaxJobFileSize, true}, text); read.Failed()) {
+        error.problem = ProblemOf(read.problem);
+        error.line = read.line;
+        error.systemError = read.systemError;
         return std::nullopt;
     }
-    if (size > kMaxJobFileSize) {
-        error = where + "too large for a job (" + std::to_string(size) + " bytes)";
-        return std::nullopt;
-    }
-    std::ifstream file(path, std::ios::binary);
-    const std::string text(std::istreambuf_iterator<char>(file), {});
-    if (!file && !file.eof()) {
-        error = where + "cannot be read";
-        return std::nullopt;
-    }
-    if (text.find('\0') != std::string::npos) {
-        error = where + "not a text file";
-        return std::nullopt;
-    }
-    CJobParser parser;
-    std::istringstream lines(text);
-    std::string line;
-    std::string why;
-    for (int number = 1; std::getline(lines, line); ++number) {
-        if (!parser.Line(line, why)) {
-            error = where + "line " + std::to_string(number) + ": " + why;
+    CJobParser parser(ports, FolderOf(path));
+    for (std::size_t i = 0; i < text.lines.size(); ++i) {
+        if (!parser.Line(i + 1, text.lines[i], error))
             return std::nullopt;
-        }
     }
     StationJob job;
-    if (!parser.Finish(job, why)) {
-        error = where + why;
+    if (!parser.Finish(job, error))
         return std::nullopt;
-    }
     return job;
 }
 
-bool WriteJobFile(const fs::path& path, const StationJob& job, std::string& error)
+bool WriteJobFile(const fs::path& path, const StationJob& job, JobFileError& error)
 {
+    error = {};
+    error.file = path;
+    error.problem = JobProblem::Unwritable;
+    const fs::path folder = FolderOf(path);
     std::string text = "[Job]\n";
     text += "Name=" + job.name + "\n";
-    text += "Image=" + Utf8FromPath(job.image) + "\n";
+    text += "Image=" + PathText(job.image, folder) + "\n";
     text += "SHA-256=" + job.sha256 + "\n";
     text += std::string("Serial numbers=") + (job.serialNumbers ? "1" : "0") + "\n";
     text += std::string("Sounds=") + (job.sounds ? "1" : "0") + "\n";
-    text += "Records=" + Utf8FromPath(job.records) + "\n";
+    text += "Records=" + PathText(job.records, folder) + "\n";
     for (std::size_t i = 0; i < job.tiles.size(); ++i) {
         text += "\n[Tile" + std::to_string(i + 1) + "]\nPort=" + job.tiles[i].port + "\n";
         if (!job.tiles[i].location.empty())
@@ -228,12 +297,12 @@ bool WriteJobFile(const fs::path& path, const StationJob& job, std::string& erro
     std::error_code ec;
     const auto written = WriteNewSibling(path, text, ec);
     if (!written) {
-        error = Utf8FromPath(path) + ": " + ec.message();
+        error.systemError = ErrnoOf(ec);
         return false;
     }
     fs::rename(*written, path, ec);
     if (ec) {
-        error = Utf8FromPath(path) + ": " + ec.message();
+        error.systemError = ErrnoOf(ec);
         fs::remove(*written, ec);
         return false;
     }

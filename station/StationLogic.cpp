@@ -1,7 +1,8 @@
 #include "station/StationLogic.h"
 
-#include "multiport/SharedImage.h"
 #include "base/NoCase.h"
+#include "multiport/SharedImage.h"
+#include "serial/PortIdentity.h"
 #include "station/StationPlatform.h"
 #include "station/StationTile.h"
 
@@ -130,10 +131,10 @@ bool CStationLogic::OpenJob(const fs::path& file)
         Report({text::kRunsGoingOn, {}});
         return false;
     }
-    std::string error;
-    std::optional<StationJob> job = ReadJobFile(file, error);
+    JobFileError error;
+    std::optional<StationJob> job = ReadJobFile(file, m_portMap, error);
     if (!job) {
-        Report({text::kJobUnreadable, error});
+        Report({text::kJobUnreadable, JobErrorText(error)});
         return false;
     }
     SetJob(std::move(*job), Utf8FromPath(file), true);
@@ -156,9 +157,9 @@ void CStationLogic::OnSaveJob()
 
 bool CStationLogic::SaveJob(const fs::path& file)
 {
-    std::string error;
+    JobFileError error;
     if (!WriteJobFile(file, m_job, error)) {
-        Report({text::kJobUnsaved, error});
+        Report({text::kJobUnsaved, JobErrorText(error)});
         return false;
     }
     m_jobView.file = Utf8FromPath(file);
@@ -228,13 +229,21 @@ bool CStationLogic::OnPortsText(const std::string& portsText)
         Report({text::kTooManyPorts, std::to_string(names.size())});
         return false;
     }
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-            if (EqualsNoCase(names[i], names[j])) {
-                Report({text::kPortTwice, names[i]});
-                return false;
-            }
+    // One port under two names ("COM41" and its device) would run twice.
+    std::vector<std::string> opened;
+    for (const std::string& name : names) {
+        const std::optional<PortTarget> target = ResolvePort(name, m_portMap);
+        if (!target) {
+            Report({text::kNoSuchPort, name});
+            return false;
         }
+        const auto same = std::find(opened.begin(), opened.end(), target->identity);
+        if (same != opened.end()) {
+            const std::string& first = names[static_cast<std::size_t>(same - opened.begin())];
+            Report({text::kPortTwice, first == name ? name : first + ", " + name});
+            return false;
+        }
+        opened.push_back(target->identity);
     }
     // A port that stays keeps its tile: counters, number and binding.
     const std::vector<SerialDeviceInfo> devices = Devices();

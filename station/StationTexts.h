@@ -9,6 +9,8 @@
 
 namespace veltrad {
 
+struct JobFileError;
+
 // The colour family a tile's state is drawn in; the view picks the colours.
 enum class TileState {
     Idle,        // ready; also after a run was stopped
@@ -30,6 +32,9 @@ struct OutcomeText {
 // The row of `outcome`; a name without a row (an outcome added later) is a
 // failure in the fail notice's words.
 const OutcomeText& TextOfOutcome(std::string_view outcome);
+
+// "<file>: 3번째 줄: ..." : why a job file was refused or not saved.
+std::string JobErrorText(const JobFileError& error);
 
 namespace station_text {
 
@@ -77,6 +82,7 @@ inline constexpr char kRecordsUnwritable[] = "기록을 쓸 수 없습니다. �
 inline constexpr char kRecordsNotShown[] = "기록 폴더를 열 수 없습니다.";
 inline constexpr char kTooManyPorts[] = "포트는 16개까지입니다.";
 inline constexpr char kPortTwice[] = "같은 포트가 두 번 있습니다.";
+inline constexpr char kNoSuchPort[] = "포트가 아닙니다. 포트는 COM1부터 COM50까지, 또는 장치 경로입니다.";
 inline constexpr char kAskEnd[] = "다운로드가 진행 중입니다. 모두 중지하고 끝낼까요?";
 inline constexpr char kRunsGoingOn[] = "다운로드가 진행 중입니다. 먼저 모두 중지하십시오.";
 

@@ -1,6 +1,7 @@
 #include "station/ViewTexts.h"
 
 #include "base/NoCase.h"
+#include "serial/PortMap.h"
 
 #include <algorithm>
 #include <cctype>
@@ -23,6 +24,9 @@ std::string JobImageText(const JobView& job)
 {
     if (job.imageName.empty())
         return {};
+    // No size when the file could not be read or framed.
+    if (job.sizeText.empty())
+        return job.imageName;
     return job.imageName + "  (" + job.sizeText + ", " + std::to_string(job.frames) + " " + text::kFrames + ")";
 }
 
@@ -45,8 +49,8 @@ std::string TileNameText(const TileView& tile)
 {
     // Windows opens COM10 as \\.\COM10: the same port, not worth saying twice.
     std::string_view device = tile.device;
-    if (device.rfind("\\\\.\\", 0) == 0)
-        device.remove_prefix(4);
+    if (device.starts_with(kDeviceNamespace))
+        device.remove_prefix(sizeof kDeviceNamespace - 1);
     if (device.empty() || EqualsNoCase(device, tile.name))
         return tile.name;
     return tile.name + "  " + tile.device;

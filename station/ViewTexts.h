@@ -8,7 +8,8 @@
 
 namespace veltrad {
 
-// "image.bin  (6400 Byte, 50 프레임)"; empty without an image.
+// "image.bin  (6400 Byte, 50 프레임)"; the name alone when the file was not
+// read; empty without an image.
 std::string JobImageText(const JobView& job);
 // "SHA-256 0123456789abcdef…" (the label's 16 digits); empty without an image.
 std::string JobShaText(const JobView& job);

@@ -2,9 +2,30 @@
 
 #include "base/Utf8Path.h"
 
+#include <system_error>
 #include <utility>
 
 namespace veltrad {
+
+namespace {
+
+std::string SettingsReason(const IniReadError& error)
+{
+    std::string why;
+    switch (error.problem) {
+    case IniProblem::None:
+    case IniProblem::Missing:
+    case IniProblem::Unreadable: why = std::generic_category().message(error.systemError); break;
+    case IniProblem::TooLarge: why = "설정 파일로는 너무 큽니다"; break;
+    case IniProblem::NotText: why = "텍스트 파일이 아닙니다"; break;
+    case IniProblem::BadEncoding: why = "UTF-8이나 UTF-16 텍스트가 아닙니다"; break;
+    }
+    if (error.line != 0)
+        why += " (" + std::to_string(error.line) + "번째 줄)";
+    return why;
+}
+
+}  // namespace
 
 void TouchStartupSettings(CProfile& profile)
 {
@@ -43,7 +64,14 @@ void CWindowLogic::OnInitDialog()
 {
     LoadPortSetting();
     InitControls();
+    ReportUnreadableSettings();
     TestSelectedPort();
+}
+
+void CWindowLogic::ReportUnreadableSettings()
+{
+    if (const auto problem = m_profile.ReadProblem())
+        Report({kSettingsUnreadable, Utf8FromPath(m_profile.Path()) + ": " + SettingsReason(*problem)});
 }
 
 void CWindowLogic::LoadPortSetting()

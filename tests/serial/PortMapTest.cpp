@@ -58,6 +58,11 @@ TEST(PortMap, ComNamesGiveTheirNumberWithoutWrapping)
         {"Com50", 50},
         {"COM0", 0},
         {"COM007", 7},
+        {"COM10:", 10},  // as Windows also names its ports
+        {"\\\\.\\COM10", 10},
+        {"\\\\.\\com3:", 3},
+        {"COM3::", std::nullopt},
+        {"\\\\?\\COM3", std::nullopt},
         {"COM65535", 65535},
         {"COM65536", 65535},
         {"COM99999999999", 65535},

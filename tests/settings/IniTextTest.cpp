@@ -39,7 +39,11 @@ TEST(IniText, DecodesEachEncodingAndRefusesWhatIsNoText)
         {"\xEF\xBB\xBF[Job]\r\n", true, IniProblem::None, 0, TextEncoding::Utf8WithBom, {"[Job]\r\n"}},
         {Utf16Le("[Job]\r\nA=1\r\n"), true, IniProblem::None, 0, TextEncoding::Utf16Le, {"[Job]\r\n", "A=1\r\n"}},
         // Hangul and a code point beyond 16 bits (a surrogate pair) become UTF-8.
-        {"\xFF\xFEN\0=\0\x70\xD5\x3D\xD8\x00\xDE"s, true, IniProblem::None, 0, TextEncoding::Utf16Le,
+        {"\xFF\xFEN\0=\0\x70\xD5\x3D\xD8\x00\xDE"s,
+         true,
+         IniProblem::None,
+         0,
+         TextEncoding::Utf16Le,
          {"N=\xED\x95\xB0\xF0\x9F\x98\x80"}},
         {"\xFF\xFE"s, true, IniProblem::None, 0, TextEncoding::Utf16Le, {}},
         // UTF-16 cut short or with a lone surrogate, on the line it is on.
@@ -63,7 +67,11 @@ TEST(IniText, DecodesEachEncodingAndRefusesWhatIsNoText)
         {"N=\xF4\x90\x80\x80", true, IniProblem::BadEncoding, 1, {}, {}},
         {"N=\xE2\x82", true, IniProblem::BadEncoding, 1, {}, {}},
         {"\xEF\xBB\xBFN=\xE9t\xE9", true, IniProblem::BadEncoding, 1, {}, {}},
-        {"N=\xF4\x8F\xBF\xBF\xE2\x82\xAC", true, IniProblem::None, 0, TextEncoding::Utf8,
+        {"N=\xF4\x8F\xBF\xBF\xE2\x82\xAC",
+         true,
+         IniProblem::None,
+         0,
+         TextEncoding::Utf8,
          {"N=\xF4\x8F\xBF\xBF\xE2\x82\xAC"}},
         // Elsewhere (an ANSI settings file) the bytes are taken as they are.
         {"N=\xE9t\xE9\n", false, IniProblem::None, 0, TextEncoding::Utf8, {"N=\xE9t\xE9\n"}},

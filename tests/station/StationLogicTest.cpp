@@ -5,6 +5,7 @@
 // makes of each outcome.
 
 #include "station/StationLogic.h"
+#include "station/ViewTexts.h"
 
 #include "StationTestSupport.h"
 #include "common/TempDir.h"
@@ -345,33 +346,28 @@ TEST_F(StationLogicTest, AnOpenedJobIsLockedUntilEditAndASavedOneComesBackWhole)
     EXPECT_TRUE(view.messages.empty());
 }
 
+// Which files are refused is StationJobTest's; here what the station says.
 TEST_F(StationLogicTest, AJobFileThatIsNoJobIsSaidAndTheJobOnScreenStays)
 {
     const struct {
-        std::string_view text;
-        const char* error;
+        std::string text;
+        const char* detail;  // after the file's name
     } cases[] = {
-        {"[Ports]\nCOM1=/dev/ttyS0\n", "line 1: unknown section [Ports]"},
-        {"[Tile1]\nPort=COM1\n", "no [Job] section"},
-        {"[Job]\nName=x\nColour=red\n", "line 3: unknown key Colour"},
-        {"[Job]\nImage=/a.bin\nSHA-256=ABC\n", "line 3: SHA-256 is not 64"},
-        {"[Job]\nImage=/a.bin\n", "the image has no SHA-256"},
-        {"[Job]\n[Tile2]\nPort=COM1\n", "[Tile1] has no Port"},
-        {"[Job]\n[Tile17]\nPort=COM1\n", "line 2: unknown section [Tile17]"},
-        {"[Job]\nSounds=yes\n", "line 2: Sounds is neither 0 nor 1"},
-        {"[Job\n", "line 1: a section name without its ']'"},
-        {"[Job]\n\x01\x02\0\x03"sv, "not a text file"},
+        {"[Job]\nName=x\nColour=red\n", ": 3번째 줄: [Job]에 알 수 없는 키입니다: Colour"},
+        {"[Job]\n[Tile1]\nPort=COM1\n[Tile2]\nport=com01\n",
+         ": 5번째 줄: COM1, com01: 같은 포트가 두 번 있습니다 (처음은 3번째 줄)"},
+        {"[Tile1]\nPort=COM1\n", ": [Job] 섹션이 없습니다. 작업 파일이 아닙니다"},
     };
     Make("COM1", 1);
     const StationJob before = logic->JobData();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         view.messages.clear();
-        const fs::path file = dir.WriteText("bad.job", std::string(c.text));
+        const fs::path file = dir.WriteText("bad.job", c.text);
         EXPECT_FALSE(logic->OpenJob(file));
         ASSERT_EQ(view.messages.size(), 1u);
         EXPECT_EQ(view.messages[0].text, station_text::kJobUnreadable);
-        EXPECT_NE(view.messages[0].detail.find(c.error), std::string::npos) << view.messages[0].detail;
+        EXPECT_EQ(view.messages[0].detail, file.string() + c.detail);
         EXPECT_EQ(logic->JobData(), before);
         EXPECT_FALSE(view.job.locked);
     }
@@ -391,6 +387,9 @@ TEST_F(StationLogicTest, PortsAreSixteenAtMostEachOnce)
         {sixteen, 16, nullptr},
         {sixteen + "COM17", 2, station_text::kTooManyPorts},
         {"COM3 com3", 2, station_text::kPortTwice},
+        {"COM1 " + FakeDevice(1), 2, station_text::kPortTwice},  // a COM name and its device
+        {"COM3 COM51", 2, station_text::kNoSuchPort},
+        {"COM0", 2, station_text::kNoSuchPort},
         {"", 0, nullptr},
     };
     for (const auto& c : cases) {
@@ -419,6 +418,17 @@ TEST_F(StationLogicTest, RecordsThatCannotBeWrittenAreSaidOnceAndTheRunsStand)
     EXPECT_EQ(view.tiles[0].state, TileState::Complete);
     EXPECT_EQ(view.tiles[1].state, TileState::Complete);
     EXPECT_EQ(view.counters.completed, 2u);
+}
+
+TEST(ViewTexts, TheImageLineShowsNoSizeItDoesNotKnow)
+{
+    JobView job;
+    EXPECT_EQ(JobImageText(job), "");
+    job.imageName = "big.bin";  // framing failed at the job's opening
+    EXPECT_EQ(JobImageText(job), "big.bin");
+    job.sizeText = "6400 Byte";
+    job.frames = 50;
+    EXPECT_EQ(JobImageText(job), "big.bin  (6400 Byte, 50 프레임)");
 }
 
 }  // namespace

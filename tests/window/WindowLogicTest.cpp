@@ -6,6 +6,7 @@
 #include "window/WindowLogic.h"
 
 #include "common/TempDir.h"
+#include "common/Utf16Bytes.h"
 #include "download/DownloadRun.h"
 #include "download/ScriptedPort.h"
 
@@ -98,33 +99,38 @@ protected:
 TEST_F(WindowLogicTest, StartSelectsTheSavedIndexAndTestOpensItsPort)
 {
     const struct {
-        const char* settings;  // nullptr: no file
+        std::optional<std::string> settings;  // nullopt: no file
         int selected;
         std::uint16_t port;
-        bool reported;
+        std::vector<std::string> messages;
     } cases[] = {
-        {nullptr, 0, 1, false},
-        {"[ComPort]\nPort Num=49\n", 49, 50, false},
-        {"[ComPort]\nPort Num=50\n", -1, 0, true},
-        {"[ComPort]\nPort Num=-1\n", -1, 0, true},
-        {"[ComPort]\nPort Num=4\n", 4, 5, true},
+        {std::nullopt, 0, 1, {}},
+        {"[ComPort]\nPort Num=49\n", 49, 50, {}},
+        {Utf16Le("[ComPort]\r\nPort Num=11\r\n"), 11, 12, {}},
+        {"[ComPort]\nPort Num=50\n", -1, 0, {"Port open fail : COM0"}},
+        {"[ComPort]\nPort Num=-1\n", -1, 0, {"Port open fail : COM0"}},
+        {"[ComPort]\nPort Num=4\n", 4, 5, {"Port open fail : COM5"}},
+        // Said once, before the port, which is then the default's.
+        {Utf16Le("[ComPort]\r\nPort Num=4\r\n") + "x", 0, 1, {kSettingsUnreadable}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.settings ? c.settings : "no file");
+        SCOPED_TRACE(::testing::PrintToString(c.settings));
         std::filesystem::remove(dir / "Veltrad.INI");
         if (c.settings)
-            dir.WriteText("Veltrad.INI", c.settings);
+            dir.WriteText("Veltrad.INI", *c.settings);
         Start();
         EXPECT_EQ(view.selected, c.selected);
         EXPECT_EQ(logic->PortNumber(), c.port);
         EXPECT_EQ(port->opened, std::vector<std::string>{"COM" + std::to_string(c.port)});
         EXPECT_FALSE(port->IsConnected()) << "a test-open leaves the port closed";
-        ASSERT_EQ(view.messages.size(), c.reported ? 1u : 0u);
-        if (c.reported) {
-            EXPECT_EQ(view.messages[0].text, "Port open fail : COM" + std::to_string(c.port));
-        }
+        std::vector<std::string> messages;
+        for (const WindowMessage& m : view.messages)
+            messages.push_back(m.text);
+        EXPECT_EQ(messages, c.messages);
         EXPECT_EQ(view.pos, 0u);
     }
+    EXPECT_EQ(view.messages[0].detail,
+              (dir / "Veltrad.INI").string() + ": UTF-8이나 UTF-16 텍스트가 아닙니다 (3번째 줄)");
 }
 
 TEST_F(WindowLogicTest, PortListMarksPresentDevicesAndIsRefreshedWhenItOpens)

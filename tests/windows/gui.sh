@@ -430,10 +430,14 @@ station() {  # screenshot-file (optional)
   make_image "$image" "$dir/station-expected.bin" 256 6400 128  # 50 frames from 0x100
   sha=$(sha256sum "$image" | cut -d' ' -f1)
   rm -rf "$records"
+  # As Notepad saves it in "Unicode" (UTF-16 LE), the digest as PowerShell prints it.
   {
-    printf '[Job]\r\nName=%s\r\nImage=%s\r\nSHA-256=%s\r\nSerial numbers=0\r\nSounds=1\r\nRecords=%s\r\n' \
-      "$station_job_name" "$(winpath "$image")" "$sha" "$(winpath "$records")"
-    for i in 1 2 3 4; do printf '[Tile%d]\r\nPort=COM%d\r\n' "$i" $((19 + i)); done
+    printf '\xff\xfe'
+    {
+      printf '[job]\r\nName=%s\r\nImage=%s\r\nSHA-256=%s\r\nSerial numbers=0\r\nSounds=1\r\nRecords=%s\r\n' \
+        "$station_job_name" "$(winpath "$image")" "${sha^^}" "$(winpath "$records")"
+      for i in 1 2 3 4; do printf '[Tile%d]\r\nPort=COM%d\r\n' "$i" $((19 + i)); done
+    } | iconv -f UTF-8 -t UTF-16LE
   } >"$job"
   start_display
   start_station_sims --3rd --refuse 0 --times 5
