@@ -156,11 +156,11 @@ CloseSeen CloseDuring(CCommThread& port, Call call, std::chrono::milliseconds af
 TEST(Win32PortMap, ShortFormBelowTenDeviceNamespaceFromTenUp)
 {
     CPortMap map;
-    map.Override(5, "com12");  // alone it would name a file in the working folder
-    map.Override(6, "\\\\.\\COM3");
+    map.Override(5, "com12");          // alone it would name a file in the working folder
+    map.Override(6, "\\\\.\\COM03:");  // any spelling of a COM name: its one form
     const std::pair<std::uint16_t, std::optional<std::string>> cases[] = {
         {0, std::nullopt},    {1, "COM1"},        {9, "COM9"},         {10, "\\\\.\\COM10"},
-        {50, "\\\\.\\COM50"}, {51, std::nullopt}, {5, "\\\\.\\COM12"}, {6, "\\\\.\\COM3"},
+        {50, "\\\\.\\COM50"}, {51, std::nullopt}, {5, "\\\\.\\COM12"}, {6, "COM3"},
     };
     for (const auto& [port, device] : cases)
         EXPECT_EQ(map.Device(port), device) << "port " << port;
