@@ -56,7 +56,7 @@ TEST(OutcomeWords, NamesStatusesAndWhatSetsTheWordsApart)
         // Replies too quick for the line, then silence: no silent terminal.
         {RunOutcome::TimedOutAfterAck, false, false, "timed-out-after-ack", 4,
          "communication error: the terminal's replies came sooner than a 115200-baud line can carry a frame (a "
-         "virtual port? the simulator then needs --pace); 4 of 9 frames acknowledged",
+         "simulator run with --instant? no terminal answers that soon); 4 of 9 frames acknowledged",
          2},
     };
     for (const Case& c : cases) {

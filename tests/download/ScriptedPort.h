@@ -61,7 +61,7 @@ public:
     std::vector<std::pair<std::uint64_t, std::uint64_t>> xoffHolds;
     // Bytes the terminal sends at these times, whatever was written.
     std::vector<std::pair<std::uint64_t, std::uint8_t>> strays;
-    bool hasLineTime = false;               // a real line's timing; like a pty by default
+    bool hasLineTime = false;               // a real line's timing; replies in whole ms by default
     std::optional<std::uint64_t> goneAtMs;  // the device is unplugged when a wait reaches this time
 
     // --- observations -------------------------------------------------
