@@ -304,6 +304,8 @@ bool CProfile::WriteProfileString(std::string_view section, std::string_view key
 
 bool CProfile::Write(std::string_view section, std::string_view key, std::string_view value, bool integer)
 {
+    if (m_path.empty())
+        return false;  // no settings file: a new one would land in the working directory
     IniText text;
     const LoadResult loaded = Load(m_path, text);
     if (loaded == LoadResult::NotText)

@@ -1,6 +1,7 @@
 // veltrad-sim: plays the KV-9090 in download mode so a PC, a cable and the
 // download tool can be checked without a terminal.
 
+#include "image/StandardStreams.h"
 #include "sim/Simulator.h"
 
 #include <CLI/CLI.hpp>
@@ -80,6 +81,9 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Before anything is opened: the line may not take a standard stream's number.
+    if (!veltrad::OpenStandardStreams())
+        return 1;
     using namespace veltrad::sim;
     CLI::App app{"Plays the KV-9090 terminal in download mode on a pseudo-terminal or a serial device."};
     std::string device;

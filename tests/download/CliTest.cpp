@@ -249,6 +249,30 @@ TEST_F(CliTest, OnATerminalTheProgressBarThenOneLineAndAHint)
         EXPECT_NE(drawn.find(part), std::string::npos) << part << " in: " << drawn;
 }
 
+// Started with a stream closed, as some service managers start programs:
+// neither the port nor the log may take its number, or the progress bar goes
+// down the line and the JSON into the log.
+TEST_F(CliTest, AClosedStandardStreamTakesNoPortAndNoLog)
+{
+    const std::string log = (m_dir / "runs.tsv").string();
+    for (const bool logged : {false, true}) {
+        SCOPED_TRACE(logged ? "stdout closed, with --json --log" : "stdout and stderr closed");
+        auto sim = MakeSim({});
+        const auto options = logged ? std::vector<std::string>{"--json", "--log", log} : std::vector<std::string>{};
+        // Longer than one redraw of the progress bar (100 ms) at the line's pace.
+        const auto args = Download(options, {sim->DevicePath()}, WriteImage(16));
+        const Finished done = Run(args, logged ? -1 : test::kClosedStream, test::kClosedStream);
+        EXPECT_EQ(done.status, 0) << done.err;
+        ExpectSpanDelivered(*sim);
+        EXPECT_EQ(sim->Counters().badFrames, 0u) << "bytes of ours between the frames";
+        if (logged) {
+            const std::string text = TempDir::ReadText(log);
+            EXPECT_EQ(CountOf(text, "\n"), 2u) << "header and one record: " << text;
+            EXPECT_EQ(text.find('{'), std::string::npos) << text;
+        }
+    }
+}
+
 // Watches one file for its first read by any process.
 class FirstRead {
 public:
