@@ -264,6 +264,7 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         std::optional<int> stopInside;  // transmission that a stop cuts short
         RunOutcome outcome;
         bool cutShort;
+        std::set<int> failing = {};  // transmissions whose write fails at once
     };
     const std::set<int> always = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     const std::vector<ScriptedReply> nak = Send(kNak);
@@ -304,11 +305,14 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         {"held, resent, then silence", 2, {{0, Send(kAck)}}, {1}, {}, RunOutcome::TimedOutAfterAck, false},
         {"silent terminal", 1, {}, {}, {}, RunOutcome::TimedOut, false},
         {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, RunOutcome::Stopped, false},
+        // Not held: each costs a resend, or it would be written without end.
+        {"writes that fail at once", 1, {}, {}, {}, RunOutcome::TimedOut, false, always},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Harness h(c.frames, c.replies);
         h.port.heldTransmissions = c.held;
+        h.port.failedTransmissions = c.failing;
         h.port.closeDuringTransmission = c.stopInside;
         h.Run();
         EXPECT_EQ(h.observer.outcome, c.outcome);
