@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,18 @@ std::size_t CountOf(const std::string& text, const std::string& part)
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
         ++count;
     return count;
+}
+
+// stderr without its hints, which depend on how soon the replies came.
+std::string WithoutHints(const std::string& err)
+{
+    std::string rest;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("hint: ", 0) != 0)
+            rest += line + "\n";
+    }
+    return rest;
 }
 
 using CliTest = test::CliFixture;
@@ -159,9 +172,10 @@ TEST_P(CliOutcome, ExitStatusAndJson)
     EXPECT_EQ(json->replyMsMedian.has_value(), replied);
     EXPECT_EQ(json->replyMsP95.has_value(), replied);
     // A run that never started says why on stderr; a run says nothing there
-    // when stderr is no terminal.
+    // when stderr is no terminal, but for a hint when a loaded machine kept
+    // the simulated terminal's replies late.
     const bool ran = c.status == 0 || c.status == 5;
-    EXPECT_EQ(done.err.empty(), ran) << done.err;
+    EXPECT_EQ(WithoutHints(done.err).empty(), ran) << done.err;
 
     if (c.status == 0) {
         ExpectSpanDelivered(*sim);
