@@ -2,6 +2,7 @@
 // line. An optional argument names a job file to open at the start.
 
 #include "serial/PortMap.h"
+#include "image/StandardStreams.h"
 #include "settings/Profile.h"
 #include "station/StationTexts.h"
 #include "ui/DialogLook.h"
@@ -14,6 +15,10 @@
 
 int main(int argc, char** argv)
 {
+    // Before anything is opened (the display's connection, a port, a file):
+    // none of them may take a standard stream's number.
+    if (!veltrad::OpenStandardStreams())
+        return 1;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Veltrad Station"));
     QApplication::setApplicationVersion(QStringLiteral("2.0"));

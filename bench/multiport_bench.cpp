@@ -1,6 +1,6 @@
 // Loading eight terminals at once against loading one, as an operator would:
 // veltrad-cli as a process, each terminal a veltrad-sim process pacing a
-// 115200-baud line (--pace) on its own pseudo-terminal. Prints
+// 115200-baud line (its default) on its own pseudo-terminal. Prints
 //   1. the elapsed time of eight terminals against one (target: at most 5 % longer);
 //   2. veltrad-cli's CPU time (all its threads, user + system) as a share of
 //      its elapsed time with eight terminals (target: under 5 %).
@@ -134,7 +134,7 @@ std::vector<Process> StartTerminals(const fs::path& bin, const fs::path& dir, in
     std::vector<Process> terminals;
     for (int i = 0; i < ports; ++i) {
         const std::string link = (dir / ("terminal" + std::to_string(i))).string();
-        const auto sim = Spawn({(bin / "veltrad-sim").string(), "--pace", "--link", link});
+        const auto sim = Spawn({(bin / "veltrad-sim").string(), "--link", link});
         if (!sim)
             return {};
         terminals.push_back(*sim);

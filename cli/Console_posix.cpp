@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "cli/StopSignals.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -11,7 +13,16 @@ bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 void IgnoreBrokenPipes() { (void)std::signal(SIGPIPE, SIG_IGN); }
 
-void WriteText(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
+// Flushed at once, with the stop signals held back: the handlers restart no
+// system call, and a signal in a write that waits (a full pipe) would lose
+// the output.
+void WriteText(std::FILE* stream, std::string_view text)
+{
+    WithStopSignalsHeld([&] {
+        std::fwrite(text.data(), 1, text.size(), stream);
+        std::fflush(stream);
+    });
+}
 
 bool EnableCursorMovement() { return true; }
 

@@ -3,6 +3,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/StopSignals.h"
 
 #include "image/DownloadImage.h"
 #include "base/Utf8Path.h"
@@ -27,12 +28,23 @@ void AppendHex(std::string& out, std::uint8_t byte)
     out.push_back(kDigits[byte & 0x0F]);
 }
 
+int Stopped()
+{
+    WriteText(stderr, "veltrad-cli: stopped\n");
+    return kExitStopped;
+}
+
 int RunFrames(const FramesOptions& options)
 {
+    // A stop ends the listing, also while the file is read.
+    const CStopSignals signals;
     CDownloadImage image;
+    image.SetStopCheck([&signals] { return signals.Raised(); });
     image.SetFile(PathFromUtf8(options.file));
     ImageError error;
     if (!image.BuildFrames(&error)) {
+        if (error.stopped)
+            return Stopped();
         WriteText(stderr, "veltrad-cli: " + error.Message() + "\n");
         return kExitUsage;
     }
@@ -52,14 +64,17 @@ int RunFrames(const FramesOptions& options)
         }
         out.push_back('\n');
         if (out.size() >= 1 << 16) {
+            if (signals.Raised())
+                return Stopped();
+            // A write that a stop cut short is no full disk.
             if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size())
-                return kExitUsage;
+                return signals.Raised() ? Stopped() : kExitUsage;
             out.clear();
         }
     }
     // A listing that cannot be written is said once, by main.
     if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
-        return kExitUsage;
+        return signals.Raised() ? Stopped() : kExitUsage;
     return kExitOk;
 }
 

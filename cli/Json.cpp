@@ -61,14 +61,13 @@ std::size_t Utf8SequenceLength(std::string_view s)
     return length;
 }
 
-}  // namespace
-
-std::string RunJson(const char* outcome, const RunStats& s) { return "{" + RunFields(outcome, s) + "}"; }
-
-std::string JsonString(const std::string& value)
+// `value` with every control character (C0, DEL, C1) and every byte that is
+// no part of well-formed UTF-8 as \u00XX; for JSON also the quote and the
+// backslash escaped.
+std::string Escaped(const std::string& value, bool json)
 {
-    std::string out = "\"";
-    const auto escaped = [&out](unsigned char u) {
+    std::string out;
+    const auto escaped = [&out](unsigned u) {
         char escape[8];
         std::snprintf(escape, sizeof escape, "\\u%04x", u);
         out += escape;
@@ -77,14 +76,20 @@ std::string JsonString(const std::string& value)
         const char c = value[at];
         const auto u = static_cast<unsigned char>(c);
         const std::size_t length = Utf8SequenceLength(std::string_view(value).substr(at));
-        if (c == '"' || c == '\\') {
+        // U+0080 ... U+009F, the C1 controls, are C2 80 ... C2 9F in UTF-8.
+        const bool c1 = length == 2 && u == 0xC2 && static_cast<unsigned char>(value[at + 1]) < 0xA0;
+        if (json && (c == '"' || c == '\\')) {
             out += '\\';
             out += c;
-        } else if (u < 0x20 || length == 0) {
+        } else if (u < 0x20 || u == 0x7F || length == 0) {
             // A byte that is no UTF-8 (a device name is any bytes) becomes
-            // the code point of its value, so that the text stays valid JSON
-            // and every byte can still be told.
+            // the code point of its value, so that the text stays valid and
+            // every byte can still be told.
             escaped(u);
+        } else if (c1) {
+            escaped(static_cast<unsigned char>(value[at + 1]));
+            at += length;
+            continue;
         } else {
             out.append(value, at, length);
             at += length;
@@ -92,8 +97,16 @@ std::string JsonString(const std::string& value)
         }
         ++at;
     }
-    return out + "\"";
+    return out;
 }
+
+}  // namespace
+
+std::string RunJson(const char* outcome, const RunStats& s) { return "{" + RunFields(outcome, s) + "}"; }
+
+std::string JsonString(const std::string& value) { return "\"" + Escaped(value, true) + "\""; }
+
+std::string TerminalText(const std::string& value) { return Escaped(value, false); }
 
 std::string JsonObject(const PortResult& r)
 {

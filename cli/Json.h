@@ -18,9 +18,13 @@ std::string JsonCounters(const RunStats& stats);
 // is an OutcomeName or the name of a run that never started.
 std::string RunJson(const char* outcome, const RunStats& stats);
 
-// `value` as a JSON string, quotes included; a byte that is no part of
-// well-formed UTF-8 is written as \u00XX.
+// `value` as a JSON string, quotes included; a control character or a byte
+// that is no part of well-formed UTF-8 is written as \u00XX.
 std::string JsonString(const std::string& value);
+// `value` for a terminal, with the same \u00XX in place of control
+// characters and bytes that are no UTF-8: names the system reports (USB
+// descriptors, links) can hold ESC or BEL.
+std::string TerminalText(const std::string& value);
 // {"port":...,"device":..., then the single run's fields} on one line.
 std::string JsonObject(const PortResult& result);
 // [obj,obj,...] on one line, in the order given.

@@ -6,6 +6,7 @@
 #include "cli/Console.h"
 #include "cli/Json.h"
 #include "cli/SettingsPorts.h"
+#include "cli/StopSignals.h"
 
 #include "base/Utf8Path.h"
 #include "serial/PortList.h"
@@ -30,26 +31,27 @@ std::string JsonStringOrNull(const std::string& text) { return text.empty() ? "n
 
 void PrintJson(const std::vector<SerialDeviceInfo>& devices, const std::vector<ComAssignment>& coms)
 {
-    std::printf("[");
+    std::string out = "[";
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const SerialDeviceInfo& d = devices[i];
         const std::string com = coms[i].com == 0 ? "null" : std::to_string(coms[i].com);
-        std::printf("%s\n  {\"device\":%s,\"com\":%s,\"driver\":%s,\"vid\":%s,\"pid\":%s,\"manufacturer\":%s,"
-                    "\"product\":%s,\"serial\":%s,\"by_id\":%s,\"by_path\":%s}",
-                    i == 0 ? "" : ",", JsonStringOrNull(d.device).c_str(), com.c_str(),
-                    JsonStringOrNull(d.driver).c_str(), JsonStringOrNull(d.vid).c_str(),
-                    JsonStringOrNull(d.pid).c_str(), JsonStringOrNull(d.manufacturer).c_str(),
-                    JsonStringOrNull(d.product).c_str(), JsonStringOrNull(d.serial).c_str(),
-                    JsonStringOrNull(d.byId).c_str(), JsonStringOrNull(d.byPath).c_str());
+        out += std::string(i == 0 ? "" : ",") + "\n  {\"device\":" + JsonStringOrNull(d.device) + ",\"com\":" + com +
+               ",\"driver\":" + JsonStringOrNull(d.driver) + ",\"vid\":" + JsonStringOrNull(d.vid) +
+               ",\"pid\":" + JsonStringOrNull(d.pid) + ",\"manufacturer\":" + JsonStringOrNull(d.manufacturer) +
+               ",\"product\":" + JsonStringOrNull(d.product) + ",\"serial\":" + JsonStringOrNull(d.serial) +
+               ",\"by_id\":" + JsonStringOrNull(d.byId) + ",\"by_path\":" + JsonStringOrNull(d.byPath) + "}";
     }
-    std::printf("%s]\n", devices.empty() ? "" : "\n");
+    WriteText(stdout, out + (devices.empty() ? "" : "\n") + "]\n");
 }
+
+// One line of text, what the system named in it escaped as in the JSON.
+void Say(const std::string& line) { WriteText(stdout, TerminalText(line) + "\n"); }
 
 void PrintText(const std::vector<SerialDeviceInfo>& devices, const std::vector<ComAssignment>& coms,
                const std::string& settingsFile)
 {
     if (devices.empty()) {
-        std::printf("no serial devices found\n");
+        Say("no serial devices found");
         return;
     }
     for (std::size_t i = 0; i < devices.size(); ++i) {
@@ -63,29 +65,34 @@ void PrintText(const std::vector<SerialDeviceInfo>& devices, const std::vector<C
         add(d.vid.empty() ? std::string() : d.vid + ":" + d.pid);
         if (const std::string what = DescribeDevice(d); what != d.driver)
             add(what);
-        WriteText(stdout, line + "\n");
+        Say(line);
         if (!d.byId.empty())
-            WriteText(stdout, "    by-id:   " + d.byId + "\n");
+            Say("    by-id:   " + d.byId);
         if (!d.byPath.empty())
-            WriteText(stdout, "    by-path: " + d.byPath + "\n");
+            Say("    by-path: " + d.byPath);
         if (coms[i].suggestedCom != 0) {
             const std::string com = "COM" + std::to_string(coms[i].suggestedCom);
-            WriteText(stdout, "    to reach it as " + com + ", add to [Ports] in " + settingsFile + ": " + com + "=" +
-                                  coms[i].suggestedDevice + "\n");
+            const std::string where = settingsFile.empty() ? "the settings file (none without HOME)" : settingsFile;
+            Say("    to reach it as " + com + ", add to [Ports] in " + where + ": " + com + "=" +
+                coms[i].suggestedDevice);
         }
     }
 }
 
 int RunPorts(const PortsOptions& options)
 {
+    const CStopSignals signals;
     const CProfile profile(CProfile::DefaultPath());
     const std::vector<SerialDeviceInfo> devices = ListSerialDevices(options.roots);
     const std::vector<ComAssignment> coms = AssignComNumbers(devices, ReadPortMap(profile), options.roots);
+    if (signals.Raised()) {
+        WriteText(stderr, "veltrad-cli: stopped\n");
+        return kExitStopped;
+    }
     if (options.json)
         PrintJson(devices, coms);
     else
         PrintText(devices, coms, Utf8FromPath(profile.Path()));
-    std::fflush(stdout);
     return kExitOk;
 }
 

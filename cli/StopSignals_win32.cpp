@@ -19,6 +19,7 @@ HANDLE g_done = nullptr;
 // A close, logoff or shutdown ends the process once the handler returns, or
 // about 5 s after the event whatever it does; this stays just inside that.
 constexpr DWORD kCloseGraceMs = 4500;
+int g_installed = 0;  // CStopSignals alive; made and ended on the main thread only
 
 }  // namespace
 
@@ -32,6 +33,8 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 
 CStopSignals::CStopSignals()
 {
+    if (g_installed++ > 0)
+        return;
     g_stopRequested = false;
     if (g_done == nullptr)
         g_done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);  // kept: a handler may still wait on it
@@ -42,6 +45,8 @@ CStopSignals::CStopSignals()
 
 CStopSignals::~CStopSignals()
 {
+    if (--g_installed > 0)
+        return;
     // Everything is out by now: a waiting close may end the process.
     if (g_done != nullptr)
         ::SetEvent(g_done);
@@ -49,6 +54,9 @@ CStopSignals::~CStopSignals()
 }
 
 bool CStopSignals::Raised() const { return g_stopRequested.load(); }
+
+// Nothing to hold back: the events interrupt no call of this thread.
+void WithStopSignalsHeld(const std::function<void()>& body) { body(); }
 
 // Console control events reach a thread of their own here, never a worker.
 std::thread StartWithoutStopSignals(std::function<void()> body) { return std::thread(std::move(body)); }

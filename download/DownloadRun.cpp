@@ -21,24 +21,28 @@ CDownloadRun::CDownloadRun(std::uint64_t runId, std::span<const CPacket> frames,
     m_stats.frames = m_nFramesLeft;
 }
 
-bool CDownloadRun::Transmit(const CPacket& frame)
+CDownloadRun::Sent CDownloadRun::Transmit(const CPacket& frame)
 {
     // The port drops what came in before the frame's bytes left the host: a
     // second ACK, a late refusal, a stray byte during an XOFF hold. Taken as
     // the reply to this frame, any of them could acknowledge a frame the
     // terminal never received.
     m_carriedReply.reset();
+    const std::uint32_t startedTick = m_clock.TickCount();
     const std::uint32_t started = m_clock.MicroTickCount();
     const std::uint32_t written =
         m_port.WriteTransmission(frame.m_byFrame.data(), static_cast<std::uint32_t>(kFrameSize));
     m_replyTimes.WriteEnded(started, m_clock.MicroTickCount());
-    // A write that a stop cut short is no held line.
-    m_stats.lastWriteCutShort = written < kFrameSize && m_port.IsConnected();
+    // Only a write that lasted its time limit was held: one that a stop or a
+    // failure cut short sooner is no held line.
+    const bool held = written < kFrameSize && m_port.IsConnected() && !m_port.DeviceGone() &&
+                      m_clock.TickCount() - startedTick >= kWriteTimeoutConstantMs;
+    m_stats.lastWriteCutShort = held;
     if (written < kFrameSize)
-        return false;
+        return held ? Sent::Held : Sent::Failed;
     if (m_port.HasLineTime())
         DropBeforeLineTime(started);
-    return true;
+    return Sent::Whole;
 }
 
 void CDownloadRun::DropBeforeLineTime(std::uint32_t writeStartedUs)
@@ -74,22 +78,28 @@ void CDownloadRun::DropBeforeLineTime(std::uint32_t writeStartedUs)
     }
 }
 
-CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t startTick, bool whole)
+CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t startTick, Sent sent)
 {
     for (;;) {
         if (!m_port.IsConnected())
             return Reply::Stopped;
 
-        if (!whole) {
+        if (sent != Sent::Whole) {
             // The terminal has at most part of this frame: no reply counts
-            // until it has gone out whole, within the budget and the time.
+            // until it has gone out whole. An XOFF pause is no refusal: a
+            // held frame goes again for as long as a reply may be awaited. A
+            // write that failed otherwise draws no reply, which costs a resend.
             if (m_port.DeviceGone())
                 return Reply::PortGone;
-            if (m_nResendBudget < 0 || m_clock.TickCount() - startTick > kReplyTimeoutMs)
+            if (m_clock.TickCount() - startTick > kReplyTimeoutMs)
                 return Reply::TimedOut;
-            --m_nResendBudget;
+            if (sent == Sent::Failed) {
+                if (m_nResendBudget < 0)
+                    return Reply::TimedOut;
+                --m_nResendBudget;
+            }
             ++m_stats.resends;
-            whole = Transmit(frame);
+            sent = Transmit(frame);
             continue;
         }
 
@@ -128,7 +138,7 @@ CDownloadRun::Reply CDownloadRun::AwaitReply(const CPacket& frame, std::uint32_t
         ++m_stats.resends;
         // No test of the open flag here: a closed port ignores the write and
         // the next poll sees the stop.
-        whole = Transmit(frame);
+        sent = Transmit(frame);
     }
 }
 
@@ -145,11 +155,11 @@ RunOutcome CDownloadRun::Exchange()
         const CPacket& frame = m_frames[m_posCurrent];
         ++m_posCurrent;
         --m_nFramesLeft;
-        const bool whole = Transmit(frame);
+        const Sent sent = Transmit(frame);
         // Taken once per frame, after its first write; resends keep it.
         const std::uint32_t startTick = m_clock.TickCount();
 
-        switch (AwaitReply(frame, startTick, whole)) {
+        switch (AwaitReply(frame, startTick, sent)) {
         case Reply::Ack: break;
         case Reply::Refused: return RunOutcome::Refused;
         case Reply::PortGone: m_stats.portGone = true; [[fallthrough]];

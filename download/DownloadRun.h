@@ -26,7 +26,8 @@ inline constexpr std::uint32_t kReplyTimeoutMs = 5000;
 inline constexpr std::uint32_t kReplyWaitSliceMs = 100;
 
 // Refusals answered by a resend while the budget is 0 or more: 3, 2, 1, 0,
-// so four resends and five transmissions of one frame at most.
+// so four resends, and the fifth refusal fails the frame. A write held by
+// XOFF is no refusal: it goes again within the reply timeout, at no cost.
 inline constexpr std::int32_t kResendBudget = 3;
 
 class CDownloadRun {
@@ -64,18 +65,21 @@ public:
 
 private:
     enum class Reply { Ack, Refused, TimedOut, PortGone, Stopped };
+    // How a transmission's write ended: whole; held by XOFF past its time
+    // limit; or cut short sooner (a stop, a device gone, a failed write).
+    enum class Sent { Whole, Held, Failed };
 
     RunOutcome Exchange();
     // Waits for the replies to the frame just transmitted, resending it on
-    // each refusal while the budget lasts; `whole` is false when the latest
-    // transmission was cut short, which is then resent before any reply
-    // counts.
-    Reply AwaitReply(const CPacket& frame, std::uint32_t startTick, bool whole);
+    // each refusal while the budget lasts; a transmission that was not sent
+    // whole is resent before any reply counts: one held by XOFF within the
+    // reply time, whatever the budget, for a pause is no refusal; one that
+    // failed otherwise within the budget.
+    Reply AwaitReply(const CPacket& frame, std::uint32_t startTick, Sent sent);
     // Every transmission, first or resend. A reply counts only for a frame
     // that the terminal can have received whole: what came before its bytes
-    // left the host, or on a real line before the line can have carried it,
-    // is dropped. False when the write was cut short.
-    bool Transmit(const CPacket& frame);
+    // left the host, or before the line can have carried it, is dropped.
+    Sent Transmit(const CPacket& frame);
     // Drops what comes before the line can have carried the frame. Bytes read
     // just as that time passed may hold the reply: their last is kept in
     // m_carriedReply for AwaitReply.

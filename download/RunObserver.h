@@ -39,9 +39,10 @@ struct RunStats {
     std::uint32_t replies = 0;
     double replyMsMedian = 0.0;
     double replyMsP95 = 0.0;
-    // The latest frame write ended before all its bytes had left while the
-    // port stayed open: the line was held (XOFF) past the write time limit.
-    // A timeout that follows is then no silent terminal.
+    // The latest frame write lasted its time limit without all its bytes
+    // leaving, the port open: the terminal held the line (XOFF). A timeout
+    // that follows is then no silent terminal: the hold outlasted the 5000 ms
+    // within which a held frame is sent again.
     bool lastWriteCutShort = false;
     bool portGone = false;  // a timeout outcome came early: the port's device went away
     // Bytes that came before a frame can have crossed the line, dropped as

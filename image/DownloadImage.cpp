@@ -64,12 +64,20 @@ bool AnyNonZero(const std::uint8_t* bytes, std::size_t count)
 }
 
 // Fills `buffer` as far as the file goes: fewer bytes only at the end of the
-// file or when a read fails (`failed` set).
-std::size_t ReadChunk(CImageFile& file, Chunk& buffer, ImageError& readError, bool& failed)
+// file, when a read fails (`failed` set) or when a signal interrupted one
+// and `stopRequested` says stop (`stopped` set).
+std::size_t ReadChunk(CImageFile& file, Chunk& buffer, ImageError& readError, bool& failed, bool& stopped,
+                      const std::function<bool()>& stopRequested)
 {
     std::size_t filled = 0;
     while (filled < buffer.size()) {
         const std::ptrdiff_t n = file.Read(buffer.data() + filled, buffer.size() - filled, readError);
+        if (n == CImageFile::kReadInterrupted) {
+            stopped = stopRequested && stopRequested();
+            if (stopped)
+                break;
+            continue;
+        }
         if (n < 0)
             failed = true;
         if (n <= 0)
@@ -131,7 +139,12 @@ bool CDownloadImage::ReadOpenFile(CImageFile& file, const std::filesystem::path&
         }
         ImageError readError;
         bool failed = false;
-        std::size_t got = ReadChunk(file, chunk, readError, failed);
+        bool stopped = false;
+        std::size_t got = ReadChunk(file, chunk, readError, failed, stopped, m_stopRequested);
+        if (stopped) {
+            EmptyLists();
+            return FailStopped(error, path);
+        }
         const bool lastChunk = got < chunk.size();
         if (m_readSink && got > 0)
             m_readSink(chunk.data(), got);
@@ -197,8 +210,8 @@ bool CDownloadImage::InspectFile(ImageError* error)
 
 bool CDownloadImage::BuildFrames(ImageError* error)
 {
-    // Always the full path the operator chose: a bare name would depend on the
-    // current directory and could pick up another file of the same name.
+    // The path the operator chose, full from a window's file dialog: a bare
+    // name would depend on a current directory that a dialog may change.
     const std::filesystem::path path = PathFromUtf8(m_strPathName);
     if (!ReadBlocks(path, error))
         return false;
@@ -247,14 +260,12 @@ void CDownloadImage::ResetFileInfo()
     m_strPathName.clear();
 }
 
-void CDownloadImage::SetFile(const std::filesystem::path& fullPath)
+void CDownloadImage::SetFile(const std::filesystem::path& path)
 {
-    std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(fullPath, ec);
-    if (ec)
-        absolute = fullPath;
-    m_strPathName = Utf8FromPath(absolute);
-    m_strFileName = Utf8FromPath(absolute.filename());
+    // Kept as given: an absolute form made here could be longer than the
+    // system opens (a working directory deeper than PATH_MAX).
+    m_strPathName = Utf8FromPath(path);
+    m_strFileName = Utf8FromPath(path.filename());
 }
 
 std::string CDownloadImage::FormatFileSize(std::uint64_t size) { return std::to_string(size) + " Byte"; }

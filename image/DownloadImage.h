@@ -57,8 +57,9 @@ public:
     using ReadSink = std::function<void(const std::uint8_t* bytes, std::size_t count)>;
     void SetReadSink(ReadSink sink);
 
-    // Stores the operator's choice: full path and the bare name shown to them.
-    void SetFile(const std::filesystem::path& fullPath);
+    // Stores the operator's choice: its path as given (the windows give a
+    // full one) and the bare name shown to them.
+    void SetFile(const std::filesystem::path& path);
 
     // "N Byte" for the length of the latest pass, in full for every length.
     static std::string FormatFileSize(std::uint64_t size);
@@ -71,7 +72,7 @@ public:
     std::uint32_t m_dwFirstOffset = 0;
     std::uint64_t m_qwEndOffset = 0;
     std::string m_strFileName;  // name without folder
-    std::string m_strPathName;  // full path, used for every pass
+    std::string m_strPathName;  // path as chosen, used for every pass
     std::string m_strFileSize;  // size text
 
 private:

@@ -28,7 +28,11 @@ public:
     std::uint64_t Size() const { return m_size; }
 
     // Reads up to `count` bytes: the count read, 0 at the end of the file,
-    // -1 with `error` filled (path included) when the read failed.
+    // -1 with `error` filled (path included) when the read failed,
+    // kReadInterrupted when a signal came first and nothing was read: the
+    // caller looks at its stop and reads again (a stalled network or FUSE
+    // file may block until a signal).
+    static constexpr std::ptrdiff_t kReadInterrupted = -2;
     std::ptrdiff_t Read(std::uint8_t* buffer, std::size_t count, ImageError& error);
 
 private:

@@ -91,10 +91,9 @@ bool CImageFile::Open(const std::filesystem::path& path, ImageError& error)
 
 std::ptrdiff_t CImageFile::Read(std::uint8_t* buffer, std::size_t count, ImageError& error)
 {
-    ssize_t n = -1;
-    do {
-        n = ::read(static_cast<int>(m_handle), buffer, count);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = ::read(static_cast<int>(m_handle), buffer, count);
+    if (n < 0 && errno == EINTR)
+        return kReadInterrupted;
     if (n < 0) {
         OsError(error, m_path, errno);
         return -1;

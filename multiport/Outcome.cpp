@@ -46,7 +46,7 @@ std::string OutcomeWords(RunOutcome outcome, const RunStats& s)
     if (timedOut && !s.portGone && s.earlyReplies > 0) {
         // Replies faster than the line can carry a frame were taken for stray bytes.
         return "communication error: the terminal's replies came sooner than a 115200-baud line can carry a frame "
-               "(a virtual port? the simulator then needs --pace); " +
+               "(a simulator run with --instant? no terminal answers that soon); " +
                ofTotal + " frames acknowledged";
     }
     switch (outcome) {

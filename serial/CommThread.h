@@ -56,8 +56,6 @@ public:
     std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t count) override;
     std::uint32_t WriteComm(const std::uint8_t* buffer, std::uint32_t count) override;
     std::uint32_t WriteTransmission(const std::uint8_t* buffer, std::uint32_t count) override;
-    // True but for a pseudo-terminal; of the latest open.
-    bool HasLineTime() const override;
     bool WaitForInput(std::chrono::milliseconds timeout) override;
     bool IsConnected() const override { return m_bConnected.load(); }
     bool DeviceGone() const override;

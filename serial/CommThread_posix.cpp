@@ -18,20 +18,21 @@
 //   also by root, whom the kernel lets through; every release clears the
 //   exclusive mode this object set, and only that, before the descriptor
 //   closes: a tty that someone else still holds would stay exclusive otherwise.
-// - Ttys that are no line to a terminal (the program's own terminal, the
-//   console, the pty multiplexer) are refused, by their device numbers before
-//   the open and again on the opened descriptor.
+// - Ttys that are no line to a terminal (the program's own terminal, also
+//   when it is only that of the standard streams, the consoles, the pty
+//   multiplexer) are refused, by their device numbers before the open and
+//   again on the opened descriptor (NotALine_posix.h).
 
 #include "serial/CommThreadImpl_posix.h"
 
 #include "serial/LowLatency_posix.h"
+#include "serial/NotALine_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,36 +61,6 @@ PortError OpenFailure(const std::string& device, int err)
     case EINVAL: return Failure(device, PortErrorReason::NotASerialDevice, err);
     default: return Failure(device, PortErrorReason::SystemCall, err);
     }
-}
-
-// Linux's fixed device numbers of the ttys that are no serial line.
-constexpr unsigned kTtyAuxMajor = 5;  // /dev/tty 5:0, /dev/console 5:1, /dev/ptmx 5:2
-constexpr unsigned kVirtualConsoleMajor = 4;
-constexpr unsigned kFirstSerialMinor = 64;  // major 4 below it: tty0 ... tty63, the virtual consoles
-
-std::optional<PortErrorReason> NotALine(dev_t device)
-{
-    const unsigned major = ::major(device);
-    const unsigned minor = ::minor(device);
-    if (major == kTtyAuxMajor && minor == 0)
-        return PortErrorReason::ControllingTerminal;
-    if ((major == kTtyAuxMajor && minor == 1) || (major == kVirtualConsoleMajor && minor < kFirstSerialMinor))
-        return PortErrorReason::Console;
-    if (major == kTtyAuxMajor && minor == 2)
-        return PortErrorReason::PtyMultiplexer;
-    return std::nullopt;
-}
-
-// Why the opened tty `fd` is no line to download over; nullopt when it is one.
-std::optional<PortErrorReason> NotALine(int fd, const struct stat& st)
-{
-    if (const auto reason = NotALine(st.st_rdev))
-        return reason;
-    // The terminal this program runs in under its own name (/dev/pts/3).
-    pid_t session = 0;
-    if (::ioctl(fd, TIOCGSID, &session) == 0 && session == ::getsid(0))
-        return PortErrorReason::ControllingTerminal;
-    return std::nullopt;
 }
 
 }  // namespace
@@ -170,7 +141,7 @@ bool CCommThread::Impl::Open(const std::string& path, std::uint32_t baudRate, st
         error = OpenFailure(path, errno);
         return false;
     }
-    if (const auto reason = NotALine(fd.Get(), st)) {
+    if (const auto reason = NotALine(fd.Get(), st.st_rdev)) {
         error = Failure(path, *reason);
         return false;
     }
@@ -334,12 +305,6 @@ std::uint32_t CCommThread::Write(const std::uint8_t* buffer, std::uint32_t count
                                                   : m_impl->WriteKernelFlow(buffer, count, deadline);
     m_impl->dropEarlier = false;
     return written;
-}
-
-bool CCommThread::HasLineTime() const
-{
-    const std::lock_guard lock(m_impl->io);
-    return !m_impl->pty;
 }
 
 bool CCommThread::WaitForInput(std::chrono::milliseconds timeout)

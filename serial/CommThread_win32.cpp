@@ -303,10 +303,6 @@ std::uint32_t CCommThread::WriteTransmission(const std::uint8_t* buffer, std::ui
     return Write(buffer, count, EarlierInput::Drop);
 }
 
-// Every COM port is taken for a real line: Windows does not tell a virtual
-// pair from a UART.
-bool CCommThread::HasLineTime() const { return true; }
-
 std::uint32_t CCommThread::Write(const std::uint8_t* buffer, std::uint32_t count, EarlierInput earlier)
 {
     Impl& d = *m_impl;

@@ -36,10 +36,12 @@ public:
     // after counts.
     virtual std::uint32_t WriteTransmission(const std::uint8_t* buffer, std::uint32_t count) = 0;
 
-    // False for a port whose bytes take no time on a line (a pseudo-terminal):
-    // there a reply may come the moment the write returns. On a real line a
-    // frame needs kFrameLineTimeUs from the start of its write to arrive.
-    virtual bool HasLineTime() const = 0;
+    // A frame needs kFrameLineTimeUs from the start of its write to reach the
+    // terminal, on every port: a pseudo-terminal may be a relay to a real
+    // line, so no terminal can answer sooner. Only a test's or a benchmark's
+    // own port says false, to script replies or measure the host's turnaround
+    // without line time; the ports the programs open never do.
+    virtual bool HasLineTime() const { return true; }
 
     // Blocks until a byte is queued, the port is closed (from any thread), the
     // device has gone, or `timeout` has passed, whichever comes first.

@@ -240,6 +240,8 @@ bool CProfile::WriteProfileString(std::string_view section, std::string_view key
 
 bool CProfile::Write(std::string_view section, std::string_view key, std::string_view value, bool integer)
 {
+    if (m_path.empty())
+        return false;  // no settings file: a new one would land in the working directory
     Loaded loaded = Load(m_path);
     if (!loaded.Readable())
         return false;  // never rewrite a file we cannot read

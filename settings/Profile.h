@@ -17,10 +17,13 @@ inline constexpr char kProfileFileName[] = "Veltrad.INI";
 
 class CProfile {
 public:
+    // An empty `file` is no settings file: every read gives its default and
+    // every write fails, touching nothing.
     explicit CProfile(std::filesystem::path file);
 
     // $XDG_CONFIG_HOME/Veltrad.INI (default ~/.config) on Linux; the user's
-    // roaming application-data folder on Windows.
+    // roaming application-data folder on Windows. Empty when there is no
+    // place for it (no absolute XDG_CONFIG_HOME or HOME).
     static std::filesystem::path DefaultPath();
 
     const std::filesystem::path& Path() const { return m_path; }

@@ -2,12 +2,14 @@
 
 #include "serial/CommThread.h"
 #include "serial/LineSettings_posix.h"
+#include "serial/NotALine_posix.h"
 #include "serial/PosixIo.h"
 #include "sim/TerminalModel.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -338,6 +340,15 @@ std::unique_ptr<CSimulator> CSimulator::CreateOnPty(const SimOptions& options, s
 std::unique_ptr<CSimulator> CSimulator::OpenDevice(const std::string& device, const SimOptions& options,
                                                    std::string& error)
 {
+    // Not the terminal we run in, a console or /dev/ptmx, which would make a
+    // pty that nobody can reach.
+    struct stat named {};
+    if (::stat(device.c_str(), &named) == 0 && S_ISCHR(named.st_mode)) {
+        if (const auto reason = NotALine(named.st_rdev)) {
+            error = PortError{device, *reason, 0, {}}.Message();
+            return nullptr;
+        }
+    }
     auto impl = std::make_unique<Impl>(options);
     impl->devicePath = device;
     impl->line.Reset(RetryOnEintr([&] { return ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));

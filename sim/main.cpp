@@ -1,6 +1,7 @@
 // veltrad-sim: plays the KV-9090 in download mode so a PC, a cable and the
 // download tool can be checked without a terminal.
 
+#include "image/StandardStreams.h"
 #include "sim/Simulator.h"
 
 #include <CLI/CLI.hpp>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <stdexcept>
 #include <pthread.h>
 #include <system_error>
 #include <thread>
@@ -16,6 +18,31 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr long kMaxMs = 24L * 60 * 60 * 1000;  // the longest time an option takes: a day
+constexpr long kMaxFrame = (1L << 25) - 1;     // the last frame of a 4 GiB image
+constexpr long kMaxTimes = 1000;               // refusals of one frame; the downloader gives up at five
+
+// A whole number from `least` to `most`, with a message that says which
+// bound it missed; CLI11 would otherwise let a negative count through.
+CLI::Validator Between(long least, long most, const std::string& unit)
+{
+    return CLI::Validator(
+        [=](std::string& text) -> std::string {
+            long value = 0;
+            std::size_t used = 0;
+            try {
+                value = std::stol(text, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            if (used == 0 || used != text.size() || value < least || value > most)
+                return text + " is not a whole number of " + unit + " from " + std::to_string(least) + " to " +
+                       std::to_string(most);
+            return {};
+        },
+        "");
+}
 
 // A symlink to the pty that goes away with the program.
 class CLink {
@@ -54,50 +81,66 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Before anything is opened: the line may not take a standard stream's number.
+    if (!veltrad::OpenStandardStreams())
+        return 1;
     using namespace veltrad::sim;
     CLI::App app{"Plays the KV-9090 terminal in download mode on a pseudo-terminal or a serial device."};
     std::string device;
     std::string link;
     std::string out;
     SimOptions options;
-    std::size_t refuseFrame = 0;
-    std::size_t silentAfter = 0;
-    std::size_t xoffBefore = 0;
-    std::size_t doubleAck = 0;
+    long refuseFrame = 0;
+    long silentAfter = 0;
+    long xoffBefore = 0;
+    long doubleAck = 0;
     long delayMs = 0;
     long tickMs = 0;
     long xoffMs = 0;
+    bool instantMode = false;
+    bool paced = true;  // the default; the flag stays for scripts that ask for it
     long partialMs = options.partialFrameTimeout.count();
     options.refuseTimes = 1;
 
+    // Counts are never negative, and times stay within a day: a longer one
+    // would overflow the clock and wrap into no time at all.
+    const auto frame = Between(0, kMaxFrame, "frames");
+    const auto ms = Between(0, kMaxMs, "ms");
     app.add_option("--device", device, "Serial device to play on (default: a new pseudo-terminal)");
     app.add_option("--link", link, "Symbolic link to the pseudo-terminal, removed at exit");
     app.add_option("--out", out, "File that receives the image at the end of the run");
-    auto* refuse = app.add_option("--refuse", refuseFrame, "Refuse frame N (0-based) ...");
-    app.add_option("--times", options.refuseTimes, "... this many times (default 1)")->needs(refuse);
+    auto* refuse = app.add_option("--refuse", refuseFrame, "Refuse frame N (0-based) ...")->check(frame);
+    app.add_option("--times", options.refuseTimes, "... this many times (default 1)")
+        ->needs(refuse)
+        ->check(Between(1, kMaxTimes, "times"));
     app.add_flag("--garbage", options.garbage, "Answer every frame with a byte that is not ACK");
-    auto* silent = app.add_option("--silent-after", silentAfter, "Answer no frame after frame K");
-    app.add_option("--delay", delayMs, "Delay each reply by this many ms")->check(CLI::NonNegativeNumber);
+    auto* silent = app.add_option("--silent-after", silentAfter, "Answer no frame after frame K")->check(frame);
+    app.add_option("--delay", delayMs, "Delay each reply by this many ms (at most a day)")->check(ms);
     app.add_option("--reply-delay-ms", tickMs,
                    "Release replies only on a fixed tick of this many ms, as a USB adapter's latency timer does")
-        ->check(CLI::NonNegativeNumber);
-    auto* xoff = app.add_option("--xoff-before", xoffBefore, "Hold the line with XOFF before frame N ...");
-    app.add_option("--xoff-ms", xoffMs, "... for this many ms")->needs(xoff)->check(CLI::NonNegativeNumber);
+        ->check(ms);
+    auto* xoff =
+        app.add_option("--xoff-before", xoffBefore, "Hold the line with XOFF before frame N ...")->check(frame);
+    app.add_option("--xoff-ms", xoffMs, "... for this many ms")->needs(xoff)->check(ms);
     app.add_flag("--stray-in-hold", options.strayInHold, "Send a stray ACK halfway through the XOFF hold")->needs(xoff);
-    auto* twice = app.add_option("--double-ack", doubleAck, "Answer frame N with two ACKs");
-    app.add_flag("--pace", options.pace, "Answer at the pace of a 115200-baud line");
+    auto* twice = app.add_option("--double-ack", doubleAck, "Answer frame N with two ACKs")->check(frame);
+    auto* instant = app.add_flag("--instant", instantMode,
+                                 "Answer at once, faster than any line: only for measuring a host's "
+                                 "own turnaround; a download takes no reply that beats the line");
+    app.add_flag("--pace", paced, "Answer at the pace of a 115200-baud line (the default)")->excludes(instant);
     app.add_option("--partial-ms", partialMs, "Drop a frame that stops arriving for this many ms")
-        ->check(CLI::PositiveNumber);
+        ->check(Between(1, kMaxMs, "ms"));
     CLI11_PARSE(app, argc, argv);
 
+    options.pace = !instantMode;
     if (*refuse)
-        options.refuseFrame = refuseFrame;
+        options.refuseFrame = static_cast<std::size_t>(refuseFrame);
     if (*silent)
-        options.silentAfter = silentAfter;
+        options.silentAfter = static_cast<std::size_t>(silentAfter);
     if (*xoff)
-        options.xoffBeforeFrame = xoffBefore;
+        options.xoffBeforeFrame = static_cast<std::size_t>(xoffBefore);
     if (*twice)
-        options.doubleAckFrame = doubleAck;
+        options.doubleAckFrame = static_cast<std::size_t>(doubleAck);
     options.replyDelay = std::chrono::milliseconds(delayMs);
     options.adapterTick = std::chrono::milliseconds(tickMs);
     options.xoffHold = std::chrono::milliseconds(xoffMs);

@@ -2,6 +2,7 @@
 // once; when it ends, the program ends. Command-line arguments are ignored.
 
 #include "settings/Profile.h"
+#include "image/StandardStreams.h"
 #include "win32/VeltradDlg.h"
 #include "window/WindowLogic.h"
 #include "win32/WinApi.h"
@@ -12,6 +13,8 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    if (!veltrad::OpenStandardStreams())  // no file may take a stream's number
+        return 1;
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     // ICC_BAR_CLASSES: the port list's tooltip.

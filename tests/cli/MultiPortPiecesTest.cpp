@@ -56,7 +56,7 @@ TEST(OutcomeWords, NamesStatusesAndWhatSetsTheWordsApart)
         // Replies too quick for the line, then silence: no silent terminal.
         {RunOutcome::TimedOutAfterAck, false, false, "timed-out-after-ack", 4,
          "communication error: the terminal's replies came sooner than a 115200-baud line can carry a frame (a "
-         "virtual port? the simulator then needs --pace); 4 of 9 frames acknowledged",
+         "simulator run with --instant? no terminal answers that soon); 4 of 9 frames acknowledged",
          2},
     };
     for (const Case& c : cases) {
@@ -101,7 +101,8 @@ TEST(SingleRunJson, FlagsAndReplyTimes)
               head + R"("held_by_xoff":true,"port_gone":true,"reply_ms_median":0.250,"reply_ms_p95":0.250})");
 }
 
-// Every byte that is no well-formed UTF-8 is escaped, so the text stays JSON.
+// Every control character and every byte that is no well-formed UTF-8 is
+// escaped, so the text stays JSON and no terminal acts on it.
 TEST(MultiPortJson, StringsAreEscapedAndEachObjectHasTheSingleRunsFields)
 {
     const std::pair<std::string, std::string> strings[] = {
@@ -109,7 +110,8 @@ TEST(MultiPortJson, StringsAreEscapedAndEachObjectHasTheSingleRunsFields)
         {R"(\\.\COM10)", R"("\\\\.\\COM10")"},
         {"a\"b\n\x01", R"("a\"b\u000a\u0001")"},
         {"\xED\x8F\xAC\xED\x8A\xB8", "\"\xED\x8F\xAC\xED\x8A\xB8\""},  // UTF-8 passes through
-        {"\xF0\x9F\x98\x80\x7F", "\"\xF0\x9F\x98\x80\x7F\""},          // up to four bytes
+        {"\xF0\x9F\x98\x80\x7F", "\"\xF0\x9F\x98\x80\\u007f\""},       // up to four bytes; DEL
+        {"\x1B[2J\x07\xC2\x9B", R"("\u001b[2J\u0007\u009b")"},         // ESC, BEL, the C1 CSI
         {"/dev/tty\xFF", R"("/dev/tty\u00ff")"},
         {"\xC3", R"("\u00c3")"},                                // cut short at the end
         {"\xC3(", R"("\u00c3(")"},                              // cut short by another character
@@ -120,6 +122,9 @@ TEST(MultiPortJson, StringsAreEscapedAndEachObjectHasTheSingleRunsFields)
     };
     for (const auto& [value, json] : strings)
         EXPECT_EQ(JsonString(value), json) << ::testing::PrintToString(value);
+    // For a terminal the same, without JSON's quotes.
+    EXPECT_EQ(TerminalText("USB \"x\"\\\x1B]0;\x07\xC2\x9B\xC3\xA9"), R"(USB "x"\\u001b]0;\u0007\u009b)"
+                                                                      "\xC3\xA9");
 
     RunStats stats;
     stats.frames = 9;

@@ -63,8 +63,11 @@ struct Finished {
     std::string err;
 };
 
+// Given for a stream: the child starts with it closed.
+inline constexpr int kClosedStream = -2;
+
 // A child process with its stdout and stderr on pipes (or on descriptors
-// the test gives, such as a pty or /dev/full).
+// the test gives, such as a pty or /dev/full, or closed).
 class Child {
 public:
     Child(const std::vector<std::string>& args, const std::vector<std::string>& env, int stderrFd = -1,
@@ -74,8 +77,14 @@ public:
         auto [errRead, errWrite] = Pipe();
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, stdoutFd >= 0 ? stdoutFd : outWrite.Get(), STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, stderrFd >= 0 ? stderrFd : errWrite.Get(), STDERR_FILENO);
+        const auto give = [&actions](int fd, int ours, int stream) {
+            if (fd == kClosedStream)
+                posix_spawn_file_actions_addclose(&actions, stream);
+            else
+                posix_spawn_file_actions_adddup2(&actions, fd >= 0 ? fd : ours, stream);
+        };
+        give(stdoutFd, outWrite.Get(), STDOUT_FILENO);
+        give(stderrFd, errWrite.Get(), STDERR_FILENO);
 
         std::vector<char*> argv;
         for (const std::string& a : args)

@@ -119,10 +119,11 @@ const ExchangeCase kCases[] = {
      {{0, Send(kAck)}, {2, Send(kAck)}},
      [](ScriptedPort& p, FakeClock&) { p.xoffHolds = {{3, 1403}}; p.strays = {{1303, kAck}}; },
      RunOutcome::Completed, {0, 1}, 3, 2, Notice::Complete, 1, 0, {}, {}},
-    {"AHoldThatOutlastsTheBudgetTimesOut", 2, {{0, Send(kAck)}},
+    {"AHoldThatOutlastsTheReplyTimeoutTimesOut", 2, {{0, Send(kAck)}},
      [](ScriptedPort& p, FakeClock&) { p.xoffHolds = {{3, 60000}}; },
-     // Five writes of 1135 ms each, none of them whole.
-     RunOutcome::TimedOutAfterAck, {0}, 0, 1, Notice::CommErrorRetry, 0, 0, 3 + 5 * 1135, {}},
+     // Writes of 1135 ms each, none of them whole, resent until 5000 ms
+     // after the first one returned: six in all.
+     RunOutcome::TimedOutAfterAck, {0}, 0, 1, Notice::CommErrorRetry, 0, 0, 3 + 6 * 1135, {}},
     {"EmptyPollAtExactly5000MsIsNoTimeout", 1, {{0, Send(kAck, 5001)}}, BusyPoll,
      RunOutcome::Completed, {0}, 3, 1, Notice::Complete, 1, 0, 5001, {}},
     {"FirstEmptyPollPast5000MsTimesOut", 1, {}, BusyPoll,
@@ -263,10 +264,35 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         std::optional<int> stopInside;  // transmission that a stop cuts short
         RunOutcome outcome;
         bool cutShort;
+        std::set<int> failing = {};  // transmissions whose write fails at once
     };
+    const std::set<int> always = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const std::vector<ScriptedReply> nak = Send(kNak);
     const Case cases[] = {
-        {"held every time", 2, {{0, Send(kAck)}}, {1, 2, 3, 4, 5}, {}, RunOutcome::TimedOutAfterAck, true},
-        {"held first frame", 1, {}, {0, 1, 2, 3, 4}, {}, RunOutcome::TimedOut, true},
+        {"held every time", 2, {{0, Send(kAck)}}, {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, RunOutcome::TimedOutAfterAck, true},
+        {"held first frame", 1, {}, always, {}, RunOutcome::TimedOut, true},
+        // A pause is no refusal: only the fifth refusal fails the frame.
+        {"held twice, then four refusals",
+         1,
+         {{2, nak}, {3, nak}, {4, nak}, {5, nak}, {6, Send(kAck)}},
+         {0, 1},
+         {},
+         RunOutcome::Completed,
+         false},
+        {"held twice, then five refusals",
+         1,
+         {{2, nak}, {3, nak}, {4, nak}, {5, nak}, {6, nak}},
+         {0, 1},
+         {},
+         RunOutcome::Refused,
+         false},
+        {"refused, then held past the reply timeout",
+         1,
+         {{0, nak}},
+         {1, 2, 3, 4, 5, 6, 7, 8, 9},
+         {},
+         RunOutcome::TimedOut,
+         true},
         // Resent whole at once; the terminal's refusal of what reached it of the
         // held frame then costs one more resend.
         {"held, then a whole resend",
@@ -279,20 +305,25 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         {"held, resent, then silence", 2, {{0, Send(kAck)}}, {1}, {}, RunOutcome::TimedOutAfterAck, false},
         {"silent terminal", 1, {}, {}, {}, RunOutcome::TimedOut, false},
         {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, RunOutcome::Stopped, false},
+        // Not held: each costs a resend, or it would be written without end.
+        {"writes that fail at once", 1, {}, {}, {}, RunOutcome::TimedOut, false, always},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Harness h(c.frames, c.replies);
         h.port.heldTransmissions = c.held;
+        h.port.failedTransmissions = c.failing;
         h.port.closeDuringTransmission = c.stopInside;
         h.Run();
         EXPECT_EQ(h.observer.outcome, c.outcome);
         EXPECT_EQ(h.observer.stats.lastWriteCutShort, c.cutShort);
+        EXPECT_EQ(h.observer.stats.resends, h.port.transmissions - h.port.framesAttempted.size());
     }
 }
 
-// On a real line a frame needs 11.718 ms from the start of its write to
-// arrive; a byte before that answers something earlier. A pty has no line time.
+// On every port a frame needs 11.718 ms from the start of its write to
+// arrive; a byte before that answers something earlier. Only a test's own
+// port goes without.
 TEST(Exchange, OnALineARepliesCountsOnlyOnceTheFrameCanHaveCrossedIt)
 {
     struct Case {
@@ -308,7 +339,7 @@ TEST(Exchange, OnALineARepliesCountsOnlyOnceTheFrameCanHaveCrossedIt)
     const Case cases[] = {
         {"ACK at 12 ms", true, 0, {{0, Send(kAck, 12)}}, RunOutcome::Completed, 0, 1},
         {"ACK at 11 ms", true, 0, {{0, Send(kAck, 11)}}, RunOutcome::TimedOut, 1, 1},
-        {"ACK at once on a pty", false, 0, {{0, Send(kAck, 0)}}, RunOutcome::Completed, 0, 1},
+        {"ACK at once without line time", false, 0, {{0, Send(kAck, 0)}}, RunOutcome::Completed, 0, 1},
         // A UART's write returns once the frame is out: nothing left to wait.
         {"ACK at once after a UART's write", true, 12, {{0, Send(kAck, 0)}}, RunOutcome::Completed, 0, 1},
         // A second ACK 1 ms behind the first lands on the next frame's line

@@ -55,13 +55,14 @@ public:
     std::optional<int> closeDuringTransmission;  // ...inside the n-th frame write, which then fails
     std::optional<std::uint64_t> closeAtMs;      // ...when a wait reaches this time (see Now)
     std::set<int> heldTransmissions;             // frame writes held by XOFF past their limit
+    std::set<int> failedTransmissions;           // frame writes that fail at once, sending nothing
     // XOFF holds [from, to) in the port's time: a write that starts inside
     // one leaves at its end, or is cut short with nothing sent when that is
     // past the write's limit.
     std::vector<std::pair<std::uint64_t, std::uint64_t>> xoffHolds;
     // Bytes the terminal sends at these times, whatever was written.
     std::vector<std::pair<std::uint64_t, std::uint8_t>> strays;
-    bool hasLineTime = false;               // a real line's timing; like a pty by default
+    bool hasLineTime = false;               // a real line's timing; replies in whole ms by default
     std::optional<std::uint64_t> goneAtMs;  // the device is unplugged when a wait reaches this time
 
     // --- observations -------------------------------------------------
@@ -134,6 +135,11 @@ public:
         const bool frame = count == kFrameSize;
         if (frame)
             framesAttempted.insert(std::vector<std::uint8_t>(buffer, buffer + count));
+        if (frame && failedTransmissions.count(transmissions) != 0) {
+            m_log.push_back("frame failed");
+            ++transmissions;
+            return 0;
+        }
         if ((frame && heldTransmissions.count(transmissions) != 0) || leavesAt > limitAt) {
             // Held by XOFF until the write limit: nothing leaves.
             Advance(limitAt);

@@ -137,6 +137,35 @@ TEST_P(SessionOutcome, EventsPortAndTerminalAgree)
 INSTANTIATE_TEST_SUITE_P(Pty, SessionOutcome, ::testing::ValuesIn(kOutcomes),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The reply timeout 20 times fast, the line's time 100 times slow: a frame
+// takes 1.2 s to cross the line, which the instant terminal's reply surely
+// beats, however loaded the machine.
+class CSlowLineClock final : public IClock {
+public:
+    std::uint32_t TickCount() override { return m_warp.TickCount(); }
+    std::uint32_t MicroTickCount() override { return m_warp.MicroTickCount() / 100; }
+
+private:
+    WarpClock m_warp{20};
+};
+
+// A pty may be a relay to a real line: a reply sooner than a frame can cross
+// one answers nothing, however fast the terminal behind it.
+TEST_F(SessionTest, RepliesSoonerThanTheLineAreNoRepliesOnAPtyToo)
+{
+    SimOptions instant;
+    instant.pace = false;
+    auto sim = MakeSim(instant);
+    CSlowLineClock clock;
+    auto session = Session(sim->DevicePath(), 3, &clock);
+    ASSERT_EQ(session->OnDownload(), StartResult::Started);
+    const auto end = m_observer.WaitForEnd(session->CurrentRunId());
+    ASSERT_TRUE(end.has_value());
+    EXPECT_EQ(static_cast<RunOutcome>(end->value), RunOutcome::TimedOut);
+    EXPECT_EQ(end->stats.acknowledged, 0u);
+    EXPECT_EQ(sim->Counters().acksSent, 1u) << "the terminal answered frame 0";
+}
+
 // An unplugged adapter: the port hangs up under the run, which ends at once
 // as the silent terminal's outcome would, and leaves the port to the stop.
 TEST_F(SessionTest, UnpluggedPortEndsTheRunWithoutWaitingOutTheTimeout)

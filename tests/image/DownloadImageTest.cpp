@@ -7,12 +7,14 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -155,6 +157,31 @@ TEST(BuildFrames, UsesTheFullPathNotTheCurrentDirectory)
 }
 
 #ifndef _WIN32
+// A name relative to a working directory deeper than PATH_MAX opens as given,
+// as `cat` opens it; only an absolute form of it would be too long.
+TEST(BuildFrames, ARelativeNameOpensBelowAWorkingDirectoryDeeperThanPathMax)
+{
+    TempDir top;
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(top.Path());
+    const std::string level(200, 'd');
+    std::size_t depth = 0;
+    for (; depth * (level.size() + 1) <= PATH_MAX; ++depth)
+        ASSERT_TRUE(::mkdir(level.c_str(), 0700) == 0 && ::chdir(level.c_str()) == 0);
+    const Bytes data = Fill(128, 0x11);
+    std::ofstream("image.bin", std::ios::binary).write(reinterpret_cast<const char*>(data.data()), 128);
+    CDownloadImage image;
+    image.SetFile("image.bin");
+    ImageError error;
+    const bool built = image.BuildFrames(&error);
+    ::unlink("image.bin");
+    for (; depth > 0; --depth)
+        ASSERT_TRUE(::chdir("..") == 0 && ::rmdir(level.c_str()) == 0);
+    std::filesystem::current_path(cwd);
+    EXPECT_TRUE(built) << error.Message();
+    EXPECT_EQ(image.m_FrameList.size(), 1u);
+}
+
 // The last block a 32-bit address reaches lies at 0xFFFFFF80, and its end,
 // 2^32, is one past 32 bits. Sparse files on tmpfs, whose holes read at
 // memory speed; the single data byte is the file's last.

@@ -6,6 +6,7 @@
 
 #include "TestPty.h"
 #include "image/Packet.h"
+#include "serial/NotALine_posix.h"
 #include "serial/XonXoff_posix.h"
 #include "common/TempDir.h"
 
@@ -20,6 +21,7 @@
 #include <array>
 #include <chrono>
 #include <numeric>
+#include <optional>
 #include <thread>
 
 namespace veltrad {
@@ -201,6 +203,61 @@ TEST(PortOpen, TheControllingTerminalIsRefusedByItsOwnName)
               0);
 }
 
+// Started by setsid with its streams on the operator's terminal, the program
+// has no controlling terminal, but that terminal is still its own.
+TEST(PortOpen, TheTerminalOfTheStandardStreamsIsRefusedWithoutASession)
+{
+    CTestPty pty;
+    ASSERT_TRUE(pty.Valid());
+    const auto streamsOnIt = [](const std::string& device) {
+        const int fd = ::setsid() < 0 ? -1 : ::open(device.c_str(), O_RDWR | O_NOCTTY);
+        return fd >= 0 && ::dup2(fd, STDIN_FILENO) == STDIN_FILENO && ::dup2(fd, STDOUT_FILENO) == STDOUT_FILENO;
+    };
+    EXPECT_EQ(OpenFailsInChild(pty.SlavePath(), streamsOnIt,
+                               pty.SlavePath() + ": the terminal this program runs in, not a serial line (name the "
+                                                 "port the terminal is on)"),
+              0);
+}
+
+// By device number: the tty on one of the streams given, and every console
+// the kernel writes to; the rest is a line.
+TEST(PortOpen, StreamsAndActiveConsolesAreToldByDeviceNumber)
+{
+    test::TempDir sys;
+    for (const char* tty : {"console", "tty0", "ttyS1"})
+        std::filesystem::create_directories(sys / "class/tty" / tty);
+    sys.WriteText("class/tty/console/active", "tty0 ttyS1\n");
+    sys.WriteText("class/tty/tty0/dev", "4:0\n");
+    sys.WriteText("class/tty/ttyS1/dev", "4:65\n");
+    EXPECT_EQ(ActiveConsoles(sys.Path()), (std::vector<dev_t>{::makedev(4, 0), ::makedev(4, 65)}));
+    EXPECT_TRUE(ActiveConsoles(sys / "none").empty());
+
+    CTestPty pty;
+    ASSERT_TRUE(pty.Valid());
+    struct stat slave {};
+    ASSERT_EQ(::stat(pty.SlavePath().c_str(), &slave), 0);
+    const int onPty = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(onPty, 0);
+    const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(devNull, 0);
+    const struct {
+        const char* name;
+        dev_t device;
+        std::vector<int> streams;
+        std::optional<PortErrorReason> reason;
+    } cases[] = {
+        {"a pty on no stream", slave.st_rdev, {devNull}, std::nullopt},
+        {"the pty on a stream", slave.st_rdev, {devNull, onPty}, PortErrorReason::ControllingTerminal},
+        {"a serial console", ::makedev(4, 65), {devNull}, PortErrorReason::Console},
+        {"a serial port beside it", ::makedev(4, 66), {devNull}, std::nullopt},
+        {"/dev/ptmx", ::makedev(5, 2), {}, PortErrorReason::PtyMultiplexer},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NotALine(c.device, sys.Path(), c.streams), c.reason) << c.name;
+    ::close(onPty);
+    ::close(devNull);
+}
+
 // Another program's TIOCEXCL keeps this one out, root or not, and stays set.
 TEST(PortOpen, ATtyHeldExclusivelyByAnotherIsInUseAndStaysExclusive)
 {
@@ -314,7 +371,6 @@ TEST_P(PortOnPty, TransmissionDropsWhatCameBeforeItLeft)
     std::array<std::uint8_t, 4> got{};
     EXPECT_EQ(m_comm.ReadComm(got.data(), 4), 1u);
     EXPECT_EQ(got[0], kNak);
-    EXPECT_TRUE(m_comm.HasLineTime() == false) << "a pty has no line time";
 }
 
 TEST_P(PortOnPty, FlowBytesAreNeverReadAsReplies)

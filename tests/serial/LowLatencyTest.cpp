@@ -4,6 +4,7 @@
 #include "serial/CommThread.h"
 
 #include "TestPty.h"
+#include "serial/NotALine_posix.h"
 #include "serial/Sysfs_posix.h"
 
 #include <gtest/gtest.h>
@@ -11,11 +12,14 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace veltrad {
 namespace {
@@ -33,13 +37,18 @@ TEST(LowLatency, APseudoTerminalRefusesItAndStillOpens)
     comm.ClosePort();
 }
 
-// The first /dev/ttyS* with a UART behind it that this user may open.
+// The first /dev/ttyS* with a UART behind it that this user may open and
+// that is no console (which the port refuses).
 std::optional<std::string> UartDevice()
 {
+    const std::vector<dev_t> consoles = ActiveConsoles();
     for (int n = 0; n < 32; ++n) {
         const std::string name = "ttyS" + std::to_string(n);
         const std::string type = sysfs::ReadAttribute("/sys/class/tty/" + name + "/type");
-        if (!type.empty() && type != "0" && ::access(("/dev/" + name).c_str(), R_OK | W_OK) == 0)
+        struct stat st {};
+        if (!type.empty() && type != "0" && ::access(("/dev/" + name).c_str(), R_OK | W_OK) == 0 &&
+            ::stat(("/dev/" + name).c_str(), &st) == 0 &&
+            std::find(consoles.begin(), consoles.end(), st.st_rdev) == consoles.end())
             return "/dev/" + name;
     }
     return std::nullopt;

@@ -327,18 +327,42 @@ private:
     std::optional<std::string> m_old;
 };
 
-TEST(ProfilePath, FollowsXdgConfigHome)
+TEST(ProfilePath, FollowsXdgConfigHomeAndNeverTheWorkingDirectory)
 {
-    ScopedEnv home("HOME", "/home/tech");
-    const std::pair<const char*, const char*> cases[] = {
-        {"/srv/cfg", "/srv/cfg/Veltrad.INI"},
-        {"relative/dir", "/home/tech/.config/Veltrad.INI"},  // not absolute: ignored
-        {nullptr, "/home/tech/.config/Veltrad.INI"},
+    const struct {
+        const char* home;
+        const char* xdgConfigHome;
+        const char* expected;  // empty: no settings file
+    } cases[] = {
+        {"/home/tech", "/srv/cfg", "/srv/cfg/Veltrad.INI"},
+        {"/home/tech", "relative/dir", "/home/tech/.config/Veltrad.INI"},  // not absolute: ignored
+        {"/home/tech", nullptr, "/home/tech/.config/Veltrad.INI"},
+        {nullptr, "/srv/cfg", "/srv/cfg/Veltrad.INI"},
+        {nullptr, nullptr, ""},
+        {nullptr, "relative/dir", ""},
+        {"relative/home", nullptr, ""},
     };
-    for (const auto& [xdgConfigHome, expected] : cases) {
-        ScopedEnv xdg("XDG_CONFIG_HOME", xdgConfigHome);
-        EXPECT_EQ(CProfile::DefaultPath(), std::filesystem::path(expected));
+    for (const auto& c : cases) {
+        ScopedEnv home("HOME", c.home);
+        ScopedEnv xdg("XDG_CONFIG_HOME", c.xdgConfigHome);
+        EXPECT_EQ(CProfile::DefaultPath(), std::filesystem::path(c.expected))
+            << (c.home ? c.home : "no HOME") << ", " << (c.xdgConfigHome ? c.xdgConfigHome : "no XDG_CONFIG_HOME");
     }
+}
+
+// No settings file: defaults, and nothing written anywhere.
+TEST(ProfilePath, WithoutAFileReadsDefaultsAndWritesNothing)
+{
+    TempDir dir;
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    CProfile profile{std::filesystem::path()};
+    const int port = profile.GetProfileInt("ComPort", "Port Num", 7);
+    const bool written = profile.WriteProfileInt("ComPort", "Port Num", 3);
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(port, 7);
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 #endif
 

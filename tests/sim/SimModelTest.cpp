@@ -77,6 +77,14 @@ SimOptions With(void (*set)(SimOptions&))
     return o;
 }
 
+// Without the line's pace: due times are the options' alone.
+SimOptions Instant(void (*set)(SimOptions&) = [](SimOptions&) {})
+{
+    SimOptions o = With(set);
+    o.pace = false;
+    return o;
+}
+
 TEST(SimModel, RepliesFollowTheFrameAndTheOptions)
 {
     const Bytes ack{kAck}, nak{kNak}, none{};
@@ -140,15 +148,14 @@ TEST(SimModel, ReplyDueTimes)
 {
     // clang-format off
     const TimingCase cases[] = {
-        {"at once", {}, 10ms, 10ms},
-        {"reply delay", With([](SimOptions& o) { o.replyDelay = 5ms; }), 10ms, 15ms},
-        {"adapter tick rounds up", With([](SimOptions& o) { o.adapterTick = 16ms; }), 10ms, 16ms},
-        {"on a tick stays", With([](SimOptions& o) { o.adapterTick = 16ms; }), 16ms, 16ms},
-        {"just past a tick waits a whole one", With([](SimOptions& o) { o.adapterTick = 16ms; }), 16ms + 1ns, 32ms},
-        {"delay, then the tick", With([](SimOptions& o) { o.adapterTick = 16ms; o.replyDelay = 5ms; }), 12ms, 32ms},
-        {"paced: the frame's line time and the reply's", With([](SimOptions& o) { o.pace = true; }), 10ms,
-         10ms + kByte * (kFrameSize + 1)},
-        {"paced and delayed", With([](SimOptions& o) { o.pace = true; o.replyDelay = 5ms; }), 10ms,
+        {"at once", Instant(), 10ms, 10ms},
+        {"reply delay", Instant([](SimOptions& o) { o.replyDelay = 5ms; }), 10ms, 15ms},
+        {"adapter tick rounds up", Instant([](SimOptions& o) { o.adapterTick = 16ms; }), 10ms, 16ms},
+        {"on a tick stays", Instant([](SimOptions& o) { o.adapterTick = 16ms; }), 16ms, 16ms},
+        {"just past a tick waits a whole one", Instant([](SimOptions& o) { o.adapterTick = 16ms; }), 16ms + 1ns, 32ms},
+        {"delay, then the tick", Instant([](SimOptions& o) { o.adapterTick = 16ms; o.replyDelay = 5ms; }), 12ms, 32ms},
+        {"paced by default: the frame's line time and the reply's", {}, 10ms, 10ms + kByte * (kFrameSize + 1)},
+        {"paced and delayed", With([](SimOptions& o) { o.replyDelay = 5ms; }), 10ms,
          15ms + kByte * (kFrameSize + 1)},
     };
     // clang-format on
@@ -163,9 +170,7 @@ TEST(SimModel, ReplyDueTimes)
 
 TEST(SimModel, PacingFollowsTheSlowerOfSenderAndLine)
 {
-    SimOptions options;
-    options.pace = true;
-    CTerminalModel model(options);
+    CTerminalModel model(SimOptions{});
     model.Start(kT0);
     const Frame frame = MakeFrame(0);
     // One byte a millisecond, slower than the line: each arrives one byte time after it was written.
@@ -183,7 +188,7 @@ TEST(SimModel, PacingFollowsTheSlowerOfSenderAndLine)
 
 TEST(SimModel, XoffGoesWithTheReplyBeforeTheChosenFrame)
 {
-    SimOptions options;
+    SimOptions options = Instant();
     options.xoffBeforeFrame = 1;
     options.xoffHold = 50ms;
     CTerminalModel model(options);
@@ -244,7 +249,7 @@ TEST(SimModel, PartialWritesKeepTheRestQueued)
 
 TEST(SimModel, FrameThatStopsArrivingIsDroppedAndRefused)
 {
-    SimOptions options;
+    SimOptions options = Instant();
     options.partialFrameTimeout = 200ms;
     CTerminalModel model(options);
     model.Start(kT0);

@@ -156,12 +156,35 @@ TEST(SimTool, InterruptEndsTheRunWithoutAnImage)
     EXPECT_FALSE(fs::exists(out));
 }
 
+// Refused before any terminal is played: nothing on standard output.
 TEST(SimTool, BadArgumentsAndDevicesFail)
 {
-    CSimProcess unknown({"--no-such-option"});
-    EXPECT_NE(unknown.Wait(), 0);
-    CSimProcess missing({"--device", "/dev/veltrad-no-such-tty"});
-    EXPECT_EQ(missing.Wait(), 1);
+    const struct {
+        std::vector<std::string> args;
+        bool device;  // a device that is refused (1), else arguments (CLI11's status)
+    } cases[] = {
+        {{"--no-such-option"}, false},
+        {{"--refuse", "-1"}, false},
+        {{"--refuse", "1", "--times", "-2"}, false},
+        {{"--silent-after", "-1"}, false},
+        {{"--double-ack", "-3"}, false},
+        {{"--xoff-before", "-1"}, false},
+        {{"--delay", "99999999999999999999"}, false},  // would overflow into no delay
+        {{"--delay", "86400001"}, false},              // more than a day
+        {{"--pace", "--instant"}, false},
+        {{"--device", "/dev/veltrad-no-such-tty"}, true},
+        {{"--device", "/dev/ptmx"}, true},  // a pty that nobody could reach
+    };
+    for (const auto& c : cases) {
+        CSimProcess sim(c.args);
+        ASSERT_TRUE(sim.Running());
+        EXPECT_EQ(sim.ReadLine(), "") << ::testing::PrintToString(c.args);
+        const int status = sim.Wait();
+        if (c.device)
+            EXPECT_EQ(status, 1) << ::testing::PrintToString(c.args);
+        else
+            EXPECT_GT(status, 1) << ::testing::PrintToString(c.args);
+    }
 }
 
 }  // namespace

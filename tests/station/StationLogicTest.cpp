@@ -132,7 +132,7 @@ TEST_F(StationLogicTest, EveryOutcomeEndsItsTileInItsStateCountersRecordAndSound
          TileState::Failed, "통신 오류", "the port went away", true},
         {"timed-out",
          [](auto& p) {
-             p.line.heldTransmissions = {0, 1, 2, 3, 4};
+             p.line.heldTransmissions = {0, 1, 2, 3, 4, 5};  // until the reply timeout
          },
          TileState::Failed, "통신 오류", "held the line with XOFF", true},
         {"port-open-failed", [](auto& p) { p.openFails = true; }, TileState::Failed, "Port open fail",

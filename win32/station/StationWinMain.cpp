@@ -3,6 +3,7 @@
 // opened at the start.
 
 #include "serial/PortMap.h"
+#include "image/StandardStreams.h"
 #include "settings/Profile.h"
 #include "win32/station/StationDlg.h"
 
@@ -14,6 +15,8 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
 {
+    if (!veltrad::OpenStandardStreams())  // no file may take a stream's number
+        return 1;
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     // ICC_BAR_CLASSES: the tooltips.
