@@ -42,7 +42,12 @@ std::string StationTitle(const JobView& job)
 
 std::string StationCountersText(const StationCounters& counters)
 {
-    return std::string(text::kStation) + "  " + Counts(counters.completed, counters.failed);
+    std::string line = std::string(text::kStation) + "  " + Counts(counters.completed, counters.failed);
+    if (counters.pendingRecords > 0) {
+        line += "   " + std::string(text::kRecordsWaiting) + " " + std::to_string(counters.pendingRecords) + " (" +
+                counters.recordsCause + ")";
+    }
+    return line;
 }
 
 std::string TileNameText(const TileView& tile)
