@@ -124,8 +124,9 @@ public:
         if (status.pending == 0)
             return true;
         const std::string why = status.error ? status.error->Message() : std::string("the log");
-        WriteText(stderr, "veltrad-cli: " + std::to_string(status.pending) + " log lines could not be written (" + why +
-                              "); here they are:\n" + m_log->PendingText());
+        const std::string lines = status.pending == 1 ? "1 log line" : std::to_string(status.pending) + " log lines";
+        WriteText(stderr, "veltrad-cli: " + lines + " could not be written (" + why + "); here they are:\n" +
+                              m_log->PendingText());
         return false;
     }
 

@@ -85,7 +85,7 @@ inline constexpr char kRecordsPending[] =
 inline constexpr char kRecordsRestarted[] = "기록 파일이 지워졌거나 옮겨져서 새 파일에 이어 씁니다.";
 inline constexpr char kRecordsKept[] = "쓰지 못한 기록을 다음 파일에 보관했습니다.";
 inline constexpr char kRecordsLost[] = "쓰지 못한 기록을 보관할 곳이 없습니다.";
-// The counters' "기록 대기 3 (다른 프로그램이 사용 중)" and why records wait.
+// "기록 대기 3 (다른 프로그램이 사용 중)" and why records wait.
 inline constexpr char kRecordsWaiting[] = "기록 대기";
 inline constexpr char kCauseInUse[] = "다른 프로그램이 사용 중";
 inline constexpr char kCauseDiskFull[] = "디스크 공간 부족";

@@ -42,12 +42,15 @@ std::string StationTitle(const JobView& job)
 
 std::string StationCountersText(const StationCounters& counters)
 {
-    std::string line = std::string(text::kStation) + "  " + Counts(counters.completed, counters.failed);
-    if (counters.pendingRecords > 0) {
-        line += "   " + std::string(text::kRecordsWaiting) + " " + std::to_string(counters.pendingRecords) + " (" +
-                counters.recordsCause + ")";
-    }
-    return line;
+    return std::string(text::kStation) + "  " + Counts(counters.completed, counters.failed);
+}
+
+std::string RecordsWaitingText(const StationCounters& counters)
+{
+    if (counters.pendingRecords == 0)
+        return {};
+    return std::string(text::kRecordsWaiting) + " " + std::to_string(counters.pendingRecords) + " (" +
+           counters.recordsCause + ")";
 }
 
 std::string TileNameText(const TileView& tile)

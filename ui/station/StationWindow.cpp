@@ -133,6 +133,12 @@ QWidget* CStationWindow::BuildJobPanel()
     auto* row = new QHBoxLayout;
     for (QPushButton* b : {newJob, openJob, saveJob, m_editJob, openRecords})
         row->addWidget(b);
+    m_recordsWaiting = new QLabel(box);
+    m_recordsWaiting->setObjectName(QStringLiteral("recordsWaiting"));
+    QFont bold = m_recordsWaiting->font();
+    bold.setBold(true);
+    m_recordsWaiting->setFont(bold);
+    row->addWidget(m_recordsWaiting);
     row->addStretch(1);
     grid->addLayout(row, 4, 0, 1, 5);
     grid->setColumnStretch(1, 1);
@@ -311,7 +317,11 @@ void CStationWindow::ShowTile(std::size_t index, const TileView& tile)
         m_tiles[index]->Show(tile);
 }
 
-void CStationWindow::ShowCounters(const StationCounters& c) { m_counters->setText(FromUtf8(StationCountersText(c))); }
+void CStationWindow::ShowCounters(const StationCounters& c)
+{
+    m_counters->setText(FromUtf8(StationCountersText(c)));
+    m_recordsWaiting->setText(FromUtf8(RecordsWaitingText(c)));
+}
 
 void CStationWindow::ShowMessage(const StationMessage& message)
 {

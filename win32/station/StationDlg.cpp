@@ -316,6 +316,7 @@ void CStationDlg::ShowTile(std::size_t index, const TileView& tile)
 void CStationDlg::ShowCounters(const StationCounters& counters)
 {
     SetItemText(IDC_COUNTERS, StationCountersText(counters));
+    SetItemText(IDC_RECORDS_WAITING, RecordsWaitingText(counters));
 }
 
 HWND CStationDlg::ModalOwner() const { return veltrad::ModalOwner(m_hWnd, m_hTip); }
