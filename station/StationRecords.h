@@ -10,8 +10,8 @@
 // next run or the next Flush (the views' timer); the window's thread never
 // waits on the file (multiport/RecordFile.h). The operator is told: a box
 // when a cause first shows (or changes), the count of kept lines with their
-// cause on the counters each time, a box when the day's file was deleted or
-// moved and started again. At the end, kept lines go to a file of their own.
+// cause each time (StationCounters, shown beside 기록 폴더 열기), a box when the
+// day's file was deleted or moved and started again. At the end, kept lines go to a file of their own.
 
 #include "multiport/RecordWriter.h"
 #include "multiport/RunLog.h"
