@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QStringList>
 
+#include <cstdio>
+
 int main(int argc, char** argv)
 {
     // Before anything is opened (the display's connection, a port, a file):
@@ -39,5 +41,15 @@ int main(int argc, char** argv)
         window.Logic().OpenJob(QFile::encodeName(arguments.at(1)).toStdString());
     QApplication::exec();
     // Ended: every run stopped and every worker joined; the destructor makes sure once more.
+    // Where records that could not be written were kept, also after a signal.
+    if (const auto& kept = window.Logic().KeptAtEnd()) {
+        if (kept->file) {
+            std::fprintf(stderr, "veltrad-station: %zu records could not be written; kept in %s\n", kept->lines,
+                         kept->file->c_str());
+        } else {
+            std::fprintf(stderr, "veltrad-station: %zu records could not be written nor kept (%s):\n%s", kept->lines,
+                         kept->error.Message().c_str(), kept->text.c_str());
+        }
+    }
     return 0;
 }

@@ -214,10 +214,11 @@ void RegisterDownloadCommand(CLI::App& app, int& exitCode)
     cmd->add_option("FILE", options->file, "Image file")->required();
     cmd->add_flag("--json", options->json, "Print the result as one JSON object, an array of them for several ports");
     cmd->add_option("--log", options->logFile, "Append one line per port and run to this file");
-    cmd->footer("Exit status: 0 completed, 1 bad arguments, unreadable file or a result that stdout did not take,\n"
-                "2 port cannot be opened, 3 terminal silent before any acknowledgement, 4 silent after some,\n"
-                "5 refused, 6 nothing to send, 7 every frame acknowledged but the closing bytes held back by\n"
-                "the terminal's XOFF (end-held), 130 stopped by Ctrl-C, a termination signal or a hang-up.");
+    cmd->footer("Exit status: 0 completed, 1 bad arguments, unreadable file or a result that stdout or the\n"
+                "log did not take, 2 port cannot be opened, 3 terminal silent before any acknowledgement,\n"
+                "4 silent after some, 5 refused, 6 nothing to send, 7 every frame acknowledged but the closing\n"
+                "bytes held back by the terminal's XOFF (end-held), 130 stopped by Ctrl-C, a termination signal\n"
+                "or a hang-up.");
     cmd->callback([options, &exitCode] {
         if (options->ports.size() == 1 && options->logFile.empty()) {
             options->port = options->ports.front();

@@ -98,18 +98,36 @@ public:
     {
     }
 
-    // Appends the port's line to the run log; a log that cannot be written
-    // is said once and the downloads go on.
+    // Appends the port's line to the run log; a line that cannot be written
+    // is kept for the next one and the end, each new cause said once, and the
+    // downloads go on.
     void Log(const PortResult& result)
     {
         if (m_log == nullptr)
             return;
-        std::string error;
         const LogEntry entry{std::chrono::system_clock::now(), result, AdapterSerialNumber(result.device), m_image};
-        if (!m_log->Append(entry, error) && !m_logFailed) {
-            WriteText(stderr, "veltrad-cli: cannot write the log: " + error + "\n");
-            m_logFailed = true;
+        const RecordStatus status = m_log->Append(entry);
+        if (status.error && status.error->fault != m_logFault) {
+            WriteText(stderr, "veltrad-cli: cannot write the log now: " + status.error->Message() +
+                                  "; the line is kept and tried again\n");
         }
+        m_logFault = status.error ? status.error->fault : RecordFault::None;
+    }
+
+    // After the runs: the kept lines once more; those still not written go
+    // to stderr. False when some line did not reach the log.
+    bool FinishLog() const
+    {
+        if (m_log == nullptr || m_log->Pending() == 0)
+            return true;
+        const RecordStatus status = m_log->Flush();
+        if (status.pending == 0)
+            return true;
+        const std::string why = status.error ? status.error->Message() : std::string("the log");
+        const std::string lines = status.pending == 1 ? "1 log line" : std::to_string(status.pending) + " log lines";
+        WriteText(stderr, "veltrad-cli: " + lines + " could not be written (" + why + "); here they are:\n" +
+                              m_log->PendingText());
+        return false;
     }
 
     // The results of every port: the JSON array, or the summary in words;
@@ -148,7 +166,7 @@ private:
     const MultiDownloadOptions& m_options;
     CRunLog* m_log;
     ImageFacts m_image;
-    bool m_logFailed = false;
+    RecordFault m_logFault = RecordFault::None;  // the cause last said
 };
 
 // Ends a download that sent nothing: one reason on stderr, the same outcome
@@ -163,6 +181,7 @@ int EndWithoutRun(const MultiDownloadOptions& options, const std::vector<std::st
         report.Log(results.back());
     }
     report.Final(results, false);
+    report.FinishLog();  // the status says a failure already
     return results.front().status;
 }
 
@@ -180,9 +199,9 @@ int RunMultiDownload(const MultiDownloadOptions& options)
     }
     std::unique_ptr<CRunLog> log;
     if (!options.logFile.empty()) {
-        std::string error;
+        RecordError error;
         if (!(log = CRunLog::Open(PathFromUtf8(options.logFile), error))) {
-            WriteText(stderr, "veltrad-cli: cannot open the log: " + error + "\n");
+            WriteText(stderr, "veltrad-cli: cannot open the log: " + error.Message() + "\n");
             return kExitUsage;
         }
     }
@@ -258,11 +277,14 @@ int RunMultiDownload(const MultiDownloadOptions& options)
         results.push_back(*run->Result());
     }
     report.Final(results, true);
+    const bool logged = report.FinishLog();
     for (const PortResult& r : results) {
         if (!r.Completed())
             return r.status;
     }
-    return 0;
+    // A record that did not reach the log fails the command as a result that
+    // stdout did not take does; a run's own failure stays its status.
+    return logged ? kExitOk : kExitUsage;
 }
 
 }  // namespace veltrad::cli

@@ -1,12 +1,8 @@
 #include "multiport/RunLog.h"
 
-#include "multiport/LogLock.h"
-
-#include "image/TextFile.h"
 #include "base/Utf8Path.h"
 
-#include <cerrno>
-#include <cstring>
+#include <cstdio>
 
 namespace veltrad {
 
@@ -46,37 +42,22 @@ std::string IsoUtc(std::chrono::system_clock::time_point time)
 
 }  // namespace
 
-std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, std::string& error,
-                                       const std::vector<std::string>& extraColumns)
+std::string CRunLog::Header(const std::vector<std::string>& extraColumns)
 {
     std::string header = kHeader;
     for (const std::string& column : extraColumns)
         header += '\t' + column;
-    header += '\n';
-    std::FILE* file = OpenStdioFile(path, "ab");
-    if (file == nullptr) {
-        error = Utf8FromPath(path) + ": " + std::strerror(errno);
-        return nullptr;
-    }
-    // Room for a whole line, so that each goes out in one write.
-    std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
-    // A new log says what its columns are, once, also when two programs
-    // open it at the same time.
-    bool written = true;
-    {
-        const CLogLock lock(file);
-        if (std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == 0)
-            written = std::fputs(header.c_str(), file) >= 0 && std::fflush(file) == 0;
-    }
-    if (!written) {
-        error = Utf8FromPath(path) + ": " + std::strerror(errno);
-        std::fclose(file);
-        return nullptr;
-    }
-    return std::unique_ptr<CRunLog>(new CRunLog(file, path));
+    return header + '\n';
 }
 
-CRunLog::~CRunLog() { std::fclose(m_file); }
+std::unique_ptr<CRunLog> CRunLog::Open(const std::filesystem::path& path, RecordError& error,
+                                       const std::vector<std::string>& extraColumns)
+{
+    std::unique_ptr<CRunLog> log(new CRunLog(path, Header(extraColumns)));
+    if (!log->m_writer.Prepare(path, log->m_header, error))
+        return nullptr;
+    return log;
+}
 
 std::string CRunLog::FormatLine(const LogEntry& e, const std::vector<std::string>& extra)
 {
@@ -93,17 +74,9 @@ std::string CRunLog::FormatLine(const LogEntry& e, const std::vector<std::string
     return line + '\n';
 }
 
-bool CRunLog::Append(const LogEntry& entry, std::string& error, const std::vector<std::string>& extra)
+RecordStatus CRunLog::Append(const LogEntry& entry, const std::vector<std::string>& extra)
 {
-    // One write per line, so that runs appending to the same log at once do
-    // not interleave within a line.
-    const std::string line = FormatLine(entry, extra);
-    if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size() || std::fflush(m_file) != 0) {
-        error = Utf8FromPath(m_path) + ": " + std::strerror(errno);
-        std::clearerr(m_file);
-        return false;
-    }
-    return true;
+    return m_writer.Add({m_path, m_header, FormatLine(entry, extra)});
 }
 
 }  // namespace veltrad

@@ -9,9 +9,9 @@
 // follow these on every line and in the header.
 
 #include "multiport/PortResult.h"
+#include "multiport/RecordWriter.h"
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -34,26 +34,37 @@ struct LogEntry {
     const ImageFacts& image;
 };
 
+// The log of one program run: its lines go to one file by CRecordWriter
+// (whole, kept while they cannot be written). The last component of the
+// path may be a symbolic link of the user's own (LinkRule::FollowOwn).
 class CRunLog {
 public:
-    // Opens `path` for appending, creating it; null with `error` set when it
-    // cannot be opened. `extraColumns` end the header of a new file.
-    static std::unique_ptr<CRunLog> Open(const std::filesystem::path& path, std::string& error,
+    // Checks that `path` takes the log's lines now (a regular file, or a new
+    // one it starts with the header), before any port is opened; null with
+    // `error` set when not. `extraColumns` end the header of a new file.
+    static std::unique_ptr<CRunLog> Open(const std::filesystem::path& path, RecordError& error,
                                          const std::vector<std::string>& extraColumns = {});
-    ~CRunLog();
-    CRunLog(const CRunLog&) = delete;
-    CRunLog& operator=(const CRunLog&) = delete;
 
-    // Writes and flushes one line, `extra` fields after the log's own; false
-    // with `error` set when the write fails.
-    bool Append(const LogEntry& entry, std::string& error, const std::vector<std::string>& extra = {});
+    // Writes the entry's line after any line kept before it; `extra` fields
+    // follow the log's own.
+    RecordStatus Append(const LogEntry& entry, const std::vector<std::string>& extra = {});
+    // Tries the kept lines again.
+    RecordStatus Flush() { return m_writer.Flush(); }
+    std::size_t Pending() const { return m_writer.Pending(); }
+    std::string PendingText() const { return m_writer.PendingText(); }
 
+    // The "#" line that starts a new file, `extraColumns` at its end.
+    static std::string Header(const std::vector<std::string>& extraColumns = {});
     static std::string FormatLine(const LogEntry& entry, const std::vector<std::string>& extra = {});
 
 private:
-    CRunLog(std::FILE* file, std::filesystem::path path) : m_file(file), m_path(std::move(path)) {}
-    std::FILE* m_file;
+    CRunLog(std::filesystem::path path, std::string header)
+        : m_path(std::move(path)), m_header(std::move(header)), m_writer(LinkRule::FollowOwn)
+    {
+    }
     std::filesystem::path m_path;
+    std::string m_header;
+    CRecordWriter m_writer;
 };
 
 }  // namespace veltrad

@@ -65,9 +65,7 @@ void CStationLogic::SetJob(StationJob job, std::string file, bool locked)
     m_jobView = {};
     m_jobView.file = std::move(file);
     m_jobView.locked = locked;
-    m_counters = {};
-    m_records.reset();
-    m_bRecordsFailed = false;
+    m_counters = {.pendingRecords = m_counters.pendingRecords, .recordsCause = m_counters.recordsCause};
     const std::vector<SerialDeviceInfo> devices = Devices();
     m_tiles.clear();
     m_views.assign(m_job.tiles.size(), TileView{});
@@ -300,8 +298,6 @@ void CStationLogic::OnRecordsFolder(const fs::path& folder)
     if (!Editable())
         return;
     m_job.records = folder;
-    m_records.reset();
-    m_bRecordsFailed = false;
     ShowJob();
 }
 

@@ -27,7 +27,8 @@
 //   line (the run log's, plus serial number, station and job), a sound.
 // - Ending (OnCloseRequested, OnEndRequested, the destructor) stops every
 //   run, joins every worker and delivers what they reported (so their
-//   records are written) before the view is told to end.
+//   records are written) before the view is told to end. Records that still
+//   cannot be written then go to a file of their own (KeptAtEnd says where).
 
 #include "download/Clock.h"
 #include "download/DownloadSession.h"
@@ -109,6 +110,8 @@ public:
 
     // The system says devices came or went (or a view's timer asks).
     void OnDevicesChanged();
+    // The views' timer, about every 2 s: kept records are written when they can be.
+    void OnTick();
     void OnOpenRecordsFolder();
 
     // The close box: asks once while runs go on; then stops, joins, ends.
@@ -116,6 +119,9 @@ public:
     // A signal or the session's end: the same without asking.
     void OnEndRequested();
     bool Ended() const { return m_bEnded; }
+    // After the end: records that could not be written and where they were
+    // kept, for a front end that can still say it (the close box shows it).
+    const std::optional<KeptRecords>& KeptAtEnd() const { return m_kept; }
 
     // On the window's thread, after the view posted it.
     void DeliverEvents();
@@ -151,13 +157,14 @@ private:
     void Start(std::size_t index, const ApprovedImage& image);
     void Finish(std::size_t index);
     void Record(std::size_t index, const PortResult& result);
+    void Tell(const RecordsNews& news);
     void MoveSelection();
     void Report(const StationMessage& message);
 
     void Queue(const Event& event);
     std::optional<Event> NextEvent();
     void StopAndJoinAll();
-    void End();
+    void End(bool tell);
 
     IStationView& m_view;
     const CPortMap m_portMap;
@@ -172,8 +179,8 @@ private:
     std::vector<TileView> m_views;  // what each tile shows, in order
     StationCounters m_counters;
     std::optional<std::size_t> m_selected;
-    std::unique_ptr<CStationRecords> m_records;
-    bool m_bRecordsFailed = false;                  // said once until a line goes in again
+    CStationRecords m_records;  // for the logic's life: kept lines outlive a job
+    std::optional<KeptRecords> m_kept;
     std::vector<StationMessage> m_pendingMessages;  // shown after a delivery
     std::uint64_t m_nGeneration = 0;                // of the latest run started, over every tile
     bool m_bAsking = false;

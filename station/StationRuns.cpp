@@ -198,20 +198,31 @@ void CStationLogic::Finish(std::size_t index)
 void CStationLogic::Record(std::size_t index, const PortResult& result)
 {
     const Tile& tile = *m_tiles[index];
-    const fs::path folder = RecordsFolder();
-    if (!m_records || m_records->Folder() != folder)
-        m_records = std::make_unique<CStationRecords>(folder);
     const LogEntry entry{m_services.now(), result, tile.adapterSerial, tile.image};
     const RecordFacts facts{m_views[index].serialNumber, m_services.hostName, m_job.name};
-    std::string error;
-    if (m_records->Append(entry, facts, error)) {
-        m_bRecordsFailed = false;
-        return;
+    Tell(m_records.Append(RecordsFolder(), entry, facts));
+}
+
+void CStationLogic::Tell(const RecordsNews& news)
+{
+    // Boxes after the delivery; the counters at once, each time.
+    m_pendingMessages.insert(m_pendingMessages.end(), news.messages.begin(), news.messages.end());
+    if (m_counters.pendingRecords != news.pending || m_counters.recordsCause != news.cause) {
+        m_counters.pendingRecords = news.pending;
+        m_counters.recordsCause = news.cause;
+        m_view.ShowCounters(m_counters);
     }
-    // Said once; the tile shows its result all the same.
-    if (!m_bRecordsFailed)
-        m_pendingMessages.push_back({text::kRecordsUnwritable, error});
-    m_bRecordsFailed = true;
+}
+
+void CStationLogic::OnTick()
+{
+    if (m_bEnded || m_records.Pending() == 0)
+        return;
+    Tell(m_records.Flush());
+    std::vector<StationMessage> messages;
+    messages.swap(m_pendingMessages);
+    for (const StationMessage& message : messages)
+        Report(message);
 }
 
 void CStationLogic::Report(const StationMessage& message)
@@ -349,19 +360,25 @@ void CStationLogic::OnCloseRequested()
         if (!end || m_bEnded)
             return;
     }
-    End();
+    End(true);
 }
 
 void CStationLogic::OnEndRequested()
 {
     if (!m_bEnded)
-        End();
+        End(false);
 }
 
-void CStationLogic::End()
+void CStationLogic::End(bool tell)
 {
     m_bEnding = true;
     StopAndJoinAll();
+    // Kept next to the records of jobs that name no folder, else where the
+    // system keeps temporary files.
+    std::error_code ec;
+    m_kept = m_records.KeepPending(m_services.now(), {m_services.recordsFolder, fs::temp_directory_path(ec)});
+    if (m_kept && tell)
+        m_view.ShowMessage(KeptMessage(*m_kept));
     m_bEnded = true;
     m_view.EndWindow();
 }

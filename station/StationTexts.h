@@ -80,6 +80,21 @@ inline constexpr char kJobUnreadable[] = "작업 파일을 열 수 없습니다.
 inline constexpr char kJobUnsaved[] = "작업 파일을 저장할 수 없습니다.";
 inline constexpr char kRecordsUnwritable[] = "기록을 쓸 수 없습니다. 다운로드는 계속됩니다.";
 inline constexpr char kRecordsNotShown[] = "기록 폴더를 열 수 없습니다.";
+inline constexpr char kRecordsPending[] =
+    "기록을 아직 쓰지 못해 보관하고 있습니다. 쓸 수 있게 되는 대로 씁니다. 다운로드는 계속됩니다.";
+inline constexpr char kRecordsRestarted[] = "기록 파일이 지워졌거나 옮겨져서 새 파일에 이어 씁니다.";
+inline constexpr char kRecordsKept[] = "쓰지 못한 기록을 다음 파일에 보관했습니다.";
+inline constexpr char kRecordsLost[] = "쓰지 못한 기록을 보관할 곳이 없습니다.";
+// "기록 대기 3 (다른 프로그램이 사용 중)" and why records wait.
+inline constexpr char kRecordsWaiting[] = "기록 대기";
+inline constexpr char kCauseInUse[] = "다른 프로그램이 사용 중";
+inline constexpr char kCauseDiskFull[] = "디스크 공간 부족";
+inline constexpr char kCauseNotAFile[] = "일반 파일이 아님";
+inline constexpr char kCauseDeviceName[] = "장치 이름";
+inline constexpr char kCauseLink[] = "링크 (따라가지 않음)";
+inline constexpr char kCauseDenied[] = "쓰기 권한 없음";
+inline constexpr char kCauseNoFolder[] = "폴더 없음";
+inline constexpr char kCauseOther[] = "쓰기 실패";
 inline constexpr char kTooManyPorts[] = "포트는 16개까지입니다.";
 inline constexpr char kPortTwice[] = "같은 포트가 두 번 있습니다.";
 inline constexpr char kNoSuchPort[] = "포트가 아닙니다. 포트는 COM1부터 COM50까지, 또는 장치 경로입니다.";

@@ -58,7 +58,9 @@ struct JobView {
 struct StationCounters {
     unsigned completed = 0;  // since the job was opened
     unsigned failed = 0;
-    unsigned loading = 0;  // runs going on now
+    unsigned loading = 0;         // runs going on now
+    unsigned pendingRecords = 0;  // record lines kept because they cannot be written now
+    std::string recordsCause;     // why, in words; empty when none are kept
 };
 
 struct StationMessage {

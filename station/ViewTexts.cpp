@@ -45,6 +45,14 @@ std::string StationCountersText(const StationCounters& counters)
     return std::string(text::kStation) + "  " + Counts(counters.completed, counters.failed);
 }
 
+std::string RecordsWaitingText(const StationCounters& counters)
+{
+    if (counters.pendingRecords == 0)
+        return {};
+    return std::string(text::kRecordsWaiting) + " " + std::to_string(counters.pendingRecords) + " (" +
+           counters.recordsCause + ")";
+}
+
 std::string TileNameText(const TileView& tile)
 {
     // Windows opens COM10 as \\.\COM10: the same port, not worth saying twice.

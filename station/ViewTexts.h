@@ -17,6 +17,9 @@ std::string JobShaText(const JobView& job);
 std::string StationTitle(const JobView& job);
 // "스테이션  완료 6   실패 2"
 std::string StationCountersText(const StationCounters& counters);
+// "기록 대기 3 (다른 프로그램이 사용 중)" while records wait to be written, beside
+// 기록 폴더 열기; else empty.
+std::string RecordsWaitingText(const StationCounters& counters);
 
 // "COM33  /dev/ttyUSB3": the port and, when it says more, the device it opens.
 std::string TileNameText(const TileView& tile);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <memory>
@@ -213,6 +214,8 @@ TEST_F(CliMultiTest, ThePortTwiceOrALogThatCannotBeOpenedIsAnArgumentError)
     m_dir.WriteText("Veltrad.INI", "[Ports]\nCOM7=" + device + "\n");
     const std::string link = (m_dir / "kv9090").string();
     std::filesystem::create_symlink(device, link);
+    const std::string fifo = (m_dir / "fifo.tsv").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string file = WriteImage(2);
     struct Case {
         std::vector<std::string> options;
@@ -225,6 +228,7 @@ TEST_F(CliMultiTest, ThePortTwiceOrALogThatCannotBeOpenedIsAnArgumentError)
         {{}, {"COM7", device}, "same device"},
         {{}, {link, device}, "same device"},
         {{"--log", (m_dir / "no-such-folder" / "runs.tsv").string()}, {device, "COM8"}, "cannot open the log"},
+        {{"--log", fifo}, {device}, "not a regular file"},  // and no wait for a reader
     };
     for (const Case& c : cases) {
         const Finished done = Run(Download(c.options, c.ports, file));
@@ -233,6 +237,22 @@ TEST_F(CliMultiTest, ThePortTwiceOrALogThatCannotBeOpenedIsAnArgumentError)
         EXPECT_TRUE(done.out.empty()) << done.out;
     }
     EXPECT_EQ(terminal->Counters().framesReceived, 0u) << "no port was opened";
+}
+
+// A file size limit lets the header in and no line, as a full disk would.
+TEST_F(CliMultiTest, LogLinesThatCannotBeWrittenFailTheCommandAndGoToStderr)
+{
+    auto terminal = MakeSim({});
+    const std::string log = (m_dir / "runs.tsv").string();
+    std::vector<std::string> args{"/bin/sh", "-c", "trap '' XFSZ; exec /usr/bin/prlimit --fsize=120 \"$@\"", "sh"};
+    const auto download = Download({"--log", log}, {terminal->DevicePath()}, WriteImage(2));
+    args.insert(args.end(), download.begin(), download.end());
+    const Finished done = Run(args);
+    EXPECT_EQ(done.status, 1) << done.err;
+    EXPECT_EQ(done.out, "1 of 1 terminals completed\n");
+    EXPECT_NE(done.err.find("runs.tsv: no space left on the disk"), std::string::npos) << done.err;
+    EXPECT_NE(done.err.find("\tcompleted\t2\t2\t"), std::string::npos) << "the line itself: " << done.err;
+    EXPECT_EQ(Lines(TempDir::ReadText(log)).size(), 1u) << "the header alone";
 }
 
 TEST_F(CliMultiTest, AnImageWithNothingToSendOrNoImageAtAllOpensNoPort)

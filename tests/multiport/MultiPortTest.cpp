@@ -1,5 +1,4 @@
 #include "multiport/PortRun.h"
-#include "multiport/RunLog.h"
 #include "multiport/SharedImage.h"
 
 #include "common/TempDir.h"
@@ -9,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,37 +98,6 @@ TEST(PortRun, AFailedPortIsClosedWhenItsOwnRunEnds)
     waiting.Join();
     failing.Join();
     EXPECT_EQ(waiting.Result()->outcome, "stopped");
-}
-
-// Programs that open one new log at the same moment write its header once,
-// as its first line.
-TEST(RunLog, OpenedByManyAtOnceANewLogGetsOneHeader)
-{
-    constexpr int kRounds = 20;
-    constexpr int kOpeners = 6;
-    for (int round = 0; round < kRounds; ++round) {
-        TempDir dir;
-        const auto path = dir / "runs.tsv";
-        const PortResult result = UnstartedResult("COM1", "", "port-open-failed", "why", 1);
-        const ImageFacts image{"/image.bin", 1, ""};
-        std::latch start(kOpeners);
-        std::vector<std::thread> openers;
-        for (int i = 0; i < kOpeners; ++i) {
-            openers.emplace_back([&] {
-                start.arrive_and_wait();
-                std::string error;
-                auto log = CRunLog::Open(path, error);
-                ASSERT_TRUE(log) << error;
-                ASSERT_TRUE(log->Append({std::chrono::system_clock::now(), result, "", image}, error)) << error;
-            });
-        }
-        for (auto& t : openers)
-            t.join();
-        const std::string text = TempDir::ReadText(path);
-        EXPECT_EQ(text.rfind("# time\t", 0), 0u) << "round " << round;
-        EXPECT_EQ(text.find("\n#"), std::string::npos) << "round " << round;
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1 + kOpeners);
-    }
 }
 
 }  // namespace

@@ -406,18 +406,52 @@ TEST_F(StationLogicTest, PortsAreSixteenAtMostEachOnce)
     }
 }
 
-TEST_F(StationLogicTest, RecordsThatCannotBeWrittenAreSaidOnceAndTheRunsStand)
+// Each record line is kept until it can be written: a box when a cause
+// shows, the count on the counters each time, the lines written at the next
+// tick, and those still kept at the end in a file of their own.
+TEST_F(StationLogicTest, RecordsThatCannotBeWrittenAreKeptToldAndWrittenWhenTheyCan)
 {
+    namespace text = station_text;
     Make("COM1 COM2", 2);
-    logic->OnRecordsFolder(dir.WriteText("a-file", "not a folder"));
-    for (auto& line : lines)
-        line->line.replies = AckAll(kFrames);
-    StartAllAndDeliver();
+    const fs::path folder = dir / "line-records";
+    const auto runAll = [&] {
+        for (auto& line : lines) {
+            line->line.transmissions = 0;
+            line->line.replies = AckAll(kFrames);
+        }
+        StartAllAndDeliver();
+    };
+    dir.WriteText("line-records", "a file where the folder should be");
+    logic->OnRecordsFolder(folder);
+    runAll();
     ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].text, station_text::kRecordsUnwritable);
+    EXPECT_EQ(view.messages[0].text, text::kRecordsPending);
+    EXPECT_NE(view.messages[0].detail.find(text::kCauseNoFolder), std::string::npos);
+    EXPECT_EQ(view.counters.pendingRecords, 2u);
+    EXPECT_EQ(view.counters.recordsCause, text::kCauseNoFolder);
     EXPECT_EQ(view.tiles[0].state, TileState::Complete);
-    EXPECT_EQ(view.tiles[1].state, TileState::Complete);
     EXPECT_EQ(view.counters.completed, 2u);
+    runAll();
+    EXPECT_EQ(view.messages.size(), 1u) << "the same cause: no second box";
+    EXPECT_EQ(view.counters.pendingRecords, 4u);
+
+    fs::remove(folder);
+    logic->OnTick();
+    EXPECT_EQ(view.counters.pendingRecords, 0u);
+    EXPECT_EQ(view.counters.recordsCause, "");
+    EXPECT_EQ(RecordLines(folder).size(), 4u);
+
+    fs::rename(folder, dir / "archived");
+    dir.WriteText("line-records", "in the way again");
+    runAll();
+    logic->OnCloseRequested();
+    ASSERT_FALSE(view.messages.empty());
+    EXPECT_EQ(view.messages.back().text, text::kRecordsKept);
+    const fs::path kept = PathFromUtf8(view.messages.back().detail);
+    EXPECT_EQ(kept.parent_path(), dir / "records");
+    EXPECT_EQ(RecordLines(dir / "records").size(), 2u);
+    ASSERT_TRUE(logic->KeptAtEnd());
+    EXPECT_EQ(logic->KeptAtEnd()->file, kept);
 }
 
 TEST(ViewTexts, TheImageLineShowsNoSizeItDoesNotKnow)

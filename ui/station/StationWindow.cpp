@@ -34,7 +34,7 @@ namespace {
 namespace text = station_text;
 
 constexpr int kFontPoints = 10;
-constexpr int kDevicesPollMs = 2000;  // how often unplugged adapters are looked for
+constexpr int kDevicesPollMs = 2000;  // how often unplugged adapters and kept records are looked at
 constexpr int kMinTileWidth = 230;    // pixels; the grid takes as many columns as fit
 
 QString FromUtf8(const std::string& s) { return QString::fromUtf8(s); }
@@ -67,7 +67,10 @@ CStationWindow::CStationWindow(CPortMap ports, StationServices services, QWidget
     auto* f5 = new QShortcut(QKeySequence(Qt::Key_F5), this);
     connect(f5, &QShortcut::activated, this, [this] { m_logic->OnStartAllIdle(); });
     m_devicesTimer = new QTimer(this);
-    connect(m_devicesTimer, &QTimer::timeout, this, [this] { m_logic->OnDevicesChanged(); });
+    connect(m_devicesTimer, &QTimer::timeout, this, [this] {
+        m_logic->OnDevicesChanged();
+        m_logic->OnTick();
+    });
     m_devicesTimer->start(kDevicesPollMs);
     resize(1000, 720);
     m_logic->OnInit();
@@ -130,6 +133,12 @@ QWidget* CStationWindow::BuildJobPanel()
     auto* row = new QHBoxLayout;
     for (QPushButton* b : {newJob, openJob, saveJob, m_editJob, openRecords})
         row->addWidget(b);
+    m_recordsWaiting = new QLabel(box);
+    m_recordsWaiting->setObjectName(QStringLiteral("recordsWaiting"));
+    QFont bold = m_recordsWaiting->font();
+    bold.setBold(true);
+    m_recordsWaiting->setFont(bold);
+    row->addWidget(m_recordsWaiting);
     row->addStretch(1);
     grid->addLayout(row, 4, 0, 1, 5);
     grid->setColumnStretch(1, 1);
@@ -308,7 +317,11 @@ void CStationWindow::ShowTile(std::size_t index, const TileView& tile)
         m_tiles[index]->Show(tile);
 }
 
-void CStationWindow::ShowCounters(const StationCounters& c) { m_counters->setText(FromUtf8(StationCountersText(c))); }
+void CStationWindow::ShowCounters(const StationCounters& c)
+{
+    m_counters->setText(FromUtf8(StationCountersText(c)));
+    m_recordsWaiting->setText(FromUtf8(RecordsWaitingText(c)));
+}
 
 void CStationWindow::ShowMessage(const StationMessage& message)
 {

@@ -81,6 +81,7 @@ private:
     QCheckBox* m_serialNumbers = nullptr;
     QCheckBox* m_sounds = nullptr;
     QLabel* m_records = nullptr;
+    QLabel* m_recordsWaiting = nullptr;  // records kept until they can be written
     QLabel* m_locked = nullptr;
     QPushButton* m_newJob = nullptr;
     QPushButton* m_copySha = nullptr;

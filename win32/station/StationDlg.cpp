@@ -23,6 +23,9 @@ namespace text = station_text;
 // the tiles look once things have settled.
 constexpr UINT_PTR kDevicesTimer = 1;
 constexpr UINT kDevicesSettleMs = 500;
+// Records that could not be written are tried again this often.
+constexpr UINT_PTR kTickTimer = 2;
+constexpr UINT kTickMs = 2000;
 
 constexpr wchar_t kImageFilter[] = L"Binary Files (*.bin)\0*.bin\0All Files (*.*)\0*.*\0";
 constexpr wchar_t kJobFilter[] = L"Station jobs (*.ini)\0*.ini\0All Files (*.*)\0*.*\0";
@@ -106,6 +109,10 @@ INT_PTR CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, TRUE);
         return TRUE;
     case WM_TIMER:
+        if (wParam == kTickTimer) {
+            m_logic.OnTick();
+            return TRUE;
+        }
         if (wParam != kDevicesTimer)
             return FALSE;
         KillTimer(m_hWnd, kDevicesTimer);
@@ -124,6 +131,7 @@ INT_PTR CStationDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return TRUE;
     case WM_DESTROY:
         KillTimer(m_hWnd, kDevicesTimer);
+        KillTimer(m_hWnd, kTickTimer);
         PostQuitMessage(0);
         return FALSE;
     case WM_NCDESTROY:
@@ -145,6 +153,7 @@ BOOL CStationDlg::OnInitDialog()
     FitToWorkArea();
     CenterWindow(m_hWnd, nullptr);
     m_logic.OnInit();
+    SetTimer(m_hWnd, kTickTimer, kTickMs, nullptr);
     return FALSE;  // Create puts the focus on the serial-number field
 }
 
@@ -307,6 +316,7 @@ void CStationDlg::ShowTile(std::size_t index, const TileView& tile)
 void CStationDlg::ShowCounters(const StationCounters& counters)
 {
     SetItemText(IDC_COUNTERS, StationCountersText(counters));
+    SetItemText(IDC_RECORDS_WAITING, RecordsWaitingText(counters));
 }
 
 HWND CStationDlg::ModalOwner() const { return veltrad::ModalOwner(m_hWnd, m_hTip); }

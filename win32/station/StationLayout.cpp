@@ -40,6 +40,7 @@ constexpr AnchorOf kAnchors[] = {
     {IDC_RECORDS, kStretch},
     {IDC_CHOOSE_RECORDS, kRight},
     {IDC_SOUNDS, kRight},
+    {IDC_RECORDS_WAITING, kStretch},
     {IDC_SERIAL_LABEL, kBottom},
     {IDC_SERIAL_ENTRY, kBottom | kStretch},
     {IDC_START_ALL, kBottom | kRight},
@@ -122,6 +123,7 @@ void CStationDlg::MakeFonts()
     m_fonts.word = DerivedFont(base, kWordScalePercent);
     m_hCountersFont = DerivedFont(base, kCountersScalePercent);
     SendMessageW(Item(IDC_COUNTERS), WM_SETFONT, reinterpret_cast<WPARAM>(m_hCountersFont), TRUE);
+    SendMessageW(Item(IDC_RECORDS_WAITING), WM_SETFONT, reinterpret_cast<WPARAM>(m_fonts.bold), TRUE);
     for (HFONT font : {old.bold, old.word, oldCounters}) {
         if (font)
             DeleteObject(font);

@@ -29,6 +29,7 @@
 #define IDC_SAVE_JOB 2018
 #define IDC_EDIT_JOB 2019
 #define IDC_OPEN_RECORDS 2020
+#define IDC_RECORDS_WAITING 2021
 
 // The bottom bar.
 #define IDC_SERIAL_LABEL 2030
