@@ -104,11 +104,11 @@ private:
     std::size_t m_width = 0;
 };
 
-void PrintJson(const char* outcome, const RunStats& stats) { WriteText(stdout, RunJson(outcome, stats) + "\n"); }
+void PrintJson(RunOutcome outcome, const RunStats& stats) { WriteText(stdout, RunJson(outcome, stats) + "\n"); }
 
 // Ends a run that never started: one line on stderr, and the JSON object
 // when it was asked for.
-int EndWithoutRun(const DownloadOptions& options, const char* outcome, const std::string& why, int status,
+int EndWithoutRun(const DownloadOptions& options, RunOutcome outcome, const std::string& why, int status,
                   std::uint32_t frames = 0)
 {
     WriteText(stderr, "veltrad-cli: " + why + "\n");
@@ -153,21 +153,23 @@ int RunDownload(const DownloadOptions& options)
     case StartResult::Started: break;
     case StartResult::FileError:
         if (fileError.stopped) {
-            return EndWithoutRun(options, "stopped",
+            return EndWithoutRun(options, RunOutcome::Stopped,
                                  "stopped while reading " + options.file + "; the port was not opened", kExitStopped);
         }
-        return EndWithoutRun(options, "file-error", "cannot read the image: " + fileError.Message(), kExitUsage);
+        return EndWithoutRun(options, RunOutcome::FileError, "cannot read the image: " + fileError.Message(),
+                             kExitUsage);
     case StartResult::NothingToSend:
-        return EndWithoutRun(options, "nothing-to-send", "nothing to send: " + options.file + " holds no non-zero byte",
-                             kExitNothingToSend);
+        return EndWithoutRun(options, RunOutcome::NothingToSend,
+                             "nothing to send: " + options.file + " holds no non-zero byte", kExitNothingToSend);
     case StartResult::PortOpenFailed: {
         const PortError error = refused ? *refused : session.Comm().LastPortError();
-        return EndWithoutRun(options, "port-open-failed", "cannot open the port: " + error.Message(), kExitPortFailed,
-                             session.FrameCount());
+        return EndWithoutRun(options, RunOutcome::PortOpenFailed, "cannot open the port: " + error.Message(),
+                             kExitPortFailed, session.FrameCount());
     }
     case StartResult::ThreadFailed:
-        return EndWithoutRun(options, "thread-failed", "cannot start the transfer: the system refused a thread",
-                             kExitUsage, session.FrameCount());
+        return EndWithoutRun(options, RunOutcome::ThreadFailed,
+                             "cannot start the transfer: the system refused a thread", kExitUsage,
+                             session.FrameCount());
     }
 
     const std::uint32_t frames = session.FrameCount();
@@ -191,7 +193,7 @@ int RunDownload(const DownloadOptions& options)
 
     const auto& [outcome, stats] = *end;
     if (options.json)
-        PrintJson(OutcomeName(outcome), stats);
+        PrintJson(outcome, stats);
     else
         WriteText(stdout, OutcomeWords(outcome, stats) + ReplyTimesText(stats) + "\n");
     std::fflush(stdout);

@@ -14,9 +14,8 @@ namespace veltrad::cli {
 // every run's JSON object carries, one port or several.
 std::string JsonCounters(const RunStats& stats);
 
-// The JSON object of a single run, one line without its newline; `outcome`
-// is an OutcomeName or the name of a run that never started.
-std::string RunJson(const char* outcome, const RunStats& stats);
+// The JSON object of a single run, one line without its newline.
+std::string RunJson(RunOutcome outcome, const RunStats& stats);
 
 // `value` as a JSON string, quotes included; a byte that is no part of
 // well-formed UTF-8 is written as \u00XX.

@@ -119,9 +119,8 @@ public:
         const auto failed = std::count_if(results.begin(), results.end(), [](const auto& r) { return !r.Completed(); });
         if (m_options.json) {
             // One port (with --log) has the single run's object, several an array.
-            const std::string json = results.size() == 1
-                                         ? RunJson(results.front().outcome.c_str(), results.front().stats)
-                                         : JsonArray(results);
+            const std::string json =
+                results.size() == 1 ? RunJson(results.front().outcome, results.front().stats) : JsonArray(results);
             WriteText(stdout, json + "\n");
         } else if (ran) {
             std::printf("%zu of %zu terminals completed\n", results.size() - static_cast<std::size_t>(failed),
@@ -154,7 +153,7 @@ private:
 // Ends a download that sent nothing: one reason on stderr, the same outcome
 // for every port.
 int EndWithoutRun(const MultiDownloadOptions& options, const std::vector<std::string>& devices, CReport& report,
-                  const char* outcome, const std::string& why, std::uint32_t frames)
+                  RunOutcome outcome, const std::string& why, std::uint32_t frames)
 {
     WriteText(stderr, "veltrad-cli: " + why + "\n");
     std::vector<PortResult> results;
@@ -163,7 +162,7 @@ int EndWithoutRun(const MultiDownloadOptions& options, const std::vector<std::st
         report.Log(results.back());
     }
     report.Final(results, false);
-    return results.front().status;
+    return results.front().Status();
 }
 
 }  // namespace
@@ -196,21 +195,22 @@ int RunMultiDownload(const MultiDownloadOptions& options)
     CReport report(options, log.get(), shared.facts);
     if (!shared.image) {
         if (fileError.stopped) {
-            return EndWithoutRun(options, devices, report, "stopped",
+            return EndWithoutRun(options, devices, report, RunOutcome::Stopped,
                                  "stopped while reading " + options.file + "; no port was opened", 0);
         }
-        return EndWithoutRun(options, devices, report, "file-error", "cannot read the image: " + fileError.Message(),
-                             0);
+        return EndWithoutRun(options, devices, report, RunOutcome::FileError,
+                             "cannot read the image: " + fileError.Message(), 0);
     }
     if (log && shared.facts.sha256.empty())
         WriteText(stderr, "veltrad-cli: no SHA-256 for the log: the system's SHA-256 is not available\n");
     const auto frames = static_cast<std::uint32_t>(shared.image->m_FrameList.size());
     if (frames == 0) {
-        return EndWithoutRun(options, devices, report, "nothing-to-send",
+        return EndWithoutRun(options, devices, report, RunOutcome::NothingToSend,
                              "nothing to send: " + options.file + " holds no non-zero byte", 0);
     }
     if (signals.Raised())
-        return EndWithoutRun(options, devices, report, "stopped", "stopped before any port was opened", frames);
+        return EndWithoutRun(options, devices, report, RunOutcome::Stopped, "stopped before any port was opened",
+                             frames);
 
     CEndSignal ended;
     std::vector<std::unique_ptr<CPortRun>> runs;
@@ -260,7 +260,7 @@ int RunMultiDownload(const MultiDownloadOptions& options)
     report.Final(results, true);
     for (const PortResult& r : results) {
         if (!r.Completed())
-            return r.status;
+            return r.Status();
     }
     return 0;
 }

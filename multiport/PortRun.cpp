@@ -1,5 +1,7 @@
 #include "multiport/PortRun.h"
 
+#include "multiport/Outcome.h"
+
 namespace veltrad {
 
 void CEndSignal::Notify()
@@ -45,18 +47,14 @@ void CPortRun::Start(const std::shared_ptr<const CDownloadImage>& frames)
         PortError error = m_session.Comm().LastPortError();
         if (error.reason == PortErrorReason::PortNumberOutOfRange)
             error.device = m_port;  // as typed: the number was capped to 16 bits
-        End(UnstartedResult(m_port, m_device, "port-open-failed", "cannot open the port: " + error.Message(),
-                            m_frames));
+        End(StartFailure(m_port, m_device, RunOutcome::PortOpenFailed, error, m_frames));
         return;
     }
-    case StartResult::ThreadFailed:
-        End(UnstartedResult(m_port, m_device, "thread-failed", "cannot start the transfer: the system refused a thread",
-                            m_frames));
-        return;
+    case StartResult::ThreadFailed: End(StartFailure(m_port, m_device, RunOutcome::ThreadFailed, {}, m_frames)); return;
     case StartResult::NothingToSend:
     case StartResult::FileError:
         // The caller sends no image without frames.
-        End(UnstartedResult(m_port, m_device, "nothing-to-send", "nothing to send", m_frames));
+        End(StartFailure(m_port, m_device, RunOutcome::NothingToSend, {}, m_frames));
         return;
     }
 }
@@ -96,7 +94,7 @@ PortLine CPortRun::Line(bool stopping) const
     if (const auto result = Result()) {
         line.acknowledged = result->stats.acknowledged;
         line.seconds = result->stats.seconds;
-        line.state = result->outcome;
+        line.state = OutcomeName(result->outcome);
     } else {
         line.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
     }

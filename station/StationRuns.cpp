@@ -169,7 +169,7 @@ void CStationLogic::Finish(std::size_t index)
     if (!result)
         return;
     result->port = tile.job.port;  // the tile's name, whatever device it opened
-    const OutcomeText& words = TextOfOutcome(result->outcome);
+    const OutcomeText words = TextOfOutcome(result->outcome);
     v.state = words.state;
     v.word = std::string(words.word);
     v.hint = std::string(words.hint);

@@ -75,10 +75,23 @@ TEST(OutcomeWords, NamesStatusesAndWhatSetsTheWordsApart)
         EXPECT_EQ(OutcomeWords(c.outcome, stats), c.words);
     }
     // A port whose run never started.
-    const std::pair<const char*, int> unstarted[] = {
-        {"nothing-to-send", 6}, {"port-open-failed", 2}, {"stopped", 130}, {"file-error", 1}, {"thread-failed", 1}};
-    for (const auto& [outcome, status] : unstarted)
-        EXPECT_EQ(UnstartedResult("COM1", "", outcome, "why", 3).status, status) << outcome;
+    const Case unstarted[] = {
+        {RunOutcome::NothingToSend, false, false, "nothing-to-send", 6, "nothing to send"},
+        {RunOutcome::PortOpenFailed, false, false, "port-open-failed", 2, "cannot open the port"},
+        {RunOutcome::FileError, false, false, "file-error", 1, "cannot read the image"},
+        {RunOutcome::ThreadFailed, false, false, "thread-failed", 1,
+         "cannot start the transfer: the system refused a thread"},
+    };
+    for (const Case& c : unstarted) {
+        SCOPED_TRACE(c.name);
+        EXPECT_STREQ(OutcomeName(c.outcome), c.name);
+        EXPECT_EQ(UnstartedResult("COM1", "", c.outcome, "why", 3).Status(), c.status);
+        EXPECT_EQ(OutcomeWords(c.outcome, {}), c.words);
+    }
+    EXPECT_EQ(UnstartedResult("COM1", "", RunOutcome::Stopped, "why", 3).Status(), 130);
+    const PortError missing{"/dev/ttyUSB9", PortErrorReason::NoSuchDevice, 0, {}};
+    EXPECT_EQ(StartFailure("COM9", "", RunOutcome::PortOpenFailed, missing, 3).words,
+              "cannot open the port: /dev/ttyUSB9: no such device");
 }
 
 // A single run's object: the two reasons a silent-looking end is not the
@@ -91,13 +104,13 @@ TEST(SingleRunJson, FlagsAndReplyTimes)
     stats.seconds = 5.5;
     const std::string head = R"({"outcome":"timed-out-after-ack","frames":3,"acknowledged":1,"resends":0,)"
                              R"("seconds":5.500,)";
-    EXPECT_EQ(RunJson("timed-out-after-ack", stats),
+    EXPECT_EQ(RunJson(RunOutcome::TimedOutAfterAck, stats),
               head + R"("held_by_xoff":false,"port_gone":false,"reply_ms_median":null,"reply_ms_p95":null})");
     stats.lastWriteCutShort = true;
     stats.portGone = true;
     stats.replies = 1;
     stats.replyMsMedian = stats.replyMsP95 = 0.25;
-    EXPECT_EQ(RunJson("timed-out-after-ack", stats),
+    EXPECT_EQ(RunJson(RunOutcome::TimedOutAfterAck, stats),
               head + R"("held_by_xoff":true,"port_gone":true,"reply_ms_median":0.250,"reply_ms_p95":0.250})");
 }
 
@@ -128,7 +141,7 @@ TEST(MultiPortJson, StringsAreEscapedAndEachObjectHasTheSingleRunsFields)
     stats.seconds = 1.25;
     stats.portGone = true;
     PortResult result = RunResult("COM3", "/dev/ttyUSB2", RunOutcome::TimedOutAfterAck, stats);
-    EXPECT_EQ(result.status, 4);
+    EXPECT_EQ(result.Status(), 4);
     const std::string fields = R"("outcome":"timed-out-after-ack","frames":9,"acknowledged":4,"resends":2,)"
                                R"("seconds":1.250,"held_by_xoff":false,"port_gone":true,)";
     EXPECT_EQ(JsonObject(result),
@@ -137,14 +150,14 @@ TEST(MultiPortJson, StringsAreEscapedAndEachObjectHasTheSingleRunsFields)
     result.stats.replyMsMedian = 11.8;
     result.stats.replyMsP95 = 12.25;
     const std::string measured = fields + R"("reply_ms_median":11.800,"reply_ms_p95":12.250})";
-    EXPECT_EQ(RunJson("timed-out-after-ack", result.stats), "{" + measured);
+    EXPECT_EQ(RunJson(RunOutcome::TimedOutAfterAck, result.stats), "{" + measured);
     EXPECT_EQ(JsonArray({result, result}), R"([{"port":"COM3","device":"/dev/ttyUSB2",)" + measured +
                                                R"(,{"port":"COM3","device":"/dev/ttyUSB2",)" + measured + "]");
 }
 
 TEST(MultiPortLog, OneLineWithUnknownsAsDashAndSeparatorsQuoted)
 {
-    const PortResult result = UnstartedResult("COM9", "", "port-open-failed", "cannot open", 12);
+    const PortResult result = UnstartedResult("COM9", "", RunOutcome::PortOpenFailed, "cannot open", 12);
     const ImageFacts image{"/images/a\tb\"c.bin", std::nullopt, ""};
     const LogEntry entry{std::chrono::system_clock::from_time_t(86400 + 3661), result, "", image};
     EXPECT_EQ(CRunLog::FormatLine(entry),
@@ -196,8 +209,8 @@ TEST(MultiPortRetry, ArgumentsAreQuotedOnlyWhenTheShellNeedsIt)
 
     // Names that start with "-" stay what they are when the shell reads the
     // command back.
-    const std::vector<PortResult> results = {UnstartedResult("-odd", "", "port-open-failed", "", 1),
-                                             UnstartedResult("COM2", "", "completed", "", 1)};
+    const std::vector<PortResult> results = {UnstartedResult("-odd", "", RunOutcome::PortOpenFailed, "", 1),
+                                             UnstartedResult("COM2", "", RunOutcome::Completed, "", 1)};
     EXPECT_EQ(RetryCommand({{}, "-image.bin", true, "runs.tsv"}, results),
               "veltrad-cli download --json --log runs.tsv --port=-odd -- -image.bin");
     EXPECT_EQ(RetryCommand({{}, "my image.bin", false, "-log"}, results),

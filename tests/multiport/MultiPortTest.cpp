@@ -89,7 +89,7 @@ TEST(PortRun, AFailedPortIsClosedWhenItsOwnRunEnds)
     for (int tick = 0; tick < 100 && !failing.Result(); ++tick)
         ended.WaitPast(seen, std::chrono::milliseconds(100));
     ASSERT_TRUE(failing.Result());
-    EXPECT_EQ(failing.Result()->outcome, "refused");
+    EXPECT_EQ(failing.Result()->outcome, RunOutcome::Refused);
     EXPECT_FALSE(waiting.Result()) << "the other run goes on";
 
     CCommThread retry;
@@ -99,7 +99,7 @@ TEST(PortRun, AFailedPortIsClosedWhenItsOwnRunEnds)
     waiting.Stop();
     waiting.Join();
     failing.Join();
-    EXPECT_EQ(waiting.Result()->outcome, "stopped");
+    EXPECT_EQ(waiting.Result()->outcome, RunOutcome::Stopped);
 }
 
 // Programs that open one new log at the same moment write its header once,
@@ -111,7 +111,7 @@ TEST(RunLog, OpenedByManyAtOnceANewLogGetsOneHeader)
     for (int round = 0; round < kRounds; ++round) {
         TempDir dir;
         const auto path = dir / "runs.tsv";
-        const PortResult result = UnstartedResult("COM1", "", "port-open-failed", "why", 1);
+        const PortResult result = UnstartedResult("COM1", "", RunOutcome::PortOpenFailed, "why", 1);
         const ImageFacts image{"/image.bin", 1, ""};
         std::latch start(kOpeners);
         std::vector<std::thread> openers;

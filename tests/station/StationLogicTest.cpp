@@ -195,13 +195,6 @@ TEST_F(StationLogicTest, EveryOutcomeEndsItsTileInItsStateCountersRecordAndSound
     EXPECT_EQ(view.tiles[0].completed, 0u);
 }
 
-TEST_F(StationLogicTest, AnOutcomeWithoutARowIsAFailureInTheFailNoticesWords)
-{
-    const OutcomeText& text = TextOfOutcome("a-new-outcome");
-    EXPECT_EQ(text.state, TileState::Failed);
-    EXPECT_EQ(text.word, TextOfOutcome("refused").word);
-}
-
 TEST_F(StationLogicTest, AnImageThatIsNotTheApprovedOneStartsNothing)
 {
     const struct {
