@@ -67,6 +67,8 @@ std::size_t Utf8SequenceLength(std::string_view s)
 
 std::string RunJson(RunOutcome outcome, const RunStats& s) { return "{" + RunFields(outcome, s) + "}"; }
 
+std::string ErrorJson(const std::string& why) { return "{\"error\":" + JsonString(why) + "}"; }
+
 std::string JsonString(const std::string& value)
 {
     std::string out = "\"";

@@ -17,6 +17,10 @@ std::string JsonCounters(const RunStats& stats);
 // The JSON object of a single run, one line without its newline.
 std::string RunJson(RunOutcome outcome, const RunStats& stats);
 
+// {"error":"<why>"}: a download refused before any run, one line without
+// its newline.
+std::string ErrorJson(const std::string& why);
+
 // `value` as a JSON string, quotes included; a byte that is no part of
 // well-formed UTF-8 is written as \u00XX.
 std::string JsonString(const std::string& value);

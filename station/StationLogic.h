@@ -21,8 +21,8 @@
 //   on their threads: the logic queues each event under a short lock and asks
 //   the view once per batch to post DeliverEvents to the window's thread, so
 //   no worker ever waits for the window and the window can always stop and
-//   join them. Events carry their run's generation; those of a tile's earlier
-//   run are dropped.
+//   join them. Events carry their run's id; those of a tile's earlier run
+//   are dropped.
 // - A run's end is delivered once: the tile's state and counters, one record
 //   line (the run log's, plus serial number, station and job), a sound.
 // - Ending (OnCloseRequested, OnEndRequested, the destructor) stops every
@@ -30,8 +30,8 @@
 //   records are written) before the view is told to end.
 
 #include "download/Clock.h"
-#include "download/DownloadSession.h"
-#include "multiport/PortRun.h"
+#include "download/PortRun.h"
+#include "multiport/PortResult.h"
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
 #include "station/StationJob.h"
@@ -57,19 +57,19 @@ namespace veltrad {
 struct StationServices {
     IClock* clock = nullptr;                                     // null: the system's
     std::function<ISerialPort*(std::size_t tile)> port;          // empty or null: a real port per run
-    CDownloadSession::ThreadLauncher launcher;                   // empty: a plain std::thread
+    ThreadLauncher launcher;                                     // empty: a plain std::thread
     std::function<std::vector<SerialDeviceInfo>()> devices;      // empty: ListSerialDevices()
     std::function<std::chrono::system_clock::time_point()> now;  // the records' time; empty: the system's
     std::string hostName;                                        // empty: HostName()
     std::filesystem::path recordsFolder;  // for jobs that name none; empty: DefaultRecordsFolder()
 };
 
-class CStationLogic {
+class CStationLogic final : private IRunListener {
 public:
     // `ports` maps COM numbers to devices ([Ports] of the settings).
     CStationLogic(IStationView& view, CPortMap ports, StationServices services = {});
     // Stops every run and joins every worker.
-    ~CStationLogic();
+    ~CStationLogic() override;
     CStationLogic(const CStationLogic&) = delete;
     CStationLogic& operator=(const CStationLogic&) = delete;
 
@@ -131,11 +131,6 @@ public:
 
 private:
     struct Tile;
-    struct Event {
-        std::size_t tile;
-        std::uint64_t generation;
-        bool ended;
-    };
 
     bool Editable();
     void SetJob(StationJob job, std::string file, bool locked);
@@ -149,13 +144,17 @@ private:
     struct ApprovedImage;
     std::optional<ApprovedImage> ReadApprovedImage(bool report);
     void Start(std::size_t index, const ApprovedImage& image);
-    void Finish(std::size_t index);
+    // A tile's run has ended (or not started): its state, counters, record and sound.
+    void Finish(std::size_t index, PortResult result);
+    // After ends: the counters, the view told, the messages kept until now.
+    void AfterEnds(const std::vector<std::size_t>& ended);
     void Record(std::size_t index, const PortResult& result);
     void MoveSelection();
     void Report(const StationMessage& message);
 
-    void Queue(const Event& event);
-    std::optional<Event> NextEvent();
+    // On a worker's thread: queued for DeliverEvents.
+    void OnRunEvent(const RunEvent& event) override;
+    std::optional<RunEvent> NextEvent();
     void StopAndJoinAll();
     void End();
 
@@ -164,7 +163,6 @@ private:
     StationServices m_services;
     std::unique_ptr<IClock> m_systemClock;
     IClock* m_clock;
-    CEndSignal m_endSignal;
 
     StationJob m_job;
     JobView m_jobView;
@@ -175,13 +173,12 @@ private:
     std::unique_ptr<CStationRecords> m_records;
     bool m_bRecordsFailed = false;                  // said once until a line goes in again
     std::vector<StationMessage> m_pendingMessages;  // shown after a delivery
-    std::uint64_t m_nGeneration = 0;                // of the latest run started, over every tile
     bool m_bAsking = false;
     bool m_bEnding = false;
     bool m_bEnded = false;
 
     std::mutex m_eventLock;
-    std::deque<Event> m_events;  // guarded by m_eventLock
+    std::deque<RunEvent> m_events;  // guarded by m_eventLock
 };
 
 }  // namespace veltrad

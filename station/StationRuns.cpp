@@ -123,8 +123,6 @@ void CStationLogic::Start(std::size_t index, const ApprovedImage& image)
     TileView& v = m_views[index];
     // The earlier run has ended; this joins its worker and closes what it left open.
     tile.run.reset();
-    const std::uint64_t generation = ++m_nGeneration;
-    tile.generation = generation;
     tile.image = image.facts;
     tile.adapterSerial = tile.now.info ? tile.now.info->serial : std::string();
     tile.startedMs = m_clock->TickCount();
@@ -135,18 +133,21 @@ void CStationLogic::Start(std::size_t index, const ApprovedImage& image)
     v.frames = static_cast<std::uint32_t>(image.frames->m_FrameList.size());
     v.detail = LoadingDetail(0, v.frames, 0);
     ++m_counters.loading;
-    PortRunHooks hooks;
-    hooks.clock = m_clock;
-    hooks.port = m_services.port ? m_services.port(index) : nullptr;
-    hooks.onProgress = [this, index, generation] { Queue({index, generation, false}); };
-    hooks.onEnded = [this, index, generation] { Queue({index, generation, true}); };
-    // A bound tile opens the device in its socket now; others their port.
-    const std::string port = tile.job.location.empty() ? tile.job.port : tile.now.device;
-    tile.run = std::make_unique<CPortRun>(port, tile.now.device, m_portMap, m_endSignal, m_services.launcher,
-                                          std::move(hooks));
+    PortRunSetup setup;
+    setup.clock = m_clock;
+    setup.port = m_services.port ? m_services.port(index) : nullptr;
+    setup.launcher = m_services.launcher;
+    tile.run = std::make_unique<CPortRun>(static_cast<IRunListener&>(*this), std::move(setup));
+    // The device the tile resolved to: a bound tile's socket, or its port's.
+    tile.run->Select({tile.job.port, std::nullopt, tile.now.device});
     ShowTile(index);
     m_view.ShowCounters(m_counters);
-    tile.run->Start(image.frames);
+    if (const auto unstarted = tile.run->Start(image.frames)) {
+        Finish(index,
+               StartFailure(tile.job.port, tile.run->Port().device, *unstarted, tile.run->OpenError(), v.frames));
+        ShowTile(index);
+        AfterEnds({index});
+    }
 }
 
 void CStationLogic::OnStopTile(std::size_t index)
@@ -161,20 +162,15 @@ void CStationLogic::OnStopAll()
         OnStopTile(i);
 }
 
-void CStationLogic::Finish(std::size_t index)
+void CStationLogic::Finish(std::size_t index, PortResult result)
 {
-    Tile& tile = *m_tiles[index];
     TileView& v = m_views[index];
-    std::optional<PortResult> result = tile.run->Result();
-    if (!result)
-        return;
-    result->port = tile.job.port;  // the tile's name, whatever device it opened
-    const OutcomeText words = TextOfOutcome(result->outcome);
+    const OutcomeText words = TextOfOutcome(result.outcome);
     v.state = words.state;
     v.word = std::string(words.word);
     v.hint = std::string(words.hint);
-    v.acknowledged = result->stats.acknowledged;
-    v.detail = words.state == TileState::Complete ? SecondsText(result->stats.seconds) : result->words;
+    v.acknowledged = result.stats.acknowledged;
+    v.detail = words.state == TileState::Complete ? SecondsText(result.stats.seconds) : result.words;
     --m_counters.loading;
     if (words.state == TileState::Complete) {
         ++v.completed;
@@ -183,7 +179,7 @@ void CStationLogic::Finish(std::size_t index)
         ++v.failed;
         ++m_counters.failed;
     }
-    Record(index, *result);
+    Record(index, result);
     // The next unit needs its own number; a failed one is loaded again as it is.
     if (words.state == TileState::Complete)
         v.serialNumber.clear();
@@ -265,7 +261,7 @@ void CStationLogic::MoveSelection()
 
 // --- the runs' events -----------------------------------------------------------
 
-void CStationLogic::Queue(const Event& event)
+void CStationLogic::OnRunEvent(const RunEvent& event)
 {
     bool wasEmpty;
     {
@@ -278,12 +274,12 @@ void CStationLogic::Queue(const Event& event)
         m_view.PostEvents();
 }
 
-std::optional<CStationLogic::Event> CStationLogic::NextEvent()
+std::optional<RunEvent> CStationLogic::NextEvent()
 {
     const std::lock_guard lock(m_eventLock);
     if (m_events.empty())
         return std::nullopt;
-    const Event event = m_events.front();
+    RunEvent event = std::move(m_events.front());
     m_events.pop_front();
     return event;
 }
@@ -292,26 +288,35 @@ void CStationLogic::DeliverEvents()
 {
     std::vector<std::size_t> changed;
     std::vector<std::size_t> ended;
-    while (const std::optional<Event> event = NextEvent()) {
-        if (event->tile >= m_tiles.size())
+    while (const std::optional<RunEvent> event = NextEvent()) {
+        // The tile whose latest run this is; an earlier run's events are dropped.
+        const auto it = std::find_if(m_tiles.begin(), m_tiles.end(),
+                                     [&](const auto& t) { return t->run && t->run->RunId() == event->runId; });
+        if (it == m_tiles.end())
             continue;
-        Tile& tile = *m_tiles[event->tile];
-        TileView& v = m_views[event->tile];
-        if (event->generation != tile.generation || v.state != TileState::Loading || !tile.run)
+        const auto index = static_cast<std::size_t>(it - m_tiles.begin());
+        Tile& tile = **it;
+        TileView& v = m_views[index];
+        if (v.state != TileState::Loading)
             continue;
-        if (event->ended) {
-            Finish(event->tile);
-            ended.push_back(event->tile);
-        } else {
-            v.acknowledged = tile.run->Line(false).acknowledged;
+        if (event->kind == RunEvent::Kind::Ended) {
+            Finish(index, RunResult(tile.job.port, tile.run->Port().device, event->outcome, event->stats));
+            ended.push_back(index);
+        } else if (event->kind == RunEvent::Kind::Progress) {
+            v.acknowledged = event->acknowledged;
             v.detail = LoadingDetail(v.acknowledged, v.frames, m_clock->TickCount() - tile.startedMs);
         }
-        if (std::find(changed.begin(), changed.end(), event->tile) == changed.end())
-            changed.push_back(event->tile);
+        if (std::find(changed.begin(), changed.end(), index) == changed.end())
+            changed.push_back(index);
     }
     // Each tile drawn once per batch, however many frames it moved.
     for (const std::size_t i : changed)
         ShowTile(i);
+    AfterEnds(ended);
+}
+
+void CStationLogic::AfterEnds(const std::vector<std::size_t>& ended)
+{
     if (!ended.empty())
         m_view.ShowCounters(m_counters);
     for (const std::size_t i : ended)
@@ -332,7 +337,7 @@ void CStationLogic::StopAndJoinAll()
     }
     for (auto& tile : m_tiles) {
         if (tile->run)
-            tile->run->Join();
+            tile->run->StopAndJoin();
     }
     // What the workers said before they ended: their tiles and records.
     DeliverEvents();

@@ -10,8 +10,7 @@ namespace veltrad {
 struct CStationLogic::Tile {
     JobTile job;
     TileDevice now;
-    std::unique_ptr<CPortRun> run;
-    std::uint64_t generation = 0;
+    std::unique_ptr<CPortRun> run;  // the latest run's
     std::uint32_t startedMs = 0;
     ImageFacts image;  // of the run's image
     std::string adapterSerial;

@@ -1,10 +1,7 @@
-#include "multiport/PortRun.h"
 #include "multiport/RunLog.h"
 #include "multiport/SharedImage.h"
 
 #include "common/TempDir.h"
-#include "download/RunSupport.h"
-#include "serial/CommThread.h"
 
 #include <gtest/gtest.h>
 
@@ -63,43 +60,6 @@ TEST(SharedImage, AStopOrAnUnreadableFileGivesNoImage)
         EXPECT_EQ(shared.facts.path, c.file) << "the log still names the file";
         EXPECT_FALSE(shared.facts.size.has_value());
     }
-}
-
-// A port whose run has failed is closed at once, not when the last of the
-// others ends: a retry on it must not find it in use.
-TEST(PortRun, AFailedPortIsClosedWhenItsOwnRunEnds)
-{
-    sim::SimOptions refusing;
-    refusing.refuseFrame = 0;
-    refusing.refuseTimes = 5;
-    auto refuser = test::MakeSim(refusing);
-    auto silent = test::MakeSim({}, false);
-    TempDir dir;
-    ImageError error;
-    const SharedImage shared =
-        ReadSharedImage(dir.Write("image.bin", std::vector<std::uint8_t>(512, 7)), {}, false, error);
-    ASSERT_TRUE(shared.image);
-
-    CEndSignal ended;
-    CPortRun failing(refuser->DevicePath(), refuser->DevicePath(), {}, ended);
-    CPortRun waiting(silent->DevicePath(), silent->DevicePath(), {}, ended);
-    failing.Start(shared.image);
-    waiting.Start(shared.image);
-    std::uint64_t seen = 0;
-    for (int tick = 0; tick < 100 && !failing.Result(); ++tick)
-        ended.WaitPast(seen, std::chrono::milliseconds(100));
-    ASSERT_TRUE(failing.Result());
-    EXPECT_EQ(failing.Result()->outcome, RunOutcome::Refused);
-    EXPECT_FALSE(waiting.Result()) << "the other run goes on";
-
-    CCommThread retry;
-    EXPECT_TRUE(retry.OpenDevice(refuser->DevicePath(), kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit))
-        << retry.LastOpenError();
-    retry.ClosePort();
-    waiting.Stop();
-    waiting.Join();
-    failing.Join();
-    EXPECT_EQ(waiting.Result()->outcome, RunOutcome::Stopped);
 }
 
 // Programs that open one new log at the same moment write its header once,

@@ -113,7 +113,7 @@ private slots:
         QVERIFY(enabledWhenShown);
         QCOMPARE(highest, 10);
         QCOMPARE(progress->value(), 0);
-        QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
+        QVERIFY(!dialog->Logic().Run().Comm().IsConnected());
 
         QVERIFY(terminal->WaitForEnd(std::chrono::milliseconds(kLongWaitMs)));
         QFile original(file);
@@ -147,7 +147,7 @@ private slots:
         const QByteArray iniBefore = m_settings.ReadIni();
         CModalDriver driver;
         auto dialog = OpenWindow(driver, ImageFile(2000));
-        NameRunWorkers(dialog->Logic().Session());
+        NameRunWorkers(dialog->Logic().Run());
         // COM4, on the same terminal: the run's port differs from the saved one.
         auto* combo = Child<QComboBox>(*dialog, "comboPort1007");
         combo->setCurrentIndex(3);
@@ -170,8 +170,8 @@ private slots:
         // Joined: no thread of the run is left.
         QCOMPARE(WorkerThreadCount(), 0);
         if (dialog) {
-            QVERIFY(!dialog->Logic().Session().IsRunning());
-            QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
+            QVERIFY(!dialog->Logic().Run().IsRunning());
+            QVERIFY(!dialog->Logic().Run().Comm().IsConnected());
             QCOMPARE(dialog->isVisible(), windowStays);
             if (windowStays)
                 QCOMPARE(EnabledInputs(*dialog), 3);
