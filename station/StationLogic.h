@@ -5,6 +5,12 @@
 // thin views over it (IStationView): they draw what it shows and call the
 // handlers below on the window's thread.
 //
+// Its parts: each tile (station/StationTile.h) owns what it shows and its
+// run, on a board that keeps them in order; the approved image
+// (ApprovedImage.h) is read apart from everything else. The handlers live in
+// StationLogic.cpp (the job, ending), StationTiles.cpp (the tiles, the
+// serial-number gate) and StationRuns.cpp (runs, their events, the records).
+//
 // Principles of operation
 // - The job names an approved image by path and SHA-256. Before every start
 //   (one tile or all) the file is read and framed again and hashed; a file
@@ -18,34 +24,34 @@
 // - A job opened from a file is locked: the edit handlers do nothing until
 //   OnEditJob. Nothing about the job changes while a run is going on.
 // - Each run is a CPortRun on a worker thread of its own. The workers report
-//   on their threads: the logic queues each event under a short lock and asks
-//   the view once per batch to post DeliverEvents to the window's thread, so
-//   no worker ever waits for the window and the window can always stop and
-//   join them. Events carry their run's id; those of a tile's earlier run
-//   are dropped.
+//   on their threads into a CRunEventQueue, which asks the view once per
+//   batch to post DeliverEvents to the window's thread, so no worker ever
+//   waits for the window and the window can always stop and join them.
+//   Events carry their run's id; those of a tile's earlier run are dropped.
 // - A run's end is delivered once: the tile's state and counters, one record
-//   line (the run log's, plus serial number, station and job), a sound.
+//   line (the run log's, plus serial number, station and job), a sound. A
+//   run that does not start ends at once, the same way.
 // - Ending (OnCloseRequested, OnEndRequested, the destructor) stops every
 //   run, joins every worker and delivers what they reported (so their
 //   records are written) before the view is told to end.
 
 #include "download/Clock.h"
 #include "download/PortRun.h"
+#include "download/RunEventQueue.h"
 #include "multiport/PortResult.h"
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
 #include "station/StationJob.h"
 #include "station/StationRecords.h"
+#include "station/StationTile.h"
 #include "station/StationView.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,12 +70,12 @@ struct StationServices {
     std::filesystem::path recordsFolder;  // for jobs that name none; empty: DefaultRecordsFolder()
 };
 
-class CStationLogic final : private IRunListener {
+class CStationLogic final {
 public:
     // `ports` maps COM numbers to devices ([Ports] of the settings).
     CStationLogic(IStationView& view, CPortMap ports, StationServices services = {});
     // Stops every run and joins every worker.
-    ~CStationLogic() override;
+    ~CStationLogic();
     CStationLogic(const CStationLogic&) = delete;
     CStationLogic& operator=(const CStationLogic&) = delete;
 
@@ -123,38 +129,38 @@ public:
     // State a view or a test may read.
     const JobView& Job() const { return m_jobView; }
     const StationJob& JobData() const { return m_job; }
-    const std::vector<TileView>& Tiles() const { return m_views; }
+    std::vector<TileView> Tiles() const { return m_board.Views(); }
     const StationCounters& Counters() const { return m_counters; }
-    std::optional<std::size_t> Selected() const { return m_selected; }
+    std::optional<std::size_t> Selected() const { return m_board.Selected(); }
     std::filesystem::path RecordsFolder() const;
-    bool AnyRunning() const;
+    bool AnyRunning() const { return m_board.AnyLoading(); }
 
 private:
-    struct Tile;
-
+    // The job (StationLogic.cpp).
     bool Editable();
     void SetJob(StationJob job, std::string file, bool locked);
     void ShowJob();
-    void ShowAllTiles();
-    void ShowTile(std::size_t index);
-    void RefreshTile(std::size_t index, const std::vector<SerialDeviceInfo>& devices);
-    void UpdateFlags(std::size_t index);
-    std::vector<SerialDeviceInfo> Devices() const;
 
-    struct ApprovedImage;
-    std::optional<ApprovedImage> ReadApprovedImage(bool report);
+    // The tiles (StationTiles.cpp).
+    TileRules Rules() const;
+    std::vector<SerialDeviceInfo> Devices() const;
+    void Refresh(std::size_t index, const std::vector<SerialDeviceInfo>& devices);
+    void ShowTile(std::size_t index);
+    void ShowAllTiles();
+    // A tile that waits for a number again takes the selection from one that does not.
+    void ClaimSelection(std::size_t index);
+
+    // The runs (StationRuns.cpp).
+    std::optional<ApprovedImage> ApprovedImageOrReport();
     void Start(std::size_t index, const ApprovedImage& image);
-    // A tile's run has ended (or not started): its state, counters, record and sound.
-    void Finish(std::size_t index, PortResult result);
+    // A tile's run has ended, or did not start: its tile, counters, record and sound.
+    void Finish(std::size_t index, const PortResult& result);
+    void Record(const CStationTile& tile, const PortResult& result);
     // After ends: the counters, the view told, the messages kept until now.
     void AfterEnds(const std::vector<std::size_t>& ended);
-    void Record(std::size_t index, const PortResult& result);
-    void MoveSelection();
-    void Report(const StationMessage& message);
 
-    // On a worker's thread: queued for DeliverEvents.
-    void OnRunEvent(const RunEvent& event) override;
-    std::optional<RunEvent> NextEvent();
+    // Ending (StationLogic.cpp).
+    void Report(const StationMessage& message);
     void StopAndJoinAll();
     void End();
 
@@ -164,21 +170,17 @@ private:
     std::unique_ptr<IClock> m_systemClock;
     IClock* m_clock;
 
+    CRunEventQueue m_events;  // the runs', until DeliverEvents takes them
     StationJob m_job;
     JobView m_jobView;
-    std::vector<std::unique_ptr<Tile>> m_tiles;
-    std::vector<TileView> m_views;  // what each tile shows, in order
+    CTileBoard m_board;  // after the queue, which its runs report to
     StationCounters m_counters;
-    std::optional<std::size_t> m_selected;
     std::unique_ptr<CStationRecords> m_records;
     bool m_bRecordsFailed = false;                  // said once until a line goes in again
     std::vector<StationMessage> m_pendingMessages;  // shown after a delivery
     bool m_bAsking = false;
     bool m_bEnding = false;
     bool m_bEnded = false;
-
-    std::mutex m_eventLock;
-    std::deque<RunEvent> m_events;  // guarded by m_eventLock
 };
 
 }  // namespace veltrad

@@ -48,7 +48,8 @@ CWindowLogic::CWindowLogic(IWindowView& view, CProfile profile, IClock* clock, I
       m_portMap(PortMapFromProfile(m_profile)),
       m_image(std::make_shared<CDownloadImage>()),
       m_portSource([] { return ListSerialDevices(); }),
-      m_run(*this, {clock, port, m_portMap, {}, /*closeAtEnd=*/false})
+      m_events([this] { m_view.PostRunEvents(); }),
+      m_run(m_events, {clock, port, m_portMap, {}, /*closeAtEnd=*/false})
 {
 }
 
@@ -293,34 +294,11 @@ bool CWindowLogic::IsShownRun(std::uint64_t runId) const { return m_bRunShown &&
 
 // --- the run's events ----------------------------------------------------
 
-void CWindowLogic::OnRunEvent(const RunEvent& event)
-{
-    bool wasEmpty;
-    {
-        const std::lock_guard<std::mutex> lock(m_eventLock);
-        wasEmpty = m_events.empty();
-        m_events.push_back(event);
-    }
-    // One wake-up per batch: the window's thread takes everything queued by then.
-    if (wasEmpty)
-        m_view.PostRunEvents();
-}
-
-std::optional<RunEvent> CWindowLogic::NextEvent()
-{
-    const std::lock_guard<std::mutex> lock(m_eventLock);
-    if (m_events.empty())
-        return std::nullopt;
-    RunEvent event = std::move(m_events.front());
-    m_events.pop_front();
-    return event;
-}
-
 void CWindowLogic::DeliverRunEvents()
 {
     // One at a time: a notice runs a modal loop, in which the events after
     // it are delivered in their order by a later wake-up.
-    while (const std::optional<RunEvent> event = NextEvent())
+    while (const std::optional<RunEvent> event = m_events.Next())
         Deliver(*event);
 }
 

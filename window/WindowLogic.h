@@ -6,27 +6,26 @@
 // (IWindowView); both call the handlers below on the window's thread.
 //
 // Principles of operation
-// - The run's worker reports through IRunListener on its own thread. The
-//   logic queues each event under a short lock and asks the view once per
-//   batch to post DeliverRunEvents to the window's thread; the worker never
-//   waits for the window, so the window can always stop and join it.
+// - The run's worker reports on its own thread into a CRunEventQueue, which
+//   asks the view once per batch to post DeliverRunEvents to the window's
+//   thread; the worker never waits for the window, so the window can always
+//   stop and join it.
 // - Events carry their run's id. Only the run shown now moves the bar or opens
 //   a notice; a stopped run may still complete, but moves the bar no more.
 // - Every way of ending stops the run, closes the port and joins the worker
 //   before the view is told to end, so nothing the worker uses goes first.
 
 #include "download/PortRun.h"
+#include "download/RunEventQueue.h"
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
 #include "window/WindowView.h"
 
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,7 +69,7 @@ std::string PortToolTip(const PortEntry& entry);
 // The serial devices present now; the system's list unless a test gives its own.
 using PortSource = std::function<std::vector<SerialDeviceInfo>()>;
 
-class CWindowLogic final : private IRunListener {
+class CWindowLogic final {
 public:
     // `profile` holds the port index and the [Ports] map, which is read once
     // here and serves both the run's port and the port list; `clock` and
@@ -78,7 +77,7 @@ public:
     // outlive the logic).
     CWindowLogic(IWindowView& view, CProfile profile, IClock* clock = nullptr, ISerialPort* port = nullptr);
     // Stops a run and joins its worker.
-    ~CWindowLogic() override;
+    ~CWindowLogic();
     CWindowLogic(const CWindowLogic&) = delete;
     CWindowLogic& operator=(const CWindowLogic&) = delete;
 
@@ -143,9 +142,6 @@ public:
     WindowMessage PortOpenFailMessage() const;
 
 private:
-    // On the worker's thread: queued for DeliverRunEvents.
-    void OnRunEvent(const RunEvent& event) override;
-    std::optional<RunEvent> NextEvent();
     void Deliver(const RunEvent& event);
 
     void LoadPortSetting();
@@ -185,8 +181,7 @@ private:
     bool m_bRunShown = false;
     bool m_bShownRunStopped = false;
 
-    std::mutex m_eventLock;
-    std::deque<RunEvent> m_events;  // guarded by m_eventLock
+    CRunEventQueue m_events;  // the run's, until DeliverRunEvents takes them
 
     // Last, so that its worker is joined before what it reports to goes.
     CPortRun m_run;
