@@ -63,13 +63,14 @@ void CStationLogic::Start(std::size_t index, const ApprovedImage& image)
     setup.launcher = m_services.launcher;
     ++m_counters.loading;
     const std::optional<PortResult> unstarted = tile.Start(image, m_events, std::move(setup), m_clock->TickCount());
-    ShowTile(index);
-    m_view.ShowCounters(m_counters);
-    if (unstarted) {
-        Finish(index, *unstarted);
+    if (!unstarted) {
         ShowTile(index);
-        AfterEnds({index});
+        m_view.ShowCounters(m_counters);
+        return;
     }
+    Finish(index, *unstarted);
+    ShowTile(index);
+    AfterEnds({index});
 }
 
 void CStationLogic::OnStopTile(std::size_t index)
