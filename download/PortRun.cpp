@@ -1,6 +1,7 @@
 #include "download/PortRun.h"
 
 #include "download/DownloadRun.h"
+#include "serial/PortIdentity.h"
 
 #include <system_error>
 #include <utility>
@@ -17,9 +18,10 @@ std::atomic<std::uint64_t> g_lastRunId{0};
 
 PortChoice ChoosePort(std::string name, const CPortMap& ports)
 {
-    PortChoice choice{std::move(name), std::nullopt, {}};
-    choice.number = ParseComName(choice.name);
-    choice.device = choice.number ? ports.Device(*choice.number).value_or(std::string()) : choice.name;
+    const std::optional<std::uint16_t> number = ParseComName(name);
+    PortChoice choice{std::move(name), number, {}};
+    if (const auto target = ResolvePort(choice.name, ports))
+        choice.device = target->device;
     return choice;
 }
 
