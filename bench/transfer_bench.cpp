@@ -11,7 +11,7 @@
 //
 // Usage: transfer_bench [--quick]   (--quick: 1/16 of the paced image)
 
-#include "download/DownloadSession.h"
+#include "download/PortRun.h"
 #include "sim/Simulator.h"
 
 #include <sys/prctl.h>
@@ -37,22 +37,25 @@ using namespace std::chrono;
 
 // Waits for the end of the run; takes the worker's CPU time on the worker
 // itself as the run ends.
-class BenchObserver final : public IRunObserver {
+class BenchObserver final : public IRunListener {
 public:
-    // When the worker acted on each ACK: right after reading it, right
-    // before writing the next frame.
-    void OnProgressStep(std::uint64_t) override { m_steps.push_back(steady_clock::now()); }
-    const std::vector<steady_clock::time_point>& Steps() const { return m_steps; }
-    void OnRunEnded(std::uint64_t, RunOutcome outcome, const RunStats& stats) override
+    void OnRunEvent(const RunEvent& event) override
     {
+        // When the worker acted on each ACK: right after reading it, right
+        // before writing the next frame.
+        if (event.kind == RunEvent::Kind::Progress)
+            m_steps.push_back(steady_clock::now());
+        if (event.kind != RunEvent::Kind::Ended)
+            return;
         timespec cpu{};
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
         const std::lock_guard lock(m_mutex);
-        m_outcome = outcome;
-        m_stats = stats;
+        m_outcome = event.outcome;
+        m_stats = event.stats;
         m_workerCpuSeconds = static_cast<double>(cpu.tv_sec) + static_cast<double>(cpu.tv_nsec) / 1e9;
         m_cv.notify_all();
     }
+    const std::vector<steady_clock::time_point>& Steps() const { return m_steps; }
     void Wait()
     {
         std::unique_lock lock(m_mutex);
@@ -140,15 +143,19 @@ std::optional<Result> Run(std::size_t frames, const sim::SimOptions& options)
     terminal->Start();
     BenchObserver observer;
     CNoLineTimePort instantPort;
-    CDownloadSession session(observer, nullptr, options.pace ? nullptr : &instantPort);
-    session.SelectDevice(terminal->DevicePath());
+    PortRunSetup setup;
+    setup.port = options.pace ? nullptr : &instantPort;
+    CPortRun run(observer, setup);
+    run.Select(ChoosePort(terminal->DevicePath(), {}));
     const auto image = WriteImage(frames);
-    if (!session.OpenFile(image) || session.OnDownload() != StartResult::Started) {
-        std::fprintf(stderr, "transfer_bench: cannot start: %s\n", session.Comm().LastOpenError().c_str());
+    auto frameList = std::make_shared<CDownloadImage>();
+    frameList->SetFile(image);
+    if (!frameList->BuildFrames() || run.Start(frameList)) {
+        std::fprintf(stderr, "transfer_bench: cannot start: %s\n", run.OpenError().Message().c_str());
         return std::nullopt;
     }
     observer.Wait();
-    session.StopAndJoin();
+    run.StopAndJoin();
     std::filesystem::remove(image);
     if (observer.Outcome() != RunOutcome::Completed) {
         std::fprintf(stderr, "transfer_bench: the run did not complete\n");

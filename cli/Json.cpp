@@ -2,6 +2,8 @@
 
 #include "cli/AdapterHints.h"
 
+#include "multiport/Outcome.h"
+
 #include <cstdio>
 #include <string_view>
 
@@ -20,9 +22,9 @@ namespace {
 
 // "outcome":...,"frames":...,...,"reply_ms_p95":...: a single run's fields,
 // which every object carries, one port or several.
-std::string RunFields(const std::string& outcome, const RunStats& s)
+std::string RunFields(RunOutcome outcome, const RunStats& s)
 {
-    return "\"outcome\":" + JsonString(outcome) + "," + JsonCounters(s) +
+    return "\"outcome\":" + JsonString(OutcomeName(outcome)) + "," + JsonCounters(s) +
            ",\"held_by_xoff\":" + (s.lastWriteCutShort ? "true" : "false") +
            ",\"port_gone\":" + (s.portGone ? "true" : "false") + ReplyTimesJson(s);
 }
@@ -102,7 +104,9 @@ std::string Escaped(const std::string& value, bool json)
 
 }  // namespace
 
-std::string RunJson(const char* outcome, const RunStats& s) { return "{" + RunFields(outcome, s) + "}"; }
+std::string RunJson(RunOutcome outcome, const RunStats& s) { return "{" + RunFields(outcome, s) + "}"; }
+
+std::string ErrorJson(const std::string& why) { return "{\"error\":" + JsonString(why) + "}"; }
 
 std::string JsonString(const std::string& value) { return "\"" + Escaped(value, true) + "\""; }
 

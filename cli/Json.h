@@ -14,9 +14,12 @@ namespace veltrad::cli {
 // every run's JSON object carries, one port or several.
 std::string JsonCounters(const RunStats& stats);
 
-// The JSON object of a single run, one line without its newline; `outcome`
-// is an OutcomeName or the name of a run that never started.
-std::string RunJson(const char* outcome, const RunStats& stats);
+// The JSON object of a single run, one line without its newline.
+std::string RunJson(RunOutcome outcome, const RunStats& stats);
+
+// {"error":"<why>"}: a download refused before any run, one line without
+// its newline.
+std::string ErrorJson(const std::string& why);
 
 // `value` as a JSON string, quotes included; a control character or a byte
 // that is no part of well-formed UTF-8 is written as \u00XX.

@@ -4,7 +4,6 @@
 // line per port as its run ends.
 
 #include "multiport/PortResult.h"
-#include "multiport/PortRun.h"
 
 #include <chrono>
 #include <cstdint>
@@ -13,6 +12,16 @@
 #include <vector>
 
 namespace veltrad::cli {
+
+// One port's progress as it is shown while the runs go on.
+struct PortLine {
+    std::string port;
+    std::string device;  // empty when it would only repeat the port
+    std::uint32_t acknowledged = 0;
+    std::uint32_t frames = 0;
+    double seconds = 0.0;  // the run's time so far, or its length once it ended
+    std::string state;     // "sending", "stopping", or the outcome's name
+};
 
 // Port, device, frames done of total, percent, rate and state, in aligned
 // columns; each line cut to `columns` - 1 characters when `columns` > 0, so

@@ -1,27 +1,29 @@
 #include "cli/MultiDownload.h"
 
-#include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/Json.h"
-#include "cli/LiveLines.h"
 #include "cli/SettingsPorts.h"
 #include "cli/StopSignals.h"
 
 #include "multiport/AdapterSerial.h"
-#include "multiport/PortRun.h"
+#include "multiport/ExitStatus.h"
+#include "multiport/Outcome.h"
 #include "multiport/RunLog.h"
 #include "multiport/SharedImage.h"
 
+#include "download/PortRun.h"
 #include "base/Utf8Path.h"
 #include "serial/PortIdentity.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
 
-#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace veltrad::cli {
@@ -30,14 +32,6 @@ namespace {
 
 // How often the live lines are redrawn and a stop signal is looked for.
 constexpr std::chrono::milliseconds kTick{100};
-
-// The device a port names, as the open will resolve it; empty when none.
-std::string DeviceOf(const std::string& port, const CPortMap& ports)
-{
-    if (const auto number = ParseComName(port))
-        return ports.Device(*number).value_or(std::string());
-    return port;
-}
 
 // Two spellings of one port ("COM7" and "com7", a COM name and the device it
 // maps to, a link and its target, "COM3:" and "\\.\COM3") name the same device.
@@ -63,45 +57,71 @@ std::optional<std::string> CheckPorts(const std::vector<std::string>& ports, con
     return std::nullopt;
 }
 
-// " --name value", or " --name=value" for a value that would read as an option.
-std::string OptionArgument(const char* name, const std::string& value)
-{
-    if (value.starts_with('-'))
-        return std::string(" ") + QuoteArgument(name + ("=" + value));
-    return std::string(" ") + name + " " + QuoteArgument(value);
-}
-
-}  // namespace
-
-std::string RetryCommand(const MultiDownloadOptions& options, const std::vector<PortResult>& results)
-{
-    std::string command = "veltrad-cli download";
-    if (options.json)
-        command += " --json";
-    if (!options.logFile.empty())
-        command += OptionArgument("--log", options.logFile);
-    for (const PortResult& r : results) {
-        if (!r.Completed())
-            command += OptionArgument("--port", r.port);
-    }
-    // "--" ends the options, so that a name like "-image.bin" stays the file.
-    const bool dashed = options.file.starts_with('-');
-    return command + (dashed ? " -- " : " ") + QuoteArgument(options.file);
-}
-
-namespace {
-
-class CReport {
+// The runs' events, collected from their workers for the main thread,
+// which waits here between redraws.
+class CRunBoard final : public IRunListener {
 public:
-    CReport(const MultiDownloadOptions& options, CRunLog* log, ImageFacts image)
-        : m_options(options), m_log(log), m_image(std::move(image))
+    struct State {
+        std::uint32_t acknowledged = 0;
+        std::optional<RunEvent> end;
+    };
+
+    void OnRunEvent(const RunEvent& event) override
     {
+        const bool ended = event.kind == RunEvent::Kind::Ended;
+        {
+            const std::lock_guard lock(m_mutex);
+            State& state = m_runs[event.runId];
+            state.acknowledged = event.acknowledged;
+            if (ended) {
+                state.end = event;
+                ++m_ends;
+            }
+        }
+        if (ended)
+            m_changed.notify_all();
     }
 
-    // Appends the port's line to the run log; a line that cannot be written
-    // is kept for the next one and the end, each new cause said once, and the
-    // downloads go on.
-    void Log(const PortResult& result)
+    State Of(std::uint64_t runId) const
+    {
+        const std::lock_guard lock(m_mutex);
+        const auto it = m_runs.find(runId);
+        return it == m_runs.end() ? State{} : it->second;
+    }
+
+    // Returns when a run ended after those `seen` counts, or after
+    // `timeout`; updates `seen`.
+    void WaitPast(std::uint64_t& seen, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, timeout, [&] { return m_ends != seen; });
+        seen = m_ends;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::map<std::uint64_t, State> m_runs;
+    std::uint64_t m_ends = 0;
+};
+
+// One --port: its run, and its result once it has one.
+struct Port {
+    PortChoice choice;
+    std::unique_ptr<CPortRun> run;
+    std::chrono::steady_clock::time_point started;
+    std::optional<PortResult> result;
+    bool ran = false;
+    bool said = false;  // its end was shown and logged
+};
+
+// The run log behind --log: a line that cannot be written is kept for the
+// next one and the end, each new cause said once, and the downloads go on.
+class CLogWriter {
+public:
+    CLogWriter(CRunLog* log, ImageFacts image) : m_log(log), m_image(std::move(image)) {}
+
+    void Write(const PortResult& result)
     {
         if (m_log == nullptr)
             return;
@@ -116,7 +136,7 @@ public:
 
     // After the runs: the kept lines once more; those still not written go
     // to stderr. False when some line did not reach the log.
-    bool FinishLog() const
+    bool Finish() const
     {
         if (m_log == nullptr || m_log->Pending() == 0)
             return true;
@@ -130,161 +150,162 @@ public:
         return false;
     }
 
-    // The results of every port: the JSON array, or the summary in words;
-    // then the command for the failed ports when the image went out at all.
-    void Final(const std::vector<PortResult>& results, bool ran) const
-    {
-        const auto failed = std::count_if(results.begin(), results.end(), [](const auto& r) { return !r.Completed(); });
-        if (m_options.json) {
-            // One port (with --log) has the single run's object, several an array.
-            const std::string json = results.size() == 1
-                                         ? RunJson(results.front().outcome.c_str(), results.front().stats)
-                                         : JsonArray(results);
-            WriteText(stdout, json + "\n");
-        } else if (ran) {
-            std::printf("%zu of %zu terminals completed\n", results.size() - static_cast<std::size_t>(failed),
-                        results.size());
-            for (const PortResult& r : results) {
-                if (!r.Completed())
-                    WriteText(stdout, "  " + Where(r) + ": " + r.words + "\n");
-            }
-        }
-        std::fflush(stdout);
-        if (ran && failed > 0) {
-            std::FILE* out = m_options.json ? stderr : stdout;
-            WriteText(out, "to load the failed terminals again:\n  " + RetryCommand(m_options, results) + "\n");
-            std::fflush(out);
-        }
-    }
-
 private:
-    static std::string Where(const PortResult& r)
-    {
-        return r.device.empty() || r.device == r.port ? r.port : r.port + " (" + r.device + ")";
-    }
-
-    const MultiDownloadOptions& m_options;
     CRunLog* m_log;
     ImageFacts m_image;
     RecordFault m_logFault = RecordFault::None;  // the cause last said
 };
 
-// Ends a download that sent nothing: one reason on stderr, the same outcome
-// for every port.
-int EndWithoutRun(const MultiDownloadOptions& options, const std::vector<std::string>& devices, CReport& report,
-                  const char* outcome, const std::string& why, std::uint32_t frames)
+// Refuses the download before anything was read or opened.
+int Refuse(const DownloadOptions& options, const std::string& why)
 {
     WriteText(stderr, "veltrad-cli: " + why + "\n");
-    std::vector<PortResult> results;
-    for (std::size_t i = 0; i < options.ports.size(); ++i) {
-        results.push_back(UnstartedResult(options.ports[i], devices[i], outcome, why, frames));
-        report.Log(results.back());
+    if (options.json) {
+        WriteText(stdout, ErrorJson(why) + "\n");
+        std::fflush(stdout);
     }
-    report.Final(results, false);
-    report.FinishLog();  // the status says a failure already
-    return results.front().status;
+    return kExitUsage;
+}
+
+// The status of the first port, in the order given, that did not complete.
+int FirstFailure(const std::vector<PortReport>& ports)
+{
+    for (const PortReport& port : ports) {
+        if (!port.result.Completed())
+            return port.result.Status();
+    }
+    return kExitOk;
+}
+
+PortLine LineOf(const Port& port, const CRunBoard& board, bool stopping, std::uint32_t frames)
+{
+    // A device given by its path is not shown twice.
+    const PortChoice& c = port.choice;
+    PortLine line{
+        c.name, c.device == c.name ? std::string() : c.device, 0, frames, 0.0, stopping ? "stopping" : "sending"};
+    if (port.result) {
+        line.acknowledged = port.result->stats.acknowledged;
+        line.seconds = port.result->stats.seconds;
+        line.state = OutcomeName(port.result->outcome);
+    } else {
+        line.acknowledged = board.Of(port.run->RunId()).acknowledged;
+        line.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - port.started).count();
+    }
+    return line;
 }
 
 }  // namespace
 
-int RunMultiDownload(const MultiDownloadOptions& options)
+int RunDownload(const DownloadOptions& options)
 {
-    const CPortMap ports = ReadPortMap(CProfile(CProfile::DefaultPath()));
+    // From here a signal stops the program by its own steps: first the
+    // reading of the file, then the runs.
+    CStopSignals signals;
+    const std::unique_ptr<IDownloadView> view = MakeDownloadView(options);
+    const CPortMap map = ReadPortMap(CProfile(CProfile::DefaultPath()));
+    CRunBoard board;  // outlives the runs, which report to it
+    std::vector<Port> ports(options.ports.size());
     std::vector<std::string> devices;
-    for (const std::string& port : options.ports)
-        devices.push_back(DeviceOf(port, ports));
-    if (const auto problem = CheckPorts(options.ports, devices)) {
-        WriteText(stderr, "veltrad-cli: " + *problem + "\n");
-        return kExitUsage;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        ports[i].choice = ChoosePort(options.ports[i], map);
+        devices.push_back(ports[i].choice.device);
     }
+    if (const auto problem = CheckPorts(options.ports, devices))
+        return Refuse(options, *problem);
     std::unique_ptr<CRunLog> log;
     if (!options.logFile.empty()) {
         RecordError error;
-        if (!(log = CRunLog::Open(PathFromUtf8(options.logFile), error))) {
-            WriteText(stderr, "veltrad-cli: cannot open the log: " + error.Message() + "\n");
-            return kExitUsage;
-        }
+        if (!(log = CRunLog::Open(PathFromUtf8(options.logFile), error)))
+            return Refuse(options, "cannot open the log: " + error.Message());
     }
 
-    // From here a signal stops the reading of the file, then the runs.
-    CStopSignals signals;
     // Read and framed once; every run only reads the frames.
     ImageError fileError;
     SharedImage shared = ReadSharedImage(
         PathFromUtf8(options.file), [&signals] { return signals.Raised(); }, log != nullptr, fileError);
-    CReport report(options, log.get(), shared.facts);
+    CLogWriter logWriter(log.get(), shared.facts);
+    // A download that sent nothing: one reason on stderr, the same outcome for every port.
+    const auto endWithoutRun = [&](RunOutcome outcome, const std::string& why, std::uint32_t frames) {
+        WriteText(stderr, "veltrad-cli: " + why + "\n");
+        std::vector<PortReport> reports;
+        for (const Port& port : ports) {
+            reports.push_back({UnstartedResult(port.choice.name, port.choice.device, outcome, why, frames), false, {}});
+            logWriter.Write(reports.back().result);
+        }
+        view->Final(reports, false);
+        logWriter.Finish();  // the status says a failure already
+        return reports.front().result.Status();
+    };
     if (!shared.image) {
         if (fileError.stopped) {
-            return EndWithoutRun(options, devices, report, "stopped",
-                                 "stopped while reading " + options.file + "; no port was opened", 0);
+            const char* which = options.SinglePort() ? "the port was not opened" : "no port was opened";
+            return endWithoutRun(RunOutcome::Stopped, "stopped while reading " + options.file + "; " + which, 0);
         }
-        return EndWithoutRun(options, devices, report, "file-error", "cannot read the image: " + fileError.Message(),
-                             0);
+        return endWithoutRun(RunOutcome::FileError, "cannot read the image: " + fileError.Message(), 0);
     }
     if (log && shared.facts.sha256.empty())
         WriteText(stderr, "veltrad-cli: no SHA-256 for the log: the system's SHA-256 is not available\n");
     const auto frames = static_cast<std::uint32_t>(shared.image->m_FrameList.size());
-    if (frames == 0) {
-        return EndWithoutRun(options, devices, report, "nothing-to-send",
-                             "nothing to send: " + options.file + " holds no non-zero byte", 0);
-    }
+    if (frames == 0)
+        return endWithoutRun(RunOutcome::NothingToSend, "nothing to send: " + options.file + " holds no non-zero byte",
+                             0);
     if (signals.Raised())
-        return EndWithoutRun(options, devices, report, "stopped", "stopped before any port was opened", frames);
+        return endWithoutRun(RunOutcome::Stopped, "stopped before any port was opened", frames);
 
-    CEndSignal ended;
-    std::vector<std::unique_ptr<CPortRun>> runs;
-    for (std::size_t i = 0; i < options.ports.size(); ++i)
-        runs.push_back(std::make_unique<CPortRun>(options.ports[i], devices[i], ports, ended, StartWithoutStopSignals));
-    for (auto& run : runs)
-        run->Start(shared.image);
+    for (Port& port : ports) {
+        port.run =
+            std::make_unique<CPortRun>(board, PortRunSetup{nullptr, nullptr, map, StartWithoutStopSignals, true});
+        port.run->Select(port.choice);
+    }
+    for (Port& port : ports) {
+        port.started = std::chrono::steady_clock::now();
+        if (const auto unstarted = port.run->Start(shared.image)) {
+            port.result = StartFailure(port.choice.name, port.choice.device, *unstarted, port.run->OpenError(), frames);
+        }
+    }
 
-    const bool live = StderrIsTerminal() && EnableCursorMovement();
-    CLiveLines lines(stderr, StderrColumns());
-    std::vector<bool> reported(runs.size(), false);
     bool stopping = false;
     std::uint64_t seen = 0;
     for (;;) {
         if (signals.Raised() && !stopping) {
-            for (auto& run : runs)
-                run->Stop();
+            for (Port& port : ports)
+                port.run->Stop();
             stopping = true;
         }
         bool allEnded = true;
-        std::vector<PortLine> view;
-        for (std::size_t i = 0; i < runs.size(); ++i) {
-            const auto result = runs[i]->Result();
-            allEnded = allEnded && result.has_value();
-            if (result && !reported[i]) {
-                reported[i] = true;
-                if (!live) {
-                    WriteText(stderr, EndLine(std::chrono::system_clock::now(), *result) + "\n");
-                    std::fflush(stderr);
+        std::vector<PortLine> lines;
+        for (Port& port : ports) {
+            if (!port.result) {
+                if (const auto end = board.Of(port.run->RunId()).end) {
+                    port.result = RunResult(port.choice.name, port.choice.device, end->outcome, end->stats);
+                    port.ran = true;
                 }
-                report.Log(*result);
             }
-            view.push_back(runs[i]->Line(stopping));
+            if (port.result && !port.said) {
+                port.said = true;
+                view->Ended(*port.result, port.ran);
+                logWriter.Write(*port.result);
+            }
+            allEnded = allEnded && port.result;
+            lines.push_back(LineOf(port, board, stopping, frames));
         }
-        if (live)
-            lines.Draw(view);
+        view->Draw(lines);
         if (allEnded)
             break;
-        ended.WaitPast(seen, kTick);
+        board.WaitPast(seen, kTick);
     }
 
-    std::vector<PortResult> results;
-    for (auto& run : runs) {
-        run->Join();
-        results.push_back(*run->Result());
+    std::vector<PortReport> reports;
+    for (Port& port : ports) {
+        port.run->StopAndJoin();
+        reports.push_back({*port.result, port.ran, port.run->Comm().Adapter()});
     }
-    report.Final(results, true);
-    const bool logged = report.FinishLog();
-    for (const PortResult& r : results) {
-        if (!r.Completed())
-            return r.status;
-    }
+    view->Final(reports, true);
+    const bool logged = logWriter.Finish();
     // A record that did not reach the log fails the command as a result that
     // stdout did not take does; a run's own failure stays its status.
-    return logged ? kExitOk : kExitUsage;
+    const int status = FirstFailure(reports);
+    return status != kExitOk || logged ? status : kExitUsage;
 }
 
 }  // namespace veltrad::cli

@@ -231,6 +231,10 @@ RunOutcome CDownloadRun::ReportOutcome(RunOutcome outcome)
     case RunOutcome::Refused: ShowFailNotice(); break;
     case RunOutcome::EndHeld:
     case RunOutcome::Stopped: break;
+    case RunOutcome::FileError:  // never the outcome of an exchange
+    case RunOutcome::NothingToSend:
+    case RunOutcome::PortOpenFailed:
+    case RunOutcome::ThreadFailed: break;
     }
     return outcome;
 }

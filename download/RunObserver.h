@@ -8,6 +8,8 @@
 
 namespace veltrad {
 
+// How a run on one port ended, or why it never started; the one outcome every
+// front end, log and record speaks of (their names: multiport/Outcome.h).
 enum class RunOutcome {
     Completed,         // every frame acknowledged, closing bytes written, port closed
     TimedOut,          // no reply for more than 5000 ms, or the device gone (RunStats::portGone),
@@ -17,6 +19,11 @@ enum class RunOutcome {
     Stopped,           // the port was closed under the run: no notice
     EndHeld,           // every frame acknowledged, but the terminal held the line (XOFF) so the
                        // closing bytes never left: failure notice, port closed
+    // Runs that never started (a stop before the start is Stopped too):
+    FileError,       // the image could not be read
+    NothingToSend,   // the image holds no non-zero byte
+    PortOpenFailed,  // the port did not open
+    ThreadFailed,    // the system refused the worker thread
 };
 
 // The notices an operator sees at the end of a run.

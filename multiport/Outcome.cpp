@@ -15,8 +15,12 @@ const char* OutcomeName(RunOutcome outcome)
     case RunOutcome::Refused: return "refused";
     case RunOutcome::Stopped: return "stopped";
     case RunOutcome::EndHeld: return "end-held";
+    case RunOutcome::FileError: return "file-error";
+    case RunOutcome::NothingToSend: return "nothing-to-send";
+    case RunOutcome::PortOpenFailed: return "port-open-failed";
+    case RunOutcome::ThreadFailed: return "thread-failed";
     }
-    return "unknown";
+    return "";
 }
 
 int OutcomeStatus(RunOutcome outcome)
@@ -28,6 +32,10 @@ int OutcomeStatus(RunOutcome outcome)
     case RunOutcome::Refused: return kExitRefused;
     case RunOutcome::Stopped: return kExitStopped;
     case RunOutcome::EndHeld: return kExitEndHeld;
+    case RunOutcome::FileError: return kExitUsage;
+    case RunOutcome::NothingToSend: return kExitNothingToSend;
+    case RunOutcome::PortOpenFailed: return kExitPortFailed;
+    case RunOutcome::ThreadFailed: return kExitUsage;
     }
     return kExitUsage;
 }
@@ -71,8 +79,12 @@ std::string OutcomeWords(RunOutcome outcome, const RunStats& s)
     case RunOutcome::EndHeld:
         return "download failed: every frame was acknowledged, but the terminal held the line with XOFF, so the "
                "closing bytes were not sent; run the download again";
+    case RunOutcome::FileError: return "cannot read the image";
+    case RunOutcome::NothingToSend: return "nothing to send";
+    case RunOutcome::PortOpenFailed: return "cannot open the port";
+    case RunOutcome::ThreadFailed: return "cannot start the transfer: the system refused a thread";
     }
-    return "unknown outcome";
+    return {};
 }
 
 }  // namespace veltrad

@@ -1,41 +1,31 @@
 #include "multiport/PortResult.h"
 
-#include "multiport/ExitStatus.h"
 #include "multiport/Outcome.h"
 
 namespace veltrad {
 
-namespace {
-
-int UnstartedStatus(const std::string& outcome)
-{
-    if (outcome == "nothing-to-send")
-        return kExitNothingToSend;
-    if (outcome == "port-open-failed")
-        return kExitPortFailed;
-    if (outcome == "stopped")
-        return kExitStopped;
-    return kExitUsage;  // file-error, thread-failed
-}
-
-}  // namespace
+int PortResult::Status() const { return OutcomeStatus(outcome); }
 
 PortResult RunResult(std::string port, std::string device, RunOutcome outcome, const RunStats& stats)
 {
-    return {std::move(port),
-            std::move(device),
-            OutcomeName(outcome),
-            OutcomeStatus(outcome),
-            OutcomeWords(outcome, stats),
-            stats};
+    return {std::move(port), std::move(device), outcome, OutcomeWords(outcome, stats), stats};
 }
 
-PortResult UnstartedResult(std::string port, std::string device, const char* outcome, const std::string& why,
+PortResult UnstartedResult(std::string port, std::string device, RunOutcome outcome, std::string words,
                            std::uint32_t frames)
 {
     RunStats stats;
     stats.frames = frames;
-    return {std::move(port), std::move(device), outcome, UnstartedStatus(outcome), why, stats};
+    return {std::move(port), std::move(device), outcome, std::move(words), stats};
+}
+
+PortResult StartFailure(std::string port, std::string device, RunOutcome outcome, const PortError& openError,
+                        std::uint32_t frames)
+{
+    std::string words = OutcomeWords(outcome, {});
+    if (outcome == RunOutcome::PortOpenFailed)
+        words += ": " + openError.Message();
+    return UnstartedResult(std::move(port), std::move(device), outcome, std::move(words), frames);
 }
 
 }  // namespace veltrad

@@ -1,5 +1,7 @@
 #include "multiport/RunLog.h"
 
+#include "multiport/Outcome.h"
+
 #include "base/Utf8Path.h"
 
 #include <cstdio>
@@ -68,7 +70,7 @@ std::string CRunLog::FormatLine(const LogEntry& e, const std::vector<std::string
     const std::string size = e.image.size ? std::to_string(*e.image.size) : std::string();
     std::string line = IsoUtc(e.time) + '\t' + Field(r.port) + '\t' + Field(r.device) + '\t' + Field(e.adapterSerial) +
                        '\t' + Field(Utf8FromPath(e.image.path)) + '\t' + Field(size) + '\t' + Field(e.image.sha256) +
-                       '\t' + Field(r.outcome) + '\t' + numbers;
+                       '\t' + Field(OutcomeName(r.outcome)) + '\t' + numbers;
     for (const std::string& value : extra)
         line += '\t' + Field(value);
     return line + '\n';

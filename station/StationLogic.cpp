@@ -1,13 +1,12 @@
+// The station's job and its edits, and the order of ending.
+
 #include "station/StationLogic.h"
 
-#include "base/NoCase.h"
-#include "multiport/SharedImage.h"
+#include "base/Utf8Path.h"
 #include "serial/PortIdentity.h"
 #include "station/StationPlatform.h"
-#include "station/StationTile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
 namespace veltrad {
@@ -21,7 +20,11 @@ constexpr std::size_t kShortShaDigits = 16;
 }  // namespace
 
 CStationLogic::CStationLogic(IStationView& view, CPortMap ports, StationServices services)
-    : m_view(view), m_portMap(std::move(ports)), m_services(std::move(services)), m_clock(m_services.clock)
+    : m_view(view),
+      m_portMap(std::move(ports)),
+      m_services(std::move(services)),
+      m_clock(m_services.clock),
+      m_events([this] { m_view.PostEvents(); })
 {
     if (m_clock == nullptr) {
         m_systemClock = std::make_unique<CSystemClock>();
@@ -66,15 +69,10 @@ void CStationLogic::SetJob(StationJob job, std::string file, bool locked)
     m_jobView.file = std::move(file);
     m_jobView.locked = locked;
     m_counters = {.pendingRecords = m_counters.pendingRecords, .recordsCause = m_counters.recordsCause};
+    m_board.Reset(m_job.tiles);
     const std::vector<SerialDeviceInfo> devices = Devices();
-    m_tiles.clear();
-    m_views.assign(m_job.tiles.size(), TileView{});
-    for (std::size_t i = 0; i < m_job.tiles.size(); ++i) {
-        m_tiles.push_back(std::make_unique<Tile>());
-        m_tiles[i]->job = m_job.tiles[i];
-        RefreshTile(i, devices);
-    }
-    m_selected = m_tiles.empty() ? std::nullopt : std::optional<std::size_t>(0);
+    for (std::size_t i = 0; i < m_board.Size(); ++i)
+        Refresh(i, devices);
     ShowJob();
     ShowAllTiles();
     m_view.ShowCounters(m_counters);
@@ -138,7 +136,7 @@ bool CStationLogic::OpenJob(const fs::path& file)
     SetJob(std::move(*job), Utf8FromPath(file), true);
     // Said now rather than at the first start: the line may not load today.
     if (!m_job.image.empty()) {
-        if (const auto approved = ReadApprovedImage(true)) {
+        if (const auto approved = ApprovedImageOrReport()) {
             m_jobView.sizeText = approved->frames->m_strFileSize;
             m_jobView.frames = static_cast<std::uint32_t>(approved->frames->m_FrameList.size());
             ShowJob();
@@ -171,7 +169,7 @@ void CStationLogic::OnEditJob()
         return;
     m_jobView.locked = false;
     ShowJob();
-    for (std::size_t i = 0; i < m_tiles.size(); ++i)
+    for (std::size_t i = 0; i < m_board.Size(); ++i)
         ShowTile(i);
 }
 
@@ -187,25 +185,20 @@ bool CStationLogic::SetImage(const fs::path& path)
 {
     if (!Editable())
         return false;
-    ImageError imageError;
-    SharedImage shared = ReadSharedImage(path, {}, true, imageError);
-    if (!shared.image) {
-        Report({text::kImageUnreadable, imageError.Message()});
+    const ImageRead read = ReadJobImage(path);
+    if (!read.image) {
+        Report(read.refusal);
         return false;
     }
-    if (shared.facts.sha256.empty()) {
-        Report({text::kImageUnreadable, Utf8FromPath(path) + ": the system's SHA-256 is not available"});
-        return false;
-    }
-    const CDownloadImage& image = *shared.image;
+    const CDownloadImage& image = *read.image->frames;
     std::error_code ec;
     const fs::path absolute = fs::absolute(path, ec);
     m_job.image = ec ? path : absolute;
-    m_job.sha256 = shared.facts.sha256;
+    m_job.sha256 = read.image->facts.sha256;
     m_jobView.sizeText = image.m_strFileSize;
     m_jobView.frames = static_cast<std::uint32_t>(image.m_FrameList.size());
     ShowJob();
-    for (std::size_t i = 0; i < m_tiles.size(); ++i)
+    for (std::size_t i = 0; i < m_board.Size(); ++i)
         ShowTile(i);
     return true;
 }
@@ -243,33 +236,11 @@ bool CStationLogic::OnPortsText(const std::string& portsText)
         }
         opened.push_back(target->identity);
     }
-    // A port that stays keeps its tile: counters, number and binding.
     const std::vector<SerialDeviceInfo> devices = Devices();
-    std::vector<std::unique_ptr<Tile>> tiles;
-    std::vector<TileView> views;
-    for (const std::string& name : names) {
-        const auto old = std::find_if(m_tiles.begin(), m_tiles.end(),
-                                      [&](const auto& t) { return t && EqualsNoCase(t->job.port, name); });
-        if (old != m_tiles.end()) {
-            views.push_back(m_views[static_cast<std::size_t>(old - m_tiles.begin())]);
-            tiles.push_back(std::move(*old));
-        } else {
-            tiles.push_back(std::make_unique<Tile>());
-            tiles.back()->job = BindTile(name, m_portMap, devices);
-            views.emplace_back();
-        }
-    }
-    m_tiles = std::move(tiles);
-    m_views = std::move(views);
-    m_job.tiles.clear();
-    for (std::size_t i = 0; i < m_tiles.size(); ++i) {
-        m_job.tiles.push_back(m_tiles[i]->job);
-        m_views[i].selected = false;
-        RefreshTile(i, devices);
-    }
-    m_selected = m_tiles.empty() ? std::nullopt : std::optional<std::size_t>(0);
-    if (m_selected)
-        m_views[0].selected = true;
+    m_board.SetPorts(names, m_portMap, devices);
+    m_job.tiles = m_board.JobTiles();
+    for (std::size_t i = 0; i < m_board.Size(); ++i)
+        Refresh(i, devices);
     ShowJob();
     ShowAllTiles();
     return true;
@@ -281,7 +252,7 @@ void CStationLogic::OnSerialNumbers(bool on)
         return;
     m_job.serialNumbers = on;
     ShowJob();
-    for (std::size_t i = 0; i < m_tiles.size(); ++i)
+    for (std::size_t i = 0; i < m_board.Size(); ++i)
         ShowTile(i);
 }
 
@@ -301,71 +272,68 @@ void CStationLogic::OnRecordsFolder(const fs::path& folder)
     ShowJob();
 }
 
-// --- tiles ------------------------------------------------------------------
-
-std::vector<SerialDeviceInfo> CStationLogic::Devices() const { return m_services.devices(); }
-
-void CStationLogic::RefreshTile(std::size_t index, const std::vector<SerialDeviceInfo>& devices)
+void CStationLogic::OnOpenRecordsFolder()
 {
-    Tile& tile = *m_tiles[index];
-    TileView& v = m_views[index];
-    v.name = tile.job.port;
-    if (v.state == TileState::Loading)
-        return;  // the run keeps what it opened
-    tile.now = ResolveTile(tile.job, m_portMap, devices);
-    v.device = tile.now.device;
-    v.adapter = tile.now.info ? DescribeDevice(*tile.now.info) : std::string();
-    if (!tile.now.present) {
-        v.state = TileState::NotPresent;
-        v.word = text::kNotPresent;
-        v.detail.clear();
-        v.hint.clear();
-    } else if (v.state == TileState::NotPresent || v.word.empty()) {
-        v.state = TileState::Idle;
-        v.word = text::kIdle;
-    }
-    UpdateFlags(index);
-}
-
-void CStationLogic::UpdateFlags(std::size_t index)
-{
-    TileView& v = m_views[index];
-    const bool loading = v.state == TileState::Loading;
-    v.needsSerial = m_job.serialNumbers && v.serialNumber.empty() && !loading;
-    v.canStart = !m_bEnded && !loading && m_tiles[index]->now.present && !m_job.sha256.empty() && !v.needsSerial;
-    v.canStop = loading;
-    v.selected = m_selected == index;
-}
-
-void CStationLogic::ShowAllTiles()
-{
-    for (std::size_t i = 0; i < m_tiles.size(); ++i)
-        UpdateFlags(i);
-    m_view.ShowTiles(m_views);
-}
-
-void CStationLogic::ShowTile(std::size_t index)
-{
-    UpdateFlags(index);
-    m_view.ShowTile(index, m_views[index]);
-}
-
-void CStationLogic::OnDevicesChanged()
-{
-    if (m_bEnded)
+    const fs::path folder = RecordsFolder();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) {
+        Report({text::kRecordsUnwritable, Utf8FromPath(folder) + ": " + ec.message()});
         return;
-    const std::vector<SerialDeviceInfo> devices = Devices();
-    for (std::size_t i = 0; i < m_tiles.size(); ++i) {
-        const TileView before = m_views[i];
-        RefreshTile(i, devices);
-        if (!(before == m_views[i]))
-            m_view.ShowTile(i, m_views[i]);
     }
+    m_view.OpenFolder(folder);
 }
 
-bool CStationLogic::AnyRunning() const
+// --- ending ---------------------------------------------------------------------
+
+void CStationLogic::Report(const StationMessage& message)
 {
-    return std::any_of(m_views.begin(), m_views.end(), [](const TileView& v) { return v.state == TileState::Loading; });
+    if (!m_bEnding && !m_bEnded)
+        m_view.ShowMessage(message);
+}
+
+void CStationLogic::StopAndJoinAll()
+{
+    for (std::size_t i = 0; i < m_board.Size(); ++i)
+        m_board.At(i).Stop();
+    for (std::size_t i = 0; i < m_board.Size(); ++i)
+        m_board.At(i).StopAndJoin();
+    // What the workers said before they ended: their tiles and records.
+    DeliverEvents();
+}
+
+void CStationLogic::OnCloseRequested()
+{
+    if (m_bEnded || m_bAsking)
+        return;
+    if (AnyRunning()) {
+        m_bAsking = true;
+        const bool end = m_view.AskEnd(text::kAskEnd);
+        m_bAsking = false;
+        if (!end || m_bEnded)
+            return;
+    }
+    End(true);
+}
+
+void CStationLogic::OnEndRequested()
+{
+    if (!m_bEnded)
+        End(false);
+}
+
+void CStationLogic::End(bool tell)
+{
+    m_bEnding = true;
+    StopAndJoinAll();
+    // Kept next to the records of jobs that name no folder, else where the
+    // system keeps temporary files.
+    std::error_code ec;
+    m_kept = m_records.KeepPending(m_services.now(), {m_services.recordsFolder, fs::temp_directory_path(ec)});
+    if (m_kept && tell)
+        m_view.ShowMessage(KeptMessage(*m_kept));
+    m_bEnded = true;
+    m_view.EndWindow();
 }
 
 }  // namespace veltrad

@@ -5,6 +5,12 @@
 // thin views over it (IStationView): they draw what it shows and call the
 // handlers below on the window's thread.
 //
+// Its parts: each tile (station/StationTile.h) owns what it shows and its
+// run, on a board that keeps them in order; the approved image
+// (ApprovedImage.h) is read apart from everything else. The handlers live in
+// StationLogic.cpp (the job, ending), StationTiles.cpp (the tiles, the
+// serial-number gate) and StationRuns.cpp (runs, their events, the records).
+//
 // Principles of operation
 // - The job names an approved image by path and SHA-256. Before every start
 //   (one tile or all) the file is read and framed again and hashed; a file
@@ -18,35 +24,35 @@
 // - A job opened from a file is locked: the edit handlers do nothing until
 //   OnEditJob. Nothing about the job changes while a run is going on.
 // - Each run is a CPortRun on a worker thread of its own. The workers report
-//   on their threads: the logic queues each event under a short lock and asks
-//   the view once per batch to post DeliverEvents to the window's thread, so
-//   no worker ever waits for the window and the window can always stop and
-//   join them. Events carry their run's generation; those of a tile's earlier
-//   run are dropped.
+//   on their threads into a CRunEventQueue, which asks the view once per
+//   batch to post DeliverEvents to the window's thread, so no worker ever
+//   waits for the window and the window can always stop and join them.
+//   Events carry their run's id; those of a tile's earlier run are dropped.
 // - A run's end is delivered once: the tile's state and counters, one record
-//   line (the run log's, plus serial number, station and job), a sound.
+//   line (the run log's, plus serial number, station and job), a sound. A
+//   run that does not start ends at once, the same way.
 // - Ending (OnCloseRequested, OnEndRequested, the destructor) stops every
 //   run, joins every worker and delivers what they reported (so their
 //   records are written) before the view is told to end. Records that still
 //   cannot be written then go to a file of their own (KeptAtEnd says where).
 
 #include "download/Clock.h"
-#include "download/DownloadSession.h"
-#include "multiport/PortRun.h"
+#include "download/PortRun.h"
+#include "download/RunEventQueue.h"
+#include "multiport/PortResult.h"
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
 #include "station/StationJob.h"
 #include "station/StationRecords.h"
+#include "station/StationTile.h"
 #include "station/StationView.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,14 +64,14 @@ namespace veltrad {
 struct StationServices {
     IClock* clock = nullptr;                                     // null: the system's
     std::function<ISerialPort*(std::size_t tile)> port;          // empty or null: a real port per run
-    CDownloadSession::ThreadLauncher launcher;                   // empty: a plain std::thread
+    ThreadLauncher launcher;                                     // empty: a plain std::thread
     std::function<std::vector<SerialDeviceInfo>()> devices;      // empty: ListSerialDevices()
     std::function<std::chrono::system_clock::time_point()> now;  // the records' time; empty: the system's
     std::string hostName;                                        // empty: HostName()
     std::filesystem::path recordsFolder;  // for jobs that name none; empty: DefaultRecordsFolder()
 };
 
-class CStationLogic {
+class CStationLogic final {
 public:
     // `ports` maps COM numbers to devices ([Ports] of the settings).
     CStationLogic(IStationView& view, CPortMap ports, StationServices services = {});
@@ -129,40 +135,40 @@ public:
     // State a view or a test may read.
     const JobView& Job() const { return m_jobView; }
     const StationJob& JobData() const { return m_job; }
-    const std::vector<TileView>& Tiles() const { return m_views; }
+    std::vector<TileView> Tiles() const { return m_board.Views(); }
     const StationCounters& Counters() const { return m_counters; }
-    std::optional<std::size_t> Selected() const { return m_selected; }
+    std::optional<std::size_t> Selected() const { return m_board.Selected(); }
     std::filesystem::path RecordsFolder() const;
-    bool AnyRunning() const;
+    bool AnyRunning() const { return m_board.AnyLoading(); }
 
 private:
-    struct Tile;
-    struct Event {
-        std::size_t tile;
-        std::uint64_t generation;
-        bool ended;
-    };
-
+    // The job (StationLogic.cpp).
     bool Editable();
     void SetJob(StationJob job, std::string file, bool locked);
     void ShowJob();
-    void ShowAllTiles();
-    void ShowTile(std::size_t index);
-    void RefreshTile(std::size_t index, const std::vector<SerialDeviceInfo>& devices);
-    void UpdateFlags(std::size_t index);
+
+    // The tiles (StationTiles.cpp).
+    TileRules Rules() const;
     std::vector<SerialDeviceInfo> Devices() const;
+    void Refresh(std::size_t index, const std::vector<SerialDeviceInfo>& devices);
+    void ShowTile(std::size_t index);
+    void ShowAllTiles();
+    // A tile that waits for a number again takes the selection from one that does not.
+    void ClaimSelection(std::size_t index);
 
-    struct ApprovedImage;
-    std::optional<ApprovedImage> ReadApprovedImage(bool report);
+    // The runs (StationRuns.cpp).
+    std::optional<ApprovedImage> ApprovedImageOrReport();
     void Start(std::size_t index, const ApprovedImage& image);
-    void Finish(std::size_t index);
-    void Record(std::size_t index, const PortResult& result);
+    // A tile's run has ended, or did not start: its tile, counters, record and sound.
+    void Finish(std::size_t index, const PortResult& result);
+    void Record(const CStationTile& tile, const PortResult& result);
+    // The records' news: counters at once, boxes after the delivery.
     void Tell(const RecordsNews& news);
-    void MoveSelection();
-    void Report(const StationMessage& message);
+    // After ends: the counters, the view told, the messages kept until now.
+    void AfterEnds(const std::vector<std::size_t>& ended);
 
-    void Queue(const Event& event);
-    std::optional<Event> NextEvent();
+    // Ending (StationLogic.cpp).
+    void Report(const StationMessage& message);
     void StopAndJoinAll();
     void End(bool tell);
 
@@ -171,24 +177,18 @@ private:
     StationServices m_services;
     std::unique_ptr<IClock> m_systemClock;
     IClock* m_clock;
-    CEndSignal m_endSignal;
 
+    CRunEventQueue m_events;  // the runs', until DeliverEvents takes them
     StationJob m_job;
     JobView m_jobView;
-    std::vector<std::unique_ptr<Tile>> m_tiles;
-    std::vector<TileView> m_views;  // what each tile shows, in order
+    CTileBoard m_board;  // after the queue, which its runs report to
     StationCounters m_counters;
-    std::optional<std::size_t> m_selected;
     CStationRecords m_records;  // for the logic's life: kept lines outlive a job
     std::optional<KeptRecords> m_kept;
     std::vector<StationMessage> m_pendingMessages;  // shown after a delivery
-    std::uint64_t m_nGeneration = 0;                // of the latest run started, over every tile
     bool m_bAsking = false;
     bool m_bEnding = false;
     bool m_bEnded = false;
-
-    std::mutex m_eventLock;
-    std::deque<Event> m_events;  // guarded by m_eventLock
 };
 
 }  // namespace veltrad

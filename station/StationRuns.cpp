@@ -1,99 +1,35 @@
-// The station's runs: starting them over the approved image, their events
-// on the window's thread, the serial-number gate and the end.
+// The station's runs: starting them over the approved image, their events on
+// the window's thread, their ends and records.
 
 #include "station/StationLogic.h"
 
-#include "image/Wire.h"
-#include "base/Utf8Path.h"
-#include "multiport/SharedImage.h"
-#include "station/StationTile.h"
-
 #include <algorithm>
-#include <cstdio>
 
 namespace veltrad {
 namespace {
 
-namespace fs = std::filesystem;
 namespace text = station_text;
-
-// "312/1024 프레임 · 10.8 KiB/s · 41 초 남음" once the rate is known.
-std::string LoadingDetail(std::uint32_t acknowledged, std::uint32_t frames, std::uint32_t elapsedMs)
-{
-    char buffer[160];
-    int n = std::snprintf(buffer, sizeof buffer, "%u/%u %s", acknowledged, frames, text::kFrames);
-    if (acknowledged > 0 && elapsedMs > 0) {
-        const double seconds = elapsedMs / 1000.0;
-        const double kib = acknowledged * static_cast<double>(kBlockSize) / 1024.0 / seconds;
-        const double left = (frames - acknowledged) * seconds / acknowledged;
-        std::snprintf(buffer + n, sizeof buffer - static_cast<std::size_t>(n), " · %.1f KiB/s · %.0f %s %s", kib, left,
-                      text::kSeconds, text::kSecondsLeft);
-    }
-    return buffer;
-}
-
-std::string SecondsText(double seconds)
-{
-    char buffer[48];
-    std::snprintf(buffer, sizeof buffer, "%.2f %s", seconds, text::kSeconds);
-    return buffer;
-}
 
 }  // namespace
 
-// --- runs ---------------------------------------------------------------------
-
-std::optional<CStationLogic::ApprovedImage> CStationLogic::ReadApprovedImage(bool report)
+std::optional<ApprovedImage> CStationLogic::ApprovedImageOrReport()
 {
-    if (m_job.image.empty() || m_job.sha256.empty()) {
-        if (report)
-            Report({text::kNoImage, {}});
-        return std::nullopt;
-    }
-    // The digest is of the very bytes that were framed: a file that changes
-    // under the read cannot pass for the approved image.
-    ImageError imageError;
-    SharedImage shared = ReadSharedImage(m_job.image, {}, true, imageError);
-    if (!shared.image) {
-        if (report)
-            Report({text::kImageUnreadable, imageError.Message()});
-        return std::nullopt;
-    }
-    const std::string& sha = shared.facts.sha256;
-    if (sha.empty()) {
-        if (report)
-            Report({text::kImageUnreadable, Utf8FromPath(m_job.image) + ": the system's SHA-256 is not available"});
-        return std::nullopt;
-    }
-    if (sha != m_job.sha256) {
-        if (report) {
-            Report({text::kImageChanged,
-                    Utf8FromPath(m_job.image) + "\nSHA-256 (job): " + m_job.sha256 + "\nSHA-256 (file): " + sha});
-        }
-        return std::nullopt;
-    }
-    if (shared.image->m_FrameList.empty()) {
-        if (report)
-            Report({text::kNothingToSend, Utf8FromPath(m_job.image)});
-        return std::nullopt;
-    }
-    ApprovedImage approved;
-    approved.facts = shared.facts;
-    approved.facts.path = m_job.image;
-    approved.frames = std::move(shared.image);
-    return approved;
+    ImageRead read = ReadApprovedImage(m_job.image, m_job.sha256);
+    if (!read.image)
+        Report(read.refusal);
+    return std::move(read.image);
 }
 
 void CStationLogic::OnStartTile(std::size_t index)
 {
-    if (m_bEnded || index >= m_tiles.size())
+    if (m_bEnded || index >= m_board.Size())
         return;
-    RefreshTile(index, Devices());
-    if (!m_views[index].canStart) {
+    Refresh(index, Devices());
+    if (!m_board.At(index).View().canStart) {
         ShowTile(index);
         return;
     }
-    if (const auto image = ReadApprovedImage(true))
+    if (const auto image = ApprovedImageOrReport())
         Start(index, *image);
 }
 
@@ -103,14 +39,15 @@ void CStationLogic::OnStartAllIdle()
         return;
     const std::vector<SerialDeviceInfo> devices = Devices();
     std::vector<std::size_t> ready;
-    for (std::size_t i = 0; i < m_tiles.size(); ++i) {
-        RefreshTile(i, devices);
-        if (m_views[i].canStart)
+    for (std::size_t i = 0; i < m_board.Size(); ++i) {
+        Refresh(i, devices);
+        if (m_board.At(i).View().canStart)
             ready.push_back(i);
     }
     if (ready.empty())
         return;
-    const auto image = ReadApprovedImage(true);
+    // One framing of the image for every tile.
+    const auto image = ApprovedImageOrReport();
     if (!image)
         return;
     for (const std::size_t i : ready)
@@ -119,87 +56,85 @@ void CStationLogic::OnStartAllIdle()
 
 void CStationLogic::Start(std::size_t index, const ApprovedImage& image)
 {
-    Tile& tile = *m_tiles[index];
-    TileView& v = m_views[index];
-    // The earlier run has ended; this joins its worker and closes what it left open.
-    tile.run.reset();
-    const std::uint64_t generation = ++m_nGeneration;
-    tile.generation = generation;
-    tile.image = image.facts;
-    tile.adapterSerial = tile.now.info ? tile.now.info->serial : std::string();
-    tile.startedMs = m_clock->TickCount();
-    v.state = TileState::Loading;
-    v.word = text::kLoading;
-    v.hint.clear();
-    v.acknowledged = 0;
-    v.frames = static_cast<std::uint32_t>(image.frames->m_FrameList.size());
-    v.detail = LoadingDetail(0, v.frames, 0);
+    CStationTile& tile = m_board.At(index);
+    PortRunSetup setup;
+    setup.clock = m_clock;
+    setup.port = m_services.port ? m_services.port(index) : nullptr;
+    setup.launcher = m_services.launcher;
     ++m_counters.loading;
-    PortRunHooks hooks;
-    hooks.clock = m_clock;
-    hooks.port = m_services.port ? m_services.port(index) : nullptr;
-    hooks.onProgress = [this, index, generation] { Queue({index, generation, false}); };
-    hooks.onEnded = [this, index, generation] { Queue({index, generation, true}); };
-    // A bound tile opens the device in its socket now; others their port.
-    const std::string port = tile.job.location.empty() ? tile.job.port : tile.now.device;
-    tile.run = std::make_unique<CPortRun>(port, tile.now.device, m_portMap, m_endSignal, m_services.launcher,
-                                          std::move(hooks));
+    const std::optional<PortResult> unstarted = tile.Start(image, m_events, std::move(setup), m_clock->TickCount());
+    if (!unstarted) {
+        ShowTile(index);
+        m_view.ShowCounters(m_counters);
+        return;
+    }
+    Finish(index, *unstarted);
     ShowTile(index);
-    m_view.ShowCounters(m_counters);
-    tile.run->Start(image.frames);
+    AfterEnds({index});
 }
 
 void CStationLogic::OnStopTile(std::size_t index)
 {
-    if (index < m_tiles.size() && m_tiles[index]->run)
-        m_tiles[index]->run->Stop();
+    if (index < m_board.Size())
+        m_board.At(index).Stop();
 }
 
 void CStationLogic::OnStopAll()
 {
-    for (std::size_t i = 0; i < m_tiles.size(); ++i)
+    for (std::size_t i = 0; i < m_board.Size(); ++i)
         OnStopTile(i);
 }
 
-void CStationLogic::Finish(std::size_t index)
+// --- the runs' events -----------------------------------------------------------
+
+void CStationLogic::DeliverEvents()
 {
-    Tile& tile = *m_tiles[index];
-    TileView& v = m_views[index];
-    std::optional<PortResult> result = tile.run->Result();
-    if (!result)
-        return;
-    result->port = tile.job.port;  // the tile's name, whatever device it opened
-    const OutcomeText& words = TextOfOutcome(result->outcome);
-    v.state = words.state;
-    v.word = std::string(words.word);
-    v.hint = std::string(words.hint);
-    v.acknowledged = result->stats.acknowledged;
-    v.detail = words.state == TileState::Complete ? SecondsText(result->stats.seconds) : result->words;
-    --m_counters.loading;
-    if (words.state == TileState::Complete) {
-        ++v.completed;
-        ++m_counters.completed;
-    } else if (words.state == TileState::Failed) {
-        ++v.failed;
-        ++m_counters.failed;
+    std::vector<std::size_t> changed;
+    std::vector<std::size_t> ended;
+    while (const std::optional<RunEvent> event = m_events.Next()) {
+        // The tile whose latest run this is; an earlier run's events are dropped.
+        const std::optional<std::size_t> index = m_board.FindRun(event->runId);
+        if (!index || !m_board.At(*index).Loading())
+            continue;
+        CStationTile& tile = m_board.At(*index);
+        if (event->kind == RunEvent::Kind::Ended) {
+            Finish(*index, tile.ResultOf(*event));
+            ended.push_back(*index);
+        } else if (event->kind == RunEvent::Kind::Progress) {
+            tile.Progress(event->acknowledged, m_clock->TickCount());
+        }
+        if (std::find(changed.begin(), changed.end(), *index) == changed.end())
+            changed.push_back(*index);
     }
-    Record(index, *result);
-    // The next unit needs its own number; a failed one is loaded again as it is.
-    if (words.state == TileState::Complete)
-        v.serialNumber.clear();
-    if (m_job.sounds && !m_bEnding && words.state != TileState::Idle)
-        m_view.PlaySound(words.state == TileState::Complete ? StationSound::Complete : StationSound::Failed);
-    // A tile that waits for a number again takes the selection from one that does not.
-    if (m_job.serialNumbers && v.serialNumber.empty() &&
-        (!m_selected || !m_views[*m_selected].serialNumber.empty() || m_views[*m_selected].state == TileState::Loading))
-        OnSelectTile(index);
+    // Each tile drawn once per batch, however many frames it moved.
+    for (const std::size_t i : changed)
+        ShowTile(i);
+    AfterEnds(ended);
 }
 
-void CStationLogic::Record(std::size_t index, const PortResult& result)
+void CStationLogic::Finish(std::size_t index, const PortResult& result)
 {
-    const Tile& tile = *m_tiles[index];
-    const LogEntry entry{m_services.now(), result, tile.adapterSerial, tile.image};
-    const RecordFacts facts{m_views[index].serialNumber, m_services.hostName, m_job.name};
+    CStationTile& tile = m_board.At(index);
+    tile.Finish(result);
+    const TileState state = tile.View().state;
+    --m_counters.loading;
+    if (state == TileState::Complete)
+        ++m_counters.completed;
+    else if (state == TileState::Failed)
+        ++m_counters.failed;
+    Record(tile, result);
+    // The next unit needs its own number; a failed one is loaded again as it is.
+    if (state == TileState::Complete)
+        tile.SetSerialNumber({});
+    if (m_job.sounds && !m_bEnding && state != TileState::Idle)
+        m_view.PlaySound(state == TileState::Complete ? StationSound::Complete : StationSound::Failed);
+    ClaimSelection(index);
+}
+
+void CStationLogic::Record(const CStationTile& tile, const PortResult& result)
+{
+    const LogEntry entry{m_services.now(), result, tile.AdapterSerial(), tile.RunImage()};
+    const RecordFacts facts{tile.View().serialNumber, m_services.hostName, m_job.name};
     Tell(m_records.Append(RecordsFolder(), entry, facts));
 }
 
@@ -225,104 +160,8 @@ void CStationLogic::OnTick()
         Report(message);
 }
 
-void CStationLogic::Report(const StationMessage& message)
+void CStationLogic::AfterEnds(const std::vector<std::size_t>& ended)
 {
-    if (!m_bEnding && !m_bEnded)
-        m_view.ShowMessage(message);
-}
-
-// --- the serial-number gate ---------------------------------------------------
-
-void CStationLogic::OnSelectTile(std::size_t index)
-{
-    if (index >= m_tiles.size() || m_selected == index)
-        return;
-    const std::optional<std::size_t> before = m_selected;
-    m_selected = index;
-    if (before)
-        ShowTile(*before);
-    ShowTile(index);
-}
-
-void CStationLogic::OnSerialEntered(const std::string& typed)
-{
-    const auto first = typed.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        OnStartAllIdle();
-        return;
-    }
-    const std::string number = typed.substr(first, typed.find_last_not_of(" \t\r\n") - first + 1);
-    if (m_bEnded || !m_selected || m_views[*m_selected].state == TileState::Loading)
-        return;
-    m_views[*m_selected].serialNumber = number;
-    ShowTile(*m_selected);
-    MoveSelection();
-}
-
-void CStationLogic::MoveSelection()
-{
-    // The next tile, in order and round, that is waiting for a number.
-    const std::size_t count = m_tiles.size();
-    const std::size_t from = m_selected.value_or(count - 1);
-    for (std::size_t step = 1; step <= count; ++step) {
-        const std::size_t i = (from + step) % count;
-        const TileView& v = m_views[i];
-        if (v.state != TileState::Loading && v.state != TileState::NotPresent && v.serialNumber.empty()) {
-            OnSelectTile(i);
-            return;
-        }
-    }
-}
-
-// --- the runs' events -----------------------------------------------------------
-
-void CStationLogic::Queue(const Event& event)
-{
-    bool wasEmpty;
-    {
-        const std::lock_guard lock(m_eventLock);
-        wasEmpty = m_events.empty();
-        m_events.push_back(event);
-    }
-    // One wake-up per batch: the window's thread takes everything queued by then.
-    if (wasEmpty)
-        m_view.PostEvents();
-}
-
-std::optional<CStationLogic::Event> CStationLogic::NextEvent()
-{
-    const std::lock_guard lock(m_eventLock);
-    if (m_events.empty())
-        return std::nullopt;
-    const Event event = m_events.front();
-    m_events.pop_front();
-    return event;
-}
-
-void CStationLogic::DeliverEvents()
-{
-    std::vector<std::size_t> changed;
-    std::vector<std::size_t> ended;
-    while (const std::optional<Event> event = NextEvent()) {
-        if (event->tile >= m_tiles.size())
-            continue;
-        Tile& tile = *m_tiles[event->tile];
-        TileView& v = m_views[event->tile];
-        if (event->generation != tile.generation || v.state != TileState::Loading || !tile.run)
-            continue;
-        if (event->ended) {
-            Finish(event->tile);
-            ended.push_back(event->tile);
-        } else {
-            v.acknowledged = tile.run->Line(false).acknowledged;
-            v.detail = LoadingDetail(v.acknowledged, v.frames, m_clock->TickCount() - tile.startedMs);
-        }
-        if (std::find(changed.begin(), changed.end(), event->tile) == changed.end())
-            changed.push_back(event->tile);
-    }
-    // Each tile drawn once per batch, however many frames it moved.
-    for (const std::size_t i : changed)
-        ShowTile(i);
     if (!ended.empty())
         m_view.ShowCounters(m_counters);
     for (const std::size_t i : ended)
@@ -331,68 +170,6 @@ void CStationLogic::DeliverEvents()
     messages.swap(m_pendingMessages);
     for (const StationMessage& message : messages)
         Report(message);
-}
-
-// --- ending ---------------------------------------------------------------------
-
-void CStationLogic::StopAndJoinAll()
-{
-    for (auto& tile : m_tiles) {
-        if (tile->run)
-            tile->run->Stop();
-    }
-    for (auto& tile : m_tiles) {
-        if (tile->run)
-            tile->run->Join();
-    }
-    // What the workers said before they ended: their tiles and records.
-    DeliverEvents();
-}
-
-void CStationLogic::OnCloseRequested()
-{
-    if (m_bEnded || m_bAsking)
-        return;
-    if (AnyRunning()) {
-        m_bAsking = true;
-        const bool end = m_view.AskEnd(text::kAskEnd);
-        m_bAsking = false;
-        if (!end || m_bEnded)
-            return;
-    }
-    End(true);
-}
-
-void CStationLogic::OnEndRequested()
-{
-    if (!m_bEnded)
-        End(false);
-}
-
-void CStationLogic::End(bool tell)
-{
-    m_bEnding = true;
-    StopAndJoinAll();
-    // Kept next to the records of jobs that name no folder, else where the
-    // system keeps temporary files.
-    std::error_code ec;
-    m_kept = m_records.KeepPending(m_services.now(), {m_services.recordsFolder, fs::temp_directory_path(ec)});
-    if (m_kept && tell)
-        m_view.ShowMessage(KeptMessage(*m_kept));
-    m_bEnded = true;
-    m_view.EndWindow();
-}
-
-void CStationLogic::OnOpenRecordsFolder()
-{
-    const fs::path folder = RecordsFolder();
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) {
-        Report({text::kRecordsUnwritable, Utf8FromPath(folder) + ": " + ec.message()});
-        return;
-    }
-    m_view.OpenFolder(folder);
 }
 
 }  // namespace veltrad

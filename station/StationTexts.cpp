@@ -3,7 +3,6 @@
 #include "base/Utf8Path.h"
 #include "station/StationJob.h"
 
-#include <array>
 #include <system_error>
 
 namespace veltrad {
@@ -17,22 +16,6 @@ constexpr char kCheckDownloadMode[] = "단말기가 다운로드 모드인지 �
 constexpr char kCheckCable[] = "단말기와 PC간에 케이블 연결이 정상적인지 확인.";
 constexpr char kCheckComPort[] = "COM 포트 설정이 맞는지 확인.";
 constexpr char kRunAgain[] = "다운로드를 재실행 바랍니다.";
-
-constexpr std::array kOutcomes = {
-    OutcomeText{"completed", TileState::Complete, kComplete, ""},
-    OutcomeText{"timed-out", TileState::Failed, kCommError, kCheckDownloadMode},
-    OutcomeText{"timed-out-after-ack", TileState::Failed, kCommError, kCheckCable},
-    OutcomeText{"refused", TileState::Failed, kFail, kRunAgain},
-    // Every frame acknowledged, the closing bytes held back: not loaded.
-    OutcomeText{"end-held", TileState::Failed, kFail, kRunAgain},
-    OutcomeText{"stopped", TileState::Idle, "중지됨", ""},
-    OutcomeText{"port-open-failed", TileState::Failed, "Port open fail", kCheckComPort},
-    OutcomeText{"thread-failed", TileState::Failed, kFail, kRunAgain},
-    OutcomeText{"nothing-to-send", TileState::Failed, kFail, ""},
-    OutcomeText{"file-error", TileState::Failed, kFail, ""},
-};
-
-constexpr OutcomeText kUnknownOutcome{"", TileState::Failed, kFail, kRunAgain};
 
 // The system's reason for an errno. The station's own Korean words for
 // them belong here when they come.
@@ -82,13 +65,22 @@ std::string JobErrorText(const JobFileError& error)
     return text + JobProblemText(error);
 }
 
-const OutcomeText& TextOfOutcome(std::string_view outcome)
+OutcomeText TextOfOutcome(RunOutcome outcome)
 {
-    for (const OutcomeText& row : kOutcomes) {
-        if (row.outcome == outcome)
-            return row;
+    switch (outcome) {
+    case RunOutcome::Completed: return {TileState::Complete, kComplete, ""};
+    case RunOutcome::TimedOut: return {TileState::Failed, kCommError, kCheckDownloadMode};
+    case RunOutcome::TimedOutAfterAck: return {TileState::Failed, kCommError, kCheckCable};
+    case RunOutcome::Refused: return {TileState::Failed, kFail, kRunAgain};
+    // Every frame acknowledged, the closing bytes held back: not loaded.
+    case RunOutcome::EndHeld: return {TileState::Failed, kFail, kRunAgain};
+    case RunOutcome::Stopped: return {TileState::Idle, "중지됨", ""};
+    case RunOutcome::PortOpenFailed: return {TileState::Failed, "Port open fail", kCheckComPort};
+    case RunOutcome::ThreadFailed: return {TileState::Failed, kFail, kRunAgain};
+    case RunOutcome::NothingToSend:
+    case RunOutcome::FileError: return {TileState::Failed, kFail, ""};
     }
-    return kUnknownOutcome;
+    return {TileState::Failed, kFail, kRunAgain};
 }
 
 }  // namespace veltrad

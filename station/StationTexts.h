@@ -4,6 +4,8 @@
 // words (their captions and check items) beside the command-line tool's
 // sentence, so an operator reads the same words at the line as at the desk.
 
+#include "download/RunObserver.h"
+
 #include <string>
 #include <string_view>
 
@@ -21,17 +23,14 @@ enum class TileState {
 };
 
 // How the station names one outcome: its state, its word and the notice's
-// advice. One row per outcome name (multiport/Outcome.h, PortResult.h).
+// advice.
 struct OutcomeText {
-    std::string_view outcome;  // "completed", "timed-out", "port-open-failed", ...
     TileState state;
     std::string_view word;  // the tile's state in words
     std::string_view hint;  // what to check, from the notices; empty when nothing
 };
 
-// The row of `outcome`; a name without a row (an outcome added later) is a
-// failure in the fail notice's words.
-const OutcomeText& TextOfOutcome(std::string_view outcome);
+OutcomeText TextOfOutcome(RunOutcome outcome);
 
 // "<file>: 3번째 줄: ..." : why a job file was refused or not saved.
 std::string JobErrorText(const JobFileError& error);

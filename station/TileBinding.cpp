@@ -1,20 +1,11 @@
 #include "station/TileBinding.h"
 
+#include "download/PortRun.h"
 #include "station/StationPlatform.h"
 
 #include <filesystem>
 
 namespace veltrad {
-namespace {
-
-std::string PortDevice(const std::string& port, const CPortMap& ports)
-{
-    if (const auto number = ParseComName(port))
-        return ports.Device(*number).value_or(std::string());
-    return port;
-}
-
-}  // namespace
 
 TileDevice ResolveTile(const JobTile& tile, const CPortMap& ports, const std::vector<SerialDeviceInfo>& devices)
 {
@@ -26,7 +17,7 @@ TileDevice ResolveTile(const JobTile& tile, const CPortMap& ports, const std::ve
         }
         return result;
     }
-    result.device = PortDevice(tile.port, ports);
+    result.device = ChoosePort(tile.port, ports).device;
     if (result.device.empty())
         return result;
     for (const SerialDeviceInfo& device : devices) {

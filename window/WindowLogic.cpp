@@ -46,10 +46,11 @@ CWindowLogic::CWindowLogic(IWindowView& view, CProfile profile, IClock* clock, I
     : m_view(view),
       m_profile(std::move(profile)),
       m_portMap(PortMapFromProfile(m_profile)),
-      m_session(std::make_unique<CDownloadSession>(static_cast<IRunObserver&>(*this), clock, port)),
-      m_portSource([] { return ListSerialDevices(); })
+      m_image(std::make_shared<CDownloadImage>()),
+      m_portSource([] { return ListSerialDevices(); }),
+      m_events([this] { m_view.PostRunEvents(); }),
+      m_run(m_events, {clock, port, m_portMap, {}, /*closeAtEnd=*/false})
 {
-    m_session->SetPortMap(m_portMap);
 }
 
 CWindowLogic::~CWindowLogic()
@@ -120,15 +121,15 @@ void CWindowLogic::TakeSelectedPort()
 {
     // -1 with nothing selected, so port 0, which names no device.
     m_nPort = static_cast<std::uint16_t>(m_nSelectedIndex + 1);
-    m_session->SelectPort(m_nPort);
+    m_run.Select(ChoosePortNumber(m_nPort, m_portMap));
 }
 
 void CWindowLogic::TestSelectedPort()
 {
     TakeSelectedPort();
-    // The session closes a port that a timed-out or refused run left open
+    // The run closes a port that a timed-out or refused run left open
     // before it tries the new one.
-    if (!m_session->TestSelectedPort())
+    if (!m_run.TestOpen())
         Report(PortOpenFailMessage());
 }
 
@@ -161,12 +162,14 @@ void CWindowLogic::OnOpenFile()
     const std::optional<std::filesystem::path> chosen = m_view.ChooseFile();
     if (!chosen)
         return;
+    // The run's frames are the image's: its worker is done before they change.
+    m_run.StopAndJoin();
+    m_image->SetFile(*chosen);
     ImageError error;
-    const bool readable = m_session->OpenFile(*chosen, &error);
-    const CDownloadImage& image = m_session->Image();
-    m_strFileName = image.m_strFileName;
+    const bool readable = m_image->InspectFile(&error);
+    m_strFileName = m_image->m_strFileName;
     // The size of an earlier file beside this file's name would be a lie.
-    m_strFileSize = readable ? image.m_strFileSize : std::string();
+    m_strFileSize = readable ? m_image->m_strFileSize : std::string();
     m_view.ShowFile(m_strFileName, m_strFileSize);
     if (!readable)
         Report({"Cannot read the file " + Utf8FromPath(error.path), error.reason});
@@ -175,29 +178,35 @@ void CWindowLogic::OnOpenFile()
 void CWindowLogic::OnDownload()
 {
     TakeSelectedPort();
+    // The frames belong to one run at a time: the earlier one ends before
+    // they are built again.
+    m_run.StopAndJoin();
     ImageError fileError;
-    switch (m_session->OnDownload(&fileError)) {
-    case StartResult::Started:
-        m_nShownRunId = m_session->CurrentRunId();
+    if (!m_image->BuildFrames(&fileError)) {
+        Report({"Cannot read the file " + Utf8FromPath(fileError.path), fileError.reason});
+        return;
+    }
+    const std::optional<RunOutcome> unstarted = m_run.Start(m_image);
+    if (!unstarted) {
+        m_bRunShown = true;
         m_bShownRunStopped = false;
-        m_view.SetProgressRange(m_session->FrameCount());
+        m_view.SetProgressRange(m_run.Frames());
         SetProgressPos(0);
         EnableControls(false);
-        break;
-    case StartResult::FileError:
-        Report({"Cannot read the file " + Utf8FromPath(fileError.path), fileError.reason});
-        break;
-    case StartResult::NothingToSend:
+        return;
+    }
+    switch (*unstarted) {
+    case RunOutcome::NothingToSend:
         Report({"Nothing to send: every byte of " + (m_strFileName.empty() ? std::string("the file") : m_strFileName) +
                     " is zero.",
                 "No port was opened."});
         break;
-    case StartResult::PortOpenFailed:
-        m_view.SetProgressRange(m_session->FrameCount());
+    case RunOutcome::PortOpenFailed:
+        m_view.SetProgressRange(m_run.Frames());
         SetProgressPos(0);
         Report(PortOpenFailMessage());
         break;
-    case StartResult::ThreadFailed:
+    default:  // ThreadFailed
         Report({"The download could not be started.",
                 "The system could not start one more thread. The port was closed again."});
         break;
@@ -207,7 +216,7 @@ void CWindowLogic::OnDownload()
 void CWindowLogic::OnStop()
 {
     m_bShownRunStopped = true;
-    m_session->OnStop();
+    m_run.Stop();
     EnableControls(true);
     SetProgressPos(0);
 }
@@ -217,7 +226,7 @@ void CWindowLogic::OnCloseDialog()
     // The worker must be done with the frames before they go.
     EndRun();
     if (!m_strFileName.empty()) {
-        m_session->Image().ResetFileInfo();
+        m_image->ResetFileInfo();
         m_strFileName.clear();
         m_strFileSize.clear();
         m_view.ShowFile(m_strFileName, m_strFileSize);
@@ -252,12 +261,12 @@ void CWindowLogic::OnSessionEnding()
     EndRun();
 }
 
-bool CWindowLogic::MaySessionEnd() const { return !m_session->IsRunning(); }
+bool CWindowLogic::MaySessionEnd() const { return !m_run.IsRunning(); }
 
 WindowMessage CWindowLogic::PortOpenFailMessage() const
 {
     // The port's reason names the device already.
-    return {"Port open fail : COM" + std::to_string(m_nPort), m_session->Comm().LastOpenError()};
+    return {"Port open fail : COM" + std::to_string(m_nPort), m_run.OpenError().Message()};
 }
 
 void CWindowLogic::Report(const WindowMessage& message)
@@ -268,8 +277,8 @@ void CWindowLogic::Report(const WindowMessage& message)
 
 void CWindowLogic::EndRun()
 {
-    m_nShownRunId = 0;
-    m_session->StopAndJoin();
+    m_bRunShown = false;
+    m_run.StopAndJoin();
 }
 
 void CWindowLogic::End(bool ok)
@@ -281,63 +290,15 @@ void CWindowLogic::End(bool ok)
     m_view.EndDialog(ok);
 }
 
-bool CWindowLogic::IsShownRun(std::uint64_t runId) const { return runId != 0 && runId == m_nShownRunId; }
+bool CWindowLogic::IsShownRun(std::uint64_t runId) const { return m_bRunShown && runId == m_run.RunId(); }
 
 // --- the run's events ----------------------------------------------------
-
-void CWindowLogic::OnProgressStep(std::uint64_t runId) { Queue({RunEvent::Kind::ProgressStep, runId}); }
-
-void CWindowLogic::OnProgressReset(std::uint64_t runId) { Queue({RunEvent::Kind::ProgressReset, runId}); }
-
-void CWindowLogic::OnEnableControls(std::uint64_t runId, bool enable)
-{
-    RunEvent event{RunEvent::Kind::EnableControls, runId};
-    event.enable = enable;
-    Queue(event);
-}
-
-void CWindowLogic::OnNotice(std::uint64_t runId, Notice notice)
-{
-    RunEvent event{RunEvent::Kind::ShowNotice, runId};
-    event.notice = notice;
-    Queue(event);
-}
-
-void CWindowLogic::OnRunEnded(std::uint64_t runId, RunOutcome outcome, const RunStats&)
-{
-    RunEvent event{RunEvent::Kind::RunEnded, runId};
-    event.outcome = outcome;
-    Queue(event);
-}
-
-void CWindowLogic::Queue(const RunEvent& event)
-{
-    bool wasEmpty;
-    {
-        const std::lock_guard<std::mutex> lock(m_eventLock);
-        wasEmpty = m_events.empty();
-        m_events.push_back(event);
-    }
-    // One wake-up per batch: the window's thread takes everything queued by then.
-    if (wasEmpty)
-        m_view.PostRunEvents();
-}
-
-std::optional<CWindowLogic::RunEvent> CWindowLogic::NextEvent()
-{
-    const std::lock_guard<std::mutex> lock(m_eventLock);
-    if (m_events.empty())
-        return std::nullopt;
-    RunEvent event = m_events.front();
-    m_events.pop_front();
-    return event;
-}
 
 void CWindowLogic::DeliverRunEvents()
 {
     // One at a time: a notice runs a modal loop, in which the events after
     // it are delivered in their order by a later wake-up.
-    while (const std::optional<RunEvent> event = NextEvent())
+    while (const std::optional<RunEvent> event = m_events.Next())
         Deliver(*event);
 }
 
@@ -346,18 +307,18 @@ void CWindowLogic::Deliver(const RunEvent& event)
     if (!IsShownRun(event.runId))
         return;
     switch (event.kind) {
-    case RunEvent::Kind::ProgressStep:
+    case RunEvent::Kind::Progress:
         // A stopped run may still complete, but moves the bar no more.
         if (!m_bShownRunStopped)
-            SetProgressPos(m_nProgressPos + 1);
+            SetProgressPos(event.acknowledged);
         break;
     case RunEvent::Kind::ProgressReset: SetProgressPos(0); break;
-    case RunEvent::Kind::EnableControls: EnableControls(event.enable); break;
-    case RunEvent::Kind::ShowNotice:
+    case RunEvent::Kind::Controls: EnableControls(event.enable); break;
+    case RunEvent::Kind::Notice:
         if (!m_bEndRequested)
             m_view.ShowNotice(event.notice);
         break;
-    case RunEvent::Kind::RunEnded: m_view.OnRunEnded(event.runId, event.outcome); break;
+    case RunEvent::Kind::Ended: m_view.OnRunEnded(event.runId, event.outcome); break;
     }
 }
 

@@ -6,28 +6,26 @@
 // (IWindowView); both call the handlers below on the window's thread.
 //
 // Principles of operation
-// - The session's worker reports through IRunObserver on its own thread. The
-//   logic queues each event under a short lock and asks the view once per
-//   batch to post DeliverRunEvents to the window's thread; the worker never
-//   waits for the window, so the window can always stop and join it.
+// - The run's worker reports on its own thread into a CRunEventQueue, which
+//   asks the view once per batch to post DeliverRunEvents to the window's
+//   thread; the worker never waits for the window, so the window can always
+//   stop and join it.
 // - Events carry their run's id. Only the run shown now moves the bar or opens
 //   a notice; a stopped run may still complete, but moves the bar no more.
 // - Every way of ending stops the run, closes the port and joins the worker
 //   before the view is told to end, so nothing the worker uses goes first.
 
-#include "download/DownloadSession.h"
-#include "download/RunObserver.h"
+#include "download/PortRun.h"
+#include "download/RunEventQueue.h"
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
 #include "window/WindowView.h"
 
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,15 +69,15 @@ std::string PortToolTip(const PortEntry& entry);
 // The serial devices present now; the system's list unless a test gives its own.
 using PortSource = std::function<std::vector<SerialDeviceInfo>()>;
 
-class CWindowLogic final : private IRunObserver {
+class CWindowLogic final {
 public:
     // `profile` holds the port index and the [Ports] map, which is read once
-    // here and serves both the session's port and the port list; `clock` and
+    // here and serves both the run's port and the port list; `clock` and
     // `port` may be null for the system's (tests inject theirs; both must
     // outlive the logic).
     CWindowLogic(IWindowView& view, CProfile profile, IClock* clock = nullptr, ISerialPort* port = nullptr);
     // Stops a run and joins its worker.
-    ~CWindowLogic() override;
+    ~CWindowLogic();
     CWindowLogic(const CWindowLogic&) = delete;
     CWindowLogic& operator=(const CWindowLogic&) = delete;
 
@@ -110,8 +108,8 @@ public:
     // the About box was shown; other commands are the window's own.
     bool OnSysCommand(unsigned id);
 
-    // A signal, the application quitting, the session ending with the
-    // window: run ended, port closed, worker joined, no index saved. Once
+    // A signal, the application quitting, the desktop session ending with
+    // the window: run ended, port closed, worker joined, no index saved. Once
     // called, nothing more is shown.
     void OnEndRequested();
     // The desktop session may end the program: as the stop button, then the
@@ -136,30 +134,14 @@ public:
     const std::string& FileSizeText() const { return m_strFileSize; }
     std::uint32_t ProgressPos() const { return m_nProgressPos; }
     bool ControlsEnabled() const { return m_bControlsEnabled; }
-    CDownloadSession& Session() { return *m_session; }
+    const CDownloadImage& Image() const { return *m_image; }
+    CPortRun& Run() { return m_run; }
 
     // The message for a port that does not open: "Port open fail : COM%d",
     // with the reason (which names the device) as its detail.
     WindowMessage PortOpenFailMessage() const;
 
 private:
-    struct RunEvent {
-        enum class Kind { ProgressStep, ProgressReset, EnableControls, ShowNotice, RunEnded };
-        Kind kind;
-        std::uint64_t runId;
-        bool enable = false;
-        Notice notice = Notice::Complete;
-        RunOutcome outcome = RunOutcome::Stopped;
-    };
-
-    // IRunObserver, on the worker's thread.
-    void OnProgressStep(std::uint64_t runId) override;
-    void OnProgressReset(std::uint64_t runId) override;
-    void OnEnableControls(std::uint64_t runId, bool enable) override;
-    void OnNotice(std::uint64_t runId, Notice notice) override;
-    void OnRunEnded(std::uint64_t runId, RunOutcome outcome, const RunStats& stats) override;
-    void Queue(const RunEvent& event);
-    std::optional<RunEvent> NextEvent();
     void Deliver(const RunEvent& event);
 
     void LoadPortSetting();
@@ -179,7 +161,8 @@ private:
     IWindowView& m_view;
     CProfile m_profile;
     const CPortMap m_portMap;
-    std::unique_ptr<CDownloadSession> m_session;
+    // The chosen file; its frames are built again at each start and read by the run.
+    const std::shared_ptr<CDownloadImage> m_image;
 
     PortSource m_portSource;
     std::vector<PortEntry> m_ports;
@@ -193,12 +176,15 @@ private:
     bool m_bEndRequested = false;
     bool m_bEnded = false;
 
-    // The run whose events are shown; 0 while none is.
-    std::uint64_t m_nShownRunId = 0;
+    // Whether the run's latest start is shown: its events move the bar and
+    // open notices; a run ended by the window itself is shown no more.
+    bool m_bRunShown = false;
     bool m_bShownRunStopped = false;
 
-    std::mutex m_eventLock;
-    std::deque<RunEvent> m_events;  // guarded by m_eventLock
+    CRunEventQueue m_events;  // the run's, until DeliverRunEvents takes them
+
+    // Last, so that its worker is joined before what it reports to goes.
+    CPortRun m_run;
 };
 
 }  // namespace veltrad

@@ -137,7 +137,7 @@ private slots:
         const QStringList seen = RunProgram(
             [&](QWidget* window) {
                 QTest::mouseClick(Child<QPushButton>(window, "openFile1004"), Qt::LeftButton);
-                NameRunWorkers(qobject_cast<CVeltradDlg*>(window)->Logic().Session());
+                NameRunWorkers(qobject_cast<CVeltradDlg*>(window)->Logic().Run());
                 workersBefore = WorkerThreadCount();
                 QTest::mouseClick(Child<QPushButton>(window, "download1015"), Qt::LeftButton);
                 auto* progress = Child<QProgressBar>(window, "progress1006");

@@ -1,11 +1,11 @@
 #pragma once
 // Helpers for the tests that run downloads on a worker thread over a real
-// pseudo-terminal: the simulated terminal on its pty, an observer that the
+// pseudo-terminal: the simulated terminal on its pty, a listener that the
 // test thread can wait on, a clock that runs faster than real time, and
 // images with a known non-zero span.
 
 #include "download/Clock.h"
-#include "download/RunObserver.h"
+#include "download/PortRun.h"
 #include "image/Packet.h"
 #include "sim/Simulator.h"
 
@@ -35,31 +35,17 @@ inline std::unique_ptr<sim::CSimulator> MakeSim(const sim::SimOptions& options, 
     return sim;
 }
 
-enum class EventKind { Step, Reset, Controls, Notice, Ended };
-
-struct RunEvent {
-    std::uint64_t runId;
-    EventKind kind;
-    int value = 0;  // controls: 1 on / 0 off; notice: Notice; ended: RunOutcome
-    RunStats stats;
-};
-
-// Records every event under a lock; the test thread waits on a condition.
-class WaitingObserver final : public IRunObserver {
+// Records every event of the runs that report to it, under a lock; the test
+// thread waits on a condition.
+class WaitingListener final : public IRunListener {
 public:
-    void OnProgressStep(std::uint64_t runId) override { Add(runId, EventKind::Step); }
-    void OnProgressReset(std::uint64_t runId) override { Add(runId, EventKind::Reset); }
-    void OnEnableControls(std::uint64_t runId, bool enable) override
+    void OnRunEvent(const RunEvent& event) override
     {
-        Add(runId, EventKind::Controls, enable ? 1 : 0);
-    }
-    void OnNotice(std::uint64_t runId, Notice notice) override
-    {
-        Add(runId, EventKind::Notice, static_cast<int>(notice));
-    }
-    void OnRunEnded(std::uint64_t runId, RunOutcome outcome, const RunStats& stats) override
-    {
-        Add(runId, EventKind::Ended, static_cast<int>(outcome), stats);
+        {
+            const std::lock_guard lock(m_mutex);
+            m_events.push_back(event);
+        }
+        m_changed.notify_all();
     }
 
     // Waits until `predicate` holds over the events so far.
@@ -78,22 +64,13 @@ public:
         WaitFor(
             [&](const std::vector<RunEvent>& events) {
                 for (const RunEvent& e : events) {
-                    if (e.runId == runId && e.kind == EventKind::Ended)
+                    if (e.runId == runId && e.kind == RunEvent::Kind::Ended)
                         end = e;
                 }
                 return end.has_value();
             },
             timeout);
         return end;
-    }
-
-    int Count(std::uint64_t runId, EventKind kind)
-    {
-        const std::lock_guard lock(m_mutex);
-        int n = 0;
-        for (const RunEvent& e : m_events)
-            n += e.runId == runId && e.kind == kind ? 1 : 0;
-        return n;
     }
 
     std::vector<RunEvent> Events(std::uint64_t runId)
@@ -114,15 +91,6 @@ public:
     }
 
 private:
-    void Add(std::uint64_t runId, EventKind kind, int value = 0, const RunStats& stats = {})
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_events.push_back({runId, kind, value, stats});
-        }
-        m_changed.notify_all();
-    }
-
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<RunEvent> m_events;

@@ -113,7 +113,7 @@ private slots:
         QVERIFY(enabledWhenShown);
         QCOMPARE(highest, 10);
         QCOMPARE(progress->value(), 0);
-        QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
+        QVERIFY(!dialog->Logic().Run().Comm().IsConnected());
 
         QVERIFY(terminal->WaitForEnd(std::chrono::milliseconds(kLongWaitMs)));
         QFile original(file);
@@ -126,13 +126,13 @@ private slots:
 
     // However the window ends during a run, the port is closed and the worker
     // joined by the time it has gone; only the close button saves the port.
+    // A termination signal is the application's (tests/app).
     void endingTheWindowDuringARun_data()
     {
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("saved");
         QTest::addColumn<bool>("windowStays");
         QTest::newRow("close button") << "button" << true << false;
-        QTest::newRow("termination signal") << "signal" << false << false;
         QTest::newRow("session ending") << "session" << false << true;
         QTest::newRow("destroyed") << "destroy" << false << false;
     }
@@ -147,7 +147,7 @@ private slots:
         const QByteArray iniBefore = m_settings.ReadIni();
         CModalDriver driver;
         auto dialog = OpenWindow(driver, ImageFile(2000));
-        NameRunWorkers(dialog->Logic().Session());
+        NameRunWorkers(dialog->Logic().Run());
         // COM4, on the same terminal: the run's port differs from the saved one.
         auto* combo = Child<QComboBox>(*dialog, "comboPort1007");
         combo->setCurrentIndex(3);
@@ -160,8 +160,6 @@ private slots:
 
         if (how == "button")
             QTest::mouseClick(Child<QPushButton>(*dialog, "close1013"), Qt::LeftButton);
-        else if (how == "signal")
-            dialog->OnEndRequested();
         else if (how == "session")
             dialog->OnSessionEnding();
         else
@@ -170,8 +168,8 @@ private slots:
         // Joined: no thread of the run is left.
         QCOMPARE(WorkerThreadCount(), 0);
         if (dialog) {
-            QVERIFY(!dialog->Logic().Session().IsRunning());
-            QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
+            QVERIFY(!dialog->Logic().Run().IsRunning());
+            QVERIFY(!dialog->Logic().Run().Comm().IsConnected());
             QCOMPARE(dialog->isVisible(), windowStays);
             if (windowStays)
                 QCOMPARE(EnabledInputs(*dialog), 3);

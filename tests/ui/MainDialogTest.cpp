@@ -151,7 +151,7 @@ private slots:
         QTest::keyClick(combo, Qt::Key_Home);
         QCOMPARE(int(dialog->Logic().PortNumber()), 1);
         QCOMPARE(driver.Count(), 0);
-        QVERIFY(!dialog->Logic().Session().Comm().IsConnected());
+        QVERIFY(!dialog->Logic().Run().Comm().IsConnected());
     }
 
     // The file dialog's choice shows its name and size; a file that cannot

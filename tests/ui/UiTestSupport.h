@@ -5,7 +5,7 @@
 // lookups of controls, threads and ports.
 
 #include "settings/Profile.h"
-#include "download/DownloadSession.h"
+#include "download/PortRun.h"
 #include "serial/CommThread.h"
 #include "sim/Simulator.h"
 
@@ -54,9 +54,9 @@ T* Child(QWidget& parent, const char* name)
 // and end on their own schedule) by the name the tests give it.
 inline constexpr char kWorkerThreadName[] = "veltrad-worker";
 
-inline void NameRunWorkers(CDownloadSession& session)
+inline void NameRunWorkers(CPortRun& run)
 {
-    session.SetThreadLauncher([](std::function<void()> body) {
+    run.SetThreadLauncher([](std::function<void()> body) {
         return std::thread([body = std::move(body)] {
             pthread_setname_np(pthread_self(), kWorkerThreadName);
             body();

@@ -1,5 +1,5 @@
 // The main window's logic with a fake view, a scripted port and a fake clock.
-// The session's worker runs inline (or when the test says), so every case is
+// The run's worker runs inline (or when the test says), so every case is
 // deterministic, single-threaded and takes milliseconds. The exchange's own
 // outcomes are shown in tests/download; here only what the window makes of them.
 
@@ -69,7 +69,7 @@ protected:
             ++listings;
             return present;
         });
-        logic->Session().SetThreadLauncher([this, deferWorker](std::function<void()> body) {
+        logic->Run().SetThreadLauncher([this, deferWorker](std::function<void()> body) {
             if (deferWorker)
                 pendingWorker = std::move(body);
             else
@@ -231,7 +231,7 @@ TEST_F(WindowLogicTest, FileChoiceAndStartFailuresSayWhy)
     logic->OnDownload();
     logic->OnSelChangePort(11);  // COM12 does, and says nothing
     EXPECT_EQ(port->opened.back(), "COM12");
-    logic->Session().SetThreadLauncher([](std::function<void()>) -> std::thread {
+    logic->Run().SetThreadLauncher([](std::function<void()>) -> std::thread {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     });
     logic->OnDownload();
@@ -341,7 +341,7 @@ TEST_F(WindowLogicTest, EndingsThePortIndexAndTheFile)
         EXPECT_FALSE(portOpenAtEnd) << "the run is stopped before the window goes";
         EXPECT_EQ(TempDir::ReadText(dir / "Veltrad.INI").find("Port Num=2") != std::string::npos, c.closeButton);
         EXPECT_EQ(view.name.empty(), c.closeButton);
-        EXPECT_EQ(logic->Session().Image().m_strPathName.empty(), c.closeButton);
+        EXPECT_EQ(logic->Image().m_strPathName.empty(), c.closeButton);
         logic->OnEndRequested();  // a second request changes nothing, shows nothing
         logic->OnSelChangePort(3);
         EXPECT_EQ(view.ended.size(), 1u);

@@ -7,7 +7,7 @@
 #include "Win32TestSupport.h"
 
 #include "common/TempDir.h"
-#include "download/DownloadSession.h"
+#include "download/PortRun.h"
 
 #include <gtest/gtest.h>
 
@@ -26,30 +26,22 @@ namespace {
 using namespace std::chrono_literals;
 using namespace test;
 
-class CRecorder final : public IRunObserver {
+class CRecorder final : public IRunListener {
 public:
-    void OnProgressStep(std::uint64_t) override
+    void OnRunEvent(const RunEvent& event) override
     {
         {
             std::lock_guard lock(m_mutex);
-            ++m_steps;
-        }
-        m_changed.notify_all();
-    }
-    void OnProgressReset(std::uint64_t) override {}
-    void OnEnableControls(std::uint64_t, bool) override {}
-    void OnNotice(std::uint64_t, Notice) override
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_notices;
-    }
-    void OnRunEnded(std::uint64_t, RunOutcome outcome, const RunStats& stats) override
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_outcome = outcome;
-            m_stats = stats;
-            m_endedAt = Clock::now();
+            switch (event.kind) {
+            case RunEvent::Kind::Progress: ++m_steps; break;
+            case RunEvent::Kind::Notice: ++m_notices; break;
+            case RunEvent::Kind::Ended:
+                m_outcome = event.outcome;
+                m_stats = event.stats;
+                m_endedAt = Clock::now();
+                break;
+            default: break;
+            }
         }
         m_changed.notify_all();
     }
@@ -86,24 +78,26 @@ TEST(Win32SessionStop, StopDuringAWriteHeldByXoffEndsTheRunWithoutANotice)
 
     CRecorder recorder;
     {
-        CDownloadSession session(recorder);
-        session.SelectPort(*port);
-        session.Image().SetFile(file);
-        ASSERT_EQ(session.OnDownload(), StartResult::Started) << session.Comm().LastOpenError();
+        CPortRun run(recorder);
+        run.Select(ChoosePortNumber(*port, {}));
+        auto frames = std::make_shared<CDownloadImage>();
+        frames->SetFile(file);
+        ASSERT_TRUE(frames->BuildFrames());
+        ASSERT_EQ(run.Start(frames), std::nullopt) << run.OpenError().Message();
         ASSERT_TRUE(recorder.WaitForSteps(1, 20s)) << "frame 0 was not acknowledged";
 
         // The worker now writes frame 1 into the held line; the write stays
         // pending for its whole time limit. Stop inside that time.
         std::this_thread::sleep_for(200ms);
         const auto stopAt = Clock::now();
-        session.OnStop();
-        EXPECT_FALSE(session.Comm().IsConnected());
+        run.Stop();
+        EXPECT_FALSE(run.Comm().IsConnected());
         ASSERT_TRUE(recorder.WaitForEnd(kFrameWriteLimit + 5s));
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(recorder.m_endedAt - stopAt);
         // Windows aborts the write at the close's purge, Wine at the cancel
         // that follows it: a stop never waits on held output.
         EXPECT_LT(took, 200ms);
-        session.StopAndJoin();
+        run.StopAndJoin();
     }
 
     ASSERT_TRUE(recorder.m_outcome.has_value());

@@ -4,7 +4,7 @@
 // a program to its end.
 
 #include "ChildProcess.h"
-#include "RunSupport.h"
+#include "download/RunSupport.h"
 
 #include "common/TempDir.h"
 

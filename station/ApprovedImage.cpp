@@ -1,0 +1,39 @@
+#include "station/ApprovedImage.h"
+
+#include "base/Utf8Path.h"
+#include "multiport/SharedImage.h"
+
+namespace veltrad {
+
+namespace text = station_text;
+
+ImageRead ReadJobImage(const std::filesystem::path& path)
+{
+    ImageError error;
+    SharedImage shared = ReadSharedImage(path, {}, true, error);
+    if (!shared.image)
+        return {std::nullopt, {text::kImageUnreadable, error.Message()}};
+    if (shared.facts.sha256.empty())
+        return {std::nullopt, {text::kImageUnreadable, Utf8FromPath(path) + ": the system's SHA-256 is not available"}};
+    return {ApprovedImage{std::move(shared.image), std::move(shared.facts)}, {}};
+}
+
+ImageRead ReadApprovedImage(const std::filesystem::path& path, const std::string& sha256)
+{
+    if (path.empty() || sha256.empty())
+        return {std::nullopt, {text::kNoImage, {}}};
+    ImageRead read = ReadJobImage(path);
+    if (!read.image)
+        return read;
+    const std::string& sha = read.image->facts.sha256;
+    if (sha != sha256) {
+        return {std::nullopt,
+                {text::kImageChanged, Utf8FromPath(path) + "\nSHA-256 (job): " + sha256 + "\nSHA-256 (file): " + sha}};
+    }
+    if (read.image->frames->m_FrameList.empty())
+        return {std::nullopt, {text::kNothingToSend, Utf8FromPath(path)}};
+    read.image->facts.path = path;
+    return read;
+}
+
+}  // namespace veltrad
