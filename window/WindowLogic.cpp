@@ -1,13 +1,26 @@
 #include "window/WindowLogic.h"
 
 #include "base/Utf8Path.h"
+#include "window/ReasonTexts.h"
+#include "window/WindowTexts.h"
 
-#include <system_error>
 #include <utility>
 
 namespace veltrad {
-
 namespace {
+
+IClock& ClockOr(IClock* given, std::unique_ptr<IClock>& own)
+{
+    if (given != nullptr)
+        return *given;
+    own = std::make_unique<CSystemClock>();
+    return *own;
+}
+
+WindowMessage FileUnreadable(const ImageError& error)
+{
+    return {window_text::kFileUnreadable, KoreanImageError(error)};
+}
 
 std::string SettingsReason(const IniReadError& error)
 {
@@ -15,7 +28,7 @@ std::string SettingsReason(const IniReadError& error)
     switch (error.problem) {
     case IniProblem::None:
     case IniProblem::Missing:
-    case IniProblem::Unreadable: why = std::generic_category().message(error.systemError); break;
+    case IniProblem::Unreadable: why = KoreanErrno(error.systemError); break;
     case IniProblem::TooLarge: why = "설정 파일로는 너무 큽니다"; break;
     case IniProblem::NotText: why = "텍스트 파일이 아닙니다"; break;
     case IniProblem::BadEncoding: why = "UTF-8이나 UTF-16 텍스트가 아닙니다"; break;
@@ -44,6 +57,7 @@ std::string PortToolTip(const PortEntry& entry)
 
 CWindowLogic::CWindowLogic(IWindowView& view, CProfile profile, IClock* clock, ISerialPort* port)
     : m_view(view),
+      m_enterQuiet(ClockOr(clock, m_systemClock), kRunStartQuietMs),
       m_profile(std::move(profile)),
       m_portMap(PortMapFromProfile(m_profile)),
       m_session(std::make_unique<CDownloadSession>(static_cast<IRunObserver&>(*this), clock, port)),
@@ -169,39 +183,44 @@ void CWindowLogic::OnOpenFile()
     m_strFileSize = readable ? image.m_strFileSize : std::string();
     m_view.ShowFile(m_strFileName, m_strFileSize);
     if (!readable)
-        Report({"Cannot read the file " + Utf8FromPath(error.path), error.reason});
+        Report(FileUnreadable(error));
 }
 
 void CWindowLogic::OnDownload()
 {
     TakeSelectedPort();
     ImageError fileError;
-    switch (m_session->OnDownload(&fileError)) {
+    const StartResult result = m_session->OnDownload(&fileError);
+    // The build pass read the file again: its size now, also when the run
+    // does not start (a file that cannot be read keeps the last size).
+    if (result != StartResult::FileError)
+        ShowBuiltSize();
+    switch (result) {
     case StartResult::Started:
         m_nShownRunId = m_session->CurrentRunId();
         m_bShownRunStopped = false;
+        m_enterQuiet.Restart();
         m_view.SetProgressRange(m_session->FrameCount());
         SetProgressPos(0);
         EnableControls(false);
         break;
-    case StartResult::FileError:
-        Report({"Cannot read the file " + Utf8FromPath(fileError.path), fileError.reason});
-        break;
+    case StartResult::FileError: Report(FileUnreadable(fileError)); break;
     case StartResult::NothingToSend:
-        Report({"Nothing to send: every byte of " + (m_strFileName.empty() ? std::string("the file") : m_strFileName) +
-                    " is zero.",
-                "No port was opened."});
+        Report({window_text::NothingToSend(m_strFileName), window_text::kNoPortOpened});
         break;
     case StartResult::PortOpenFailed:
         m_view.SetProgressRange(m_session->FrameCount());
         SetProgressPos(0);
         Report(PortOpenFailMessage());
         break;
-    case StartResult::ThreadFailed:
-        Report({"The download could not be started.",
-                "The system could not start one more thread. The port was closed again."});
-        break;
+    case StartResult::ThreadFailed: Report({window_text::kNotStarted, window_text::kNoThread}); break;
     }
+}
+
+void CWindowLogic::ShowBuiltSize()
+{
+    m_strFileSize = m_session->Image().m_strFileSize;
+    m_view.ShowFile(m_strFileName, m_strFileSize);
 }
 
 void CWindowLogic::OnStop()
@@ -254,10 +273,18 @@ void CWindowLogic::OnSessionEnding()
 
 bool CWindowLogic::MaySessionEnd() const { return !m_session->IsRunning(); }
 
+bool CWindowLogic::TakesEnter(bool autoRepeat)
+{
+    // Idle, Enter is the window's as ever; the quiet ends with the run.
+    if (m_bControlsEnabled)
+        return true;
+    return m_enterQuiet.Takes(autoRepeat);
+}
+
 WindowMessage CWindowLogic::PortOpenFailMessage() const
 {
     // The port's reason names the device already.
-    return {"Port open fail : COM" + std::to_string(m_nPort), m_session->Comm().LastOpenError()};
+    return {"Port open fail : COM" + std::to_string(m_nPort), KoreanPortError(m_session->Comm().LastPortError())};
 }
 
 void CWindowLogic::Report(const WindowMessage& message)
