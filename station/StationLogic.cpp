@@ -5,6 +5,7 @@
 #include "serial/PortIdentity.h"
 #include "station/StationPlatform.h"
 #include "station/StationTile.h"
+#include "window/ReasonTexts.h"
 
 #include <algorithm>
 #include <cctype>
@@ -192,11 +193,11 @@ bool CStationLogic::SetImage(const fs::path& path)
     ImageError imageError;
     SharedImage shared = ReadSharedImage(path, {}, true, imageError);
     if (!shared.image) {
-        Report({text::kImageUnreadable, imageError.Message()});
+        Report({text::kImageUnreadable, KoreanImageError(imageError)});
         return false;
     }
     if (shared.facts.sha256.empty()) {
-        Report({text::kImageUnreadable, Utf8FromPath(path) + ": the system's SHA-256 is not available"});
+        Report({text::kImageUnreadable, Utf8FromPath(path) + ": " + text::kNoSha});
         return false;
     }
     const CDownloadImage& image = *shared.image;

@@ -7,6 +7,7 @@
 #include "base/Utf8Path.h"
 #include "multiport/SharedImage.h"
 #include "station/StationTile.h"
+#include "window/ReasonTexts.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -56,19 +57,19 @@ std::optional<CStationLogic::ApprovedImage> CStationLogic::ReadApprovedImage(boo
     SharedImage shared = ReadSharedImage(m_job.image, {}, true, imageError);
     if (!shared.image) {
         if (report)
-            Report({text::kImageUnreadable, imageError.Message()});
+            Report({text::kImageUnreadable, KoreanImageError(imageError)});
         return std::nullopt;
     }
     const std::string& sha = shared.facts.sha256;
     if (sha.empty()) {
         if (report)
-            Report({text::kImageUnreadable, Utf8FromPath(m_job.image) + ": the system's SHA-256 is not available"});
+            Report({text::kImageUnreadable, Utf8FromPath(m_job.image) + ": " + text::kNoSha});
         return std::nullopt;
     }
     if (sha != m_job.sha256) {
         if (report) {
-            Report({text::kImageChanged,
-                    Utf8FromPath(m_job.image) + "\nSHA-256 (job): " + m_job.sha256 + "\nSHA-256 (file): " + sha});
+            Report({text::kImageChanged, Utf8FromPath(m_job.image) + "\n" + text::kShaOfJob + ": " + m_job.sha256 +
+                                             "\n" + text::kShaOfFile + ": " + sha});
         }
         return std::nullopt;
     }
@@ -372,7 +373,7 @@ void CStationLogic::OnOpenRecordsFolder()
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) {
-        Report({text::kRecordsUnwritable, Utf8FromPath(folder) + ": " + ec.message()});
+        Report({text::kRecordsUnwritable, Utf8FromPath(folder) + ": " + KoreanErrorCode(ec)});
         return;
     }
     m_view.OpenFolder(folder);

@@ -84,6 +84,17 @@ inline constexpr char kTooManyPorts[] = "포트는 16개까지입니다.";
 inline constexpr char kPortTwice[] = "같은 포트가 두 번 있습니다.";
 inline constexpr char kNoSuchPort[] = "포트가 아닙니다. 포트는 COM1부터 COM50까지, 또는 장치 경로입니다.";
 inline constexpr char kAskEnd[] = "다운로드가 진행 중입니다. 모두 중지하고 끝낼까요?";
+// The question's buttons, where the toolkit's Yes and No would not say it.
+inline constexpr char kEndAll[] = "모두 중지하고 끝내기";
+inline constexpr char kGoOn[] = "계속 다운로드";
+inline constexpr char kNoSha[] = "이 시스템에서는 SHA-256을 계산할 수 없습니다.";
+inline constexpr char kShaOfJob[] = "SHA-256 (작업)";
+inline constexpr char kShaOfFile[] = "SHA-256 (파일)";
+
+// The file dialogs' filters: the name of each kind of file.
+inline constexpr char kImageFiles[] = "이미지 파일";
+inline constexpr char kJobFiles[] = "작업 파일";
+inline constexpr char kAllFiles[] = "모든 파일";
 inline constexpr char kRunsGoingOn[] = "다운로드가 진행 중입니다. 먼저 모두 중지하십시오.";
 
 }  // namespace station_text

@@ -167,15 +167,28 @@ private slots:
         QCOMPARE(WorkerThreadCount(), 2);
 
         CStationWindow* station = window.get();
-        CModalDriver driver([signalled, station](QWidget* box) {
+        QStringList buttons;
+        QString byDefault;
+        CModalDriver driver([&, signalled, station](QWidget* window) {
+            auto* box = static_cast<QMessageBox*>(window);
+            QAbstractButton* end = nullptr;
+            for (QAbstractButton* button : box->buttons()) {
+                buttons << button->text();
+                if (box->buttonRole(button) == QMessageBox::AcceptRole)
+                    end = button;
+            }
+            buttons.sort();
+            byDefault = box->defaultButton()->text();
             if (signalled)
                 station->OnEndRequested();
             else
-                QTest::mouseClick(static_cast<QMessageBox*>(box)->button(QMessageBox::Yes), Qt::LeftButton);
+                QTest::mouseClick(end, Qt::LeftButton);
         });
         driver.Ignore(window.get());
         window->close();
         QCOMPARE(driver.Names(), QStringList{"QMessageBox"});
+        QCOMPARE(buttons, (QStringList{QString::fromUtf8("계속 다운로드"), QString::fromUtf8("모두 중지하고 끝내기")}));
+        QCOMPARE(byDefault, QString::fromUtf8("계속 다운로드"));
         QCOMPARE(ended.count(), 1);
         QVERIFY(!window->isVisible());
         QCOMPARE(WorkerThreadCount(), 0);

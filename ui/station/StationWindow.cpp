@@ -4,6 +4,7 @@
 #include "station/ViewTexts.h"
 
 #include "ui/DialogLook.h"
+#include "ui/QuietKeys.h"
 #include "ui/station/DesktopSound.h"
 #include "ui/station/TileWidget.h"
 
@@ -44,7 +45,15 @@ std::filesystem::path ToPath(const QString& file)
     return std::filesystem::path(QFile::encodeName(file).toStdString());
 }
 
-const QString kJobFilter = QStringLiteral("Station jobs (*.ini);;All Files (*)");
+// "작업 파일 (*.ini);;모든 파일 (*)": "*.*" would hide files without a dot here.
+QString Filter(const char* kind, const char* pattern)
+{
+    return QStringLiteral("%1 (%2);;%3 (*)")
+        .arg(QString::fromUtf8(kind), QLatin1String(pattern), QString::fromUtf8(text::kAllFiles));
+}
+
+// Qt's own dialogs, which speak the toolkit's Korean whatever the desktop's language.
+constexpr QFileDialog::Options kOwnDialog = QFileDialog::DontUseNativeDialog;
 
 }  // namespace
 
@@ -145,7 +154,8 @@ QWidget* CStationWindow::BuildJobPanel()
     connect(m_copySha, &QPushButton::clicked, this,
             [logic] { QApplication::clipboard()->setText(FromUtf8(logic->Job().sha)); });
     connect(m_chooseRecords, &QPushButton::clicked, this, [this, logic] {
-        const QString folder = QFileDialog::getExistingDirectory(this, QString(), m_records->text());
+        const QString folder = QFileDialog::getExistingDirectory(this, QString(), m_records->text(),
+                                                                 kOwnDialog | QFileDialog::ShowDirsOnly);
         if (!folder.isEmpty())
             logic->OnRecordsFolder(ToPath(folder));
     });
@@ -316,33 +326,41 @@ void CStationWindow::ShowMessage(const StationMessage& message)
                     this);
     if (!message.detail.empty())
         box.setInformativeText(FromUtf8(message.detail));
-    box.exec();
+    ExecQuietly(box);
 }
 
 bool CStationWindow::AskEnd(const std::string& question)
 {
-    QMessageBox box(QMessageBox::Question, QString::fromUtf8(text::kTitle), FromUtf8(question),
-                    QMessageBox::Yes | QMessageBox::No, this);
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    // Buttons that say what they do; going on is the default, so an Enter
+    // meant for the station does not end it.
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(text::kTitle), FromUtf8(question), QMessageBox::NoButton,
+                    this);
+    QPushButton* end = box.addButton(QString::fromUtf8(text::kEndAll), QMessageBox::AcceptRole);
+    QPushButton* goOn = box.addButton(QString::fromUtf8(text::kGoOn), QMessageBox::RejectRole);
+    box.setDefaultButton(goOn);
+    box.setEscapeButton(goOn);
+    ExecQuietly(box);
+    return box.clickedButton() == end;
 }
 
 std::optional<std::filesystem::path> CStationWindow::ChooseImage()
 {
-    const QString file =
-        QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("Binary Files (*.bin);;All Files (*)"));
+    const QString file = QFileDialog::getOpenFileName(this, QString(), QString(), Filter(text::kImageFiles, "*.bin"),
+                                                      nullptr, kOwnDialog);
     return file.isEmpty() ? std::nullopt : std::optional(ToPath(file));
 }
 
 std::optional<std::filesystem::path> CStationWindow::ChooseJobToOpen()
 {
-    const QString file = QFileDialog::getOpenFileName(this, QString(), QString(), kJobFilter);
+    const QString file =
+        QFileDialog::getOpenFileName(this, QString(), QString(), Filter(text::kJobFiles, "*.ini"), nullptr, kOwnDialog);
     return file.isEmpty() ? std::nullopt : std::optional(ToPath(file));
 }
 
 std::optional<std::filesystem::path> CStationWindow::ChooseJobToSave()
 {
-    const QString file = QFileDialog::getSaveFileName(this, QString(), FromUtf8(m_logic->Job().file), kJobFilter);
+    const QString file = QFileDialog::getSaveFileName(this, QString(), FromUtf8(m_logic->Job().file),
+                                                      Filter(text::kJobFiles, "*.ini"), nullptr, kOwnDialog);
     return file.isEmpty() ? std::nullopt : std::optional(ToPath(file));
 }
 

@@ -24,8 +24,13 @@ namespace text = station_text;
 constexpr UINT_PTR kDevicesTimer = 1;
 constexpr UINT kDevicesSettleMs = 500;
 
-constexpr wchar_t kImageFilter[] = L"Binary Files (*.bin)\0*.bin\0All Files (*.*)\0*.*\0";
-constexpr wchar_t kJobFilter[] = L"Station jobs (*.ini)\0*.ini\0All Files (*.*)\0*.*\0";
+// "작업 파일 (*.ini)\0*.ini\0모든 파일 (*.*)\0*.*\0", as the open and save dialogs take it.
+std::wstring Filter(const char* kind, const wchar_t* pattern)
+{
+    std::wstring filter = Widen(kind) + L" (" + pattern + L")" + L'\0' + pattern + L'\0';
+    filter += Widen(text::kAllFiles) + L" (*.*)" + L'\0' + L"*.*" + L'\0';
+    return filter;  // the string's own terminator ends the list
+}
 
 bool InRange(WORD id, int first, std::size_t count) { return id >= first && id < first + static_cast<int>(count); }
 
@@ -328,17 +333,18 @@ bool CStationDlg::AskEnd(const std::string& question)
 
 std::optional<std::filesystem::path> CStationDlg::ChooseImage()
 {
-    return ChooseFile(ModalOwner(), FileDialog::Open, kImageFilter);
+    return ChooseFile(ModalOwner(), FileDialog::Open, Filter(text::kImageFiles, L"*.bin").c_str());
 }
 
 std::optional<std::filesystem::path> CStationDlg::ChooseJobToOpen()
 {
-    return ChooseFile(ModalOwner(), FileDialog::Open, kJobFilter);
+    return ChooseFile(ModalOwner(), FileDialog::Open, Filter(text::kJobFiles, L"*.ini").c_str());
 }
 
 std::optional<std::filesystem::path> CStationDlg::ChooseJobToSave()
 {
-    return ChooseFile(ModalOwner(), FileDialog::Save, kJobFilter, PathFromUtf8(m_logic.Job().file), L"ini");
+    return ChooseFile(ModalOwner(), FileDialog::Save, Filter(text::kJobFiles, L"*.ini").c_str(),
+                      PathFromUtf8(m_logic.Job().file), L"ini");
 }
 
 void CStationDlg::PlaySound(StationSound sound)
