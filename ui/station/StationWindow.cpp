@@ -24,6 +24,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 #include <QUrl>
@@ -36,7 +37,10 @@ namespace text = station_text;
 
 constexpr int kFontPoints = 10;
 constexpr int kDevicesPollMs = 2000;  // how often unplugged adapters are looked for
-constexpr int kMinTileWidth = 230;    // pixels; the grid takes as many columns as fit
+constexpr int kMinTileWidth = 160;    // pixels; the grid takes as many columns as fit
+// What a window manager's frame may take before the window is shown and
+// its frame is known, in pixels.
+constexpr int kUnknownFrame = 40;
 
 QString FromUtf8(const std::string& s) { return QString::fromUtf8(s); }
 
@@ -252,11 +256,13 @@ void CStationWindow::resizeEvent(QResizeEvent* event)
     LayOutTiles();
 }
 
-void CStationWindow::LayOutTiles()
+void CStationWindow::LayOutTiles() { LayOutTiles(width()); }
+
+void CStationWindow::LayOutTiles(int windowWidth)
 {
     const int count = static_cast<int>(m_tiles.size());
     // The window's width, not the area's: before the first show the area has none yet.
-    const int columns = TileGridColumns(count, width() / kMinTileWidth);
+    const int columns = TileGridColumns(count, windowWidth / kMinTileWidth);
     if (columns == m_columns && m_tileGrid->count() == count)
         return;
     m_columns = columns;
@@ -304,12 +310,44 @@ void CStationWindow::ShowTiles(const std::vector<TileView>& tiles)
             m_logic->OnSelectTile(index);
             m_serialEntry->setFocus(Qt::MouseFocusReason);
         });
+        tile->show();  // counted by the layout at once, not only once shown later
         m_tiles.push_back(tile);
     }
+    const bool newCount = m_columns == 0 || m_tileGrid->count() != static_cast<int>(tiles.size());
     m_columns = 0;
     LayOutTiles();
     for (std::size_t i = 0; i < tiles.size(); ++i)
         m_tiles[i]->Show(tiles[i]);
+    if (newCount)
+        FitToJob();
+}
+
+void CStationWindow::FitToJob()
+{
+    if (m_tiles.empty() || isMaximized() || isFullScreen() || !screen())
+        return;
+    // The screen's work area less the frame: the most the window may take.
+    const QRect work = screen()->availableGeometry();
+    const QSize frame = isVisible() ? frameGeometry().size() - size() : QSize(0, kUnknownFrame);
+    const QSize room = work.size() - frame;
+    // The grid as it would be that wide, every tile at the size that shows all of it.
+    m_columns = 0;
+    LayOutTiles(room.width());
+    m_tileArea->updateGeometry();  // the grid's new tiles count at once
+    layout()->invalidate();
+    const QSize wanted = sizeHint().expandedTo(size()).boundedTo(room);
+    m_columns = 0;
+    resize(wanted);
+    LayOutTiles();
+    // Kept on the work area, frame and all.
+    QRect placed(pos(), wanted + frame);
+    if (!work.contains(placed)) {
+        placed.moveRight(std::min(placed.right(), work.right()));
+        placed.moveBottom(std::min(placed.bottom(), work.bottom()));
+        placed.moveLeft(std::max(placed.left(), work.left()));
+        placed.moveTop(std::max(placed.top(), work.top()));
+        move(placed.topLeft());
+    }
 }
 
 void CStationWindow::ShowTile(std::size_t index, const TileView& tile)

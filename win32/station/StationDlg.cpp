@@ -3,16 +3,19 @@
 #include "base/Utf8Path.h"
 #include "station/ViewTexts.h"
 #include "win32/FileDialogs.h"
+#include "win32/QuietBox.h"
 #include "platform/Utf16_win32.h"
 #include "win32/WindowHelpers.h"
 #include "win32/station/StationResource.h"
 #include "window/WindowLogic.h"
 
+#include <commctrl.h>
 #include <dbt.h>
 #include <shellapi.h>
 
-#include <utility>
 #include <initializer_list>
+#include <iterator>
+#include <utility>
 
 namespace veltrad {
 namespace {
@@ -321,14 +324,40 @@ void CStationDlg::ShowMessage(const StationMessage& message)
     std::wstring body = Widen(message.text);
     if (!message.detail.empty())
         body += L"\n\n" + Widen(message.detail);
+    const CQuietBox quiet;
     MessageBoxW(ModalOwner(), body.c_str(), Widen(text::kTitle).c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
 bool CStationDlg::AskEnd(const std::string& question)
 {
-    // No is the default: an Enter meant for the station does not end it.
-    return MessageBoxW(ModalOwner(), Widen(question).c_str(), Widen(text::kTitle).c_str(),
-                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    // A message box's Yes and No follow the system's language and say
+    // nothing of what they do: a task dialog with buttons that do. Going on
+    // is the default, so an Enter meant for the station does not end it;
+    // Escape and the close box go on too.
+    enum : int { kEndAll = 100, kGoOn };
+    const std::wstring endAll = Widen(text::kEndAll);
+    const std::wstring goOn = Widen(text::kGoOn);
+    const std::wstring title = Widen(text::kTitle);
+    const std::wstring content = Widen(question);
+    const TASKDIALOG_BUTTON buttons[] = {{kEndAll, endAll.c_str()}, {kGoOn, goOn.c_str()}};
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof config;
+    config.hwndParent = ModalOwner();
+    config.hInstance = m_hInstance;
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+    config.pszWindowTitle = title.c_str();
+    config.pszMainIcon = TD_WARNING_ICON;
+    config.pszContent = content.c_str();
+    config.cButtons = static_cast<UINT>(std::size(buttons));
+    config.pButtons = buttons;
+    config.nDefaultButton = kGoOn;
+    int pressed = kGoOn;
+    const CQuietBox quiet;
+    if (SUCCEEDED(TaskDialogIndirect(&config, &pressed, nullptr, nullptr)))
+        return pressed == kEndAll;
+    // Without version 6 of the common controls: the plain question.
+    return MessageBoxW(ModalOwner(), content.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+           IDYES;
 }
 
 std::optional<std::filesystem::path> CStationDlg::ChooseImage()
