@@ -25,7 +25,6 @@ const std::array kErrnoTexts = {
     ErrnoText{ENXIO, "그런 장치가 없습니다"},
     ErrnoText{ENODEV, "그런 장치가 없습니다"},
     ErrnoText{ENOSPC, "디스크가 가득 찼습니다"},
-    ErrnoText{EDQUOT, "디스크 할당량을 넘었습니다"},
     ErrnoText{ENOTDIR, "폴더가 아닙니다"},
     ErrnoText{EISDIR, "파일이 아니라 폴더입니다"},
     ErrnoText{EROFS, "읽기 전용 파일 시스템입니다"},
