@@ -37,12 +37,15 @@ inline constexpr std::uint32_t kTileSelectedBorder = 0x1d5fa8;  // where the nex
 
 // Columns for `count` tiles when `fitting` tiles of the least width fit
 // side by side: rows about two thirds of the columns, each row full but the
-// last, so 4 tiles are 2 by 2, 8 are 4 by 2 and 16 are 6, 6 and 4.
+// last, so 4 tiles are 2 by 2, 8 are 4 by 2 and 16 are 6, 6 and 4; where
+// fewer fit, as few rows as they allow, as even as can be (16 with 5 fitting
+// are 4 by 4, not 5, 5, 5 and 1).
 inline int TileGridColumns(int count, int fitting)
 {
     const int rows = std::max(1, static_cast<int>(std::lround(std::sqrt(count / 1.5))));
-    const int columns = (count + rows - 1) / rows;
-    return std::max(1, std::min(columns, fitting));
+    const int columns = std::max(1, std::min((count + rows - 1) / rows, fitting));
+    const int neededRows = std::max(1, (count + columns - 1) / columns);
+    return std::max(1, (count + neededRows - 1) / neededRows);
 }
 
 // The parts of a tile, from the most needed to the least: a tile short of

@@ -39,6 +39,17 @@ int Used(const TilePartNeeds& needs, const TilePartLines& lines)
     return used + (shown > 1 ? (shown - 1) * kGap : 0);
 }
 
+TEST(TileLook, TheGridIsAboutTwoThirdsAsHighAsWideAndEven)
+{
+    const struct {
+        int count, fitting, columns;
+    } cases[] = {
+        {1, 8, 1}, {4, 8, 2}, {8, 8, 4}, {16, 8, 6}, {16, 5, 4}, {16, 3, 3}, {7, 8, 4}, {16, 0, 1}, {0, 8, 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TileGridColumns(c.count, c.fitting), c.columns) << c.count << " tiles, " << c.fitting << " fit";
+}
+
 TEST(TileLook, ATileShortOfRoomLeavesOutTheLeastNeededFirst)
 {
     // Lines of: word, name, detail, buttons, bar, more detail, serial, hint, adapter.

@@ -150,7 +150,7 @@ BOOL CStationDlg::OnInitDialog()
     SetTexts();
     RememberLayout();
     m_hTip = CreateToolTip(m_hInstance, m_hWnd, WindowDpi(m_hWnd));
-    FitToWorkArea();
+    FitToJob();
     CenterWindow(m_hWnd, nullptr);
     m_logic.OnInit();
     return FALSE;  // Create puts the focus on the serial-number field
@@ -293,8 +293,11 @@ void CStationDlg::ShowTiles(const std::vector<TileView>& tiles)
         RemoveTool(m_hTip, m_hWnd, m_tiles.back()->Handle());
         m_tiles.pop_back();
     }
+    const bool newCount = m_tiles.size() != tiles.size();
     while (m_tiles.size() < tiles.size())
         m_tiles.push_back(std::make_unique<CTileWindow>(m_hInstance, m_hWnd, m_tiles.size(), m_fonts));
+    if (newCount)
+        FitToJob();
     LayOut();
     for (std::size_t i = 0; i < tiles.size(); ++i)
         ShowTile(i, tiles[i]);
