@@ -4,6 +4,9 @@
 // words (their captions and check items) beside the command-line tool's
 // sentence, so an operator reads the same words at the line as at the desk.
 
+#include "download/RunObserver.h"
+#include "serial/PortError.h"
+
 #include <string>
 #include <string_view>
 
@@ -35,6 +38,13 @@ const OutcomeText& TextOfOutcome(std::string_view outcome);
 
 // "<file>: 3번째 줄: ..." : why a job file was refused or not saved.
 std::string JobErrorText(const JobFileError& error);
+// Why a run ended as it did, for its tile: in the notices' words with its
+// figures (frame K of N, seconds), as the command-line tool's sentence says
+// it in English: "통신 오류: 단말기가 4/24 프레임 뒤에 응답을 멈췄습니다. ...".
+// A device that went away and a line held by XOFF are said as such.
+std::string OutcomeReason(RunOutcome outcome, const RunStats& stats);
+// Why a run never started.
+std::string PortOpenFailedReason(const PortError& error);  // "포트를 열 수 없습니다: COM3: ..."
 
 namespace station_text {
 
@@ -87,6 +97,8 @@ inline constexpr char kAskEnd[] = "다운로드가 진행 중입니다. 모두 �
 // The question's buttons, where the toolkit's Yes and No would not say it.
 inline constexpr char kEndAll[] = "모두 중지하고 끝내기";
 inline constexpr char kGoOn[] = "계속 다운로드";
+inline constexpr char kThreadFailedReason[] = "다운로드를 시작할 수 없습니다: 시스템이 스레드를 더 만들 수 없습니다";
+inline constexpr char kNothingToSendReason[] = "보낼 데이터가 없습니다";
 inline constexpr char kNoSha[] = "이 시스템에서는 SHA-256을 계산할 수 없습니다.";
 inline constexpr char kShaOfJob[] = "SHA-256 (작업)";
 inline constexpr char kShaOfFile[] = "SHA-256 (파일)";
