@@ -82,7 +82,9 @@ CStationWindow::CStationWindow(CPortMap ports, StationServices services, QWidget
     m_devicesTimer = new QTimer(this);
     connect(m_devicesTimer, &QTimer::timeout, this, [this] { m_logic->OnDevicesChanged(); });
     m_devicesTimer->start(kDevicesPollMs);
-    resize(1000, 720);
+    // As large as a small job asks, within the screen's work area.
+    const QSize work = screen() ? screen()->availableGeometry().size() - QSize(0, kUnknownFrame) : QSize(1000, 720);
+    resize(QSize(1000, 720).boundedTo(work));
     m_logic->OnInit();
     m_serialEntry->setFocus(Qt::OtherFocusReason);
 }
