@@ -117,6 +117,29 @@ private slots:
         }
         QVERIFY(Text(window->Tile(kSilent), "detail").contains(QStringLiteral("stopped answering after 4 of 24")));
         QCOMPARE(Text(window.get(), "stationCounters"), QString::fromUtf8("스테이션  완료 6   실패 2"));
+        // A failed tile short of room leaves parts out, never one over another.
+        CTileWidget* failed = window->Tile(kRefusing);
+        failed->setParent(nullptr);  // sized by the test, not the grid
+        failed->show();
+        for (const int height : {failed->sizeHint().height(), 150, failed->minimumSizeHint().height()}) {
+            failed->resize(failed->sizeHint().width(), height);
+            QList<QWidget*> shown;
+            for (QWidget* part : failed->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                if (part->isVisibleTo(failed))
+                    shown << part;
+            }
+            for (int a = 0; a < shown.size(); ++a) {
+                QVERIFY2(failed->contentsRect().contains(shown[a]->geometry()), qPrintable(shown[a]->objectName()));
+                for (int b = a + 1; b < shown.size(); ++b)
+                    QVERIFY2(!shown[a]->geometry().intersects(shown[b]->geometry()),
+                             qPrintable(shown[a]->objectName() + " over " + shown[b]->objectName()));
+            }
+            for (const char* part : {"word", "name", "detail", "start"})
+                QVERIFY2(Child<QWidget>(failed, part)->isVisibleTo(failed), part);
+            QCOMPARE(Child<QWidget>(failed, "hint")->isVisibleTo(failed), height == failed->sizeHint().height());
+        }
+        failed->setParent(window.get());
+        failed->show();
         QCOMPARE(sounds.count(), kTerminals);
 
         QDir records(m_folder.filePath(QStringLiteral("records")));

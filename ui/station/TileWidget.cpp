@@ -91,14 +91,16 @@ QSize CTileWidget::sizeHint() const
 {
     const int line = LineOf(*m_detail);
     const int height = LineOf(*m_word) + LineOf(*m_name) + m_start->sizeHint().height() + kBarHeight +
-                       (kDetailLines + kHintLines + 2) * line + 7 * kGap + 2 * kMarginY + 2 * frameWidth();
+                       (kDetailLines + kHintLines + 2) * line + static_cast<int>(kTilePartCount - 1) * kGap +
+                       2 * kMarginY + 2 * frameWidth();
     return {kPreferredWidth, height};
 }
 
 QSize CTileWidget::minimumSizeHint() const
 {
-    const int height =
-        LineOf(*m_word) + LineOf(*m_name) + m_start->sizeHint().height() + 2 * kGap + 2 * kMarginY + 2 * frameWidth();
+    // The state, the port, the reason's first line and the buttons.
+    const int height = LineOf(*m_word) + LineOf(*m_name) + LineOf(*m_detail) + m_start->sizeHint().height() + 3 * kGap +
+                       2 * kMarginY + 2 * frameWidth();
     return {kLeastWidth, height};
 }
 

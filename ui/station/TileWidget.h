@@ -23,7 +23,8 @@ public:
     void Show(const TileView& tile);
     const TileView& Shown() const { return m_tile; }
 
-    // Room for every part of a failed tile; at least the state, the port and the buttons.
+    // Room for every part of a failed tile; at least the state, the port,
+    // the reason's first line and the buttons.
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 

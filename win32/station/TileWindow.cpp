@@ -140,7 +140,8 @@ int CTileWindow::PreferredHeight() const
     const UINT dpi = WindowDpi(m_hWnd);
     const int line = LineHeight(m_fonts.text);
     return LineHeight(m_fonts.word) + LineHeight(m_fonts.bold) + ButtonHeight() + ScaleForDpi(kBarHeight96, dpi) +
-           (kDetailLines + kHintLines + 2) * line + 7 * ScaleForDpi(kGap96, dpi) + 2 * ScaleForDpi(kMargin96, dpi);
+           (kDetailLines + kHintLines + 2) * line + static_cast<int>(kTilePartCount - 1) * ScaleForDpi(kGap96, dpi) +
+           2 * ScaleForDpi(kMargin96, dpi);
 }
 
 int CTileWindow::ButtonHeight() const
