@@ -193,11 +193,30 @@ box_keys() {  # window key...
   keys "$@"
 }
 
+# xdotool types a character that has no key (Hangul) by mapping a spare key
+# for the keystroke; a busy Wine may look the key up once the mapping is
+# gone, and the character is lost. Those go one at a time, slowly.
+type_text() {  # window text
+  local text=$2 run= c
+  while [ -n "$text" ]; do
+    c=${text:0:1}
+    text=${text:1}
+    if [ "$(printf %s "$c" | LC_ALL=C wc -c)" -eq 1 ]; then
+      run+=$c
+      continue
+    fi
+    [ -z "$run" ] || xdotool windowfocus --sync "$1" type --delay 60 "$run"
+    run=
+    xdotool windowfocus --sync "$1" type --delay 500 "$c"
+  done
+  [ -z "$run" ] || xdotool windowfocus --sync "$1" type --delay 60 "$run"
+}
+
 # The open dialog is up: type the file's path and take it.
 choose_file() {  # file
   local dialog
   dialog=$(wait_window '^Open$')
-  xdotool windowfocus --sync "$dialog" type --delay 60 "$(winpath "$1")"
+  type_text "$dialog" "$(winpath "$1")"
   keys "$dialog" Return
   # Wine's dialog sometimes takes the first Return for itself.
   if ! window_gone '^Open$' 5; then
