@@ -45,6 +45,7 @@ void CPortRun::Start(const std::shared_ptr<const CDownloadImage>& frames)
         PortError error = m_session.Comm().LastPortError();
         if (error.reason == PortErrorReason::PortNumberOutOfRange)
             error.device = m_port;  // as typed: the number was capped to 16 bits
+        m_openError = error;
         End(UnstartedResult(m_port, m_device, "port-open-failed", "cannot open the port: " + error.Message(),
                             m_frames));
         return;

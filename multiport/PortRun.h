@@ -74,6 +74,8 @@ public:
     const std::string& Device() const { return m_device; }
     // Set once the run has ended, its port closed, or failed to start.
     std::optional<PortResult> Result() const;
+    // Why the port did not open, once Start found it so.
+    const PortError& OpenError() const { return m_openError; }
     PortLine Line(bool stopping) const;
 
 private:
@@ -92,6 +94,7 @@ private:
     const PortRunHooks m_hooks;
     std::chrono::steady_clock::time_point m_started;
     std::uint32_t m_frames = 0;
+    PortError m_openError;  // set by Start, on the front end's thread
     std::atomic<std::uint32_t> m_acknowledged{0};
     mutable std::mutex m_mutex;
     std::optional<PortResult> m_result;

@@ -5,6 +5,7 @@
 
 #include "image/Wire.h"
 #include "base/Utf8Path.h"
+#include "multiport/Outcome.h"
 #include "multiport/SharedImage.h"
 #include "station/StationTile.h"
 #include "window/ReasonTexts.h"
@@ -38,6 +39,21 @@ std::string SecondsText(double seconds)
     char buffer[48];
     std::snprintf(buffer, sizeof buffer, "%.2f %s", seconds, text::kSeconds);
     return buffer;
+}
+
+// Why a tile's run ended, or never started, in the notices' words.
+std::string TileReason(const std::string& outcome, const RunStats& stats, const PortError& openError)
+{
+    for (const RunOutcome ended : {RunOutcome::Completed, RunOutcome::TimedOut, RunOutcome::TimedOutAfterAck,
+                                   RunOutcome::Refused, RunOutcome::Stopped, RunOutcome::EndHeld}) {
+        if (outcome == OutcomeName(ended))
+            return OutcomeReason(ended, stats);
+    }
+    if (outcome == "port-open-failed")
+        return PortOpenFailedReason(openError);
+    if (outcome == "thread-failed")
+        return text::kThreadFailedReason;
+    return text::kNothingToSendReason;  // the station starts no run over an image it could not read
 }
 
 }  // namespace
@@ -175,7 +191,8 @@ void CStationLogic::Finish(std::size_t index)
     v.word = std::string(words.word);
     v.hint = std::string(words.hint);
     v.acknowledged = result->stats.acknowledged;
-    v.detail = words.state == TileState::Complete ? SecondsText(result->stats.seconds) : result->words;
+    v.detail = words.state == TileState::Complete ? SecondsText(result->stats.seconds)
+                                                  : TileReason(result->outcome, result->stats, tile.run->OpenError());
     --m_counters.loading;
     if (words.state == TileState::Complete) {
         ++v.completed;

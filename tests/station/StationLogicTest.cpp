@@ -112,37 +112,37 @@ TEST_F(StationLogicTest, EveryOutcomeEndsItsTileInItsStateCountersRecordAndSound
     } cases[] = {
         {"completed", [](auto& p) { p.line.replies = AckAll(kFrames); }, TileState::Complete, "다운로드 완료", " 초",
          false},
-        {"timed-out", [](auto&) {}, TileState::Failed, "통신 오류", "did not answer the first frame within 5 s", true},
+        {"timed-out", [](auto&) {}, TileState::Failed, "통신 오류", "첫 프레임에 5 초 안에", true},
         {"timed-out-after-ack",
          [](auto& p) {
              p.line.replies = {{0, {{10, kAck}}}};
          },
-         TileState::Failed, "통신 오류", "stopped answering after 1 of 3", true},
+         TileState::Failed, "통신 오류", "응답을 멈췄습니다 (확인된 프레임 1/3)", true},
         {"refused",
          [](auto& p) {
              p.line.replies = {
                  {0, {{10, kNak}}}, {1, {{10, kNak}}}, {2, {{10, kNak}}}, {3, {{10, kNak}}}, {4, {{10, kNak}}}};
          },
-         TileState::Failed, "다운로드 실패", "refused frame 1 of 3 five times", true},
+         TileState::Failed, "다운로드 실패", "다섯 번 거부했습니다 (프레임 1/3)", true},
         {"timed-out-after-ack",
          [](auto& p) {
              p.line.replies = {{0, {{10, kAck}}}};
              p.line.goneAtMs = 2000;
          },
-         TileState::Failed, "통신 오류", "the port went away", true},
+         TileState::Failed, "통신 오류", "포트가 사라졌습니다", true},
         {"timed-out",
          [](auto& p) {
              p.line.heldTransmissions = {0, 1, 2, 3, 4};
          },
-         TileState::Failed, "통신 오류", "held the line with XOFF", true},
+         TileState::Failed, "통신 오류", "XOFF로 회선을", true},
         {"port-open-failed", [](auto& p) { p.openFails = true; }, TileState::Failed, "Port open fail",
-         "cannot open the port", true},
+         "포트를 열 수 없습니다: /dev/fake7: ", true},
         {"stopped",
          [](auto& p) {
              p.line.replies = {{0, {{10, kAck}}}};
              p.line.closeAtMs = 1000;
          },
-         TileState::Idle, "중지됨", "stopped: 1 of 3", false},
+         TileState::Idle, "중지됨", "중지됨: 확인된 프레임 1/3", false},
     };
     Make("COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8", std::size(cases));
     for (std::size_t i = 0; i < std::size(cases); ++i)

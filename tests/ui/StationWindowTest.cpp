@@ -115,7 +115,8 @@ private slots:
             QVERIFY(Child<QWidget>(tile, "start")->isEnabled());
             QVERIFY(!Child<QWidget>(tile, "stop")->isEnabled());
         }
-        QVERIFY(Text(window->Tile(kSilent), "detail").contains(QStringLiteral("stopped answering after 4 of 24")));
+        QVERIFY(Text(window->Tile(kSilent), "detail")
+                    .contains(QString::fromUtf8("응답을 멈췄습니다 (확인된 프레임 4/24)")));
         QCOMPARE(Text(window.get(), "stationCounters"), QString::fromUtf8("스테이션  완료 6   실패 2"));
         // A failed tile short of room leaves parts out, never one over another.
         CTileWidget* failed = window->Tile(kRefusing);
