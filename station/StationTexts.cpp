@@ -102,39 +102,37 @@ std::string JobErrorText(const JobFileError& error)
 
 std::string OutcomeReason(RunOutcome outcome, const RunStats& s)
 {
-    const std::string commError = std::string(kCommError) + ": ";
-    const std::string fail = std::string(kFail) + ": ";
+    // The tile's state word is the notice's caption already; what to check,
+    // from the notices, stands beside the reason (OutcomeText::hint).
     const std::string again = std::string(" ") + kRunAgain;
     const std::string gone = "포트가 사라졌습니다 (케이블이나 어댑터가 뽑혔습니까?). ";
     const bool timedOut = outcome == RunOutcome::TimedOut || outcome == RunOutcome::TimedOutAfterAck;
     // A device that went away explains a cut-short write too.
     if (timedOut && s.lastWriteCutShort && !s.portGone) {
-        return commError + "단말기가 XOFF로 회선을 쓰기 제한 시간보다 오래 멈춰 두어 프레임을 보내지 못했습니다 (" +
-               NextFrame(s) + ")." + again;
+        return "단말기가 XOFF로 회선을 쓰기 제한 시간보다 오래 멈춰 두어 프레임을 보내지 못했습니다 (" + NextFrame(s) +
+               ")." + again;
     }
     if (timedOut && !s.portGone && s.earlyReplies > 0) {
-        return commError + "단말기의 응답이 115200 baud 회선이 프레임을 나를 수 있는 것보다 빨리 왔습니다 " +
-               "(가상 포트라면 시뮬레이터에 --pace가 필요합니다). " + Acknowledged(s);
+        return "단말기의 응답이 115200 baud 회선이 프레임을 나를 수 있는 것보다 빨리 왔습니다 "
+               "(가상 포트라면 시뮬레이터에 --pace가 필요합니다). " +
+               Acknowledged(s);
     }
     switch (outcome) {
-    case RunOutcome::Completed:
-        return std::string(kComplete) + ": 프레임 " + std::to_string(s.frames) + "개, " + Seconds(s.seconds);
+    case RunOutcome::Completed: return "프레임 " + std::to_string(s.frames) + "개, " + Seconds(s.seconds);
     case RunOutcome::TimedOut:
         if (s.portGone)
-            return commError + "단말기가 응답하기 전에 " + gone + Acknowledged(s);
-        return commError + "단말기가 첫 프레임에 5 초 안에 응답하지 않았습니다.";
+            return "단말기가 응답하기 전에 " + gone + Acknowledged(s);
+        return "단말기가 첫 프레임에 5 초 안에 응답하지 않았습니다.";
     case RunOutcome::TimedOutAfterAck:
         if (s.portGone)
-            return commError + gone + Acknowledged(s) + "." + again;
-        return commError + "단말기가 응답을 멈췄습니다 (" + Acknowledged(s) + ")." + again;
-    case RunOutcome::Refused:
-        return fail + "단말기가 같은 프레임을 다섯 번 거부했습니다 (" + NextFrame(s) + ")." + again;
-    case RunOutcome::Stopped: return "중지됨: " + Acknowledged(s);
+            return gone + Acknowledged(s) + "." + again;
+        return "단말기가 응답을 멈췄습니다 (" + Acknowledged(s) + ")." + again;
+    case RunOutcome::Refused: return "단말기가 같은 프레임을 다섯 번 거부했습니다 (" + NextFrame(s) + ").";
+    case RunOutcome::Stopped: return Acknowledged(s);
     case RunOutcome::EndHeld:
-        return fail + "모든 프레임이 확인되었지만 단말기가 XOFF로 회선을 멈춰 두어 끝 바이트를 보내지 못했습니다." +
-               again;
+        return "모든 프레임이 확인되었지만 단말기가 XOFF로 회선을 멈춰 두어 끝 바이트를 보내지 못했습니다.";
     }
-    return fail + kRunAgain;
+    return kRunAgain;
 }
 
 std::string PortOpenFailedReason(const PortError& error) { return "포트를 열 수 없습니다: " + KoreanPortError(error); }

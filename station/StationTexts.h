@@ -38,10 +38,11 @@ const OutcomeText& TextOfOutcome(std::string_view outcome);
 
 // "<file>: 3번째 줄: ..." : why a job file was refused or not saved.
 std::string JobErrorText(const JobFileError& error);
-// Why a run ended as it did, for its tile: in the notices' words with its
+// Why a run ended as it did, for its tile beside its state word (the
+// notice's caption) and what to check: in the notices' words with its
 // figures (frame K of N, seconds), as the command-line tool's sentence says
-// it in English: "통신 오류: 단말기가 4/24 프레임 뒤에 응답을 멈췄습니다. ...".
-// A device that went away and a line held by XOFF are said as such.
+// it in English: "단말기가 응답을 멈췄습니다 (확인된 프레임 4/24). ...". A device
+// that went away and a line held by XOFF are said as such.
 std::string OutcomeReason(RunOutcome outcome, const RunStats& stats);
 // Why a run never started.
 std::string PortOpenFailedReason(const PortError& error);  // "포트를 열 수 없습니다: COM3: ..."

@@ -142,7 +142,7 @@ TEST_F(StationLogicTest, EveryOutcomeEndsItsTileInItsStateCountersRecordAndSound
              p.line.replies = {{0, {{10, kAck}}}};
              p.line.closeAtMs = 1000;
          },
-         TileState::Idle, "중지됨", "중지됨: 확인된 프레임 1/3", false},
+         TileState::Idle, "중지됨", "확인된 프레임 1/3", false},
     };
     Make("COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8", std::size(cases));
     for (std::size_t i = 0; i < std::size(cases); ++i)
