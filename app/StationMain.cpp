@@ -27,6 +27,7 @@ int main(int argc, char** argv)
     // Matches the installed desktop entry, so desktops show the right icon.
     QApplication::setDesktopFileName(QStringLiteral("veltrad-station"));
     QApplication::setWindowIcon(veltrad::ApplicationIcon());
+    veltrad::UseKoreanToolkitTexts(app);
 
     // First, so that a signal from here on ends the station the orderly way.
     veltrad::CTerminationNotifier terminator;

@@ -15,6 +15,7 @@ CVeltradApp::CVeltradApp(int& argc, char** argv) : QApplication(argc, argv)
     // Matches the installed veltrad.desktop, so desktops show the right icon.
     setDesktopFileName(QStringLiteral("veltrad"));
     setWindowIcon(ApplicationIcon());
+    UseKoreanToolkitTexts(*this);
 }
 
 bool CVeltradApp::InitInstance()

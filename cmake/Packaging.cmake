@@ -154,8 +154,10 @@ if(NOT WIN32)
   # The libraries the programs link, found by dpkg-shlibdeps; the Korean
   # texts of the window want a font with Hangul.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # Loaded at run time, so invisible to dpkg-shlibdeps: the window system plugins.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+  # Loaded at run time, so invisible to dpkg-shlibdeps: the window system
+  # plugins, and Qt's own texts in Korean (Yes, No, the file dialog), which
+  # the windows load whatever the system's language.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk")
   # The station's sounds: the desktop's theme and its player.
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "sound-theme-freedesktop, gnome-session-canberra")

@@ -24,7 +24,7 @@ bool OsError(ImageError& error, const std::filesystem::path& path, DWORD code)
     case ERROR_ACCESS_DENIED: errnum = EACCES; break;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-        errnum = EACCES;
+        errnum = EBUSY;
         reason = "is locked by another program";
         break;
     case ERROR_FILENAME_EXCED_RANGE:

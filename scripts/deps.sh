@@ -7,7 +7,8 @@ packages=(cmake g++ make pkgconf libgtest-dev libgmock-dev libbenchmark-dev libc
 for group in "$@"; do
   case "$group" in
     build) ;;
-    gui) packages+=(qt6-base-dev libgl-dev fonts-noto-cjk) ;;
+    # Qt's own texts in Korean (qtbase_ko.qm), which the windows load.
+    gui) packages+=(qt6-base-dev libgl-dev fonts-noto-cjk qt6-translations-l10n) ;;
     # Only the "posix" thread flavour of MinGW: it has std::thread. The
     # window's tests: a virtual display, a keyboard driver, a Korean font,
     # and Wine's caption-button font. NSIS builds the installer.

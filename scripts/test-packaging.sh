@@ -37,6 +37,14 @@ if grep -q '^[EW]:' <<< "$findings"; then
   exit 1
 fi
 
+echo "--- dependencies"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "$depends"
+# Loaded at run time, so no library check finds them missing.
+for package in qt6-qpa-plugins qt6-translations-l10n; do
+  grep -qw "$package" <<< "$depends" || { echo "the package does not depend on $package" >&2; exit 1; }
+done
+
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 dpkg-deb -x "$deb" "$root"

@@ -2,6 +2,7 @@
 
 #include "base/Utf8Path.h"
 #include "multiport/SharedImage.h"
+#include "window/ReasonTexts.h"
 
 namespace veltrad {
 
@@ -12,9 +13,9 @@ ImageRead ReadJobImage(const std::filesystem::path& path)
     ImageError error;
     SharedImage shared = ReadSharedImage(path, {}, true, error);
     if (!shared.image)
-        return {std::nullopt, {text::kImageUnreadable, error.Message()}};
+        return {std::nullopt, {text::kImageUnreadable, KoreanImageError(error)}};
     if (shared.facts.sha256.empty())
-        return {std::nullopt, {text::kImageUnreadable, Utf8FromPath(path) + ": the system's SHA-256 is not available"}};
+        return {std::nullopt, {text::kImageUnreadable, Utf8FromPath(path) + ": " + text::kNoSha}};
     return {ApprovedImage{std::move(shared.image), std::move(shared.facts)}, {}};
 }
 
@@ -28,7 +29,7 @@ ImageRead ReadApprovedImage(const std::filesystem::path& path, const std::string
     const std::string& sha = read.image->facts.sha256;
     if (sha != sha256) {
         return {std::nullopt,
-                {text::kImageChanged, Utf8FromPath(path) + "\nSHA-256 (job): " + sha256 + "\nSHA-256 (file): " + sha}};
+                {text::kImageChanged, Utf8FromPath(path) + "\n" + text::kShaOfJob + ": " + sha256 + "\n" + text::kShaOfFile + ": " + sha}};
     }
     if (read.image->frames->m_FrameList.empty())
         return {std::nullopt, {text::kNothingToSend, Utf8FromPath(path)}};

@@ -5,6 +5,7 @@
 #include "base/Utf8Path.h"
 #include "serial/PortIdentity.h"
 #include "station/StationPlatform.h"
+#include "window/ReasonTexts.h"
 
 #include <algorithm>
 #include <utility>
@@ -278,7 +279,7 @@ void CStationLogic::OnOpenRecordsFolder()
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) {
-        Report({text::kRecordsUnwritable, Utf8FromPath(folder) + ": " + ec.message()});
+        Report({text::kRecordsUnwritable, Utf8FromPath(folder) + ": " + KoreanErrorCode(ec)});
         return;
     }
     m_view.OpenFolder(folder);

@@ -2,7 +2,9 @@
 
 #include "base/Utf8Path.h"
 #include "station/StationJob.h"
+#include "window/ReasonTexts.h"
 
+#include <cstdio>
 #include <system_error>
 
 namespace veltrad {
@@ -17,9 +19,8 @@ constexpr char kCheckCable[] = "단말기와 PC간에 케이블 연결이 정상
 constexpr char kCheckComPort[] = "COM 포트 설정이 맞는지 확인.";
 constexpr char kRunAgain[] = "다운로드를 재실행 바랍니다.";
 
-// The system's reason for an errno. The station's own Korean words for
-// them belong here when they come.
-std::string SystemReason(int systemError) { return std::generic_category().message(systemError); }
+// The system's reason for an errno, in the words both windows use.
+std::string SystemReason(int systemError) { return KoreanErrno(systemError); }
 
 std::string Section(const std::string& name) { return "[" + name + "]"; }
 
@@ -55,6 +56,24 @@ std::string JobProblemText(const JobFileError& e)
     return {};
 }
 
+// "확인된 프레임 20/40": K of N frames acknowledged; "프레임 21/40": the K-th of N.
+// (A figure takes no particle: its reading would choose it.)
+std::string Acknowledged(const RunStats& s)
+{
+    return "확인된 프레임 " + std::to_string(s.acknowledged) + "/" + std::to_string(s.frames);
+}
+std::string NextFrame(const RunStats& s)
+{
+    return "프레임 " + std::to_string(s.acknowledged + 1) + "/" + std::to_string(s.frames);
+}
+
+std::string Seconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f 초", seconds);
+    return text;
+}
+
 }  // namespace
 
 std::string JobErrorText(const JobFileError& error)
@@ -64,6 +83,47 @@ std::string JobErrorText(const JobFileError& error)
         text += std::to_string(error.line) + "번째 줄: ";
     return text + JobProblemText(error);
 }
+
+std::string OutcomeReason(RunOutcome outcome, const RunStats& s)
+{
+    // The tile's state word is the notice's caption already; what to check,
+    // from the notices, stands beside the reason (OutcomeText::hint).
+    const std::string again = std::string(" ") + kRunAgain;
+    const std::string gone = "포트가 사라졌습니다 (케이블이나 어댑터가 뽑혔습니까?). ";
+    const bool timedOut = outcome == RunOutcome::TimedOut || outcome == RunOutcome::TimedOutAfterAck;
+    // A device that went away explains a cut-short write too.
+    if (timedOut && s.lastWriteCutShort && !s.portGone) {
+        return "단말기가 XOFF로 회선을 쓰기 제한 시간보다 오래 멈춰 두어 프레임을 보내지 못했습니다 (" + NextFrame(s) +
+               ")." + again;
+    }
+    if (timedOut && !s.portGone && s.earlyReplies > 0) {
+        return "단말기의 응답이 115200 baud 회선이 프레임을 나를 수 있는 것보다 빨리 왔습니다 "
+               "(시뮬레이터를 --instant로 실행했습니까? 그렇게 빨리 응답하는 단말기는 없습니다). " +
+               Acknowledged(s);
+    }
+    switch (outcome) {
+    case RunOutcome::Completed: return "프레임 " + std::to_string(s.frames) + "개, " + Seconds(s.seconds);
+    case RunOutcome::TimedOut:
+        if (s.portGone)
+            return "단말기가 응답하기 전에 " + gone + Acknowledged(s);
+        return "단말기가 첫 프레임에 5 초 안에 응답하지 않았습니다.";
+    case RunOutcome::TimedOutAfterAck:
+        if (s.portGone)
+            return gone + Acknowledged(s) + "." + again;
+        return "단말기가 응답을 멈췄습니다 (" + Acknowledged(s) + ")." + again;
+    case RunOutcome::Refused: return "단말기가 같은 프레임을 다섯 번 거부했습니다 (" + NextFrame(s) + ").";
+    case RunOutcome::Stopped: return Acknowledged(s);
+    case RunOutcome::EndHeld:
+        return "모든 프레임이 확인되었지만 단말기가 XOFF로 회선을 멈춰 두어 끝 바이트를 보내지 못했습니다.";
+    case RunOutcome::PortOpenFailed: return "포트를 열 수 없습니다.";
+    case RunOutcome::ThreadFailed: return station_text::kThreadFailedReason;
+    case RunOutcome::NothingToSend:
+    case RunOutcome::FileError: return station_text::kNothingToSendReason;  // the station starts no run over an unread image
+    }
+    return kRunAgain;
+}
+
+std::string PortOpenFailedReason(const PortError& error) { return "포트를 열 수 없습니다: " + KoreanPortError(error); }
 
 OutcomeText TextOfOutcome(RunOutcome outcome)
 {

@@ -5,6 +5,7 @@
 // sentence, so an operator reads the same words at the line as at the desk.
 
 #include "download/RunObserver.h"
+#include "serial/PortError.h"
 
 #include <string>
 #include <string_view>
@@ -34,6 +35,14 @@ OutcomeText TextOfOutcome(RunOutcome outcome);
 
 // "<file>: 3번째 줄: ..." : why a job file was refused or not saved.
 std::string JobErrorText(const JobFileError& error);
+// Why a run ended as it did, for its tile beside its state word (the
+// notice's caption) and what to check: in the notices' words with its
+// figures (frame K of N, seconds), as the command-line tool's sentence says
+// it in English: "단말기가 응답을 멈췄습니다 (확인된 프레임 4/24). ...". A device
+// that went away and a line held by XOFF are said as such.
+std::string OutcomeReason(RunOutcome outcome, const RunStats& stats);
+// Why a run never started.
+std::string PortOpenFailedReason(const PortError& error);  // "포트를 열 수 없습니다: COM3: ..."
 
 namespace station_text {
 
@@ -98,6 +107,19 @@ inline constexpr char kTooManyPorts[] = "포트는 16개까지입니다.";
 inline constexpr char kPortTwice[] = "같은 포트가 두 번 있습니다.";
 inline constexpr char kNoSuchPort[] = "포트가 아닙니다. 포트는 COM1부터 COM50까지, 또는 장치 경로입니다.";
 inline constexpr char kAskEnd[] = "다운로드가 진행 중입니다. 모두 중지하고 끝낼까요?";
+// The question's buttons, where the toolkit's Yes and No would not say it.
+inline constexpr char kEndAll[] = "모두 중지하고 끝내기";
+inline constexpr char kGoOn[] = "계속 다운로드";
+inline constexpr char kThreadFailedReason[] = "다운로드를 시작할 수 없습니다: 시스템이 스레드를 더 만들 수 없습니다";
+inline constexpr char kNothingToSendReason[] = "보낼 데이터가 없습니다";
+inline constexpr char kNoSha[] = "이 시스템에서는 SHA-256을 계산할 수 없습니다.";
+inline constexpr char kShaOfJob[] = "SHA-256 (작업)";
+inline constexpr char kShaOfFile[] = "SHA-256 (파일)";
+
+// The file dialogs' filters: the name of each kind of file.
+inline constexpr char kImageFiles[] = "이미지 파일";
+inline constexpr char kJobFiles[] = "작업 파일";
+inline constexpr char kAllFiles[] = "모든 파일";
 inline constexpr char kRunsGoingOn[] = "다운로드가 진행 중입니다. 먼저 모두 중지하십시오.";
 
 }  // namespace station_text

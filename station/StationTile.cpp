@@ -110,7 +110,12 @@ void CStationTile::Finish(const PortResult& result)
     v.word = std::string(words.word);
     v.hint = std::string(words.hint);
     v.acknowledged = result.stats.acknowledged;
-    v.detail = words.state == TileState::Complete ? SecondsText(result.stats.seconds) : result.words;
+    if (words.state == TileState::Complete)
+        v.detail = SecondsText(result.stats.seconds);
+    else if (result.outcome == RunOutcome::PortOpenFailed)
+        v.detail = PortOpenFailedReason(m_run ? m_run->OpenError() : PortError{});
+    else
+        v.detail = OutcomeReason(result.outcome, result.stats);
     if (words.state == TileState::Complete)
         ++v.completed;
     else if (words.state == TileState::Failed)

@@ -2,10 +2,27 @@
 
 #include "ui/DialogUnits.h"
 
+#include <QCoreApplication>
 #include <QDialog>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QStringList>
+#include <QTranslator>
 
 namespace veltrad {
+
+void UseKoreanToolkitTexts(QCoreApplication& application)
+{
+    const QLocale korean(QLocale::Korean, QLocale::SouthKorea);
+    QLocale::setDefault(korean);
+    auto* translator = new QTranslator(&application);
+    // Without the package the toolkit's texts stay as Qt has them.
+    if (translator->load(korean, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
 
 QFont DialogFont(int pointSize)
 {

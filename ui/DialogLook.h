@@ -1,13 +1,20 @@
 #pragma once
-// What every window of the program shares: the font with Korean glyphs, the
-// application icon and the frame of a fixed-size dialog.
+// What every window of the program shares: the toolkit's own texts in
+// Korean, the font with Korean glyphs, the application icon and the frame
+// of a fixed-size dialog.
 
 #include <QFont>
 #include <QIcon>
 
+class QCoreApplication;
 class QDialog;
 
 namespace veltrad {
+
+// The toolkit's own texts (Yes, No, Cancel, the file dialog) in Korean,
+// whatever the system's language: the windows are Korean. Qt's translations
+// (Debian: qt6-translations-l10n) and the Korean locale, for good.
+void UseKoreanToolkitTexts(QCoreApplication& application);
 
 // The sans font with Korean glyphs, in the given size.
 QFont DialogFont(int pointSize);

@@ -2,6 +2,7 @@
 
 #include "ui/DialogLook.h"
 #include "ui/NoticeDialogs.h"
+#include "ui/QuietKeys.h"
 #include "ui_VeltradDlg.h"
 
 #include <QAbstractItemView>
@@ -18,6 +19,8 @@ namespace veltrad {
 namespace {
 
 QString FromUtf8(const std::string& text) { return QString::fromUtf8(text); }
+
+bool IsEnter(const QKeyEvent& key) { return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter; }
 
 }  // namespace
 
@@ -41,8 +44,11 @@ CVeltradDlg::CVeltradDlg(CProfile profile, QWidget* parent, IClock* clock, ISeri
     m_progress = form.progress1006;
 
     // The window has no default button: Enter acts on the focused button only.
-    for (QPushButton* button : {m_btnOpenFile, m_btnStop, m_btnDownload, m_btnClose})
+    // An Enter a button takes is asked of the logic first (eventFilter).
+    for (QPushButton* button : {m_btnOpenFile, m_btnStop, m_btnDownload, m_btnClose}) {
         button->setDefault(false);
+        button->installEventFilter(this);
+    }
 
     // The drop-down is about to show: the logic marks the devices present now.
     m_portPopup = m_comboPort->view()->window();
@@ -114,17 +120,24 @@ bool CVeltradDlg::eventFilter(QObject* watched, QEvent* event)
     // Show comes before the drop-down is first painted.
     if (watched == m_portPopup && event->type() == QEvent::Show)
         m_logic->OnPortListOpening();
+    // Right after a start, an Enter on a button (the stop button has the
+    // focus then) is the hand going on, not a decision: it does nothing.
+    if (event->type() == QEvent::KeyPress && qobject_cast<QPushButton*>(watched)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (IsEnter(*key) && !m_logic->TakesEnter(key->isAutoRepeat()))
+            return true;
+    }
     return QDialog::eventFilter(watched, event);
 }
 
 void CVeltradDlg::keyPressEvent(QKeyEvent* event)
 {
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+    if (IsEnter(*event) && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
         !qobject_cast<QPushButton*>(focusWidget())) {
         // With no default button, Enter outside a button ends the window the
-        // way OK does: no port index saved.
-        accept();
+        // way OK does: no port index saved; not as the hand goes on after a start.
+        if (m_logic->TakesEnter(event->isAutoRepeat()))
+            accept();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -177,6 +190,11 @@ void CVeltradDlg::SetProgressPos(std::uint32_t position) { m_progress->setValue(
 
 void CVeltradDlg::EnableControls(bool enable)
 {
+    // A control disabled under the focus would hand it on to the close
+    // button, where the next Enter ends the window and the run: the stop
+    // button takes it, as on Windows.
+    if (!enable && (m_comboPort->hasFocus() || m_btnOpenFile->hasFocus() || m_btnDownload->hasFocus()))
+        m_btnStop->setFocus(Qt::OtherFocusReason);
     m_comboPort->setEnabled(enable);
     m_btnOpenFile->setEnabled(enable);
     m_btnDownload->setEnabled(enable);
@@ -187,22 +205,22 @@ void CVeltradDlg::ShowNotice(Notice notice)
     switch (notice) {
     case Notice::Complete: {
         CCompleteDlg dialog(this);
-        dialog.exec();
+        ExecQuietly(dialog);
         break;
     }
     case Notice::CommError: {
         CCommErrorDlg dialog(this);
-        dialog.exec();
+        ExecQuietly(dialog);
         break;
     }
     case Notice::CommErrorRetry: {
         CCommErrorRetryDlg dialog(this);
-        dialog.exec();
+        ExecQuietly(dialog);
         break;
     }
     case Notice::Fail: {
         CFailDlg dialog(this);
-        dialog.exec();
+        ExecQuietly(dialog);
         break;
     }
     }
@@ -214,7 +232,7 @@ void CVeltradDlg::ShowMessage(const WindowMessage& message)
                     this);
     if (!message.detail.empty())
         box.setInformativeText(FromUtf8(message.detail));
-    box.exec();
+    ExecQuietly(box);
 }
 
 void CVeltradDlg::ShowAbout()
@@ -226,8 +244,10 @@ void CVeltradDlg::ShowAbout()
 std::optional<std::filesystem::path> CVeltradDlg::ChooseFile()
 {
     // "*.*" would hide files without a dot here; "*" means what it means on Windows.
+    // Qt's own dialog, which speaks the toolkit's Korean whatever the desktop's language.
     const QString chosen =
-        QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("Binary Files (*.bin);;All Files (*)"));
+        QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("Binary Files (*.bin);;All Files (*)"),
+                                     nullptr, QFileDialog::DontUseNativeDialog);
     if (chosen.isEmpty())
         return std::nullopt;
     return std::filesystem::path(QFile::encodeName(chosen).toStdString());

@@ -3,6 +3,7 @@
 #include "win32/Dpi.h"
 #include "win32/FileDialogs.h"
 #include "win32/NoticeDialogs.h"
+#include "win32/QuietBox.h"
 #include "platform/Utf16_win32.h"
 #include "win32/WindowHelpers.h"
 #include "win32/resource.h"
@@ -15,19 +16,20 @@ namespace veltrad {
 
 namespace {
 
-// An Enter on the stop button that the keyboard repeats, or that follows the
-// one that started the run within a double-click's time, is the operator's
-// start going on, not a stop: the button takes the key and does nothing.
-LRESULT CALLBACK StopButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data)
+// Right after a start the stop button has the focus, and an Enter there is
+// the hand going on, not a decision: while the logic says so, the button
+// asks for the key (so the dialog manager does not press it) and does
+// nothing with it. The same on the close button.
+LRESULT CALLBACK EnterGuardProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR data)
 {
     if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(button, StopButtonProc, id);  // as comctl32 asks, before the button goes
+        RemoveWindowSubclass(button, EnterGuardProc, id);  // as comctl32 asks, before the button goes
     if (message == WM_GETDLGCODE && lParam != 0) {
         const auto* msg = reinterpret_cast<const MSG*>(lParam);
-        const auto* runStart = reinterpret_cast<const ULONGLONG*>(data);
+        auto* logic = reinterpret_cast<CWindowLogic*>(data);
         constexpr LPARAM kRepeatBit = 1 << 30;
         if (msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN &&
-            ((msg->lParam & kRepeatBit) != 0 || ::GetTickCount64() - *runStart < ::GetDoubleClickTime()))
+            !logic->TakesEnter((msg->lParam & kRepeatBit) != 0))
             return DefSubclassProc(button, message, wParam, lParam) | DLGC_WANTMESSAGE;
     }
     return DefSubclassProc(button, message, wParam, lParam);
@@ -80,7 +82,8 @@ BOOL CVeltradDlg::OnInitDialog()
 {
     AppendAboutEntry();
     UseIconsForDpi(WindowDpi(m_hWnd));
-    SetWindowSubclass(Item(IDC_STOP), StopButtonProc, 0, reinterpret_cast<DWORD_PTR>(&m_runStartTick));
+    for (const int id : {IDC_STOP, IDC_CLOSE})
+        SetWindowSubclass(Item(id), EnterGuardProc, 0, reinterpret_cast<DWORD_PTR>(&m_logic));
     CenterWindow(m_hWnd, nullptr);
     KeepDroppedHeight();
     CreatePortTip();
@@ -129,8 +132,9 @@ void CVeltradDlg::AppendAboutEntry()
 void CVeltradDlg::OnCommand(WORD id, WORD code)
 {
     switch (id) {
-    case IDOK:  // Enter with the focus off a push button
-        m_logic.OnOK();
+    case IDOK:  // Enter with the focus off a push button; not as the hand goes on after a start
+        if (m_logic.TakesEnter(false))
+            m_logic.OnOK();
         break;
     case IDCANCEL:  // Escape
         m_logic.OnCancel();
@@ -229,8 +233,6 @@ void CVeltradDlg::SetProgressPos(std::uint32_t position)
 
 void CVeltradDlg::EnableControls(bool enable)
 {
-    if (!enable)
-        m_runStartTick = GetTickCount64();
     const HWND focus = GetFocus();
     for (const int id : {IDC_PORT, IDC_OPENFILE, IDC_DOWNLOAD}) {
         HWND item = Item(id);
@@ -246,8 +248,10 @@ HWND CVeltradDlg::ModalOwner() const { return veltrad::ModalOwner(m_hWnd, m_hPor
 
 void CVeltradDlg::ShowNotice(Notice notice)
 {
-    if (m_hWnd)
-        RunModalBox(m_hInstance, NoticeTemplate(notice), ModalOwner());
+    if (!m_hWnd)
+        return;
+    const CQuietBox quiet;
+    RunModalBox(m_hInstance, NoticeTemplate(notice), ModalOwner());
 }
 
 void CVeltradDlg::ShowAbout()
@@ -265,6 +269,7 @@ void CVeltradDlg::ShowMessage(const WindowMessage& message)
     // name. Before the window shows (a saved port that does not open), a box
     // owned by it would have no taskbar button: it stands alone then.
     const bool shown = m_hWnd && IsWindowVisible(m_hWnd);
+    const CQuietBox quiet;
     MessageBoxW(shown ? ModalOwner() : nullptr, text.c_str(), Widen(kApplicationName).c_str(),
                 MB_OK | MB_ICONEXCLAMATION | (shown ? 0 : MB_TASKMODAL | MB_SETFOREGROUND));
 }

@@ -65,7 +65,6 @@ private:
 
     HINSTANCE m_hInstance;
     CWindowIcons m_icons;            // for the window's dpi
-    ULONGLONG m_runStartTick = 0;    // when the latest run disabled the controls
     HWND m_hPortTip = nullptr;       // the port list's tooltip; destroyed with the window
     std::vector<PortEntry> m_ports;  // as last shown, for the tooltip
     // Last, so it goes first: it joins the worker while the window's members

@@ -1,13 +1,26 @@
 #include "window/WindowLogic.h"
 
 #include "base/Utf8Path.h"
+#include "window/ReasonTexts.h"
+#include "window/WindowTexts.h"
 
-#include <system_error>
 #include <utility>
 
 namespace veltrad {
-
 namespace {
+
+IClock& ClockOr(IClock* given, std::unique_ptr<IClock>& own)
+{
+    if (given != nullptr)
+        return *given;
+    own = std::make_unique<CSystemClock>();
+    return *own;
+}
+
+WindowMessage FileUnreadable(const ImageError& error)
+{
+    return {window_text::kFileUnreadable, KoreanImageError(error)};
+}
 
 std::string SettingsReason(const IniReadError& error)
 {
@@ -15,7 +28,7 @@ std::string SettingsReason(const IniReadError& error)
     switch (error.problem) {
     case IniProblem::None:
     case IniProblem::Missing:
-    case IniProblem::Unreadable: why = std::generic_category().message(error.systemError); break;
+    case IniProblem::Unreadable: why = KoreanErrno(error.systemError); break;
     case IniProblem::TooLarge: why = "설정 파일로는 너무 큽니다"; break;
     case IniProblem::NotText: why = "텍스트 파일이 아닙니다"; break;
     case IniProblem::BadEncoding: why = "UTF-8이나 UTF-16 텍스트가 아닙니다"; break;
@@ -44,6 +57,7 @@ std::string PortToolTip(const PortEntry& entry)
 
 CWindowLogic::CWindowLogic(IWindowView& view, CProfile profile, IClock* clock, ISerialPort* port)
     : m_view(view),
+      m_enterQuiet(ClockOr(clock, m_systemClock), kRunStartQuietMs),
       m_profile(std::move(profile)),
       m_portMap(PortMapFromProfile(m_profile)),
       m_image(std::make_shared<CDownloadImage>()),
@@ -172,7 +186,7 @@ void CWindowLogic::OnOpenFile()
     m_strFileSize = readable ? m_image->m_strFileSize : std::string();
     m_view.ShowFile(m_strFileName, m_strFileSize);
     if (!readable)
-        Report({"Cannot read the file " + Utf8FromPath(error.path), error.reason});
+        Report(FileUnreadable(error));
 }
 
 void CWindowLogic::OnDownload()
@@ -182,14 +196,19 @@ void CWindowLogic::OnDownload()
     // they are built again.
     m_run.StopAndJoin();
     ImageError fileError;
-    if (!m_image->BuildFrames(&fileError)) {
-        Report({"Cannot read the file " + Utf8FromPath(fileError.path), fileError.reason});
+    const bool built = m_image->BuildFrames(&fileError);
+    // The build pass read the file again: its size now, also when the run
+    // does not start (a file that cannot be read keeps the last size).
+    if (!built) {
+        Report(FileUnreadable(fileError));
         return;
     }
+    ShowBuiltSize();
     const std::optional<RunOutcome> unstarted = m_run.Start(m_image);
     if (!unstarted) {
         m_bRunShown = true;
         m_bShownRunStopped = false;
+        m_enterQuiet.Restart();
         m_view.SetProgressRange(m_run.Frames());
         SetProgressPos(0);
         EnableControls(false);
@@ -197,20 +216,21 @@ void CWindowLogic::OnDownload()
     }
     switch (*unstarted) {
     case RunOutcome::NothingToSend:
-        Report({"Nothing to send: every byte of " + (m_strFileName.empty() ? std::string("the file") : m_strFileName) +
-                    " is zero.",
-                "No port was opened."});
+        Report({window_text::NothingToSend(m_strFileName), window_text::kNoPortOpened});
         break;
     case RunOutcome::PortOpenFailed:
         m_view.SetProgressRange(m_run.Frames());
         SetProgressPos(0);
         Report(PortOpenFailMessage());
         break;
-    default:  // ThreadFailed
-        Report({"The download could not be started.",
-                "The system could not start one more thread. The port was closed again."});
-        break;
+    default: Report({window_text::kNotStarted, window_text::kNoThread}); break;  // ThreadFailed
     }
+}
+
+void CWindowLogic::ShowBuiltSize()
+{
+    m_strFileSize = m_image->m_strFileSize;
+    m_view.ShowFile(m_strFileName, m_strFileSize);
 }
 
 void CWindowLogic::OnStop()
@@ -263,10 +283,18 @@ void CWindowLogic::OnSessionEnding()
 
 bool CWindowLogic::MaySessionEnd() const { return !m_run.IsRunning(); }
 
+bool CWindowLogic::TakesEnter(bool autoRepeat)
+{
+    // Idle, Enter is the window's as ever; the quiet ends with the run.
+    if (m_bControlsEnabled)
+        return true;
+    return m_enterQuiet.Takes(autoRepeat);
+}
+
 WindowMessage CWindowLogic::PortOpenFailMessage() const
 {
     // The port's reason names the device already.
-    return {"Port open fail : COM" + std::to_string(m_nPort), m_run.OpenError().Message()};
+    return {"Port open fail : COM" + std::to_string(m_nPort), KoreanPortError(m_run.OpenError())};
 }
 
 void CWindowLogic::Report(const WindowMessage& message)

@@ -20,6 +20,7 @@
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
 #include "settings/Profile.h"
+#include "window/KeyQuiet.h"
 #include "window/WindowView.h"
 
 #include <cstdint>
@@ -120,6 +121,11 @@ public:
     // or restart, which may still be cancelled): not while a run is under
     // way, which goes on; the window ends only when the session does.
     bool MaySessionEnd() const;
+    // Whether an Enter now may act on a button: not while a run has just
+    // started, nor a key the keyboard repeats during a run (the hand that
+    // pressed 다 운 로 드 goes on pressing). The way out by the mouse, by
+    // Escape and by the close box stays open.
+    bool TakesEnter(bool autoRepeat);
 
     // On the window's thread, after the view posted it: hands the queued
     // events to the view, one at a time (a notice's modal loop may deliver
@@ -138,7 +144,7 @@ public:
     CPortRun& Run() { return m_run; }
 
     // The message for a port that does not open: "Port open fail : COM%d",
-    // with the reason (which names the device) as its detail.
+    // with the reason in Korean (which names the device) as its detail.
     WindowMessage PortOpenFailMessage() const;
 
 private:
@@ -154,11 +160,14 @@ private:
     void EnableControls(bool enable);
     void SetProgressPos(std::uint32_t position);
     void Report(const WindowMessage& message);
+    void ShowBuiltSize();
     void EndRun();
     void End(bool ok);
     bool IsShownRun(std::uint64_t runId) const;
 
     IWindowView& m_view;
+    std::unique_ptr<IClock> m_systemClock;  // when none was given
+    CKeyQuiet m_enterQuiet;
     CProfile m_profile;
     const CPortMap m_portMap;
     // The chosen file; its frames are built again at each start and read by the run.

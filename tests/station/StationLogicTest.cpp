@@ -138,7 +138,10 @@ TEST(StationTile, EachOutcomeEndsTheTileInItsStateWordsAndCounters)
         EXPECT_EQ(v.state, c.state);
         EXPECT_EQ(v.word, c.word);
         EXPECT_EQ(v.hint, c.hint);
-        EXPECT_EQ(v.detail, c.state == TileState::Complete ? "1.25 초" : result.words);
+        // Why, in the notices' words (their table is the texts' own test).
+        const std::string why = c.outcome == RunOutcome::PortOpenFailed ? PortOpenFailedReason({})
+                                                                         : OutcomeReason(c.outcome, stats);
+        EXPECT_EQ(v.detail, c.state == TileState::Complete ? "1.25 초" : why);
         EXPECT_EQ(v.acknowledged, 1u);
         EXPECT_EQ(v.completed, c.state == TileState::Complete ? 1u : 0u);
         EXPECT_EQ(v.failed, c.state == TileState::Failed ? 1u : 0u);
@@ -161,15 +164,15 @@ TEST_F(StationLogicTest, EveryWayARunEndsReachesItsTileCountersRecordAndSound)
              p.line.replies = {{0, {{10, kAck}}}};
              p.line.goneAtMs = 2000;
          },
-         TileState::Failed, "the port went away (unplugged?) after 1 of 3 frames"},
+         TileState::Failed, "포트가 사라졌습니다 (케이블이나 어댑터가 뽑혔습니까?). 확인된 프레임 1/3"},
         {"port-open-failed", [](auto& p) { p.openFails = true; }, TileState::Failed,
-         "cannot open the port: /dev/veltrad-fake-3: no such device"},
+         "포트를 열 수 없습니다: /dev/veltrad-fake-3"},
         {"stopped",
          [](auto& p) {
              p.line.replies = {{0, {{10, kAck}}}};
              p.line.closeAtMs = 1000;
          },
-         TileState::Idle, "stopped: 1 of 3"},
+         TileState::Idle, "확인된 프레임 1/3"},
     };
     Make("COM1 COM2 COM3 COM4", std::size(cases));
     for (std::size_t i = 0; i < std::size(cases); ++i)

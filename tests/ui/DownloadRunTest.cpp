@@ -82,14 +82,18 @@ private slots:
         qRegisterMetaType<veltrad::RunOutcome>();
     }
 
-    // A run disables the inputs and moves the bar; at its end the notice
-    // shows once the window has its controls back, and the image reached the
-    // terminal whole.
+    // A run started with Enter disables the inputs, hands the focus to the
+    // stop button and moves the bar; Enter pressed on (held, then again and
+    // again, as the hand does) stops nothing and ends nothing. At the run's
+    // end the notice shows once the window has its controls back, and the
+    // image reached the terminal whole.
     void aWholeDownloadReachesTheTerminal()
     {
-        auto terminal = MakeTerminal({});
+        sim::SimOptions paced;
+        paced.replyDelay = std::chrono::milliseconds(2);  // the presses come long before the end
+        auto terminal = MakeTerminal(paced);
         CModalDriver driver;
-        const QString file = ImageFile(10);
+        const QString file = ImageFile(200);
         auto dialog = OpenWindow(driver, file);
         auto* progress = Child<QProgressBar>(*dialog, "progress1006");
         int highest = 0;
@@ -100,18 +104,29 @@ private slots:
             QTest::mouseClick(Child<QPushButton>(window, "ok1"), Qt::LeftButton);
         });
         QSignalSpy ended(dialog.get(), &CVeltradDlg::RunEnded);
-        QTest::mouseClick(Child<QPushButton>(*dialog, "download1015"), Qt::LeftButton);
+        auto* download = Child<QPushButton>(*dialog, "download1015");
+        dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        download->setFocus();
+        QTest::keyClick(download, Qt::Key_Return);
         QCOMPARE(EnabledInputs(*dialog), 0);
-        QVERIFY(Child<QWidget>(*dialog, "stop1016")->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), Child<QWidget>(*dialog, "stop1016"));
+        QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), /*autorep=*/true);
+        QApplication::sendEvent(QApplication::focusWidget(), &held);
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(dialog->Logic().Session().IsRunning());
+        QCOMPARE(EnabledInputs(*dialog), 0);
         QVERIFY(Child<QWidget>(*dialog, "close1013")->isEnabled());
-        QCOMPARE(progress->maximum(), 10);
+        QCOMPARE(progress->maximum(), 200);
 
         QTRY_COMPARE_WITH_TIMEOUT(driver.Names(), QStringList{"Dialog130"}, kLongWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kLongWaitMs);
         QTRY_VERIFY(QApplication::activeModalWidget() == dialog.get());  // no notice left
         QCOMPARE(ended.front().at(1).value<RunOutcome>(), RunOutcome::Completed);
         QVERIFY(enabledWhenShown);
-        QCOMPARE(highest, 10);
+        QCOMPARE(highest, 200);
         QCOMPARE(progress->value(), 0);
         QVERIFY(!dialog->Logic().Run().Comm().IsConnected());
 

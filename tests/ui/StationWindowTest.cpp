@@ -115,8 +115,32 @@ private slots:
             QVERIFY(Child<QWidget>(tile, "start")->isEnabled());
             QVERIFY(!Child<QWidget>(tile, "stop")->isEnabled());
         }
-        QVERIFY(Text(window->Tile(kSilent), "detail").contains(QStringLiteral("stopped answering after 4 of 24")));
+        QVERIFY(Text(window->Tile(kSilent), "detail")
+                    .contains(QString::fromUtf8("응답을 멈췄습니다 (확인된 프레임 4/24)")));
         QCOMPARE(Text(window.get(), "stationCounters"), QString::fromUtf8("스테이션  완료 6   실패 2"));
+        // A failed tile short of room leaves parts out, never one over another.
+        CTileWidget* failed = window->Tile(kRefusing);
+        failed->setParent(nullptr);  // sized by the test, not the grid
+        failed->show();
+        for (const int height : {failed->sizeHint().height(), 150, failed->minimumSizeHint().height()}) {
+            failed->resize(failed->sizeHint().width(), height);
+            QList<QWidget*> shown;
+            for (QWidget* part : failed->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                if (part->isVisibleTo(failed))
+                    shown << part;
+            }
+            for (int a = 0; a < shown.size(); ++a) {
+                QVERIFY2(failed->contentsRect().contains(shown[a]->geometry()), qPrintable(shown[a]->objectName()));
+                for (int b = a + 1; b < shown.size(); ++b)
+                    QVERIFY2(!shown[a]->geometry().intersects(shown[b]->geometry()),
+                             qPrintable(shown[a]->objectName() + " over " + shown[b]->objectName()));
+            }
+            for (const char* part : {"word", "name", "detail", "start"})
+                QVERIFY2(Child<QWidget>(failed, part)->isVisibleTo(failed), part);
+            QCOMPARE(Child<QWidget>(failed, "hint")->isVisibleTo(failed), height == failed->sizeHint().height());
+        }
+        failed->setParent(window.get());
+        failed->show();
         QCOMPARE(sounds.count(), kTerminals);
 
         QDir records(m_folder.filePath(QStringLiteral("records")));
@@ -167,15 +191,28 @@ private slots:
         QCOMPARE(WorkerThreadCount(), 2);
 
         CStationWindow* station = window.get();
-        CModalDriver driver([signalled, station](QWidget* box) {
+        QStringList buttons;
+        QString byDefault;
+        CModalDriver driver([&, signalled, station](QWidget* window) {
+            auto* box = static_cast<QMessageBox*>(window);
+            QAbstractButton* end = nullptr;
+            for (QAbstractButton* button : box->buttons()) {
+                buttons << button->text();
+                if (box->buttonRole(button) == QMessageBox::AcceptRole)
+                    end = button;
+            }
+            buttons.sort();
+            byDefault = box->defaultButton()->text();
             if (signalled)
                 station->OnEndRequested();
             else
-                QTest::mouseClick(static_cast<QMessageBox*>(box)->button(QMessageBox::Yes), Qt::LeftButton);
+                QTest::mouseClick(end, Qt::LeftButton);
         });
         driver.Ignore(window.get());
         window->close();
         QCOMPARE(driver.Names(), QStringList{"QMessageBox"});
+        QCOMPARE(buttons, (QStringList{QString::fromUtf8("계속 다운로드"), QString::fromUtf8("모두 중지하고 끝내기")}));
+        QCOMPARE(byDefault, QString::fromUtf8("계속 다운로드"));
         QCOMPARE(ended.count(), 1);
         QVERIFY(!window->isVisible());
         QCOMPARE(WorkerThreadCount(), 0);

@@ -8,16 +8,19 @@
 #include "download/PortRun.h"
 #include "serial/CommThread.h"
 #include "sim/Simulator.h"
+#include "window/KeyQuiet.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -127,9 +130,10 @@ struct SeenWindow {
 
 // Polls for the active modal window on the GUI thread (the timer also runs
 // inside nested modal loops), notes it, and hands it to the handler, which
-// by default presses Escape on it. Popup menus are offered too. A handler
-// must not open a modal window itself: the timer cannot fire again until the
-// handler returns.
+// by default presses Escape on it. Popup menus are offered too. A box of
+// ours (a notice, a message) takes no key in its first half second, so it is
+// handed over only once that is past. A handler must not open a modal window
+// itself: the timer cannot fire again until the handler returns.
 class CModalDriver : public QObject {
 public:
     using Handler = std::function<void(QWidget*)>;
@@ -173,6 +177,14 @@ private:
         m_handled.removeAll(nullptr);
         if (m_handled.contains(window))
             return;
+        if (!qobject_cast<QFileDialog*>(window) && !qobject_cast<QMenu*>(window)) {
+            if (m_waiting != window) {
+                m_waiting = window;
+                m_seenAt.start();
+            }
+            if (m_seenAt.elapsed() <= kBoxQuietMs)
+                return;
+        }
         m_handled.append(window);
         SeenWindow seen;
         seen.name = window->objectName().isEmpty() ? QString::fromLatin1(window->metaObject()->className())
@@ -192,6 +204,8 @@ private:
     Handler m_handler;
     QTimer m_timer;
     QPointer<QWidget> m_ignored;
+    QPointer<QWidget> m_waiting;  // a box seen, waiting out its quiet
+    QElapsedTimer m_seenAt;
     QList<QPointer<QWidget>> m_handled;
     QList<SeenWindow> m_seen;
 };

@@ -236,22 +236,72 @@ TEST_F(WindowLogicTest, FileChoiceAndStartFailuresSayWhy)
     });
     logic->OnDownload();
 
-    const std::vector<std::string> expected = {
-        "Cannot read the file ",
-        "Cannot read the file " + (dir / "missing.bin").string(),
-        "Nothing to send: every byte of zeros.bin is zero.",
-        "Port open fail : COM4",  // the test-open on the change
-        "Port open fail : COM4",  // the download's open
-        "The download could not be started.",
+    const std::vector<WindowMessage> expected = {
+        {"파일을 읽을 수 없습니다.", "파일을 선택하지 않았습니다"},
+        {"파일을 읽을 수 없습니다.", (dir / "missing.bin").string() + ": 그런 파일이나 폴더가 없습니다"},
+        {"보낼 데이터가 없습니다: zeros.bin의 모든 바이트가 0입니다.", "포트를 열지 않았습니다."},
+        {"Port open fail : COM4", "/dev/fake4: 그런 장치가 없습니다"},  // the test-open on the change
+        {"Port open fail : COM4", "/dev/fake4: 그런 장치가 없습니다"},  // the download's open
+        {"다운로드를 시작할 수 없습니다.", "시스템이 스레드를 더 만들 수 없습니다. 포트를 다시 닫았습니다."},
     };
     ASSERT_EQ(view.messages.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(view.messages[i].text.rfind(expected[i], 0), 0u) << view.messages[i].text;
-    EXPECT_FALSE(view.messages[1].detail.empty());
-    EXPECT_EQ(view.messages[3].detail, "/dev/fake4: no such device");
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(view.messages[i].text, expected[i].text);
+        EXPECT_EQ(view.messages[i].detail, expected[i].detail);
+    }
     EXPECT_TRUE(view.enabled);
     EXPECT_FALSE(port->IsConnected());
     EXPECT_EQ(view.posts, 0);
+}
+
+// The build pass of each start reads the file again: a file changed since
+// it was picked shows its new size during the run; one that can no longer
+// be read keeps the size shown.
+TEST_F(WindowLogicTest, EachStartShowsTheSizeTheBuildPassRead)
+{
+    Start(/*deferWorker=*/true);
+    ChooseImage(3);
+    EXPECT_EQ(view.size, "384 Byte");
+    dir.Write("image.bin", std::vector<std::uint8_t>(5 * 128, 0x5A));
+    logic->OnDownload();
+    EXPECT_FALSE(view.enabled) << "running";
+    EXPECT_EQ(view.size, "640 Byte");
+    EXPECT_EQ(logic->FileSizeText(), "640 Byte");
+    logic->OnStop();
+    pendingWorker();
+    std::filesystem::remove(dir / "image.bin");
+    logic->OnDownload();
+    EXPECT_EQ(view.size, "640 Byte");
+    EXPECT_EQ(view.messages.size(), 1u);
+}
+
+// Enter pressed again after the start is the hand's habit: for the first
+// seconds of a run, and whenever the keyboard repeats it, it acts on no
+// button; idle, and once the quiet is over, it does as ever.
+TEST_F(WindowLogicTest, EnterWaitsAfterTheStart)
+{
+    Start(/*deferWorker=*/true, {{0, {{1, kAck}}}});
+    EXPECT_TRUE(logic->TakesEnter(false)) << "idle";
+    ChooseImage(1);
+    clock.now = 1000;
+    logic->OnDownload();
+    const struct {
+        std::uint32_t now;
+        bool repeat;
+        bool takes;
+    } cases[] = {
+        {1000, false, false},
+        {1000 + kRunStartQuietMs - 1, false, false},
+        {1000 + kRunStartQuietMs, true, false},
+        {1000 + kRunStartQuietMs, false, true},
+    };
+    for (const auto& c : cases) {
+        clock.now = c.now;
+        EXPECT_EQ(logic->TakesEnter(c.repeat), c.takes) << c.now << (c.repeat ? " repeated" : "");
+    }
+    pendingWorker();
+    logic->DeliverRunEvents();
+    EXPECT_TRUE(logic->TakesEnter(true)) << "idle again";
 }
 
 // A stop gives the controls back at once; a run it cuts short shows no

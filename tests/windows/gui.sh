@@ -3,8 +3,8 @@
 # display (Xvfb), driven by the keyboard as an operator drives them
 # (xdotool), against veltrad-sim.
 #
-#   gui.sh setup | download | endings | about | modality | station | install
-#   gui.sh screenshot FILE.png | station-screenshot FILE.png
+#   gui.sh setup | download | habit | endings | about | modality | station | install
+#   gui.sh screenshot FILE.png | station-screenshot FILE.png [TILES]
 #
 # Environment (CTest sets it): VELTRAD_WIN_BIN (the .exe folder),
 # VELTRAD_LINUX_BIN (veltrad-sim, veltrad-ptypair), VELTRAD_GUI_DIR (work
@@ -17,7 +17,8 @@
 #
 # COM ports in that prefix (HKLM\Software\Wine\Ports):
 #   COM10 -> the simulator's pty; COM11, COM12 -> the two ends of the relay
-#   COM20 to COM23 -> the station's four simulators
+#   COM20 to COM35 -> the station's simulators (the scenario uses four, the
+#   pictures up to sixteen)
 #   COM8 stays unmapped: a port that does not exist
 set -euo pipefail
 
@@ -55,7 +56,7 @@ setup() {
     wineboot --init >/dev/null 2>&1 || fail "wineboot --init failed"
   fi
   local stamp=$WINEPREFIX/veltrad-gui state
-  state="$dir $korean_font $caption_font shell-font station-ports"
+  state="$dir $korean_font $caption_font shell-font station-ports-16"
   if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$state" ] && [ -f "$appdata_file" ] && [ -f "$localappdata_file" ]; then
     note "prefix already set up"
     return 0
@@ -87,10 +88,7 @@ REGEDIT4
 "COM10"="$dir/sim"
 "COM11"="$dir/pair-a"
 "COM12"="$dir/pair-b"
-"COM20"="$dir/station1"
-"COM21"="$dir/station2"
-"COM22"="$dir/station3"
-"COM23"="$dir/station4"
+$(for i in $(seq 1 16); do printf '"COM%d"="%s/station%d"\n' $((19 + i)) "$dir" "$i"; done)
 "COM8"=-
 EOF
   wine regedit /S "$(winpath "$dir/setup.reg")" >/dev/null 2>&1 || fail "regedit failed"
@@ -105,7 +103,7 @@ EOF
   wineserver -k 2>/dev/null || true
   wineserver -w
   wine cmd /c exit >/dev/null 2>&1 || true
-  for port in com10 com11 com12 com20 com21 com22 com23; do
+  for port in com10 com11 com12 $(seq -f 'com%g' 20 35); do
     [ -L "$WINEPREFIX/dosdevices/$port" ] || fail "Wine did not map $port"
   done
   [ ! -e "$WINEPREFIX/dosdevices/com8" ] || fail "Wine maps com8, which the tests need unmapped"
@@ -188,11 +186,37 @@ keys() {  # window key...
   xdotool windowfocus --sync "$window" key --delay 60 "$@"
 }
 
+# A box of ours takes no key in its first half second (an Enter meant for
+# what came before must not dismiss it unread): an operator's key comes later.
+box_keys() {  # window key...
+  sleep 0.6
+  keys "$@"
+}
+
+# xdotool types a character that has no key (Hangul) by mapping a spare key
+# for the keystroke; a busy Wine may look the key up once the mapping is
+# gone, and the character is lost. Those go one at a time, slowly.
+type_text() {  # window text
+  local text=$2 run= c
+  while [ -n "$text" ]; do
+    c=${text:0:1}
+    text=${text:1}
+    if [ "$(printf %s "$c" | LC_ALL=C wc -c)" -eq 1 ]; then
+      run+=$c
+      continue
+    fi
+    [ -z "$run" ] || xdotool windowfocus --sync "$1" type --delay 60 "$run"
+    run=
+    xdotool windowfocus --sync "$1" type --delay 500 "$c"
+  done
+  [ -z "$run" ] || xdotool windowfocus --sync "$1" type --delay 60 "$run"
+}
+
 # The open dialog is up: type the file's path and take it.
 choose_file() {  # file
   local dialog
   dialog=$(wait_window '^Open$')
-  xdotool windowfocus --sync "$dialog" type --delay 60 "$(winpath "$1")"
+  type_text "$dialog" "$(winpath "$1")"
   keys "$dialog" Return
   # Wine's dialog sometimes takes the first Return for itself.
   if ! window_gone '^Open$' 5; then
@@ -224,7 +248,7 @@ download() {  # screenshot-file (optional)
     keys "$main" Tab Tab Tab Return Return  # stop, port list, download
     notice=$(wait_window '^다운로드 완료$' 60)
     finish_sim 10
-    keys "$notice" Return
+    box_keys "$notice" Return
     window_gone '^다운로드 완료$' 10 || fail "the notice did not end"
     if [ -n "${1:-}" ]; then
       local g
@@ -248,6 +272,72 @@ download() {  # screenshot-file (optional)
     return 0
   done
   fail "closing bytes lost in every attempt"
+}
+
+now_ms() { date +%s%3N; }
+
+# Enter pressed on by habit after 다 운 로 드: a few more presses in the
+# next seconds land on the stop button, which has the focus, and the run
+# goes on to its end. With a refusing terminal the presses go on over the
+# failure notice, which takes none in its first half second: it goes no
+# sooner than half a second after the last look that did not see it.
+habit() {
+  local image="$dir/habit.bin" main notice start last_absent first_seen= first_absent=
+  make_image "$image" "$dir/expected.bin" 0 51200 0  # 400 frames: 5 s on a paced line
+  start_display
+  write_port_index 9  # COM10
+  start_sim sim
+  start_veltrad
+  main=$(wait_window "$main_title")
+  keys "$main" space  # the open-file button has the focus
+  choose_file "$image"
+  keys "$main" Tab Tab Tab Return  # stop, port list, download
+  xdotool key --delay 400 Return Return Return Return
+  notice=$(wait_window '^다운로드 완료$' 60)
+  finish_sim 10
+  case $sim_summary in
+    *"frames 400, refusals 0"*) ;;
+    *) fail "the presses after the start cut the run short: $sim_summary" ;;
+  esac
+  box_keys "$notice" Return
+  window_gone '^다운로드 완료$' 10 || fail "the notice did not end"
+  keys "$main" Escape
+  wait_veltrad_exit
+
+  start_sim sim --refuse 0 --times 5
+  start_veltrad
+  main=$(wait_window "$main_title")
+  keys "$main" space
+  choose_file "$image"
+  keys "$main" Tab Tab Tab Return
+  start=$(now_ms)
+  last_absent=$start
+  # Without a window manager the keyboard follows a new box only when told:
+  # once it is seen, the presses go to it, as they would on Windows.
+  while [ $(($(now_ms) - start)) -lt 3000 ]; do
+    if [ -n "$first_seen" ]; then
+      xdotool windowfocus --sync "$notice" key Return 2>/dev/null || true
+    else
+      xdotool key Return
+    fi
+    notice=$(xdotool search --onlyvisible --name '^다운로드 실패$' 2>/dev/null | head -n 1) || true
+    if [ -n "$notice" ]; then
+      [ -n "$first_seen" ] || first_seen=$(now_ms)
+    elif [ -n "$first_seen" ]; then
+      first_absent=$(now_ms)
+      break
+    else
+      last_absent=$(now_ms)
+    fi
+  done
+  [ -n "$first_seen" ] || fail "no failure notice, or it went before it could be seen"
+  [ -n "$first_absent" ] || fail "the presses after the notice's first half second did not end it"
+  [ $((first_absent - last_absent)) -ge 500 ] \
+    || fail "the notice went within $((first_absent - last_absent)) ms of showing"
+  note "the notice stood the presses for at least $((first_absent - first_seen)) ms"
+  finish_sim 0
+  keys "$main" Escape
+  wait_veltrad_exit
 }
 
 # Every way of ending the window; only the close button saves the port.
@@ -296,7 +386,7 @@ about() {
   box=$(wait_window '^Veltrad$')
   [ -z "$(xdotool search --onlyvisible --name "$main_title" 2>/dev/null)" ] \
     || fail "the window showed before the port's message"
-  keys "$box" Return
+  box_keys "$box" Return
   main=$(wait_window "$main_title")
   # Wine's system menus end with its own "About Wine", which has the same
   # accelerator (A) as ours; ours is the last entry, one Up from the top.
@@ -343,7 +433,7 @@ modality() {  # screenshot-file (optional)
   notice=$(wait_window '^다운로드 완료$' 60)
   expect_states "disabled disabled enabled" "KV-9090 Veltrad" "About Veltrad" "다운로드 완료"
   [ -n "${1:-}" ] && { import -window root "$1" || fail "screenshot failed"; note "screenshot: $1"; }
-  keys "$notice" Return
+  box_keys "$notice" Return
   window_gone '^다운로드 완료$' 10 || fail "the notice did not end"
   expect_states "disabled enabled" "KV-9090 Veltrad" "About Veltrad"
   keys "$about" Return
@@ -481,11 +571,58 @@ station() {  # screenshot-file (optional)
   wait_station_texts 10 "COM20: 다운로드 중" "COM21: 다운로드 중" "COM22: 다운로드 중" "COM23: 다운로드 중"
   keys "$main" alt+F4
   box=$(wait_window '^Veltrad Station$')  # the question; the window's own title names the job
-  keys "$box" y
+  box_keys "$box" shift+Tab space  # from 계속 다운로드, the default, to 모두 중지하고 끝내기
   wait_veltrad_exit
   file=$(wait_records 9)
   [ "$(tail -n 4 "$file" | cut -f8 | sort -u)" = stopped ] || fail "the runs' ends were not recorded: $(tail -n 4 "$file")"
   for i in 1 2 3 4; do finish_station_sim "$i" 0; done
+}
+
+# Pictures of the station over TILES paced terminals (COM20 on), started
+# with one Enter: the third refuses the image, the sixth falls silent after
+# 19 of 40 frames. FILE once every tile has its end, and FILE's name with
+# -running before it while the runs go on.
+station_tiles() {  # file tiles
+  local file=$1 tiles=$2 image="$dir/station.bin" job="$dir/tiles.ini" sha i main texts deadline
+  local X Y WIDTH HEIGHT
+  make_image "$image" "$dir/station-expected.bin" 0 5120 0
+  sha=$(sha256sum "$image" | cut -d' ' -f1)
+  {
+    printf '[Job]\r\nName=KV-9090 main board, line 3\r\nImage=%s\r\nSHA-256=%s\r\nRecords=%s\r\n' \
+      "$(winpath "$image")" "$sha" "$(winpath "$dir/station-records")"
+    for i in $(seq 1 "$tiles"); do printf '[Tile%d]\r\nPort=COM%d\r\n' "$i" $((19 + i)); done
+  } >"$job"
+  start_display
+  for i in $(seq 1 "$tiles"); do
+    case $i in
+      3) sim_out="$dir/station$i.bin" start_sim "station$i" --refuse 0 --times 5 ;;
+      6) sim_out="$dir/station$i.bin" start_sim "station$i" --silent-after 19 ;;
+      *) sim_out="$dir/station$i.bin" start_sim "station$i" ;;
+    esac
+  done
+  start_veltrad VeltradStation.exe
+  main=$(wait_window '^Veltrad Station$')
+  keys "$main" shift+Tab shift+Tab shift+Tab space  # 작업 열기, back from the serial-number field
+  choose_file "$job"
+  station_title="KV-9090 main board, line 3 - Veltrad Station"
+  main=$(wait_window "^$station_title\$")
+  keys "$main" Return
+  xdotool mousemove 0 0  # no tooltip in the pictures
+  sleep 1  # the runs under way
+  eval "$(xdotool getwindowgeometry --shell "$main")"
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$(dirname "$file")/running-$(basename "$file")" \
+    || fail "screenshot failed"
+  deadline=$((SECONDS + 60))
+  while texts=$(station_texts) && grep -q ': 다운로드 중$' <<<"$texts"; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "the runs did not end: $texts"
+    sleep 0.2
+  done
+  sleep 0.5  # the last tiles drawn
+  eval "$(xdotool getwindowgeometry --shell "$main")"
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$file" || fail "screenshot failed"
+  note "screenshots: $file, running-$(basename "$file") (${WIDTH}x${HEIGHT})"
+  keys "$main" alt+F4
+  wait_veltrad_exit
 }
 
 # The installer, as a user without administrator rights runs it: silently
@@ -551,6 +688,7 @@ case $scenario in
   install) install ;;
   modality) modality "${2:-}" ;;
   download) download ;;
+  habit) habit ;;
   station) station ;;
   endings) endings ;;
   about) about ;;
@@ -560,7 +698,11 @@ case $scenario in
     ;;
   station-screenshot)
     command -v import >/dev/null || fail "needs ImageMagick's import (apt-get install imagemagick)"
-    station "$(realpath -m "${2:?screenshot file}")"
+    if [ -n "${3:-}" ]; then
+      station_tiles "$(realpath -m "$2")" "$3"
+    else
+      station "$(realpath -m "${2:?screenshot file}")"
+    fi
     ;;
   *) fail "unknown scenario" ;;
 esac

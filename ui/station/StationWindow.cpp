@@ -4,6 +4,7 @@
 #include "station/ViewTexts.h"
 
 #include "ui/DialogLook.h"
+#include "ui/QuietKeys.h"
 #include "ui/station/DesktopSound.h"
 #include "ui/station/TileWidget.h"
 
@@ -23,6 +24,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 #include <QUrl>
@@ -35,7 +37,10 @@ namespace text = station_text;
 
 constexpr int kFontPoints = 10;
 constexpr int kDevicesPollMs = 2000;  // how often unplugged adapters and kept records are looked at
-constexpr int kMinTileWidth = 230;    // pixels; the grid takes as many columns as fit
+constexpr int kMinTileWidth = 160;    // pixels; the grid takes as many columns as fit
+// What a window manager's frame may take before the window is shown and
+// its frame is known, in pixels.
+constexpr int kUnknownFrame = 40;
 
 QString FromUtf8(const std::string& s) { return QString::fromUtf8(s); }
 
@@ -44,7 +49,15 @@ std::filesystem::path ToPath(const QString& file)
     return std::filesystem::path(QFile::encodeName(file).toStdString());
 }
 
-const QString kJobFilter = QStringLiteral("Station jobs (*.ini);;All Files (*)");
+// "작업 파일 (*.ini);;모든 파일 (*)": "*.*" would hide files without a dot here.
+QString Filter(const char* kind, const char* pattern)
+{
+    return QStringLiteral("%1 (%2);;%3 (*)")
+        .arg(QString::fromUtf8(kind), QLatin1String(pattern), QString::fromUtf8(text::kAllFiles));
+}
+
+// Qt's own dialogs, which speak the toolkit's Korean whatever the desktop's language.
+constexpr QFileDialog::Options kOwnDialog = QFileDialog::DontUseNativeDialog;
 
 }  // namespace
 
@@ -72,7 +85,9 @@ CStationWindow::CStationWindow(CPortMap ports, StationServices services, QWidget
         m_logic->OnTick();
     });
     m_devicesTimer->start(kDevicesPollMs);
-    resize(1000, 720);
+    // As large as a small job asks, within the screen's work area.
+    const QSize work = screen() ? screen()->availableGeometry().size() - QSize(0, kUnknownFrame) : QSize(1000, 720);
+    resize(QSize(1000, 720).boundedTo(work));
     m_logic->OnInit();
     m_serialEntry->setFocus(Qt::OtherFocusReason);
 }
@@ -154,7 +169,8 @@ QWidget* CStationWindow::BuildJobPanel()
     connect(m_copySha, &QPushButton::clicked, this,
             [logic] { QApplication::clipboard()->setText(FromUtf8(logic->Job().sha)); });
     connect(m_chooseRecords, &QPushButton::clicked, this, [this, logic] {
-        const QString folder = QFileDialog::getExistingDirectory(this, QString(), m_records->text());
+        const QString folder = QFileDialog::getExistingDirectory(this, QString(), m_records->text(),
+                                                                 kOwnDialog | QFileDialog::ShowDirsOnly);
         if (!folder.isEmpty())
             logic->OnRecordsFolder(ToPath(folder));
     });
@@ -251,11 +267,13 @@ void CStationWindow::resizeEvent(QResizeEvent* event)
     LayOutTiles();
 }
 
-void CStationWindow::LayOutTiles()
+void CStationWindow::LayOutTiles() { LayOutTiles(width()); }
+
+void CStationWindow::LayOutTiles(int windowWidth)
 {
     const int count = static_cast<int>(m_tiles.size());
     // The window's width, not the area's: before the first show the area has none yet.
-    const int columns = TileGridColumns(count, width() / kMinTileWidth);
+    const int columns = TileGridColumns(count, windowWidth / kMinTileWidth);
     if (columns == m_columns && m_tileGrid->count() == count)
         return;
     m_columns = columns;
@@ -303,12 +321,44 @@ void CStationWindow::ShowTiles(const std::vector<TileView>& tiles)
             m_logic->OnSelectTile(index);
             m_serialEntry->setFocus(Qt::MouseFocusReason);
         });
+        tile->show();  // counted by the layout at once, not only once shown later
         m_tiles.push_back(tile);
     }
+    const bool newCount = m_columns == 0 || m_tileGrid->count() != static_cast<int>(tiles.size());
     m_columns = 0;
     LayOutTiles();
     for (std::size_t i = 0; i < tiles.size(); ++i)
         m_tiles[i]->Show(tiles[i]);
+    if (newCount)
+        FitToJob();
+}
+
+void CStationWindow::FitToJob()
+{
+    if (m_tiles.empty() || isMaximized() || isFullScreen() || !screen())
+        return;
+    // The screen's work area less the frame: the most the window may take.
+    const QRect work = screen()->availableGeometry();
+    const QSize frame = isVisible() ? frameGeometry().size() - size() : QSize(0, kUnknownFrame);
+    const QSize room = work.size() - frame;
+    // The grid as it would be that wide, every tile at the size that shows all of it.
+    m_columns = 0;
+    LayOutTiles(room.width());
+    m_tileArea->updateGeometry();  // the grid's new tiles count at once
+    layout()->invalidate();
+    const QSize wanted = sizeHint().expandedTo(size()).boundedTo(room);
+    m_columns = 0;
+    resize(wanted);
+    LayOutTiles();
+    // Kept on the work area, frame and all.
+    QRect placed(pos(), wanted + frame);
+    if (!work.contains(placed)) {
+        placed.moveRight(std::min(placed.right(), work.right()));
+        placed.moveBottom(std::min(placed.bottom(), work.bottom()));
+        placed.moveLeft(std::max(placed.left(), work.left()));
+        placed.moveTop(std::max(placed.top(), work.top()));
+        move(placed.topLeft());
+    }
 }
 
 void CStationWindow::ShowTile(std::size_t index, const TileView& tile)
@@ -329,33 +379,41 @@ void CStationWindow::ShowMessage(const StationMessage& message)
                     this);
     if (!message.detail.empty())
         box.setInformativeText(FromUtf8(message.detail));
-    box.exec();
+    ExecQuietly(box);
 }
 
 bool CStationWindow::AskEnd(const std::string& question)
 {
-    QMessageBox box(QMessageBox::Question, QString::fromUtf8(text::kTitle), FromUtf8(question),
-                    QMessageBox::Yes | QMessageBox::No, this);
-    box.setDefaultButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    // Buttons that say what they do; going on is the default, so an Enter
+    // meant for the station does not end it.
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(text::kTitle), FromUtf8(question), QMessageBox::NoButton,
+                    this);
+    QPushButton* end = box.addButton(QString::fromUtf8(text::kEndAll), QMessageBox::AcceptRole);
+    QPushButton* goOn = box.addButton(QString::fromUtf8(text::kGoOn), QMessageBox::RejectRole);
+    box.setDefaultButton(goOn);
+    box.setEscapeButton(goOn);
+    ExecQuietly(box);
+    return box.clickedButton() == end;
 }
 
 std::optional<std::filesystem::path> CStationWindow::ChooseImage()
 {
-    const QString file =
-        QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("Binary Files (*.bin);;All Files (*)"));
+    const QString file = QFileDialog::getOpenFileName(this, QString(), QString(), Filter(text::kImageFiles, "*.bin"),
+                                                      nullptr, kOwnDialog);
     return file.isEmpty() ? std::nullopt : std::optional(ToPath(file));
 }
 
 std::optional<std::filesystem::path> CStationWindow::ChooseJobToOpen()
 {
-    const QString file = QFileDialog::getOpenFileName(this, QString(), QString(), kJobFilter);
+    const QString file =
+        QFileDialog::getOpenFileName(this, QString(), QString(), Filter(text::kJobFiles, "*.ini"), nullptr, kOwnDialog);
     return file.isEmpty() ? std::nullopt : std::optional(ToPath(file));
 }
 
 std::optional<std::filesystem::path> CStationWindow::ChooseJobToSave()
 {
-    const QString file = QFileDialog::getSaveFileName(this, QString(), FromUtf8(m_logic->Job().file), kJobFilter);
+    const QString file = QFileDialog::getSaveFileName(this, QString(), FromUtf8(m_logic->Job().file),
+                                                      Filter(text::kJobFiles, "*.ini"), nullptr, kOwnDialog);
     return file.isEmpty() ? std::nullopt : std::optional(ToPath(file));
 }
 

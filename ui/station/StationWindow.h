@@ -68,6 +68,10 @@ private:
     QWidget* BuildJobPanel();
     QWidget* BuildBottomBar();
     void LayOutTiles();
+    void LayOutTiles(int windowWidth);
+    // A new count of tiles: the window grows to show every tile whole where
+    // the screen's work area has room, and stays on it.
+    void FitToJob();
 
     std::unique_ptr<CStationLogic> m_logic;
     std::vector<CTileWidget*> m_tiles;

@@ -1,6 +1,8 @@
 #pragma once
 // One tile of the station: draws a TileView and forwards its two buttons
-// and a click (which selects it for the next serial number).
+// and a click (which selects it for the next serial number). Its parts are
+// placed by hand: a tile short of room leaves out the least needed ones
+// (station/TileLook.h), never drawing one over another.
 
 #include "station/StationView.h"
 
@@ -21,6 +23,11 @@ public:
     void Show(const TileView& tile);
     const TileView& Shown() const { return m_tile; }
 
+    // Room for every part of a failed tile; at least the state, the port,
+    // the reason's first line and the buttons.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
 signals:
     void StartClicked();
     void StopClicked();
@@ -28,8 +35,11 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void LayOutParts();
+
     TileView m_tile;
     QLabel* m_name = nullptr;
     QLabel* m_adapter = nullptr;

@@ -1,10 +1,13 @@
-// veltrad-station-screenshot OUTPUT.png: renders Veltrad Station off screen
-// after a run of eight simulated terminals (one refuses the image, one falls
-// silent), for the README. Job, records and settings live in a temporary folder.
+// veltrad-station-screenshot OUTPUT.png [TILES]: renders Veltrad Station off
+// screen, on a screen of 1024 x 768 pixels, after a run of eight simulated
+// terminals (or 1 to 16; the third refuses the image, the sixth falls
+// silent, the eleventh names no device), for the README. The window opens
+// at the size its job asks. Job, records and settings live in a temporary folder.
 
 #include "settings/Profile.h"
 #include "sim/Simulator.h"
 #include "station/StationJob.h"
+#include "ui/DialogLook.h"
 #include "ui/station/StationWindow.h"
 
 #include <QApplication>
@@ -14,12 +17,16 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
 namespace {
 
-constexpr int kTerminals = 8;
+constexpr int kDefaultTiles = 8;
+constexpr int kNoDevice = 10;  // the tile whose port names nothing
+constexpr char kScreen[] =
+    R"({"screens":[{"name":"screen","x":0,"y":0,"width":1024,"height":768,"logicalDpi":96,"logicalBaseDpi":96}]})";
 constexpr int kSampleSize = 40 * 128;  // bytes, every block sent
 constexpr int kRunsMs = 30000;         // the silent terminal takes 5 s of it
 
@@ -27,14 +34,22 @@ constexpr int kRunsMs = 30000;         // the silent terminal takes 5 s of it
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: veltrad-station-screenshot OUTPUT.png\n");
+    const int tiles = argc == 3 ? std::atoi(argv[2]) : kDefaultTiles;
+    if (argc < 2 || argc > 3 || tiles < 1 || tiles > 16) {
+        std::fprintf(stderr, "usage: veltrad-station-screenshot OUTPUT.png [TILES, 1 to 16]\n");
         return 2;
     }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     QTemporaryDir folder;
     const std::string base = QFile::encodeName(folder.path()).toStdString();
+    {
+        QFile screen(folder.filePath(QStringLiteral("screen.json")));
+        if (!screen.open(QIODevice::WriteOnly) || screen.write(kScreen) < 0)
+            return 1;
+    }
+    qputenv("QT_QPA_PLATFORM",
+            "offscreen:configfile=" + QFile::encodeName(folder.filePath(QStringLiteral("screen.json"))));
+    QApplication app(argc, argv);
+    veltrad::UseKoreanToolkitTexts(app);
     {
         QFile sample(folder.filePath(QStringLiteral("kv9090-app.bin")));
         QByteArray bytes(kSampleSize, '\0');
@@ -48,7 +63,12 @@ int main(int argc, char** argv)
 
     std::vector<std::unique_ptr<veltrad::sim::CSimulator>> terminals;
     veltrad::CPortMap ports;
-    for (int i = 0; i < kTerminals; ++i) {
+    std::string names;
+    int running = 0;
+    for (int i = 0; i < tiles; ++i) {
+        names += "COM" + std::to_string(33 + i) + " ";
+        if (i == kNoDevice)
+            continue;
         veltrad::sim::SimOptions options;
         options.pace = true;
         if (i == 2)
@@ -63,24 +83,24 @@ int main(int argc, char** argv)
         }
         ports.Override(static_cast<std::uint16_t>(33 + i), terminal->DevicePath());
         terminals.push_back(std::move(terminal));
+        ++running;
     }
 
     veltrad::StationServices services;
     services.recordsFolder = base + "/records";
     veltrad::CStationWindow window(ports, services);
     veltrad::CStationLogic& logic = window.Logic();
+    window.show();
     logic.OnJobName("KV-9090 main board, line 3");
     logic.SetImage(base + "/kv9090-app.bin");
-    logic.OnPortsText("COM33 COM34 COM35 COM36 COM37 COM38 COM39 COM40");
+    logic.OnPortsText(names);
     logic.SaveJob(base + "/line3.ini");
     logic.OpenJob(base + "/line3.ini");
-    window.resize(1100, 760);
-    window.show();
 
     QEventLoop loop;
     int ended = 0;
     QObject::connect(&window, &veltrad::CStationWindow::RunEnded, [&] {
-        if (++ended == kTerminals)
+        if (++ended == running)
             loop.quit();
     });
     QTimer::singleShot(kRunsMs, &loop, &QEventLoop::quit);
@@ -93,5 +113,5 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "veltrad-station-screenshot: cannot write %s\n", argv[1]);
         return 1;
     }
-    return ended == kTerminals ? 0 : 1;
+    return ended == running ? 0 : 1;
 }

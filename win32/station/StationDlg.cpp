@@ -3,16 +3,19 @@
 #include "base/Utf8Path.h"
 #include "station/ViewTexts.h"
 #include "win32/FileDialogs.h"
+#include "win32/QuietBox.h"
 #include "platform/Utf16_win32.h"
 #include "win32/WindowHelpers.h"
 #include "win32/station/StationResource.h"
 #include "window/WindowLogic.h"
 
+#include <commctrl.h>
 #include <dbt.h>
 #include <shellapi.h>
 
-#include <utility>
 #include <initializer_list>
+#include <iterator>
+#include <utility>
 
 namespace veltrad {
 namespace {
@@ -27,8 +30,13 @@ constexpr UINT kDevicesSettleMs = 500;
 constexpr UINT_PTR kTickTimer = 2;
 constexpr UINT kTickMs = 2000;
 
-constexpr wchar_t kImageFilter[] = L"Binary Files (*.bin)\0*.bin\0All Files (*.*)\0*.*\0";
-constexpr wchar_t kJobFilter[] = L"Station jobs (*.ini)\0*.ini\0All Files (*.*)\0*.*\0";
+// "작업 파일 (*.ini)\0*.ini\0모든 파일 (*.*)\0*.*\0", as the open and save dialogs take it.
+std::wstring Filter(const char* kind, const wchar_t* pattern)
+{
+    std::wstring filter = Widen(kind) + L" (" + pattern + L")" + L'\0' + pattern + L'\0';
+    filter += Widen(text::kAllFiles) + L" (*.*)" + L'\0' + L"*.*" + L'\0';
+    return filter;  // the string's own terminator ends the list
+}
 
 bool InRange(WORD id, int first, std::size_t count) { return id >= first && id < first + static_cast<int>(count); }
 
@@ -150,7 +158,7 @@ BOOL CStationDlg::OnInitDialog()
     SetTexts();
     RememberLayout();
     m_hTip = CreateToolTip(m_hInstance, m_hWnd, WindowDpi(m_hWnd));
-    FitToWorkArea();
+    FitToJob();
     CenterWindow(m_hWnd, nullptr);
     m_logic.OnInit();
     SetTimer(m_hWnd, kTickTimer, kTickMs, nullptr);
@@ -294,8 +302,11 @@ void CStationDlg::ShowTiles(const std::vector<TileView>& tiles)
         RemoveTool(m_hTip, m_hWnd, m_tiles.back()->Handle());
         m_tiles.pop_back();
     }
+    const bool newCount = m_tiles.size() != tiles.size();
     while (m_tiles.size() < tiles.size())
         m_tiles.push_back(std::make_unique<CTileWindow>(m_hInstance, m_hWnd, m_tiles.size(), m_fonts));
+    if (newCount)
+        FitToJob();
     LayOut();
     for (std::size_t i = 0; i < tiles.size(); ++i)
         ShowTile(i, tiles[i]);
@@ -326,29 +337,56 @@ void CStationDlg::ShowMessage(const StationMessage& message)
     std::wstring body = Widen(message.text);
     if (!message.detail.empty())
         body += L"\n\n" + Widen(message.detail);
+    const CQuietBox quiet;
     MessageBoxW(ModalOwner(), body.c_str(), Widen(text::kTitle).c_str(), MB_OK | MB_ICONEXCLAMATION);
 }
 
 bool CStationDlg::AskEnd(const std::string& question)
 {
-    // No is the default: an Enter meant for the station does not end it.
-    return MessageBoxW(ModalOwner(), Widen(question).c_str(), Widen(text::kTitle).c_str(),
-                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    // A message box's Yes and No follow the system's language and say
+    // nothing of what they do: a task dialog with buttons that do. Going on
+    // is the default, so an Enter meant for the station does not end it;
+    // Escape and the close box go on too.
+    enum : int { kEndAll = 100, kGoOn };
+    const std::wstring endAll = Widen(text::kEndAll);
+    const std::wstring goOn = Widen(text::kGoOn);
+    const std::wstring title = Widen(text::kTitle);
+    const std::wstring content = Widen(question);
+    const TASKDIALOG_BUTTON buttons[] = {{kEndAll, endAll.c_str()}, {kGoOn, goOn.c_str()}};
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof config;
+    config.hwndParent = ModalOwner();
+    config.hInstance = m_hInstance;
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+    config.pszWindowTitle = title.c_str();
+    config.pszMainIcon = TD_WARNING_ICON;
+    config.pszContent = content.c_str();
+    config.cButtons = static_cast<UINT>(std::size(buttons));
+    config.pButtons = buttons;
+    config.nDefaultButton = kGoOn;
+    int pressed = kGoOn;
+    const CQuietBox quiet;
+    if (SUCCEEDED(TaskDialogIndirect(&config, &pressed, nullptr, nullptr)))
+        return pressed == kEndAll;
+    // Without version 6 of the common controls: the plain question.
+    return MessageBoxW(ModalOwner(), content.c_str(), title.c_str(), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+           IDYES;
 }
 
 std::optional<std::filesystem::path> CStationDlg::ChooseImage()
 {
-    return ChooseFile(ModalOwner(), FileDialog::Open, kImageFilter);
+    return ChooseFile(ModalOwner(), FileDialog::Open, Filter(text::kImageFiles, L"*.bin").c_str());
 }
 
 std::optional<std::filesystem::path> CStationDlg::ChooseJobToOpen()
 {
-    return ChooseFile(ModalOwner(), FileDialog::Open, kJobFilter);
+    return ChooseFile(ModalOwner(), FileDialog::Open, Filter(text::kJobFiles, L"*.ini").c_str());
 }
 
 std::optional<std::filesystem::path> CStationDlg::ChooseJobToSave()
 {
-    return ChooseFile(ModalOwner(), FileDialog::Save, kJobFilter, PathFromUtf8(m_logic.Job().file), L"ini");
+    return ChooseFile(ModalOwner(), FileDialog::Save, Filter(text::kJobFiles, L"*.ini").c_str(),
+                      PathFromUtf8(m_logic.Job().file), L"ini");
 }
 
 void CStationDlg::PlaySound(StationSound sound)

@@ -66,13 +66,16 @@ private:
     void CommitPorts();
     void SetTexts();
     void MakeFonts();
-    void FitToWorkArea();
+    // The window grows to show every tile whole where the work area has
+    // room, and stays on it.
+    void FitToJob();
 
     // Layout: the template's places, remembered in pixels with the dialog
     // units they were made with, moved and stretched with the window.
     void RememberLayout();
     void LayOut();
     void LayOutTiles(const RECT& area);
+    RECT TileArea(SIZE client) const;
     SIZE DialogUnits(int width, int height) const;
 
     std::wstring ItemText(int id) const;

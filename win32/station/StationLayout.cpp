@@ -72,8 +72,10 @@ constexpr TextOf kTexts[] = {
     {IDC_STOP_ALL, text::kStopAll},
 };
 
-// In dialog units: a tile's least width, and the room around the tiles.
-constexpr int kMinTileWidth = 130;
+// In dialog units: a tile's least width, the width it would like, and the
+// room around the tiles.
+constexpr int kMinTileWidth = 90;
+constexpr int kPreferredTileWidth = 130;
 constexpr int kTileGap = 4;
 // What the dialog units are measured by: pixels per this many units.
 constexpr int kUnitProbe = 1000;
@@ -171,8 +173,6 @@ void CStationDlg::LayOut()
     const auto y = [&](LONG v) { return MulDiv(v, units.cy, m_templateUnits.cy); };
     const SIZE grown = {client.right - DialogUnits(m_templateClient.cx, m_templateClient.cy).cx,
                         client.bottom - DialogUnits(m_templateClient.cx, m_templateClient.cy).cy};
-    RECT panel{};
-    LONG barTop = client.bottom;
     HDWP moves = BeginDeferWindowPos(static_cast<int>(m_layout.size()));
     for (const Placed& p : m_layout) {
         RECT r{x(p.rect.left), y(p.rect.top), x(p.rect.right), y(p.rect.bottom)};
@@ -180,21 +180,36 @@ void CStationDlg::LayOut()
             r.right = std::max(r.left, r.right + grown.cx);
         if (p.anchors & kRight)
             OffsetRect(&r, grown.cx, 0);
-        if (p.anchors & kBottom) {
+        if (p.anchors & kBottom)
             OffsetRect(&r, 0, grown.cy);
-            barTop = std::min(barTop, r.top);
-        }
-        if (p.id == IDC_JOB_GROUP)
-            panel = r;
         if (moves)
             moves = DeferWindowPos(moves, Item(p.id), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                                    SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (moves)
         EndDeferWindowPos(moves);
-    const LONG gap = DialogUnits(kTileGap, kTileGap).cy;
-    LayOutTiles({panel.left, panel.bottom + gap, panel.right, barTop - gap});
+    LayOutTiles(TileArea({client.right, client.bottom}));
     InvalidateRect(m_hWnd, nullptr, TRUE);
+}
+
+RECT CStationDlg::TileArea(SIZE client) const
+{
+    // Between the job panel and the bottom bar, as the template places them at this size.
+    const SIZE units = DialogUnits(kUnitProbe, kUnitProbe);
+    const auto x = [&](LONG v) { return MulDiv(v, units.cx, m_templateUnits.cx); };
+    const auto y = [&](LONG v) { return MulDiv(v, units.cy, m_templateUnits.cy); };
+    const SIZE templ = DialogUnits(m_templateClient.cx, m_templateClient.cy);
+    const SIZE grown = {client.cx - templ.cx, client.cy - templ.cy};
+    RECT panel{};
+    LONG barTop = client.cy;
+    for (const Placed& p : m_layout) {
+        if (p.id == IDC_JOB_GROUP)
+            panel = {x(p.rect.left), y(p.rect.top), x(p.rect.right) + grown.cx, y(p.rect.bottom)};
+        if (p.anchors & kBottom)
+            barTop = std::min(barTop, y(p.rect.top) + grown.cy);
+    }
+    const LONG gap = DialogUnits(kTileGap, kTileGap).cy;
+    return {panel.left, panel.bottom + gap, panel.right, barTop - gap};
 }
 
 void CStationDlg::LayOutTiles(const RECT& area)
@@ -216,18 +231,42 @@ void CStationDlg::LayOutTiles(const RECT& area)
     }
 }
 
-void CStationDlg::FitToWorkArea()
+void CStationDlg::FitToJob()
 {
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     RECT window{};
+    RECT client{};
     if (!GetMonitorInfoW(MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor) ||
-        !GetWindowRect(m_hWnd, &window))
+        !GetWindowRect(m_hWnd, &window) || !GetClientRect(m_hWnd, &client) || IsZoomed(m_hWnd) || IsIconic(m_hWnd))
         return;
     const RECT& work = monitor.rcWork;
-    const LONG width = std::min(window.right - window.left, work.right - work.left);
-    const LONG height = std::min(window.bottom - window.top, work.bottom - work.top);
-    SetWindowPos(m_hWnd, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const LONG frameWidth = (window.right - window.left) - client.right;
+    const LONG frameHeight = (window.bottom - window.top) - client.bottom;
+    LONG width = client.right;
+    LONG height = client.bottom;
+    if (!m_tiles.empty() && !m_layout.empty()) {
+        // The template less its tile area, plus every tile at the size that shows all of it.
+        const SIZE gap = DialogUnits(kTileGap, kTileGap);
+        const SIZE least = DialogUnits(kMinTileWidth, 0);
+        const SIZE preferred = DialogUnits(kPreferredTileWidth, 0);
+        const SIZE templ = DialogUnits(m_templateClient.cx, m_templateClient.cy);
+        const RECT area = TileArea(templ);
+        const int count = static_cast<int>(m_tiles.size());
+        const LONG roomWidth = (work.right - work.left) - frameWidth - (templ.cx - (area.right - area.left));
+        const int columns = TileGridColumns(count, roomWidth / std::max(1L, least.cx));
+        const int rows = (count + columns - 1) / columns;
+        const LONG tilesWidth = columns * preferred.cx + (columns - 1) * gap.cx;
+        const LONG tilesHeight = rows * m_tiles.front()->PreferredHeight() + (rows - 1) * gap.cy;
+        width = std::max(width, templ.cx - (area.right - area.left) + tilesWidth);
+        height = std::max(height, templ.cy - (area.bottom - area.top) + tilesHeight);
+    }
+    // On the work area, frame and all.
+    width = std::min(width + frameWidth, work.right - work.left);
+    height = std::min(height + frameHeight, work.bottom - work.top);
+    const LONG left = std::clamp(window.left, work.left, work.right - width);
+    const LONG top = std::clamp(window.top, work.top, work.bottom - height);
+    SetWindowPos(m_hWnd, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace veltrad

@@ -22,8 +22,7 @@ constexpr int kGap96 = 3;
 constexpr int kBarHeight96 = 8;
 constexpr int kBorder96 = 1;
 constexpr int kSelectedBorder96 = 3;
-// Wrapped texts get bounded room, so a long reason never moves the rest:
-// three lines at most for the reason, two for what to check.
+// A reason takes three lines at most, what to check two.
 constexpr int kDetailLines = 3;
 constexpr int kHintLines = 2;
 constexpr std::uint32_t kText = 0x202020;
@@ -100,6 +99,8 @@ void CTileWindow::Show(const TileView& tile)
         for (HWND button : {m_hStart, m_hStop})
             InvalidateRect(button, nullptr, TRUE);
     }
+    // A reason of another length may leave room for the buttons or take it.
+    PlaceButtons();
     InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
@@ -120,18 +121,80 @@ int CTileWindow::LineHeight(HFONT font) const
     return metrics.tmHeight + metrics.tmExternalLeading;
 }
 
-void CTileWindow::PlaceButtons()
+int CTileWindow::WrappedLines(const std::string& text, int width, int most) const
+{
+    if (text.empty())
+        return 0;
+    HDC dc = GetDC(m_hWnd);
+    HGDIOBJ old = SelectObject(dc, m_fonts.text);
+    RECT need{0, 0, std::max(1, width), 0};
+    DrawTextW(dc, Widen(text).c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(m_hWnd, dc);
+    const int line = std::max(1, LineHeight(m_fonts.text));
+    return std::clamp(static_cast<int>((need.bottom + line - 1) / line), 1, most);
+}
+
+int CTileWindow::PreferredHeight() const
+{
+    const UINT dpi = WindowDpi(m_hWnd);
+    const int line = LineHeight(m_fonts.text);
+    return LineHeight(m_fonts.word) + LineHeight(m_fonts.bold) + ButtonHeight() + ScaleForDpi(kBarHeight96, dpi) +
+           (kDetailLines + kHintLines + 2) * line + static_cast<int>(kTilePartCount - 1) * ScaleForDpi(kGap96, dpi) +
+           2 * ScaleForDpi(kMargin96, dpi);
+}
+
+int CTileWindow::ButtonHeight() const
+{
+    return LineHeight(m_fonts.text) * 7 / 4;  // a push button's usual height for its font
+}
+
+CTileWindow::Fitted CTileWindow::Fit() const
 {
     RECT client{};
     GetClientRect(m_hWnd, &client);
     const UINT dpi = WindowDpi(m_hWnd);
     const int margin = ScaleForDpi(kMargin96, dpi);
-    const int gap = ScaleForDpi(kGap96, dpi);
-    const int height = LineHeight(m_fonts.text) * 7 / 4;  // a push button's usual height for its font
-    const int width = std::max(0, static_cast<int>(client.right - 2 * margin - gap) / 2);
-    const int top = client.bottom - margin - height;
-    SetWindowPos(m_hStart, nullptr, margin, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    SetWindowPos(m_hStop, nullptr, margin + width + gap, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    Fitted fitted;
+    fitted.area = {client.left + margin, client.top + margin, client.right - margin, client.bottom - margin};
+    fitted.gap = ScaleForDpi(kGap96, dpi);
+    const int width = fitted.area.right - fitted.area.left;
+    const int line = LineHeight(m_fonts.text);
+    const int detailLines = WrappedLines(m_tile.detail, width, kDetailLines);
+    TilePartNeeds& needs = fitted.needs;
+    NeedOf(needs, TilePart::Word) = {1, LineHeight(m_fonts.word)};
+    NeedOf(needs, TilePart::Name) = {1, LineHeight(m_fonts.bold)};
+    NeedOf(needs, TilePart::Detail) = {std::min(detailLines, 1), line};
+    NeedOf(needs, TilePart::Buttons) = {1, ButtonHeight()};
+    NeedOf(needs, TilePart::Bar) = {1, ScaleForDpi(kBarHeight96, dpi)};
+    NeedOf(needs, TilePart::MoreDetail) = {detailLines - 1, line};
+    NeedOf(needs, TilePart::Serial) = {1, line};
+    NeedOf(needs, TilePart::Hint) = {WrappedLines(m_tile.hint, width, kHintLines), line};
+    NeedOf(needs, TilePart::Adapter) = {m_tile.adapter.empty() ? 0 : 1, line};
+    fitted.lines = FitTileParts(needs, fitted.gap, std::max(0L, fitted.area.bottom - fitted.area.top));
+    return fitted;
+}
+
+int CTileWindow::Fitted::Height(TilePart part) const
+{
+    return LinesOf(lines, part) * needs[static_cast<std::size_t>(part)].lineHeight;
+}
+
+void CTileWindow::PlaceButtons()
+{
+    const Fitted fitted = Fit();
+    const int height = fitted.Height(TilePart::Buttons);
+    const int show = height > 0 ? SW_SHOWNA : SW_HIDE;
+    ShowWindow(m_hStart, show);
+    ShowWindow(m_hStop, show);
+    if (height == 0)
+        return;
+    const RECT& area = fitted.area;
+    const int width = std::max(0, static_cast<int>(area.right - area.left - fitted.gap) / 2);
+    const int top = area.bottom - height;
+    SetWindowPos(m_hStart, nullptr, area.left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(m_hStop, nullptr, area.left + width + fitted.gap, top, area.right - area.left - width - fitted.gap,
+                 height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CTileWindow::Paint(HDC dc, const RECT& client) const
@@ -147,44 +210,36 @@ void CTileWindow::Paint(HDC dc, const RECT& client) const
     }
     DeleteObject(frame);
 
-    const int margin = ScaleForDpi(kMargin96, dpi);
-    const int gap = ScaleForDpi(kGap96, dpi);
-    RECT buttons{};
-    GetWindowRect(m_hStart, &buttons);
-    MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&buttons), 2);
-    const int left = client.left + margin;
-    const int right = client.right - margin;
-    // The serial number and the counters sit right above the buttons, as in
-    // the Qt station; what does not fit between them and the top is left out.
-    const int countersTop = buttons.top - gap - LineHeight(m_fonts.text);
-    int limit = countersTop - gap;
-    int y = client.top + margin;
+    // What fits, the least needed parts left out first; one part never over another.
+    const Fitted fitted = Fit();
+    const RECT& area = fitted.area;
     // Unplugged: every text pale, so the tiles that can work stand out.
     const COLORREF ink = Colour(m_tile.state == TileState::NotPresent ? look.word : kText);
     SetBkMode(dc, TRANSPARENT);
-    const auto draw = [&](HFONT font, COLORREF colour, const std::string& line, int lines, UINT align) {
-        const int height = lines * LineHeight(font);
-        if (y + height / lines > limit)
-            return false;
-        RECT box{left, y, right, std::min(y + height, limit)};
+    HGDIOBJ oldFont = SelectObject(dc, m_fonts.text);
+    const auto draw = [&](HFONT font, COLORREF colour, const std::string& text, const RECT& box, UINT format) {
         SelectObject(dc, font);
         SetTextColor(dc, colour);
-        const UINT wrap = lines > 1 ? DT_WORDBREAK | DT_EDITCONTROL : DT_SINGLELINE;
-        DrawTextW(dc, Widen(line).c_str(), -1, &box, align | wrap | DT_NOPREFIX | DT_END_ELLIPSIS);
-        return true;
+        RECT r = box;
+        DrawTextW(dc, Widen(text).c_str(), -1, &r, format | DT_NOPREFIX);
     };
-    const auto row = [&](HFONT font, COLORREF colour, const std::string& line, int lines = 1) {
-        if (!draw(font, colour, line, lines, DT_LEFT))
-            return false;
-        y += lines * LineHeight(font) + gap;
-        return true;
+    constexpr UINT kLine = DT_SINGLELINE | DT_END_ELLIPSIS;
+    constexpr UINT kWrapped = DT_WORDBREAK | DT_EDITCONTROL | DT_END_ELLIPSIS;
+    // From the top: name, adapter, state, bar, reason, what to check.
+    int y = area.top;
+    const auto next = [&](int height, int gaps = 1) {
+        const RECT box{area.left, y, area.right, y + height};
+        y += height + gaps * fitted.gap;
+        return box;
     };
-    HGDIOBJ oldFont = SelectObject(dc, m_fonts.text);
-    const bool room = row(m_fonts.bold, ink, TileNameText(m_tile)) && row(m_fonts.text, ink, m_tile.adapter) &&
-                      row(m_fonts.word, Colour(look.word), m_tile.word);
-    const int bar = ScaleForDpi(kBarHeight96, dpi);
-    if (room && y + bar <= limit) {
-        RECT track{left, y, right, y + bar};
+    if (const int h = fitted.Height(TilePart::Name))
+        draw(m_fonts.bold, ink, TileNameText(m_tile), next(h), kLine);
+    if (const int h = fitted.Height(TilePart::Adapter))
+        draw(m_fonts.text, ink, m_tile.adapter, next(h), kLine);
+    if (const int h = fitted.Height(TilePart::Word))
+        draw(m_fonts.word, Colour(look.word), m_tile.word, next(h), kLine);
+    if (const int h = fitted.Height(TilePart::Bar)) {
+        RECT track = next(h);
         Fill(dc, track, kTileBorder);
         InflateRect(&track, -1, -1);
         Fill(dc, track, kBarTrack);
@@ -193,21 +248,27 @@ void CTileWindow::Paint(HDC dc, const RECT& client) const
             track.right = track.left + MulDiv(track.right - track.left, done, static_cast<int>(m_tile.frames));
             Fill(dc, track, look.word);
         }
-        y += bar + gap;
-        // The reason takes the lines it needs, three at most, so what to check still fits.
-        RECT need{left, 0, right, 0};
-        SelectObject(dc, m_fonts.text);
-        DrawTextW(dc, Widen(m_tile.detail).c_str(), -1, &need,
-                  DT_CALCRECT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX);
-        const int lines =
-            std::clamp(static_cast<int>(need.bottom / std::max(1, LineHeight(m_fonts.text))), 1, kDetailLines);
-        row(m_fonts.text, ink, m_tile.detail, lines) && row(m_fonts.text, ink, m_tile.hint, kHintLines);
     }
-    if (countersTop >= client.top + margin) {
-        y = countersTop;
-        limit = buttons.top;
-        draw(m_fonts.text, ink, TileSerialText(m_tile), 1, DT_LEFT);
-        draw(m_fonts.text, ink, TileCountersText(m_tile), 1, DT_RIGHT);
+    // The reason's lines are one text: whole lines only, the gap between its two parts below it.
+    const int more = fitted.Height(TilePart::MoreDetail);
+    if (const int h = fitted.Height(TilePart::Detail) + more)
+        draw(m_fonts.text, ink, m_tile.detail, next(h, more > 0 ? 2 : 1), kWrapped);
+    if (const int h = fitted.Height(TilePart::Hint))
+        draw(m_fonts.text, ink, m_tile.hint, next(h), kWrapped);
+    // Above the buttons: the serial number and the counters.
+    if (const int h = fitted.Height(TilePart::Serial)) {
+        const int buttons = fitted.Height(TilePart::Buttons);
+        const int bottom = area.bottom - (buttons > 0 ? buttons + fitted.gap : 0);
+        const RECT row{area.left, bottom - h, area.right, bottom};
+        const std::string counters = TileCountersText(m_tile);
+        SelectObject(dc, m_fonts.text);
+        SIZE extent{};
+        const std::wstring wide = Widen(counters);
+        GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+        const LONG countersLeft = std::max(row.left, row.right - extent.cx);
+        draw(m_fonts.text, ink, counters, {countersLeft, row.top, row.right, row.bottom}, kLine | DT_RIGHT);
+        draw(m_fonts.text, ink, TileSerialText(m_tile),
+             {row.left, row.top, std::max(row.left, countersLeft - 2 * fitted.gap), row.bottom}, kLine);
     }
     SelectObject(dc, oldFont);
 }

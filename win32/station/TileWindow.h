@@ -7,9 +7,11 @@
 // screen reader or a test reads it.
 
 #include "station/StationView.h"
+#include "station/TileLook.h"
 #include "win32/WinApi.h"
 
 #include <cstddef>
+#include <string>
 
 namespace veltrad {
 
@@ -34,13 +36,26 @@ public:
     void Place(const RECT& rect);
     // After the fonts changed (a new dpi).
     void Refont();
+    // The height at which a failed tile shows every part, in pixels.
+    int PreferredHeight() const;
 
 private:
     static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // Which parts fit the tile now (the least needed left out first).
+    struct Fitted {
+        RECT area;  // inside the margins
+        int gap;
+        TilePartNeeds needs;
+        TilePartLines lines;
+        int Height(TilePart part) const;  // 0 when left out
+    };
+    Fitted Fit() const;
     void Paint(HDC dc, const RECT& client) const;
     void PlaceButtons();
     int LineHeight(HFONT font) const;
+    int WrappedLines(const std::string& text, int width, int most) const;
+    int ButtonHeight() const;
 
     HWND m_hWnd = nullptr;
     HWND m_hStart = nullptr;
