@@ -32,8 +32,8 @@ bool CDownloadRun::Transmit(const CPacket& frame)
     const std::uint32_t written =
         m_port.WriteTransmission(frame.m_byFrame.data(), static_cast<std::uint32_t>(kFrameSize));
     m_replyTimes.WriteEnded(started, m_clock.MicroTickCount());
-    // A write that a stop cut short is no held line.
-    m_stats.lastWriteCutShort = written < kFrameSize && m_port.IsConnected();
+    // A write that a stop or an unplugged device cut short is no held line.
+    m_stats.lastWriteCutShort = written < kFrameSize && m_port.IsConnected() && !m_port.DeviceGone();
     if (written < kFrameSize)
         return false;
     if (m_port.HasLineTime())

@@ -261,12 +261,13 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         std::map<int, std::vector<ScriptedReply>> replies;
         std::set<int> held;
         std::optional<int> stopInside;  // transmission that a stop cuts short
+        std::optional<int> goneInside;  // transmission that an unplugged device cuts short
         RunOutcome outcome;
         bool cutShort;
     };
     const Case cases[] = {
-        {"held every time", 2, {{0, Send(kAck)}}, {1, 2, 3, 4, 5}, {}, RunOutcome::TimedOutAfterAck, true},
-        {"held first frame", 1, {}, {0, 1, 2, 3, 4}, {}, RunOutcome::TimedOut, true},
+        {"held every time", 2, {{0, Send(kAck)}}, {1, 2, 3, 4, 5}, {}, {}, RunOutcome::TimedOutAfterAck, true},
+        {"held first frame", 1, {}, {0, 1, 2, 3, 4}, {}, {}, RunOutcome::TimedOut, true},
         // Resent whole at once; the terminal's refusal of what reached it of the
         // held frame then costs one more resend.
         {"held, then a whole resend",
@@ -274,20 +275,26 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
          {{0, Send(kNak, 200)}, {2, Send(kAck)}},
          {0},
          {},
+         {},
          RunOutcome::Completed,
          false},
-        {"held, resent, then silence", 2, {{0, Send(kAck)}}, {1}, {}, RunOutcome::TimedOutAfterAck, false},
-        {"silent terminal", 1, {}, {}, {}, RunOutcome::TimedOut, false},
-        {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, RunOutcome::Stopped, false},
+        {"held, resent, then silence", 2, {{0, Send(kAck)}}, {1}, {}, {}, RunOutcome::TimedOutAfterAck, false},
+        {"silent terminal", 1, {}, {}, {}, {}, RunOutcome::TimedOut, false},
+        {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, {}, RunOutcome::Stopped, false},
+        // The port still open, the write returns nothing: no XOFF held it.
+        {"write cut short by an unplugging", 2, {{0, Send(kAck)}}, {}, {}, 1, RunOutcome::TimedOutAfterAck, false},
+        {"held, then unplugged in the resend", 1, {}, {0}, {}, 1, RunOutcome::TimedOut, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Harness h(c.frames, c.replies);
         h.port.heldTransmissions = c.held;
         h.port.closeDuringTransmission = c.stopInside;
+        h.port.goneDuringTransmission = c.goneInside;
         h.Run();
         EXPECT_EQ(h.observer.outcome, c.outcome);
         EXPECT_EQ(h.observer.stats.lastWriteCutShort, c.cutShort);
+        EXPECT_EQ(h.observer.stats.portGone, c.goneInside.has_value());
     }
 }
 

@@ -53,6 +53,7 @@ public:
     // Stop points: the front end closes the port...
     std::optional<int> closeAfterRead;           // ...right after the n-th byte read (1-based)
     std::optional<int> closeDuringTransmission;  // ...inside the n-th frame write, which then fails
+    std::optional<int> goneDuringTransmission;   // the device is unplugged inside the n-th frame write
     std::optional<std::uint64_t> closeAtMs;      // ...when a wait reaches this time (see Now)
     std::set<int> heldTransmissions;             // frame writes held by XOFF past their limit
     // XOFF holds [from, to) in the port's time: a write that starts inside
@@ -123,6 +124,12 @@ public:
             FrontEndClose();
             ++writesWhileClosed;
             m_log.push_back("write aborted");
+            return 0;
+        }
+        if (count == kFrameSize && goneDuringTransmission && transmissions == *goneDuringTransmission) {
+            m_log.push_back("device gone");
+            m_gone = true;
+            ++transmissions;
             return 0;
         }
         const std::uint64_t limitAt = Now() + count * kWriteTimeoutPerByteMs + kWriteTimeoutConstantMs;
