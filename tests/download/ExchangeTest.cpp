@@ -281,7 +281,8 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         {"held, resent, then silence", 2, {{0, Send(kAck)}}, {1}, {}, {}, RunOutcome::TimedOutAfterAck, false},
         {"silent terminal", 1, {}, {}, {}, {}, RunOutcome::TimedOut, false},
         {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, {}, RunOutcome::Stopped, false},
-        // The port still open, the write returns nothing: no XOFF held it.
+        // Unplugged at the end of a held write: the port still open, the write
+        // ends short at its limit, yet the line went away rather than held.
         {"write cut short by an unplugging", 2, {{0, Send(kAck)}}, {}, {}, 1, RunOutcome::TimedOutAfterAck, false},
         {"held, then unplugged in the resend", 1, {}, {0}, {}, 1, RunOutcome::TimedOut, false},
     };

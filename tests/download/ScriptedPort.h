@@ -53,9 +53,9 @@ public:
     // Stop points: the front end closes the port...
     std::optional<int> closeAfterRead;           // ...right after the n-th byte read (1-based)
     std::optional<int> closeDuringTransmission;  // ...inside the n-th frame write, which then fails
-    std::optional<int> goneDuringTransmission;   // the device is unplugged inside the n-th frame write
     std::optional<std::uint64_t> closeAtMs;      // ...when a wait reaches this time (see Now)
     std::set<int> heldTransmissions;             // frame writes held by XOFF past their limit
+    std::optional<int> goneDuringTransmission;   // frame write held to its limit, then the device unplugged
     // XOFF holds [from, to) in the port's time: a write that starts inside
     // one leaves at its end, or is cut short with nothing sent when that is
     // past the write's limit.
@@ -126,13 +126,14 @@ public:
             m_log.push_back("write aborted");
             return 0;
         }
+        const std::uint64_t limitAt = Now() + count * kWriteTimeoutPerByteMs + kWriteTimeoutConstantMs;
         if (count == kFrameSize && goneDuringTransmission && transmissions == *goneDuringTransmission) {
+            Advance(limitAt);
             m_log.push_back("device gone");
             m_gone = true;
             ++transmissions;
             return 0;
         }
-        const std::uint64_t limitAt = Now() + count * kWriteTimeoutPerByteMs + kWriteTimeoutConstantMs;
         std::uint64_t leavesAt = Now();
         for (const auto& [from, to] : xoffHolds) {
             if (leavesAt >= from && leavesAt < to)
