@@ -37,6 +37,17 @@ else
 fi
 echo "$linux/bin"
 
+# The Wine prefixes need no build: both are set up while it runs.
+export WINEPREFIX="$PWD/$win/wineprefix"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+export VELTRAD_WIN_BIN="$PWD/$win/bin" VELTRAD_LINUX_BIN="$PWD/$linux/bin"
+mkdir -p "$win"
+VELTRAD_E2E_DIR="$PWD/$win/wine-e2e" tests/windows/e2e.sh setup >"$win/wine-setup.log" 2>&1 &
+e2e_setup=$!
+VELTRAD_GUI_DIR="$PWD/$win/wine-gui" tests/windows/gui.sh setup >"$win/wine-gui-setup.log" 2>&1 &
+gui_setup=$!
+
 # Optimised as the other builds, without their debug information (CPack
 # strips it from the packages anyway), one compiler run per target: half the
 # compile time. Two files of one target therefore never define the same
@@ -56,12 +67,10 @@ done
 echo "$zip"
 ls "$win"/Veltrad-*-win64.exe  # installed and removed under Wine by wine_gui_install
 
-export WINEPREFIX="$PWD/$win/wineprefix"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-step "Wine prefix and COM ports (slow only the first time)"
-VELTRAD_WIN_BIN="$PWD/$win/bin" VELTRAD_LINUX_BIN="$PWD/$linux/bin" VELTRAD_E2E_DIR="$PWD/$win/wine-e2e" \
-  tests/windows/e2e.sh setup
+step "Wine prefixes and COM ports (slow only the first time)"
+wait "$e2e_setup" || { cat "$win/wine-setup.log"; exit 1; }
+wait "$gui_setup" || { cat "$win/wine-gui-setup.log"; exit 1; }
+cat "$win/wine-setup.log" "$win/wine-gui-setup.log"
 # The tests share one Wine server (tests/windows/wine-run.sh); end it with us.
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 # Start it and Wine's own services now, so that listing the first test
