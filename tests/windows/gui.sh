@@ -599,7 +599,7 @@ install() {
   # The uninstaller runs on from a copy of itself in the temporary folder.
   deadline=$((SECONDS + 30))
   while [ -e "$programs" ] || [ -e "$menu" ]; do
-    [ "$SECONDS" -lt "$deadline" ] || fail "left after uninstalling: $(ls -R "$programs" "$menu" 2>&1)"
+    [ "$SECONDS" -lt "$deadline" ] || fail "left after uninstalling: $(ls -R "$programs" "$menu" 2>&1); running: $(pgrep -af "\\.exe")"
     sleep 0.2
   done
   ! wine reg query "$key" >/dev/null 2>&1 || fail "the uninstall entry stayed"
