@@ -33,8 +33,9 @@ CDownloadRun::Sent CDownloadRun::Transmit(const CPacket& frame)
     const std::uint32_t written =
         m_port.WriteTransmission(frame.m_byFrame.data(), static_cast<std::uint32_t>(kFrameSize));
     m_replyTimes.WriteEnded(started, m_clock.MicroTickCount());
-    // Only a write that lasted its time limit was held: one that a stop or a
-    // failure cut short sooner is no held line.
+    // Only a write that lasted its time limit on a port that still stands was
+    // held: one that a stop, a failure or an unplugged device cut short is no
+    // held line.
     const bool held = written < kFrameSize && m_port.IsConnected() && !m_port.DeviceGone() &&
                       m_clock.TickCount() - startedTick >= kWriteTimeoutConstantMs;
     m_stats.lastWriteCutShort = held;

@@ -1,14 +1,12 @@
 #include "serial/PortError.h"
 
+#include "serial/PortMap.h"
+
 #include <string_view>
 
 namespace veltrad {
 
 namespace {
-
-// The device namespace form that Windows needs from COM10 up is syntax, not
-// part of the name an operator knows.
-constexpr std::string_view kDeviceNamespace = "\\\\.\\";
 
 std::string Why(const PortError& e)
 {
@@ -42,9 +40,11 @@ std::string PortError::Message() const
     const std::string why = Why(*this);
     if (why.empty() || device.empty())
         return why;
+    // The device namespace form that Windows needs from COM10 up is syntax,
+    // not part of the name an operator knows.
     std::string_view name = device;
-    if (name.substr(0, kDeviceNamespace.size()) == kDeviceNamespace)
-        name.remove_prefix(kDeviceNamespace.size());
+    if (name.starts_with(kDeviceNamespace))
+        name.remove_prefix(sizeof kDeviceNamespace - 1);
     return std::string(name) + ": " + why;
 }
 

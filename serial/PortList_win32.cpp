@@ -12,7 +12,7 @@ namespace veltrad {
 namespace {
 
 constexpr wchar_t kSerialCommKey[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
-constexpr DWORD kTextChars = 256;
+constexpr DWORD kListTextChars = 256;
 
 // The COM names the serial drivers have published: the values of SERIALCOMM.
 std::vector<std::string> PublishedPorts()
@@ -22,9 +22,9 @@ std::vector<std::string> PublishedPorts()
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return names;
     for (DWORD index = 0;; ++index) {
-        wchar_t valueName[kTextChars] = {};
-        wchar_t data[kTextChars] = {};
-        DWORD nameChars = kTextChars;
+        wchar_t valueName[kListTextChars] = {};
+        wchar_t data[kListTextChars] = {};
+        DWORD nameChars = kListTextChars;
         DWORD dataBytes = sizeof data - sizeof(wchar_t);
         DWORD type = 0;
         const LONG rc = ::RegEnumValueW(key, index, valueName, &nameChars, nullptr, &type,

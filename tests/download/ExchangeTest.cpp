@@ -262,6 +262,7 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         std::map<int, std::vector<ScriptedReply>> replies;
         std::set<int> held;
         std::optional<int> stopInside;  // transmission that a stop cuts short
+        std::optional<int> goneInside;  // transmission that an unplugged device cuts short
         RunOutcome outcome;
         bool cutShort;
         std::set<int> failing = {};  // transmissions whose write fails at once
@@ -269,13 +270,15 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
     const std::set<int> always = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     const std::vector<ScriptedReply> nak = Send(kNak);
     const Case cases[] = {
-        {"held every time", 2, {{0, Send(kAck)}}, {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, RunOutcome::TimedOutAfterAck, true},
-        {"held first frame", 1, {}, always, {}, RunOutcome::TimedOut, true},
+        {"held every time", 2, {{0, Send(kAck)}}, {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, {}, RunOutcome::TimedOutAfterAck,
+         true},
+        {"held first frame", 1, {}, always, {}, {}, RunOutcome::TimedOut, true},
         // A pause is no refusal: only the fifth refusal fails the frame.
         {"held twice, then four refusals",
          1,
          {{2, nak}, {3, nak}, {4, nak}, {5, nak}, {6, Send(kAck)}},
          {0, 1},
+         {},
          {},
          RunOutcome::Completed,
          false},
@@ -284,12 +287,14 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
          {{2, nak}, {3, nak}, {4, nak}, {5, nak}, {6, nak}},
          {0, 1},
          {},
+         {},
          RunOutcome::Refused,
          false},
         {"refused, then held past the reply timeout",
          1,
          {{0, nak}},
          {1, 2, 3, 4, 5, 6, 7, 8, 9},
+         {},
          {},
          RunOutcome::TimedOut,
          true},
@@ -300,13 +305,18 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
          {{0, Send(kNak, 200)}, {2, Send(kAck)}},
          {0},
          {},
+         {},
          RunOutcome::Completed,
          false},
-        {"held, resent, then silence", 2, {{0, Send(kAck)}}, {1}, {}, RunOutcome::TimedOutAfterAck, false},
-        {"silent terminal", 1, {}, {}, {}, RunOutcome::TimedOut, false},
-        {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, RunOutcome::Stopped, false},
+        {"held, resent, then silence", 2, {{0, Send(kAck)}}, {1}, {}, {}, RunOutcome::TimedOutAfterAck, false},
+        {"silent terminal", 1, {}, {}, {}, {}, RunOutcome::TimedOut, false},
+        {"write cut short by a stop", 2, {{0, Send(kAck)}}, {}, 1, {}, RunOutcome::Stopped, false},
         // Not held: each costs a resend, or it would be written without end.
-        {"writes that fail at once", 1, {}, {}, {}, RunOutcome::TimedOut, false, always},
+        {"writes that fail at once", 1, {}, {}, {}, {}, RunOutcome::TimedOut, false, always},
+        // Unplugged at the end of a held write: the port still open, the write
+        // ends short at its limit, yet the line went away rather than held.
+        {"write cut short by an unplugging", 2, {{0, Send(kAck)}}, {}, {}, 1, RunOutcome::TimedOutAfterAck, false},
+        {"held, then unplugged in the resend", 1, {}, {0}, {}, 1, RunOutcome::TimedOut, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -314,10 +324,12 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
         h.port.heldTransmissions = c.held;
         h.port.failedTransmissions = c.failing;
         h.port.closeDuringTransmission = c.stopInside;
+        h.port.goneDuringTransmission = c.goneInside;
         h.Run();
         EXPECT_EQ(h.observer.outcome, c.outcome);
         EXPECT_EQ(h.observer.stats.lastWriteCutShort, c.cutShort);
         EXPECT_EQ(h.observer.stats.resends, h.port.transmissions - h.port.framesAttempted.size());
+        EXPECT_EQ(h.observer.stats.portGone, c.goneInside.has_value());
     }
 }
 

@@ -56,6 +56,7 @@ public:
     std::optional<std::uint64_t> closeAtMs;      // ...when a wait reaches this time (see Now)
     std::set<int> heldTransmissions;             // frame writes held by XOFF past their limit
     std::set<int> failedTransmissions;           // frame writes that fail at once, sending nothing
+    std::optional<int> goneDuringTransmission;   // frame write held to its limit, then the device unplugged
     // XOFF holds [from, to) in the port's time: a write that starts inside
     // one leaves at its end, or is cut short with nothing sent when that is
     // past the write's limit.
@@ -127,6 +128,13 @@ public:
             return 0;
         }
         const std::uint64_t limitAt = Now() + count * kWriteTimeoutPerByteMs + kWriteTimeoutConstantMs;
+        if (count == kFrameSize && goneDuringTransmission && transmissions == *goneDuringTransmission) {
+            Advance(limitAt);
+            m_log.push_back("device gone");
+            m_gone = true;
+            ++transmissions;
+            return 0;
+        }
         std::uint64_t leavesAt = Now();
         for (const auto& [from, to] : xoffHolds) {
             if (leavesAt >= from && leavesAt < to)

@@ -628,29 +628,61 @@ station_tiles() {  # file tiles
 # The installer, as a user without administrator rights runs it: silently
 # (/S) into the user's own folders, a Start-menu folder with Veltrad, Veltrad
 # Station and the README, both programs started through their shortcuts,
-# then removed silently.
+# then removed silently. While a program of the installation runs, neither
+# the installer nor the uninstaller changes anything.
+
 # Starts a program through its Start-menu shortcut in install's $menu, as
-# the Start menu has it (C:\...), and closes its window (idle, neither asks).
-start_from_menu() {  # shortcut title-regex
-  local shortcut window deadline
+# the Start menu has it (C:\...); sets menu_window to its window's id.
+menu_window=
+open_from_menu() {  # shortcut title-regex
+  local shortcut
   shortcut=$(winepath -w "$menu/$1" 2>/dev/null)
   (cd "$dir" && exec wine start /wait "$shortcut" >"$dir/veltrad.log" 2>&1) &
   veltrad_pid=$!
   children+=("$veltrad_pid")
-  window=$(wait_window "$2")
-  keys "$window" alt+F4
+  menu_window=$(wait_window "$2")
+}
+
+# Closes the program that open_from_menu started (idle, neither asks).
+close_from_menu() {
+  local deadline
+  keys "$menu_window" alt+F4
   wait_veltrad_exit
-  # `start` does not wait for a program it reached through a shortcut; a
-  # program still running cannot be deleted.
+  # `start` does not wait for a program it reached through a shortcut.
   deadline=$((SECONDS + 30))
   while pgrep -f 'Programs.Veltrad.bin.Veltrad(Station)?\.exe' >/dev/null; do
-    [ "$SECONDS" -lt "$deadline" ] || fail "the installed $1 did not end"
+    [ "$SECONDS" -lt "$deadline" ] || fail "the installed program did not end"
     sleep 0.2
   done
 }
 
+# Runs an (un)installer; expects its exit status.
+expect_exit() {  # status program arguments...
+  local want=$1 rc=0
+  shift
+  wine "$@" >/dev/null 2>&1 || rc=$?
+  [ "$rc" = "$want" ] || fail "$(basename "$1") $2: exit $rc, expected $want"
+}
+
+# The version that the Apps list shows.
+listed_version() {
+  wine reg query "$key" /v DisplayVersion 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'
+}
+
+# The installation as it was: every file, the marked README, the version that
+# the uninstall entry says, the Start-menu entries.
+expect_untouched() {  # version
+  local file
+  for file in bin/Veltrad.exe bin/VeltradStation.exe bin/veltrad-cli.exe Uninstall.exe; do
+    [ -f "$programs/$file" ] || fail "removed while a program ran: $file"
+  done
+  [ -f "$menu/Veltrad.lnk" ] || fail "the Start-menu entries went while a program ran"
+  grep -q '^older$' "$programs/README.txt" || fail "README.txt replaced while a program ran"
+  [ "$(listed_version)" = "$1" ] || fail "the uninstall entry's version changed while a program ran"
+}
+
 install() {
-  local installer programs menu key deadline
+  local installer programs menu key version pid rc deadline
   installer=$(ls "$(dirname "$dir")"/Veltrad-*-win64.exe 2>/dev/null | head -n 1)
   [ -n "$installer" ] || fail "no installer in $(dirname "$dir"): run cpack -G NSIS there first"
   programs="$(cat "$localappdata_file")/Programs/Veltrad"
@@ -659,7 +691,7 @@ install() {
   start_display
   write_port_index 9  # COM10, the simulator
   start_sim sim
-  wine "$installer" /S >/dev/null 2>&1 || fail "the installer failed"
+  expect_exit 0 "$installer" /S
   for file in bin/Veltrad.exe bin/VeltradStation.exe bin/veltrad-cli.exe README.txt Uninstall.exe; do
     [ -f "$programs/$file" ] || fail "not installed: $programs/$file"
   done
@@ -668,16 +700,43 @@ install() {
   done
   grep -qa 'Veltrad.exe' "$menu/Veltrad.lnk" || fail "the Veltrad shortcut does not name Veltrad.exe"
   grep -qa 'VeltradStation.exe' "$menu/Veltrad Station.lnk" || fail "the station's shortcut does not name VeltradStation.exe"
-  wine reg query "$key" /v DisplayVersion 2>/dev/null | grep -q "$(sed -n 's/^Veltrad \([0-9.]*\) for Windows.*/\1/p' "$programs/README.txt")" \
-    || fail "the uninstall entry lacks the build's version"
-  start_from_menu Veltrad.lnk "$main_title"
-  start_from_menu "Veltrad Station.lnk" '^Veltrad Station$'
+  version=$(sed -n 's/^Veltrad \([0-9.]*\) for Windows.*/\1/p' "$programs/README.txt")
+  [ "$(listed_version)" = "$version" ] || fail "the uninstall entry lacks the build's version $version"
+
+  # An older installation (so marked) with Veltrad running: the installer
+  # fails silently, and asks when it is not silent (cancelled here).
+  printf 'older\n' >>"$programs/README.txt"
+  wine reg add "$key" /v DisplayVersion /d 0.9 /f >/dev/null 2>&1 || fail "reg add"
+  open_from_menu Veltrad.lnk "$main_title"
+  expect_exit 2 "$installer" /S
+  expect_untouched 0.9
+  (wine "$installer" >/dev/null 2>&1) &
+  pid=$!
+  keys "$(wait_window '^Veltrad Setup$')" Escape
+  rc=0
+  wait "$pid" || rc=$?
+  [ "$rc" = 2 ] || fail "the installer, cancelled while Veltrad ran: exit $rc, expected 2"
+  expect_untouched 0.9
+  close_from_menu
+
+  # The station running: the uninstaller (run in place, so that its status
+  # is its own) fails and removes nothing.
+  open_from_menu "Veltrad Station.lnk" '^Veltrad Station$'
+  expect_exit 2 "$programs/Uninstall.exe" /S "_?=$(winepath -w "$programs")"
+  expect_untouched 0.9
+  close_from_menu
   finish_sim 0
-  wine "$programs/Uninstall.exe" /S >/dev/null 2>&1 || fail "the uninstaller failed"
+
+  # Nothing runs: the new version replaces the old one.
+  expect_exit 0 "$installer" /S
+  ! grep -q '^older$' "$programs/README.txt" || fail "README.txt not replaced"
+  [ "$(listed_version)" = "$version" ] || fail "the uninstall entry does not say $version"
+
+  expect_exit 0 "$programs/Uninstall.exe" /S
   # The uninstaller runs on from a copy of itself in the temporary folder.
   deadline=$((SECONDS + 30))
   while [ -e "$programs" ] || [ -e "$menu" ]; do
-    [ "$SECONDS" -lt "$deadline" ] || fail "left after uninstalling: $(ls -R "$programs" "$menu" 2>&1)"
+    [ "$SECONDS" -lt "$deadline" ] || fail "left after uninstalling: $(ls -R "$programs" "$menu" 2>&1); running: $(pgrep -af "\\.exe")"
     sleep 0.2
   done
   ! wine reg query "$key" >/dev/null 2>&1 || fail "the uninstall entry stayed"
