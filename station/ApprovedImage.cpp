@@ -29,7 +29,8 @@ ImageRead ReadApprovedImage(const std::filesystem::path& path, const std::string
     const std::string& sha = read.image->facts.sha256;
     if (sha != sha256) {
         return {std::nullopt,
-                {text::kImageChanged, Utf8FromPath(path) + "\n" + text::kShaOfJob + ": " + sha256 + "\n" + text::kShaOfFile + ": " + sha}};
+                {text::kImageChanged,
+                 Utf8FromPath(path) + "\n" + text::kShaOfJob + ": " + sha256 + "\n" + text::kShaOfFile + ": " + sha}};
     }
     if (read.image->frames->m_FrameList.empty())
         return {std::nullopt, {text::kNothingToSend, Utf8FromPath(path)}};

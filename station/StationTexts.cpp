@@ -118,7 +118,8 @@ std::string OutcomeReason(RunOutcome outcome, const RunStats& s)
     case RunOutcome::PortOpenFailed: return "포트를 열 수 없습니다.";
     case RunOutcome::ThreadFailed: return station_text::kThreadFailedReason;
     case RunOutcome::NothingToSend:
-    case RunOutcome::FileError: return station_text::kNothingToSendReason;  // the station starts no run over an unread image
+    case RunOutcome::FileError:
+        return station_text::kNothingToSendReason;  // the station starts no run over an unread image
     }
     return kRunAgain;
 }

@@ -270,7 +270,13 @@ TEST(Exchange, AWriteHeldPastItsLimitIsToldApartFromASilentTerminal)
     const std::set<int> always = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     const std::vector<ScriptedReply> nak = Send(kNak);
     const Case cases[] = {
-        {"held every time", 2, {{0, Send(kAck)}}, {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}, {}, RunOutcome::TimedOutAfterAck,
+        {"held every time",
+         2,
+         {{0, Send(kAck)}},
+         {1, 2, 3, 4, 5, 6, 7, 8, 9},
+         {},
+         {},
+         RunOutcome::TimedOutAfterAck,
          true},
         {"held first frame", 1, {}, always, {}, {}, RunOutcome::TimedOut, true},
         // A pause is no refusal: only the fifth refusal fails the frame.

@@ -132,6 +132,7 @@ public:
             Advance(limitAt);
             m_log.push_back("device gone");
             m_gone = true;
+            framesAttempted.insert(std::vector<std::uint8_t>(buffer, buffer + count));
             ++transmissions;
             return 0;
         }

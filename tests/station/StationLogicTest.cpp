@@ -139,8 +139,8 @@ TEST(StationTile, EachOutcomeEndsTheTileInItsStateWordsAndCounters)
         EXPECT_EQ(v.word, c.word);
         EXPECT_EQ(v.hint, c.hint);
         // Why, in the notices' words (their table is the texts' own test).
-        const std::string why = c.outcome == RunOutcome::PortOpenFailed ? PortOpenFailedReason({})
-                                                                         : OutcomeReason(c.outcome, stats);
+        const std::string why =
+            c.outcome == RunOutcome::PortOpenFailed ? PortOpenFailedReason({}) : OutcomeReason(c.outcome, stats);
         EXPECT_EQ(v.detail, c.state == TileState::Complete ? "1.25 초" : why);
         EXPECT_EQ(v.acknowledged, 1u);
         EXPECT_EQ(v.completed, c.state == TileState::Complete ? 1u : 0u);

@@ -54,7 +54,7 @@ TEST(StationTexts, EachEndHasItsOwnReasonWithItsFigures)
         EXPECT_NE(reason.find(c.figures), std::string::npos);
         EXPECT_TRUE(seen.insert(reason).second) << "two ends, one reason";
         // What to check stands beside the reason, not in it again.
-        const OutcomeText text = TextOfOutcome(OutcomeName(c.outcome));
+        const OutcomeText text = TextOfOutcome(c.outcome);
         if (!text.hint.empty()) {
             EXPECT_EQ(reason.find(text.hint), std::string::npos);
         }

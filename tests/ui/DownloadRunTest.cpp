@@ -116,7 +116,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QVERIFY(dialog->isVisible());
-        QVERIFY(dialog->Logic().Session().IsRunning());
+        QVERIFY(dialog->Logic().Run().IsRunning());
         QCOMPARE(EnabledInputs(*dialog), 0);
         QVERIFY(Child<QWidget>(*dialog, "close1013")->isEnabled());
         QCOMPARE(progress->maximum(), 200);
