@@ -1,27 +1,13 @@
 #include "sim/Simulator.h"
+#include "sim/SimulatorImpl.h"
 
-#include "serial/CommThread.h"
-#include "serial/LineSettings_posix.h"
-#include "serial/NotALine_posix.h"
-#include "serial/PosixIo.h"
-#include "sim/TerminalModel.h"
-
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/stat.h>
 #include <sys/timerfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
-#include <thread>
 
 namespace veltrad::sim {
 
@@ -43,102 +29,8 @@ timespec ToTimespec(Clock::time_point at)
     return ts;
 }
 
-std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
-// Raw 8-bit line at the download speed without flow control of its own:
-// frames may carry XON and XOFF, and the simulator sends them itself when
-// asked to hold the line. No hardware handshake either, whatever another
-// program left on the device; HUPCL stays as found.
-bool MakeRaw(int fd, std::string& error)
-{
-    PortError refused;
-    const auto request = MakeLineRequest(kDownloadBaudRate, kDownloadDataBits, kNoParity, kOneStopBit, refused);
-    if (!request) {
-        error = refused.detail;
-        return false;
-    }
-    termios t{};
-    if (::tcgetattr(fd, &t) != 0) {
-        error = Errno("tcgetattr");
-        return false;
-    }
-    ::cfmakeraw(&t);
-    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    ::cfsetispeed(&t, request->speed);
-    ::cfsetospeed(&t, request->speed);
-    if (RetryOnEintr([&] { return ::tcsetattr(fd, TCSANOW, &t); }) != 0) {
-        error = Errno("tcsetattr");
-        return false;
-    }
-    return true;
-}
-
-// A request from another thread: raw bytes to send, or a hold of the line.
-struct Request {
-    std::vector<std::uint8_t> raw;
-    std::optional<std::chrono::milliseconds> hold;
-};
-
 }  // namespace
 
-// The line I/O: one thread reads the line into the model and writes the
-// model's replies when they fall due, sleeping in ppoll on the line, an
-// eventfd for requests and a timerfd for due times.
-struct CSimulator::Impl {
-    explicit Impl(const SimOptions& options) : pace(options.pace), model(options) {}
-
-    const bool pace;  // spin through the last moments before each reply
-
-    std::string devicePath;
-    CUniqueFd line;       // pty master or the device
-    CUniqueFd slaveHold;  // keeps the pty alive between the client's openings
-    CUniqueFd wake;       // eventfd: commands and stop
-    CUniqueFd timer;      // timerfd on CLOCK_MONOTONIC (the steady clock), armed at absolute times
-
-    std::mutex control;  // Start/Stop
-    std::thread thread;
-
-    // Changed by the simulator thread only, and only under `mtx`; other
-    // threads read it under `mtx`.
-    mutable std::mutex mtx;
-    std::condition_variable changed;
-    CTerminalModel model;
-    bool stopRequested = false;
-    bool finished = false;         // the thread has left its loop
-    std::deque<Request> requests;  // in the order they were made
-
-    bool lineDead = false;  // the simulator thread's own
-
-    void Signal()
-    {
-        const std::uint64_t one = 1;
-        (void)RetryOnEintr([&] { return ::write(wake.Get(), &one, sizeof one); });
-    }
-
-    // Runs `change` on the model under the lock and wakes the waiters.
-    template <typename F>
-    void Change(F&& change)
-    {
-        {
-            const std::lock_guard lock(mtx);
-            change(model);
-        }
-        changed.notify_all();
-    }
-
-    void Run();
-    bool TakeRequests(Clock::time_point now);
-    bool ArmTimer(std::optional<Clock::time_point> at);
-    bool MakeWakeUps(std::string& error);
-    bool Flush(Clock::time_point now, bool all);
-    void End();
-};
-
-// Takes what other threads asked for; false when asked to stop.
 bool CSimulator::Impl::TakeRequests(Clock::time_point now)
 {
     const std::lock_guard lock(mtx);
@@ -280,94 +172,9 @@ void CSimulator::Impl::End()
     changed.notify_all();
 }
 
-bool CSimulator::Impl::MakeWakeUps(std::string& error)
-{
-    wake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!wake.Valid()) {
-        error = Errno("cannot create a wake-up descriptor");
-        return false;
-    }
-    timer.Reset(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
-    if (!timer.Valid()) {
-        error = Errno("cannot create a timer");
-        return false;
-    }
-    return true;
-}
-
 CSimulator::CSimulator(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 
 CSimulator::~CSimulator() { Stop(); }
-
-std::unique_ptr<CSimulator> CSimulator::CreateOnPty(const SimOptions& options, std::string& error)
-{
-    auto impl = std::make_unique<Impl>(options);
-    impl->line.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!impl->line.Valid()) {
-        error = Errno("cannot create a pseudo-terminal");
-        return nullptr;
-    }
-    if (::grantpt(impl->line.Get()) != 0 || ::unlockpt(impl->line.Get()) != 0) {
-        error = Errno("cannot unlock the pseudo-terminal");
-        return nullptr;
-    }
-    std::array<char, 128> name{};
-    if (::ptsname_r(impl->line.Get(), name.data(), name.size()) != 0) {
-        error = Errno("cannot name the pseudo-terminal");
-        return nullptr;
-    }
-    impl->devicePath = name.data();
-    impl->slaveHold.Reset(
-        RetryOnEintr([&] { return ::open(name.data(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
-    if (!impl->slaveHold.Valid()) {
-        error = Errno("cannot open the pseudo-terminal's device");
-        return nullptr;
-    }
-    // Raw until the program under test sets its own line; the master side
-    // of a Linux pty has no line discipline settings of its own to change.
-    if (!MakeRaw(impl->slaveHold.Get(), error))
-        return nullptr;
-    const int flags = ::fcntl(impl->line.Get(), F_GETFL);
-    if (flags < 0 || ::fcntl(impl->line.Get(), F_SETFL, flags | O_NONBLOCK) != 0) {
-        error = Errno("cannot make the pseudo-terminal non-blocking");
-        return nullptr;
-    }
-    if (!impl->MakeWakeUps(error))
-        return nullptr;
-    return std::unique_ptr<CSimulator>(new CSimulator(std::move(impl)));
-}
-
-std::unique_ptr<CSimulator> CSimulator::OpenDevice(const std::string& device, const SimOptions& options,
-                                                   std::string& error)
-{
-    // Not the terminal we run in, a console or /dev/ptmx, which would make a
-    // pty that nobody can reach.
-    struct stat named {};
-    if (::stat(device.c_str(), &named) == 0 && S_ISCHR(named.st_mode)) {
-        if (const auto reason = NotALine(named.st_rdev)) {
-            error = PortError{device, *reason, 0, {}}.Message();
-            return nullptr;
-        }
-    }
-    auto impl = std::make_unique<Impl>(options);
-    impl->devicePath = device;
-    impl->line.Reset(RetryOnEintr([&] { return ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
-    if (!impl->line.Valid()) {
-        error = Errno(device.c_str());
-        return nullptr;
-    }
-    if (!MakeRaw(impl->line.Get(), error)) {
-        error = device + ": " + error;
-        return nullptr;
-    }
-    if (::tcflush(impl->line.Get(), TCIOFLUSH) != 0) {
-        error = Errno(device.c_str());
-        return nullptr;
-    }
-    if (!impl->MakeWakeUps(error))
-        return nullptr;
-    return std::unique_ptr<CSimulator>(new CSimulator(std::move(impl)));
-}
 
 const std::string& CSimulator::DevicePath() const { return m_impl->devicePath; }
 
