@@ -1,5 +1,7 @@
 #include "multiport/RecordFile.h"
 
+#include "serial/PosixIo.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -14,22 +16,6 @@ namespace veltrad {
 namespace {
 
 namespace fs = std::filesystem;
-
-class CFd {
-public:
-    explicit CFd(int fd) : m_fd(fd) {}
-    ~CFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);  // also lets go of the lock
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 RecordFault FaultOf(int err)
 {
@@ -64,7 +50,7 @@ void Fail(RecordError& error, const fs::path& path, int err) { Fail(error, path,
 // be followed. Looks through O_PATH, which opens neither a FIFO nor a device.
 std::optional<fs::path> WhatToOpen(const fs::path& path, LinkRule links, RecordError& error)
 {
-    const CFd at(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    const CUniqueFd at(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (at.Get() < 0) {
         if (errno == ENOENT)
             return path;  // new; a missing folder shows in the open
@@ -127,7 +113,7 @@ std::optional<RecordWritten> AppendRecords(const fs::path& path, std::string_vie
         return std::nullopt;
     }
     // Non-blocking, so that a FIFO put there since cannot hold us in the open.
-    const CFd fd(
+    const CUniqueFd fd(
         ::open(where->c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666));
     if (fd.Get() < 0) {
         Fail(error, path, errno);

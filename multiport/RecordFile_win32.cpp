@@ -2,6 +2,7 @@
 
 #include "platform/ErrorText_win32.h"
 #include "platform/LongPath_win32.h"
+#include "platform/UniqueHandle_win32.h"
 #include "platform/Windows_win32.h"
 
 #include <algorithm>
@@ -16,22 +17,6 @@ namespace fs = std::filesystem;
 // Every Veltrad program locks one byte far past any records file's end:
 // Windows' locks are mandatory, and this one only orders the writers.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
-
-class CHandle {
-public:
-    explicit CHandle(HANDLE handle) : m_handle(handle) {}
-    ~CHandle()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE)
-            ::CloseHandle(m_handle);  // also lets go of the lock
-    }
-    CHandle(const CHandle&) = delete;
-    CHandle& operator=(const CHandle&) = delete;
-    HANDLE Get() const { return m_handle; }
-
-private:
-    HANDLE m_handle;
-};
 
 RecordFault FaultOf(DWORD code)
 {
@@ -129,7 +114,7 @@ std::optional<RecordWritten> AppendRecords(const fs::path& path, std::string_vie
     const CHandle file(::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
+    if (!file) {
         Fail(error, path, ::GetLastError());
         return std::nullopt;
     }
