@@ -25,6 +25,7 @@ namespace {
 
 using sim::CSimulator;
 using sim::SimOptions;
+using test::Count;
 using test::MakeSim;
 using test::TempDir;
 using test::TestImage;
@@ -38,11 +39,6 @@ std::vector<Kind> Kinds(const std::vector<RunEvent>& events)
     for (const RunEvent& e : events)
         kinds.push_back(e.kind);
     return kinds;
-}
-
-int Count(const std::vector<RunEvent>& events, Kind kind)
-{
-    return static_cast<int>(std::count_if(events.begin(), events.end(), [&](const auto& e) { return e.kind == kind; }));
 }
 
 PortChoice Device(const std::string& device) { return ChoosePort(device, {}); }

@@ -1,21 +1,17 @@
 #pragma once
 // Helpers for the tests that run downloads on a worker thread over a real
-// pseudo-terminal: the simulated terminal on its pty, a listener that the
-// test thread can wait on, a clock that runs faster than real time, and
-// images with a known non-zero span.
+// pseudo-terminal: the simulated terminal on its pty, a clock that runs
+// faster than real time, and images with a known non-zero span.
 
 #include "download/Clock.h"
+#include "common/WaitingListener.h"
 #include "download/PortRun.h"
 #include "image/Packet.h"
 #include "sim/Simulator.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -34,67 +30,6 @@ inline std::unique_ptr<sim::CSimulator> MakeSim(const sim::SimOptions& options, 
         sim->Start();
     return sim;
 }
-
-// Records every event of the runs that report to it, under a lock; the test
-// thread waits on a condition.
-class WaitingListener final : public IRunListener {
-public:
-    void OnRunEvent(const RunEvent& event) override
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_events.push_back(event);
-        }
-        m_changed.notify_all();
-    }
-
-    // Waits until `predicate` holds over the events so far.
-    bool WaitFor(const std::function<bool(const std::vector<RunEvent>&)>& predicate,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(30))
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [&] { return predicate(m_events); });
-    }
-
-    // The end of run `runId`, once it has come.
-    std::optional<RunEvent> WaitForEnd(std::uint64_t runId,
-                                       std::chrono::milliseconds timeout = std::chrono::seconds(30))
-    {
-        std::optional<RunEvent> end;
-        WaitFor(
-            [&](const std::vector<RunEvent>& events) {
-                for (const RunEvent& e : events) {
-                    if (e.runId == runId && e.kind == RunEvent::Kind::Ended)
-                        end = e;
-                }
-                return end.has_value();
-            },
-            timeout);
-        return end;
-    }
-
-    std::vector<RunEvent> Events(std::uint64_t runId)
-    {
-        const std::lock_guard lock(m_mutex);
-        std::vector<RunEvent> out;
-        for (const RunEvent& e : m_events) {
-            if (e.runId == runId)
-                out.push_back(e);
-        }
-        return out;
-    }
-
-    std::vector<RunEvent> All()
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_events;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<RunEvent> m_events;
-};
 
 // Ticks `factor` times faster than the steady clock, so the 5000 ms reply
 // timeout passes in 5000 / factor real milliseconds; the line's time, in

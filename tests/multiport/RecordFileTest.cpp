@@ -5,6 +5,7 @@
 #include "multiport/RecordFile.h"
 #include "multiport/RecordWriter.h"
 
+#include "common/Appenders.h"
 #include "common/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -14,10 +15,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <set>
-#include <sstream>
 
 namespace veltrad {
 namespace {
@@ -103,17 +100,12 @@ TEST(RecordFile, ALineThatDoesNotFitIsCutBackAndTheNextStartsOnItsOwnLine)
 
 TEST(RecordFile, ProgramsAppendingAtOnceKeepEveryLineWholeUnderOneHeader)
 {
-    constexpr int kPrograms = 8;
-    constexpr int kLines = 16;
     TempDir dir;
     const fs::path path = dir / "runs.tsv";
-    const auto line = [](int program, int n) {
-        return "program " + std::to_string(program) + " line " + std::to_string(n) + " " + std::string(200, '.') + "\n";
-    };
     int go[2];
     ASSERT_EQ(::pipe(go), 0);
     std::vector<pid_t> children;
-    for (int p = 0; p < kPrograms; ++p) {
+    for (int p = 0; p < test::kAppendingPrograms; ++p) {
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
@@ -121,12 +113,7 @@ TEST(RecordFile, ProgramsAppendingAtOnceKeepEveryLineWholeUnderOneHeader)
             ::close(go[1]);
             char byte;
             (void)::read(go[0], &byte, 1);
-            for (int n = 0; n < kLines; ++n) {
-                RecordError error;
-                if (!AppendRecords(path, kHeader, line(p, n), LinkRule::Refuse, error))
-                    ::_exit(1);
-            }
-            ::_exit(0);
+            ::_exit(test::AppendAsOneProgram(path, p));
         }
         children.push_back(pid);
     }
@@ -137,19 +124,7 @@ TEST(RecordFile, ProgramsAppendingAtOnceKeepEveryLineWholeUnderOneHeader)
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    std::istringstream text(TempDir::ReadText(path));
-    std::string first;
-    std::getline(text, first);
-    EXPECT_EQ(first + "\n", kHeader);
-    std::multiset<std::string> got;
-    for (std::string l; std::getline(text, l);)
-        got.insert(l + "\n");
-    std::multiset<std::string> expected;
-    for (int p = 0; p < kPrograms; ++p) {
-        for (int n = 0; n < kLines; ++n)
-            expected.insert(line(p, n));
-    }
-    EXPECT_EQ(got, expected);
+    test::ExpectEveryLineWholeUnderOneHeader(path);
 }
 
 TEST(RecordWriter, LinesThatCannotBeWrittenAreKeptInOrderWhileOtherFilesGoOn)

@@ -5,6 +5,7 @@
 
 #include "multiport/RecordFile.h"
 
+#include "common/Appenders.h"
 #include "common/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,23 +24,6 @@ namespace fs = std::filesystem;
 using test::TempDir;
 
 constexpr char kHeader[] = "# h\n";
-constexpr int kPrograms = 8;
-constexpr int kLines = 16;
-
-std::string Line(int program, int n)
-{
-    return "program " + std::to_string(program) + " line " + std::to_string(n) + " " + std::string(200, '.') + "\n";
-}
-
-int AppendAsOneProgram(const fs::path& file, int program)
-{
-    for (int n = 0; n < kLines; ++n) {
-        RecordError error;
-        if (!AppendRecords(file, kHeader, Line(program, n), LinkRule::Refuse, error))
-            return 1;
-    }
-    return 0;
-}
 
 TEST(RecordFileWin32, ADevicesNameIsRefusedUnopenedAndOtherNamesAreFiles)
 {
@@ -100,7 +82,7 @@ TEST(RecordFileWin32, ProgramsAppendingAtOnceKeepEveryLine)
     wchar_t self[MAX_PATH];
     ASSERT_NE(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
     std::vector<PROCESS_INFORMATION> programs;
-    for (int p = 0; p < kPrograms; ++p) {
+    for (int p = 0; p < test::kAppendingPrograms; ++p) {
         std::wstring command =
             L"\"" + std::wstring(self) + L"\" --append \"" + path.wstring() + L"\" " + std::to_wstring(p);
         STARTUPINFOW startup{};
@@ -118,20 +100,7 @@ TEST(RecordFileWin32, ProgramsAppendingAtOnceKeepEveryLine)
         ::CloseHandle(info.hProcess);
         ::CloseHandle(info.hThread);
     }
-    std::istringstream text(TempDir::ReadText(path));
-    std::string first;
-    std::getline(text, first);
-    EXPECT_EQ(first + "\n", kHeader);
-    std::multiset<std::string> got;
-    for (std::string l; std::getline(text, l);)
-        got.insert(l + "\n");
-    std::multiset<std::string> expected;
-    for (int p = 0; p < kPrograms; ++p) {
-        for (int n = 0; n < kLines; ++n)
-            expected.insert(Line(p, n));
-    }
-    EXPECT_EQ(got.size(), expected.size());
-    EXPECT_EQ(got, expected);
+    test::ExpectEveryLineWholeUnderOneHeader(path);
 }
 
 }  // namespace
@@ -140,7 +109,7 @@ TEST(RecordFileWin32, ProgramsAppendingAtOnceKeepEveryLine)
 int main(int argc, char** argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "--append") == 0)
-        return veltrad::AppendAsOneProgram(std::filesystem::path(argv[2]), std::atoi(argv[3]));
+        return veltrad::test::AppendAsOneProgram(std::filesystem::path(argv[2]), std::atoi(argv[3]));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

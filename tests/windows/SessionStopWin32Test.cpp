@@ -7,15 +7,14 @@
 #include "Win32TestSupport.h"
 
 #include "common/TempDir.h"
+#include "common/WaitingListener.h"
 #include "download/PortRun.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -26,47 +25,6 @@ namespace {
 using namespace std::chrono_literals;
 using namespace test;
 
-class CRecorder final : public IRunListener {
-public:
-    void OnRunEvent(const RunEvent& event) override
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            switch (event.kind) {
-            case RunEvent::Kind::Progress: ++m_steps; break;
-            case RunEvent::Kind::Notice: ++m_notices; break;
-            case RunEvent::Kind::Ended:
-                m_outcome = event.outcome;
-                m_stats = event.stats;
-                m_endedAt = Clock::now();
-                break;
-            default: break;
-            }
-        }
-        m_changed.notify_all();
-    }
-
-    bool WaitForSteps(int steps, std::chrono::milliseconds wait)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, wait, [&] { return m_steps >= steps || m_outcome.has_value(); }) &&
-               m_steps >= steps;
-    }
-    bool WaitForEnd(std::chrono::milliseconds wait)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, wait, [&] { return m_outcome.has_value(); });
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_steps = 0;
-    int m_notices = 0;
-    std::optional<RunOutcome> m_outcome;
-    RunStats m_stats;
-    Clock::time_point m_endedAt;
-};
-
 TEST(Win32SessionStop, StopDuringAWriteHeldByXoffEndsTheRunWithoutANotice)
 {
     const auto port = PortFromEnv("VELTRAD_TEST_SIM_PORT");
@@ -76,15 +34,19 @@ TEST(Win32SessionStop, StopDuringAWriteHeldByXoffEndsTheRunWithoutANotice)
     const TempDir dir;
     const std::filesystem::path file = dir.Write("image.bin", std::vector<std::uint8_t>(8 * kBlockSize, 0x5A));
 
-    CRecorder recorder;
+    WaitingListener listener;
+    std::optional<RunEvent> end;
     {
-        CPortRun run(recorder);
+        CPortRun run(listener);
         run.Select(ChoosePortNumber(*port, {}));
         auto frames = std::make_shared<CDownloadImage>();
         frames->SetFile(file);
         ASSERT_TRUE(frames->BuildFrames());
         ASSERT_EQ(run.Start(frames), std::nullopt) << run.OpenError().Message();
-        ASSERT_TRUE(recorder.WaitForSteps(1, 20s)) << "frame 0 was not acknowledged";
+        const auto acknowledged = [](const std::vector<RunEvent>& events) {
+            return Count(events, RunEvent::Kind::Progress) >= 1;
+        };
+        ASSERT_TRUE(listener.WaitFor(acknowledged, 20s)) << "frame 0 was not acknowledged";
 
         // The worker now writes frame 1 into the held line; the write stays
         // pending for its whole time limit. Stop inside that time.
@@ -92,19 +54,19 @@ TEST(Win32SessionStop, StopDuringAWriteHeldByXoffEndsTheRunWithoutANotice)
         const auto stopAt = Clock::now();
         run.Stop();
         EXPECT_FALSE(run.Comm().IsConnected());
-        ASSERT_TRUE(recorder.WaitForEnd(kFrameWriteLimit + 5s));
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(recorder.m_endedAt - stopAt);
+        end = listener.WaitForEnd(run.RunId(), kFrameWriteLimit + 5s);
+        ASSERT_TRUE(end.has_value());
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stopAt);
         // Windows aborts the write at the close's purge, Wine at the cancel
         // that follows it: a stop never waits on held output.
         EXPECT_LT(took, 200ms);
         run.StopAndJoin();
     }
 
-    ASSERT_TRUE(recorder.m_outcome.has_value());
-    EXPECT_EQ(*recorder.m_outcome, RunOutcome::Stopped);
-    EXPECT_EQ(recorder.m_notices, 0);
-    EXPECT_EQ(recorder.m_stats.acknowledged, 1u);
-    EXPECT_EQ(recorder.m_stats.frames, 8u);
+    EXPECT_EQ(end->outcome, RunOutcome::Stopped);
+    EXPECT_EQ(Count(listener.All(), RunEvent::Kind::Notice), 0);
+    EXPECT_EQ(end->stats.acknowledged, 1u);
+    EXPECT_EQ(end->stats.frames, 8u);
 }
 
 }  // namespace
