@@ -49,15 +49,6 @@ protected:
         ASSERT_TRUE(m_comm.WaitForInput(2s));
     }
 
-    // XOFF from the far end; the marker behind it shows when the port has taken it.
-    void HoldLine()
-    {
-        Arrive({kXoffChar, 'M'});
-        std::uint8_t marker = 0;
-        ASSERT_EQ(m_comm.ReadComm(&marker, 1), 1u);
-        ASSERT_EQ(marker, 'M') << "XOFF must be taken as flow control, not data";
-    }
-
     CTestPty m_pty;
     CCommThread m_comm;
 };
@@ -319,7 +310,7 @@ TEST_P(PortOnPty, ReadReturnsQueuedBytesInOrderUpToTheCount)
 
 TEST_P(PortOnPty, WriteHeldByXoffReturnsShortAfterItsTimeLimit)
 {
-    HoldLine();
+    ASSERT_NO_FATAL_FAILURE(test::HoldLine(m_pty, m_comm));
     std::array<std::uint8_t, kFrameSize> frame{};
     frame.fill(0x5A);
     const auto start = Clock::now();
@@ -341,7 +332,7 @@ TEST_P(PortOnPty, WriteHeldByXoffReturnsShortAfterItsTimeLimit)
 
 TEST_P(PortOnPty, HeldFrameWaitsForXonThenGoesOutWhole)
 {
-    HoldLine();
+    ASSERT_NO_FATAL_FAILURE(test::HoldLine(m_pty, m_comm));
     std::array<std::uint8_t, kFrameSize> frame{};
     std::iota(frame.begin(), frame.end(), std::uint8_t{0x01});  // 0x11 and 0x13 among the data
     std::uint32_t sent = 0;
@@ -358,7 +349,7 @@ TEST_P(PortOnPty, HeldFrameWaitsForXonThenGoesOutWhole)
 // what the far end sends once it has the bytes can answer them.
 TEST_P(PortOnPty, TransmissionDropsWhatCameBeforeItLeft)
 {
-    HoldLine();
+    ASSERT_NO_FATAL_FAILURE(test::HoldLine(m_pty, m_comm));
     std::array<std::uint8_t, kFrameSize> frame{};
     frame.fill(0x5A);
     std::uint32_t sent = 0;
@@ -394,7 +385,7 @@ TEST_P(PortOnPty, FlowBytesAreNeverReadAsReplies)
 
 TEST_P(PortOnPty, OpeningAgainResumesOutputHeldByAnEarlierXoff)
 {
-    HoldLine();
+    ASSERT_NO_FATAL_FAILURE(test::HoldLine(m_pty, m_comm));
     m_comm.ClosePort();
     ASSERT_TRUE(OpenDownload(m_comm, m_pty.SlavePath()));
     const std::uint8_t eot = kEot;

@@ -5,6 +5,8 @@
 #include "serial/CommThread.h"
 #include "serial/PosixIo.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -146,5 +148,16 @@ private:
     CUniqueFd m_slaveHold;
     std::string m_slavePath;
 };
+
+// XOFF from the far end; returns once `comm` has taken it, which the marker
+// behind it shows.
+inline void HoldLine(CTestPty& pty, CCommThread& comm)
+{
+    ASSERT_TRUE(pty.Send({kXoffChar, 'M'}));
+    ASSERT_TRUE(comm.WaitForInput(std::chrono::seconds(2)));
+    std::uint8_t marker = 0;
+    ASSERT_EQ(comm.ReadComm(&marker, 1), 1u);
+    ASSERT_EQ(marker, 'M') << "XOFF must be taken as flow control, not data";
+}
 
 }  // namespace veltrad::test
