@@ -1,7 +1,7 @@
 #pragma once
 // What the process tests of veltrad-cli share: a folder of their own for the
-// image and the settings, the download command line, and one call that runs
-// a program to its end.
+// image and the settings, the download command line, one call that runs a
+// program to its end, and the reading of its JSON.
 
 #include "ChildProcess.h"
 #include "download/RunSupport.h"
@@ -11,11 +11,72 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
 namespace veltrad::test {
+
+// One port's result as --json writes it; port and device only in an array.
+struct RunJson {
+    std::string port;
+    std::string device;
+    std::string outcome;
+    unsigned frames = 0;
+    unsigned acknowledged = 0;
+    unsigned resends = 0;
+    bool heldByXoff = false;
+    bool portGone = false;
+    std::optional<double> replyMsMedian;  // null without replies
+    std::optional<double> replyMsP95;
+};
+
+// The objects of `text`, all of it, each with the port's names or none without.
+inline std::optional<std::vector<RunJson>> ParseRunObjects(const std::string& text, bool named)
+{
+    static const std::regex kObject(
+        R"re(\{(?:"port":"([^"\\]*)","device":"([^"\\]*)",)?"outcome":"([a-z-]+)","frames":(\d+),"acknowledged":(\d+),)re"
+        R"re("resends":(\d+),"seconds":[0-9.]+,"held_by_xoff":(true|false),"port_gone":(true|false),)re"
+        R"re("reply_ms_median":(null|[0-9.]+),"reply_ms_p95":(null|[0-9.]+)\})re");
+    const auto number = [](const std::string& n) {
+        return n == "null" ? std::nullopt : std::optional<double>(std::stod(n));
+    };
+    std::vector<RunJson> objects;
+    std::string rebuilt;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), kObject); it != std::sregex_iterator(); ++it) {
+        const std::smatch& m = *it;
+        if (m[1].matched != named)
+            return std::nullopt;
+        rebuilt += (rebuilt.empty() ? "" : ",") + m.str();
+        objects.push_back({m[1], m[2], m[3], static_cast<unsigned>(std::stoul(m[4])),
+                           static_cast<unsigned>(std::stoul(m[5])), static_cast<unsigned>(std::stoul(m[6])),
+                           m[7] == "true", m[8] == "true", number(m[9]), number(m[10])});
+    }
+    if (rebuilt != text)
+        return std::nullopt;
+    return objects;
+}
+
+// The whole of stdout must be exactly one JSON object on one line.
+inline std::optional<RunJson> ParseJson(const std::string& out)
+{
+    if (out.empty() || out.back() != '\n')
+        return std::nullopt;
+    const auto objects = ParseRunObjects(out.substr(0, out.size() - 1), false);
+    if (!objects || objects->size() != 1)
+        return std::nullopt;
+    return objects->front();
+}
+
+// The whole of stdout must be one JSON array of port objects on one line.
+inline std::optional<std::vector<RunJson>> ParseArray(const std::string& out)
+{
+    if (out.size() < 3 || out.front() != '[' || out.substr(out.size() - 2) != "]\n")
+        return std::nullopt;
+    return ParseRunObjects(out.substr(1, out.size() - 3), true);
+}
 
 class CliFixture : public ::testing::Test {
 protected:

@@ -28,44 +28,8 @@ using test::Child;
 using test::Fd;
 using test::Finished;
 using test::MakeSim;
+using test::ParseJson;
 using test::TempDir;
-
-struct Json {
-    std::string outcome;
-    unsigned frames = 0;
-    unsigned acknowledged = 0;
-    unsigned resends = 0;
-    double seconds = 0;
-    std::optional<double> replyMsMedian;  // null without replies
-    std::optional<double> replyMsP95;
-    bool heldByXoff = false;
-    bool portGone = false;
-};
-
-std::optional<double> NumberOrNull(const std::string& text)
-{
-    return text == "null" ? std::nullopt : std::optional<double>(std::stod(text));
-}
-
-// The whole of stdout must be exactly one JSON object on one line.
-std::optional<Json> ParseJson(const std::string& out)
-{
-    static const std::regex kObject(
-        R"re(\{"outcome":"([a-z-]+)","frames":(\d+),"acknowledged":(\d+),"resends":(\d+),"seconds":([0-9.]+),)re"
-        R"re("held_by_xoff":(true|false),"port_gone":(true|false),"reply_ms_median":(null|[0-9.]+),"reply_ms_p95":(null|[0-9.]+)\}\n)re");
-    std::smatch m;
-    if (!std::regex_match(out, m, kObject))
-        return std::nullopt;
-    return Json{m[1],
-                static_cast<unsigned>(std::stoul(m[2])),
-                static_cast<unsigned>(std::stoul(m[3])),
-                static_cast<unsigned>(std::stoul(m[4])),
-                std::stod(m[5]),
-                NumberOrNull(m[8]),
-                NumberOrNull(m[9]),
-                m[6] == "true",
-                m[7] == "true"};
-}
 
 std::size_t CountOf(const std::string& text, const std::string& part)
 {
