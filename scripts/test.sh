@@ -17,6 +17,40 @@ case "${1:-}" in
   *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
 esac
 
+# Each stage's wall time and its processes' CPU time (user + system), shown
+# at the end: what CI spends where. `times` works only in this shell, not in
+# a command substitution.
+timings=()
+stage_name="" stage_t0=0 stage_cpu0=0 cpu=0
+times_file=$(mktemp)
+cpu_now() {  # sets cpu: user + system of this shell's finished children, whole seconds
+  times > "$times_file"
+  cpu=$(awk 'NR == 2 { s = 0; for (i = 1; i <= 2; i++) { split($i, a, /[ms]/); s += a[1] * 60 + a[2] } printf "%d", s }' "$times_file")
+}
+stage_end() {
+  [ -n "$stage_name" ] || return 0
+  cpu_now
+  timings+=("$(printf '%5d s wall %5d s cpu  %s' $((SECONDS - stage_t0)) $((cpu - stage_cpu0)) "$stage_name")")
+  stage_name=""
+}
+stage() {
+  stage_end
+  stage_name=$*
+  stage_t0=$SECONDS
+  cpu_now
+  stage_cpu0=$cpu
+  printf '\n=== %s ===\n' "$*"
+}
+show_timings() {
+  stage_end
+  rm -f "$times_file"
+  echo
+  printf '%s\n' "${timings[@]}"
+  printf '%5d s wall in all\n' "$SECONDS"
+}
+trap show_timings EXIT
+
+stage "packages"
 scripts/deps.sh build gui
 
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -24,8 +58,6 @@ export QT_QPA_PLATFORM=offscreen
 # Test runs must never touch the user's real settings file.
 export XDG_CONFIG_HOME="$PWD/build/test-config"
 mkdir -p "$XDG_CONFIG_HOME"
-
-stage() { printf '\n=== %s ===\n' "$*"; }
 
 build_and_test() {  # dir, ctest args, cmake args...
   local dir=$1 ctest_args=$2; shift 2
