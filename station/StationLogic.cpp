@@ -51,10 +51,13 @@ CStationLogic::~CStationLogic()
 
 void CStationLogic::OnInit() { SetJob({}, {}, false); }
 
-void CStationLogic::ReportSettings(const CProfile& settings)
+bool CStationLogic::Begin(const CProfile& settings, const std::optional<fs::path>& job)
 {
     if (const auto problem = settings.ReadProblem())
         Report({kSettingsUnreadable, KoreanSettingsProblem(settings.Path(), *problem)});
+    if (job && !m_bEnded)
+        OpenJob(*job);
+    return !m_bEnded;
 }
 
 // --- the job ---------------------------------------------------------------

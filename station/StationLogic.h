@@ -93,9 +93,11 @@ public:
 
     // Shows the empty job and its (no) tiles.
     void OnInit();
-    // Once at the start: says when the settings file is there but cannot be
-    // read (its ports are then the built-in ones).
-    void ReportSettings(const CProfile& settings);
+    // The start, once the window shows: says when the settings file is there
+    // but cannot be read (its ports are then the built-in ones), then opens
+    // `job`. False when the station has ended meanwhile (a signal while a
+    // message was up): a front end then has no loop to run.
+    bool Begin(const CProfile& settings, const std::optional<std::filesystem::path>& job);
 
     // The job. Open and save ask the view for the file; the path forms are
     // what a command line or a test uses. False when nothing changed.

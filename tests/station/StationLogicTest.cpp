@@ -435,29 +435,40 @@ TEST_F(StationLogicTest, AnUnpluggedTileKeepsItsLastResult)
     }
 }
 
-// The settings file is said once, at the start, when it is there but unreadable.
-TEST_F(StationLogicTest, ASettingsFileThatCannotBeReadIsSaid)
+// The start says once that the settings file cannot be read, then opens the
+// job; a signal while a message is up ends the station there.
+TEST_F(StationLogicTest, TheStartSaysASettingsFileThatCannotBeReadAndOpensTheJob)
 {
+    const std::string binary("[Ports]\n\x01\x02\0\xff", 13);
     const struct {
         const char* what;
-        std::optional<std::string> content;  // nullopt: no file
-        bool said;
+        std::optional<std::string> settings;  // nullopt: no file
+        bool signalled;                       // while a message is up
+        std::size_t messages;
+        bool began;
     } cases[] = {
-        {"none", std::nullopt, false},
-        {"ports", "[Ports]\nCOM3=/dev/ttyACM0\n", false},
-        {"binary", std::string("[Ports]\n\x01\x02\0\xff", 13), true},
+        {"no settings", std::nullopt, false, 0, true},
+        {"ports", "[Ports]\nCOM3=/dev/ttyACM0\n", false, 0, true},
+        {"binary", binary, false, 1, true},
+        {"a signal", binary, true, 1, false},
     };
     Make("COM1", 1);
+    const fs::path job = dir / "line.job";
+    ASSERT_TRUE(logic->SaveJob(job));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        Make("", 0);
         view.messages.clear();
-        const fs::path file = c.content ? dir.WriteText("Veltrad.INI", *c.content) : dir / "missing.INI";
-        logic->ReportSettings(CProfile(file));
-        ASSERT_EQ(view.messages.size(), c.said ? 1u : 0u);
-        if (c.said) {
+        view.onMessage = c.signalled ? std::function<void()>([&] { logic->OnEndRequested(); }) : nullptr;
+        const fs::path file = c.settings ? dir.WriteText("Veltrad.INI", *c.settings) : dir / "missing.INI";
+        EXPECT_EQ(logic->Begin(CProfile(file), job), c.began);
+        ASSERT_EQ(view.messages.size(), c.messages);
+        if (c.messages) {
             EXPECT_EQ(view.messages[0].text, kSettingsUnreadable);
             EXPECT_EQ(view.messages[0].detail.rfind(file.string() + ": ", 0), 0u) << view.messages[0].detail;
         }
+        EXPECT_EQ(view.job.file, c.began ? job.string() : "");
+        EXPECT_EQ(logic->Ended(), !c.began);
     }
 }
 

@@ -21,7 +21,12 @@ public:
     void ShowTile(std::size_t i, const TileView& t) override { tiles.at(i) = t; }
     void ShowCounters(const StationCounters& c) override { counters = c; }
     void ShowScanStatus(const std::string& t) override { scanStatus = t; }
-    void ShowMessage(const StationMessage& m) override { messages.push_back(m); }
+    void ShowMessage(const StationMessage& m) override
+    {
+        messages.push_back(m);
+        if (onMessage)
+            onMessage();
+    }
     bool AskEnd(const std::string&) override
     {
         ++asked;
@@ -69,6 +74,7 @@ public:
     bool answer = true;
     int asked = 0, ended = 0;
     std::function<void()> onEnd;
+    std::function<void()> onMessage;  // while the message is up
 
 private:
     std::mutex postLock;
