@@ -15,7 +15,7 @@
 namespace veltrad {
 
 // Keys closer together than this belong to one scan (milliseconds).
-inline constexpr std::uint32_t kScanKeyGapMs = 50;
+inline constexpr std::uint32_t kScanKeyGapMs = 30;
 
 enum class ScanKey {
     Character,  // any printable character but the space
