@@ -18,8 +18,8 @@
 //   that is missing, unreadable or not the approved one starts nothing, and
 //   the window says why. The tiles that ask while a check reads share it:
 //   what they send is what was hashed. A stop ends a tile's wait.
-// - A scanned number goes to the tile that waits for one: the selected tile,
-//   or the next after it. A number is never replaced silently: a scan that no
+// - A scanned number goes to the tile that waits for one, in order and round
+//   after the tile that took the last number. A number is never replaced silently: a scan that no
 //   tile waits for is refused with the error sound and a word beside the
 //   field; replacing one is choosing that tile (OnSelectTile) and scanning.
 //   Which keys are a scan is CScanKeys' rule, the same for both stations.
@@ -126,7 +126,7 @@ public:
 
     // The serial-number gate. A tile the operator chooses takes the next
     // number, even in place of its own (unless it is loading); otherwise a
-    // number goes to the tile that waits for one (Selected).
+    // number goes to the next tile that waits for one (Selected).
     void OnSelectTile(std::size_t index);
     // A number typed or scanned (blanks around it are no part of it).
     void OnSerialEntered(const std::string& text);

@@ -172,7 +172,7 @@ void CTileBoard::Reset(const std::vector<JobTile>& tiles)
     m_tiles.clear();
     for (const JobTile& tile : tiles)
         m_tiles.push_back(std::make_unique<CStationTile>(tile));
-    m_selected = m_tiles.empty() ? std::nullopt : std::optional<std::size_t>(0);
+    m_selected.reset();
 }
 
 void CTileBoard::SetPorts(const std::vector<std::string>& names, const CPortMap& ports,
@@ -188,7 +188,7 @@ void CTileBoard::SetPorts(const std::vector<std::string>& names, const CPortMap&
             tiles.push_back(std::make_unique<CStationTile>(BindTile(name, ports, devices)));
     }
     m_tiles = std::move(tiles);
-    m_selected = m_tiles.empty() ? std::nullopt : std::optional<std::size_t>(0);
+    m_selected.reset();
 }
 
 std::vector<JobTile> CTileBoard::JobTiles() const
@@ -224,7 +224,7 @@ bool CTileBoard::AnyLoading() const
 std::optional<std::size_t> CTileBoard::WaitingForNumber() const
 {
     const std::size_t count = m_tiles.size();
-    const std::size_t from = m_selected.value_or(0);
+    const std::size_t from = m_selected ? *m_selected + 1 : 0;
     for (std::size_t step = 0; step < count; ++step) {
         const std::size_t i = (from + step) % count;
         if (m_tiles[i]->WaitsForNumber())

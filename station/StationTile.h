@@ -88,9 +88,9 @@ public:
     CStationTile& At(std::size_t index) { return *m_tiles.at(index); }
     const CStationTile& At(std::size_t index) const { return *m_tiles.at(index); }
 
-    // The job's tiles, new: counters at 0, no numbers, the first selected.
+    // The job's tiles, new: counters at 0, no numbers, none selected.
     void Reset(const std::vector<JobTile>& tiles);
-    // The tiles for `names`, the first selected: a port that stays keeps its
+    // The tiles for `names`, none selected: a port that stays keeps its
     // tile (counters, number and binding), a new one is bound to its
     // adapter's location where it has one now.
     void SetPorts(const std::vector<std::string>& names, const CPortMap& ports,
@@ -101,11 +101,13 @@ public:
     std::optional<std::size_t> FindRun(std::uint64_t runId) const;
     bool AnyLoading() const;
 
-    // The tile the operator chose last, or that took the last number.
+    // The tile the operator chose last, or that took the last number;
+    // nullopt for new tiles.
     std::optional<std::size_t> Selected() const { return m_selected; }
     void Select(std::size_t index) { m_selected = index; }
-    // The selected tile when it waits for a number, else the next one after
-    // it, in order and round; nullopt when none does.
+    // The first tile after the selected one, in order and round, that waits
+    // for a number (from the first when none is selected); nullopt when
+    // none does.
     std::optional<std::size_t> WaitingForNumber() const;
 
 private:

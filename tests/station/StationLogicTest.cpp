@@ -387,7 +387,8 @@ TEST(ScanKeys, AScanIsKeysCloserThanTheGapAndItsEnterNeverStarts)
           {Tab, kText, true, 1, Dropped},
           {Enter, kText, true, 2, AsUsual},
           {Tab, kText, true, 2 + kGap, AsUsual}}},
-        {"the key time wraps", {{Character, kField, true, 0xFFFFFFF0u, AsUsual}, {Enter, kField, true, 0x10, Dropped}}},
+        {"the key time wraps",
+         {{Character, kField, true, 0xFFFFFFFFu - 4, AsUsual}, {Enter, kField, true, kGap - 6, Dropped}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

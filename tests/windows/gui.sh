@@ -545,8 +545,8 @@ station() {  # screenshot-file (optional)
   # the field, the Tab moves no focus and their Enter presses no button (each
   # terminal below gets one run, and the records name the units).
   keys "$main" Tab
-  xdotool type --delay 1 $'A7\tX\n'
-  xdotool type --delay 1 $'B8\n'
+  xdotool type --delay 1 $'A7\tX\r'
+  xdotool type --delay 1 $'B8\r'
   sleep 0.2  # a hand comes later than a scanner's keys
   keys "$main" Return  # Enter by hand: every idle tile starts
   local file

@@ -147,7 +147,11 @@ bool CStationWindow::eventFilter(QObject* watched, QEvent* event)
     switch (m_logic->OnKey(*kind, where, m_serialEntry->text().toStdString(), ms)) {
     case KeyRoute::AsUsual: return false;
     case KeyRoute::IntoField:
-        m_serialEntry->setFocus(Qt::OtherFocusReason);
+        // From elsewhere at the end of what the field holds; else at the cursor.
+        if (widget != m_serialEntry) {
+            m_serialEntry->setFocus(Qt::OtherFocusReason);
+            m_serialEntry->end(false);
+        }
         m_serialEntry->insert(*kind == ScanKey::Tab ? QStringLiteral("\t") : key->text());
         return true;
     case KeyRoute::Number: m_serialEntry->clear(); return true;

@@ -51,7 +51,13 @@ bool CStationDlg::RouteKey(const MSG& msg)
     switch (m_logic.OnKey(*key, where, Narrow(ItemText(IDC_SERIAL_ENTRY)), ms)) {
     case KeyRoute::AsUsual: return false;
     case KeyRoute::IntoField: {
-        FocusSerialEntry();
+        // From elsewhere at the end of what the field holds (the dialog
+        // manager selects it all when it takes the focus); else at the caret.
+        if (focus != field) {
+            FocusSerialEntry();
+            const auto end = static_cast<WPARAM>(GetWindowTextLengthW(field));
+            SendMessageW(field, EM_SETSEL, end, static_cast<LPARAM>(end));
+        }
         const wchar_t typed = *key == ScanKey::Tab     ? L'\t'
                               : *key == ScanKey::Space ? L' '
                                                        : static_cast<wchar_t>(msg.wParam);
