@@ -14,6 +14,8 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 
 int main(int argc, char** argv)
 {
@@ -31,16 +33,20 @@ int main(int argc, char** argv)
 
     // First, so that a signal from here on ends the station the orderly way.
     veltrad::CTerminationNotifier terminator;
-    veltrad::CStationWindow window(veltrad::PortMapFromProfile(veltrad::CProfile(veltrad::CProfile::DefaultPath())));
+    const veltrad::CProfile settings(veltrad::CProfile::DefaultPath());
+    veltrad::CStationWindow window(veltrad::PortMapFromProfile(settings));
     QObject::connect(&terminator, &veltrad::CTerminationNotifier::TerminationRequested, &window,
                      &veltrad::CStationWindow::OnEndRequested);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &veltrad::CStationWindow::OnEndRequested);
     QObject::connect(&window, &veltrad::CStationWindow::Ended, &app, &QCoreApplication::quit);
-    window.show();
     const QStringList arguments = QApplication::arguments();
+    std::optional<std::filesystem::path> job;
     if (arguments.size() > 1)
-        window.Logic().OpenJob(QFile::encodeName(arguments.at(1)).toStdString());
-    QApplication::exec();
+        job = QFile::encodeName(arguments.at(1)).toStdString();
+    // quit() does nothing before the loop runs: a signal during a start-up
+    // message has ended the station already, and the loop would never end.
+    if (window.Begin(settings, job))
+        QApplication::exec();
     // Ended: every run stopped and every worker joined; the destructor makes sure once more.
     // Where records that could not be written were kept, also after a signal.
     if (const auto& kept = window.Logic().KeptAtEnd()) {

@@ -194,6 +194,7 @@ public:
     void ShowTiles(const std::vector<veltrad::TileView>&) override {}
     void ShowTile(std::size_t, const veltrad::TileView&) override {}
     void ShowCounters(const veltrad::StationCounters& c) override { counters = c; }
+    void ShowScanStatus(const std::string&) override {}
     void ShowMessage(const veltrad::StationMessage& m) override
     {
         std::fprintf(stderr, "multiport_bench: %s %s\n", m.text.c_str(), m.detail.c_str());

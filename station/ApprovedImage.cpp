@@ -8,10 +8,10 @@ namespace veltrad {
 
 namespace text = station_text;
 
-ImageRead ReadJobImage(const std::filesystem::path& path)
+ImageRead ReadJobImage(const std::filesystem::path& path, std::function<bool()> stopRequested)
 {
     ImageError error;
-    SharedImage shared = ReadSharedImage(path, {}, true, error);
+    SharedImage shared = ReadSharedImage(path, std::move(stopRequested), true, error);
     if (!shared.image)
         return {std::nullopt, {text::kImageUnreadable, KoreanImageError(error)}};
     if (shared.facts.sha256.empty())
@@ -19,11 +19,12 @@ ImageRead ReadJobImage(const std::filesystem::path& path)
     return {ApprovedImage{std::move(shared.image), std::move(shared.facts)}, {}};
 }
 
-ImageRead ReadApprovedImage(const std::filesystem::path& path, const std::string& sha256)
+ImageRead ReadApprovedImage(const std::filesystem::path& path, const std::string& sha256,
+                            std::function<bool()> stopRequested)
 {
     if (path.empty() || sha256.empty())
         return {std::nullopt, {text::kNoImage, {}}};
-    ImageRead read = ReadJobImage(path);
+    ImageRead read = ReadJobImage(path, std::move(stopRequested));
     if (!read.image)
         return read;
     const std::string& sha = read.image->facts.sha256;

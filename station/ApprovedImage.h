@@ -11,6 +11,7 @@
 #include "image/DownloadImage.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,10 +30,12 @@ struct ImageRead {
 };
 
 // Reads, frames and hashes `path`, as choosing a job's image does.
-ImageRead ReadJobImage(const std::filesystem::path& path);
+// `stopRequested` (may be empty) is asked between chunks of the file.
+ImageRead ReadJobImage(const std::filesystem::path& path, std::function<bool()> stopRequested = {});
 
 // The job's image when it is the approved one (`sha256` of the job) and
 // holds something to send.
-ImageRead ReadApprovedImage(const std::filesystem::path& path, const std::string& sha256);
+ImageRead ReadApprovedImage(const std::filesystem::path& path, const std::string& sha256,
+                            std::function<bool()> stopRequested = {});
 
 }  // namespace veltrad

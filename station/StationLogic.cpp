@@ -4,6 +4,7 @@
 
 #include "base/Utf8Path.h"
 #include "serial/PortIdentity.h"
+#include "settings/Profile.h"
 #include "station/StationPlatform.h"
 #include "window/ReasonTexts.h"
 
@@ -25,7 +26,8 @@ CStationLogic::CStationLogic(IStationView& view, CPortMap ports, StationServices
       m_portMap(std::move(ports)),
       m_services(std::move(services)),
       m_clock(m_services.clock),
-      m_events([this] { m_view.PostEvents(); })
+      m_events([this] { m_view.PostEvents(); }),
+      m_check([this] { m_view.PostEvents(); })
 {
     if (m_clock == nullptr) {
         m_systemClock = std::make_unique<CSystemClock>();
@@ -49,6 +51,15 @@ CStationLogic::~CStationLogic()
 
 void CStationLogic::OnInit() { SetJob({}, {}, false); }
 
+bool CStationLogic::Begin(const CProfile& settings, const std::optional<fs::path>& job)
+{
+    if (const auto problem = settings.ReadProblem())
+        Report({kSettingsUnreadable, KoreanSettingsProblem(settings.Path(), *problem)});
+    if (job && !m_bEnded)
+        OpenJob(*job);
+    return !m_bEnded;
+}
+
 // --- the job ---------------------------------------------------------------
 
 bool CStationLogic::Editable()
@@ -71,6 +82,7 @@ void CStationLogic::SetJob(StationJob job, std::string file, bool locked)
     m_jobView.locked = locked;
     m_counters = {.pendingRecords = m_counters.pendingRecords, .recordsCause = m_counters.recordsCause};
     m_board.Reset(m_job.tiles);
+    m_chosen.reset();
     const std::vector<SerialDeviceInfo> devices = Devices();
     for (std::size_t i = 0; i < m_board.Size(); ++i)
         Refresh(i, devices);
@@ -135,13 +147,11 @@ bool CStationLogic::OpenJob(const fs::path& file)
         return false;
     }
     SetJob(std::move(*job), Utf8FromPath(file), true);
-    // Said now rather than at the first start: the line may not load today.
+    // Its size, or why it cannot be loaded, said now rather than at the first
+    // start: the line may not load today.
     if (!m_job.image.empty()) {
-        if (const auto approved = ApprovedImageOrReport()) {
-            m_jobView.sizeText = approved->frames->m_strFileSize;
-            m_jobView.frames = static_cast<std::uint32_t>(approved->frames->m_FrameList.size());
-            ShowJob();
-        }
+        m_checkForJob = true;
+        BeginCheck();
     }
     return true;
 }
@@ -192,6 +202,8 @@ bool CStationLogic::SetImage(const fs::path& path)
         return false;
     }
     const CDownloadImage& image = *read.image->frames;
+    m_check.Stop();  // the job's opening's check, of the image before
+    m_checkForJob = false;
     std::error_code ec;
     const fs::path absolute = fs::absolute(path, ec);
     m_job.image = ec ? path : absolute;
@@ -240,6 +252,7 @@ bool CStationLogic::OnPortsText(const std::string& portsText)
     const std::vector<SerialDeviceInfo> devices = Devices();
     m_board.SetPorts(names, m_portMap, devices);
     m_job.tiles = m_board.JobTiles();
+    m_chosen.reset();
     for (std::size_t i = 0; i < m_board.Size(); ++i)
         Refresh(i, devices);
     ShowJob();
@@ -295,6 +308,10 @@ void CStationLogic::Report(const StationMessage& message)
 
 void CStationLogic::StopAndJoinAll()
 {
+    m_check.StopAndJoin();
+    m_checkForJob = false;
+    for (const std::size_t i : std::vector<std::size_t>(m_checkTiles))
+        StopAwaiting(i);
     for (std::size_t i = 0; i < m_board.Size(); ++i)
         m_board.At(i).Stop();
     for (std::size_t i = 0; i < m_board.Size(); ++i)

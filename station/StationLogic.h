@@ -13,9 +13,16 @@
 //
 // Principles of operation
 // - The job names an approved image by path and SHA-256. Before every start
-//   (one tile or all) the file is read and framed again and hashed; a file
+//   (one tile or all) the file is read and framed again and hashed, on a
+//   worker of its own (CImageCheck) while the tiles say 이미지 확인 중; a file
 //   that is missing, unreadable or not the approved one starts nothing, and
-//   the window says why. One start of several tiles shares one framing.
+//   the window says why. The tiles that ask while a check reads share it:
+//   what they send is what was hashed. A stop ends a tile's wait.
+// - A scanned number goes to the tile that waits for one, in order and round
+//   after the tile that took the last number. A number is never replaced silently: a scan that no
+//   tile waits for is refused with the error sound and a word beside the
+//   field; replacing one is choosing that tile (OnSelectTile) and scanning.
+//   Which keys are a scan is CScanKeys' rule, the same for both stations.
 // - A tile is a port of the job. Where its adapter has a location (Linux:
 //   /dev/serial/by-path), the tile is bound to it when the ports are set and
 //   follows it: the tile opens whatever device sits in that socket now, and
@@ -42,6 +49,8 @@
 #include "multiport/PortResult.h"
 #include "serial/PortList.h"
 #include "serial/PortMap.h"
+#include "station/ImageCheck.h"
+#include "station/ScanKeys.h"
 #include "station/StationJob.h"
 #include "station/StationRecords.h"
 #include "station/StationTile.h"
@@ -58,6 +67,8 @@
 #include <vector>
 
 namespace veltrad {
+
+class CProfile;
 
 // What the station uses of the system; tests give their own. Everything
 // given must outlive the logic.
@@ -82,6 +93,11 @@ public:
 
     // Shows the empty job and its (no) tiles.
     void OnInit();
+    // The start, once the window shows: says when the settings file is there
+    // but cannot be read (its ports are then the built-in ones), then opens
+    // `job`. False when the station has ended meanwhile (a signal while a
+    // message was up): a front end then has no loop to run.
+    bool Begin(const CProfile& settings, const std::optional<std::filesystem::path>& job);
 
     // The job. Open and save ask the view for the file; the path forms are
     // what a command line or a test uses. False when nothing changed.
@@ -108,11 +124,16 @@ public:
     void OnStopTile(std::size_t index);
     void OnStopAll();
 
-    // The serial-number gate. A selected tile takes the next number; Enter
-    // ends a typed or scanned number (scanners type like a keyboard), and
-    // Enter with nothing typed starts every idle tile.
+    // The serial-number gate. A tile the operator chooses takes the next
+    // number, even in place of its own (unless it is loading); otherwise a
+    // number goes to the next tile that waits for one (Selected).
     void OnSelectTile(std::size_t index);
+    // A number typed or scanned (blanks around it are no part of it).
     void OnSerialEntered(const std::string& text);
+    // Each character, Tab and Enter meant for the station's window, before
+    // a control takes it: the route CScanKeys gives it, after entering the
+    // field's text as a number or starting every idle tile where it says so.
+    KeyRoute OnKey(ScanKey key, KeyFocus focus, const std::string& fieldText, std::uint32_t timeMs);
 
     // The system says devices came or went (or a view's timer asks).
     void OnDevicesChanged();
@@ -137,7 +158,8 @@ public:
     const StationJob& JobData() const { return m_job; }
     std::vector<TileView> Tiles() const { return m_board.Views(); }
     const StationCounters& Counters() const { return m_counters; }
-    std::optional<std::size_t> Selected() const { return m_board.Selected(); }
+    // Where the next number goes; nullopt when it would be refused.
+    std::optional<std::size_t> Selected() const;
     std::filesystem::path RecordsFolder() const;
     bool AnyRunning() const { return m_board.AnyLoading(); }
 
@@ -153,11 +175,17 @@ private:
     void Refresh(std::size_t index, const std::vector<SerialDeviceInfo>& devices);
     void ShowTile(std::size_t index);
     void ShowAllTiles();
-    // A tile that waits for a number again takes the selection from one that does not.
-    void ClaimSelection(std::size_t index);
+    // Redraws the tiles that the next number's target left and reached.
+    void ShowTarget();
+    void Select(std::size_t index);
 
     // The runs (StationRuns.cpp).
-    std::optional<ApprovedImage> ApprovedImageOrReport();
+    // Shows `tiles` waiting for the image's check, and begins one unless one reads.
+    void AwaitImage(const std::vector<std::size_t>& tiles);
+    void BeginCheck();
+    // A check's result: the job's size, the waiting tiles started, or why not.
+    void TakeImageCheck();
+    void StopAwaiting(std::size_t index);
     void Start(std::size_t index, const ApprovedImage& image);
     // A tile's run has ended, or did not start: its tile, counters, record and sound.
     void Finish(std::size_t index, const PortResult& result);
@@ -179,6 +207,12 @@ private:
     IClock* m_clock;
 
     CRunEventQueue m_events;  // the runs', until DeliverEvents takes them
+    CImageCheck m_check;
+    std::vector<std::size_t> m_checkTiles;  // waiting for m_check's result
+    bool m_checkForJob = false;             // the job's opening asked for it
+    CScanKeys m_keys;
+    std::optional<std::size_t> m_chosen;       // chosen by the operator for the next number
+    std::optional<std::size_t> m_shownTarget;  // the tile shown as the next number's
     StationJob m_job;
     JobView m_jobView;
     CTileBoard m_board;  // after the queue, which its runs report to

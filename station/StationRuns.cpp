@@ -12,14 +12,6 @@ namespace text = station_text;
 
 }  // namespace
 
-std::optional<ApprovedImage> CStationLogic::ApprovedImageOrReport()
-{
-    ImageRead read = ReadApprovedImage(m_job.image, m_job.sha256);
-    if (!read.image)
-        Report(read.refusal);
-    return std::move(read.image);
-}
-
 void CStationLogic::OnStartTile(std::size_t index)
 {
     if (m_bEnded || index >= m_board.Size())
@@ -29,8 +21,7 @@ void CStationLogic::OnStartTile(std::size_t index)
         ShowTile(index);
         return;
     }
-    if (const auto image = ApprovedImageOrReport())
-        Start(index, *image);
+    AwaitImage({index});
 }
 
 void CStationLogic::OnStartAllIdle()
@@ -44,14 +35,60 @@ void CStationLogic::OnStartAllIdle()
         if (m_board.At(i).View().canStart)
             ready.push_back(i);
     }
-    if (ready.empty())
+    if (!ready.empty())
+        AwaitImage(ready);
+}
+
+// --- the image's check before the starts ---------------------------------------
+
+void CStationLogic::AwaitImage(const std::vector<std::size_t>& tiles)
+{
+    for (const std::size_t i : tiles) {
+        m_board.At(i).AwaitImage();
+        m_checkTiles.push_back(i);
+        ShowTile(i);
+    }
+    if (!m_check.Busy())
+        BeginCheck();
+}
+
+void CStationLogic::BeginCheck() { m_check.Begin(m_job.image, m_job.sha256, m_services.launcher); }
+
+void CStationLogic::TakeImageCheck()
+{
+    std::optional<ImageRead> read = m_check.Take();
+    if (!read)
         return;
-    // One framing of the image for every tile.
-    const auto image = ApprovedImageOrReport();
-    if (!image)
-        return;
-    for (const std::size_t i : ready)
-        Start(i, *image);
+    m_checkForJob = false;
+    std::vector<std::size_t> tiles;
+    tiles.swap(m_checkTiles);
+    if (read->image) {
+        m_jobView.sizeText = read->image->frames->m_strFileSize;
+        m_jobView.frames = static_cast<std::uint32_t>(read->image->frames->m_FrameList.size());
+        ShowJob();
+    } else {
+        m_pendingMessages.push_back(read->refusal);  // after the delivery
+    }
+    const std::vector<SerialDeviceInfo> devices = Devices();
+    for (const std::size_t i : tiles) {
+        m_board.At(i).StopAwaiting();
+        // As the devices are now: one may have gone during the check.
+        Refresh(i, devices);
+        if (read->image && m_board.At(i).View().canStart)
+            Start(i, *read->image);
+        else
+            ShowTile(i);
+    }
+}
+
+void CStationLogic::StopAwaiting(std::size_t index)
+{
+    m_board.At(index).StopAwaiting();
+    m_checkTiles.erase(std::remove(m_checkTiles.begin(), m_checkTiles.end(), index), m_checkTiles.end());
+    // Nobody waits for the check any more: its result would go nowhere.
+    if (m_checkTiles.empty() && !m_checkForJob)
+        m_check.Stop();
+    ShowTile(index);
 }
 
 void CStationLogic::Start(std::size_t index, const ApprovedImage& image)
@@ -75,7 +112,11 @@ void CStationLogic::Start(std::size_t index, const ApprovedImage& image)
 
 void CStationLogic::OnStopTile(std::size_t index)
 {
-    if (index < m_board.Size())
+    if (index >= m_board.Size())
+        return;
+    if (m_board.At(index).AwaitingImage())
+        StopAwaiting(index);
+    else
         m_board.At(index).Stop();
 }
 
@@ -89,6 +130,8 @@ void CStationLogic::OnStopAll()
 
 void CStationLogic::DeliverEvents()
 {
+    // First: the runs it starts report below, in the same delivery.
+    TakeImageCheck();
     std::vector<std::size_t> changed;
     std::vector<std::size_t> ended;
     while (const std::optional<RunEvent> event = m_events.Next()) {
@@ -128,7 +171,6 @@ void CStationLogic::Finish(std::size_t index, const PortResult& result)
         tile.SetSerialNumber({});
     if (m_job.sounds && !m_bEnding && state != TileState::Idle)
         m_view.PlaySound(state == TileState::Complete ? StationSound::Complete : StationSound::Failed);
-    ClaimSelection(index);
 }
 
 void CStationLogic::Record(const CStationTile& tile, const PortResult& result)

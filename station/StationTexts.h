@@ -50,6 +50,7 @@ inline constexpr char kTitle[] = "Veltrad Station";
 inline constexpr char kIdle[] = "대기";
 inline constexpr char kNotPresent[] = "연결 안 됨";
 inline constexpr char kLoading[] = "다운로드 중";
+inline constexpr char kCheckingImage[] = "이미지 확인 중";  // read and hashed before the run starts
 inline constexpr char kNeedsSerial[] = "일련번호 입력 대기";
 
 // Buttons and labels.
@@ -120,6 +121,9 @@ inline constexpr char kShaOfFile[] = "SHA-256 (파일)";
 inline constexpr char kImageFiles[] = "이미지 파일";
 inline constexpr char kJobFiles[] = "작업 파일";
 inline constexpr char kAllFiles[] = "모든 파일";
+// "UNIT-7: ...": a scanned number that no tile waits for, beside the serial-number field.
+inline constexpr char kNoTileForNumber[] =
+    "받을 타일이 없어 받지 않았습니다. 번호를 바꿀 타일은 눌러서 고른 뒤 스캔하십시오.";
 inline constexpr char kRunsGoingOn[] = "다운로드가 진행 중입니다. 먼저 모두 중지하십시오.";
 
 }  // namespace station_text

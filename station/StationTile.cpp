@@ -47,11 +47,12 @@ void CStationTile::Refresh(const CPortMap& ports, const std::vector<SerialDevice
     m_now = ResolveTile(m_job, ports, devices);
     v.device = m_now.device;
     v.adapter = m_now.info ? DescribeDevice(*m_now.info) : std::string();
-    if (!m_now.present) {
+    if (!m_resultWord.empty()) {
+        // The result stands until the next run; the adapter's absence is said beside it.
+        v.word = m_now.present ? m_resultWord : m_resultWord + " · " + text::kNotPresent;
+    } else if (!m_now.present) {
         v.state = TileState::NotPresent;
         v.word = text::kNotPresent;
-        v.detail.clear();
-        v.hint.clear();
     } else if (v.state == TileState::NotPresent || v.word.empty()) {
         v.state = TileState::Idle;
         v.word = text::kIdle;
@@ -76,6 +77,8 @@ std::optional<PortResult> CStationTile::Start(const ApprovedImage& image, IRunLi
     m_image = image.facts;
     m_adapterSerial = m_now.info ? m_now.info->serial : std::string();
     m_startedMs = nowMs;
+    m_resultWord.clear();
+    m_awaiting = false;
     TileView& v = m_view;
     v.state = TileState::Loading;
     v.word = text::kLoading;
@@ -88,6 +91,33 @@ std::optional<PortResult> CStationTile::Start(const ApprovedImage& image, IRunLi
     if (const auto unstarted = m_run->Start(image.frames))
         return StartFailure(m_job.port, m_now.device, *unstarted, m_run->OpenError(), v.frames);
     return std::nullopt;
+}
+
+void CStationTile::AwaitImage()
+{
+    m_beforeCheck = m_view;
+    m_awaiting = true;
+    TileView& v = m_view;
+    v.state = TileState::Loading;
+    v.word = text::kCheckingImage;
+    v.detail.clear();
+    v.hint.clear();
+    v.acknowledged = 0;
+    v.frames = 0;
+}
+
+void CStationTile::StopAwaiting()
+{
+    if (!m_awaiting)
+        return;
+    m_awaiting = false;
+    TileView& v = m_view;
+    v.state = m_beforeCheck.state;
+    v.word = m_beforeCheck.word;
+    v.detail = m_beforeCheck.detail;
+    v.hint = m_beforeCheck.hint;
+    v.acknowledged = m_beforeCheck.acknowledged;
+    v.frames = m_beforeCheck.frames;
 }
 
 void CStationTile::Progress(std::uint32_t acknowledged, std::uint32_t nowMs)
@@ -108,6 +138,7 @@ void CStationTile::Finish(const PortResult& result)
     const OutcomeText words = TextOfOutcome(result.outcome);
     v.state = words.state;
     v.word = std::string(words.word);
+    m_resultWord = v.word;
     v.hint = std::string(words.hint);
     v.acknowledged = result.stats.acknowledged;
     if (words.state == TileState::Complete)
@@ -141,7 +172,7 @@ void CTileBoard::Reset(const std::vector<JobTile>& tiles)
     m_tiles.clear();
     for (const JobTile& tile : tiles)
         m_tiles.push_back(std::make_unique<CStationTile>(tile));
-    m_selected = m_tiles.empty() ? std::nullopt : std::optional<std::size_t>(0);
+    m_selected.reset();
 }
 
 void CTileBoard::SetPorts(const std::vector<std::string>& names, const CPortMap& ports,
@@ -157,7 +188,7 @@ void CTileBoard::SetPorts(const std::vector<std::string>& names, const CPortMap&
             tiles.push_back(std::make_unique<CStationTile>(BindTile(name, ports, devices)));
     }
     m_tiles = std::move(tiles);
-    m_selected = m_tiles.empty() ? std::nullopt : std::optional<std::size_t>(0);
+    m_selected.reset();
 }
 
 std::vector<JobTile> CTileBoard::JobTiles() const
@@ -190,14 +221,13 @@ bool CTileBoard::AnyLoading() const
     return std::any_of(m_tiles.begin(), m_tiles.end(), [](const auto& t) { return t->Loading(); });
 }
 
-std::optional<std::size_t> CTileBoard::NextWaitingForNumber() const
+std::optional<std::size_t> CTileBoard::WaitingForNumber() const
 {
     const std::size_t count = m_tiles.size();
-    const std::size_t from = m_selected.value_or(count - 1);
-    for (std::size_t step = 1; step <= count; ++step) {
+    const std::size_t from = m_selected ? *m_selected + 1 : 0;
+    for (std::size_t step = 0; step < count; ++step) {
         const std::size_t i = (from + step) % count;
-        const TileView& v = m_tiles[i]->View();
-        if (v.state != TileState::Loading && v.state != TileState::NotPresent && v.serialNumber.empty())
+        if (m_tiles[i]->WaitsForNumber())
             return i;
     }
     return std::nullopt;

@@ -31,9 +31,14 @@ public:
     const JobTile& Job() const { return m_job; }
     const TileDevice& Now() const { return m_now; }
     const TileView& View() const { return m_view; }
+    // A run is on, or the tile waits for the image's check to start one.
     bool Loading() const { return m_view.state == TileState::Loading; }
+    // Neither loading nor (when present) holding a number: where a scan may go.
+    bool WaitsForNumber() const { return !Loading() && m_now.present && m_view.serialNumber.empty(); }
 
-    // Looks again which device the tile opens; a loading tile keeps what it opened.
+    // Looks again which device the tile opens; a loading tile keeps what it
+    // opened. An unplugged tile keeps its last run's result until its next
+    // run, and says that the adapter is gone beside it.
     void Refresh(const CPortMap& ports, const std::vector<SerialDeviceInfo>& devices);
     // The flags that follow from the tile's state, the rules and the selection.
     void UpdateFlags(const TileRules& rules, bool selected);
@@ -45,6 +50,11 @@ public:
     // result at once.
     std::optional<PortResult> Start(const ApprovedImage& image, IRunListener& listener, PortRunSetup setup,
                                     std::uint32_t nowMs);
+    // Waiting for the image's check before a start: shown as loading, with
+    // what it showed before kept for StopAwaiting (a stop, a refused image).
+    void AwaitImage();
+    void StopAwaiting();
+    bool AwaitingImage() const { return m_awaiting; }
     bool OwnsRun(std::uint64_t runId) const { return m_run && m_run->RunId() == runId; }
     void Progress(std::uint32_t acknowledged, std::uint32_t nowMs);
     // The result of this tile's run that ended with `ended`: named as the tile is.
@@ -62,6 +72,9 @@ private:
     JobTile m_job;
     TileDevice m_now;
     TileView m_view;
+    std::string m_resultWord;  // the latest result's state word; empty before the first
+    bool m_awaiting = false;
+    TileView m_beforeCheck;
     std::unique_ptr<CPortRun> m_run;  // the latest run's
     std::uint32_t m_startedMs = 0;
     ImageFacts m_image;
@@ -75,9 +88,9 @@ public:
     CStationTile& At(std::size_t index) { return *m_tiles.at(index); }
     const CStationTile& At(std::size_t index) const { return *m_tiles.at(index); }
 
-    // The job's tiles, new: counters at 0, no numbers, the first selected.
+    // The job's tiles, new: counters at 0, no numbers, none selected.
     void Reset(const std::vector<JobTile>& tiles);
-    // The tiles for `names`, the first selected: a port that stays keeps its
+    // The tiles for `names`, none selected: a port that stays keeps its
     // tile (counters, number and binding), a new one is bound to its
     // adapter's location where it has one now.
     void SetPorts(const std::vector<std::string>& names, const CPortMap& ports,
@@ -88,11 +101,14 @@ public:
     std::optional<std::size_t> FindRun(std::uint64_t runId) const;
     bool AnyLoading() const;
 
+    // The tile the operator chose last, or that took the last number;
+    // nullopt for new tiles.
     std::optional<std::size_t> Selected() const { return m_selected; }
     void Select(std::size_t index) { m_selected = index; }
-    // The next tile after the selected one, in order and round, that waits
-    // for a number: neither loading nor absent, and without one.
-    std::optional<std::size_t> NextWaitingForNumber() const;
+    // The first tile after the selected one, in order and round, that waits
+    // for a number (from the first when none is selected); nullopt when
+    // none does.
+    std::optional<std::size_t> WaitingForNumber() const;
 
 private:
     std::vector<std::unique_ptr<CStationTile>> m_tiles;

@@ -3,6 +3,8 @@
 
 #include "station/StationLogic.h"
 
+#include <utility>
+
 namespace veltrad {
 
 TileRules CStationLogic::Rules() const { return {m_job.serialNumbers, !m_job.sha256.empty(), m_bEnded}; }
@@ -13,21 +15,37 @@ void CStationLogic::Refresh(std::size_t index, const std::vector<SerialDeviceInf
 {
     CStationTile& tile = m_board.At(index);
     tile.Refresh(m_portMap, devices);
-    tile.UpdateFlags(Rules(), m_board.Selected() == index);
+    tile.UpdateFlags(Rules(), Selected() == index);
 }
 
 void CStationLogic::ShowTile(std::size_t index)
 {
     CStationTile& tile = m_board.At(index);
-    tile.UpdateFlags(Rules(), m_board.Selected() == index);
+    tile.UpdateFlags(Rules(), Selected() == index);
     m_view.ShowTile(index, tile.View());
+    ShowTarget();
 }
 
 void CStationLogic::ShowAllTiles()
 {
+    m_shownTarget = Selected();
     for (std::size_t i = 0; i < m_board.Size(); ++i)
-        m_board.At(i).UpdateFlags(Rules(), m_board.Selected() == i);
+        m_board.At(i).UpdateFlags(Rules(), m_shownTarget == i);
     m_view.ShowTiles(m_board.Views());
+}
+
+void CStationLogic::ShowTarget()
+{
+    const std::optional<std::size_t> target = Selected();
+    if (target == m_shownTarget)
+        return;
+    const std::optional<std::size_t> before = std::exchange(m_shownTarget, target);
+    for (const auto& index : {before, target}) {
+        if (index && *index < m_board.Size()) {
+            m_board.At(*index).UpdateFlags(Rules(), target == index);
+            m_view.ShowTile(*index, m_board.At(*index).View());
+        }
+    }
 }
 
 void CStationLogic::OnDevicesChanged()
@@ -41,45 +59,64 @@ void CStationLogic::OnDevicesChanged()
         if (!(before == m_board.At(i).View()))
             m_view.ShowTile(i, m_board.At(i).View());
     }
+    ShowTarget();
 }
 
 // --- the serial-number gate ---------------------------------------------------
 
+std::optional<std::size_t> CStationLogic::Selected() const
+{
+    const std::optional<std::size_t> selected = m_board.Selected();
+    if (selected && m_chosen == selected && !m_board.At(*selected).Loading())
+        return selected;
+    return m_board.WaitingForNumber();
+}
+
+void CStationLogic::Select(std::size_t index)
+{
+    m_board.Select(index);
+    m_chosen.reset();
+}
+
 void CStationLogic::OnSelectTile(std::size_t index)
 {
-    if (index >= m_board.Size() || m_board.Selected() == index)
+    if (index >= m_board.Size() || m_bEnded)
         return;
-    const std::optional<std::size_t> before = m_board.Selected();
     m_board.Select(index);
-    if (before)
-        ShowTile(*before);
-    ShowTile(index);
+    m_chosen = index;
+    ShowTarget();
 }
 
 void CStationLogic::OnSerialEntered(const std::string& typed)
 {
     const auto first = typed.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        OnStartAllIdle();
+    if (first == std::string::npos || m_bEnded)
+        return;
+    const std::string number = typed.substr(first, typed.find_last_not_of(" \t\r\n") - first + 1);
+    const std::optional<std::size_t> to = Selected();
+    if (!to) {
+        // Never in place of a number without a word: refused, the field free for the next.
+        m_view.ShowScanStatus(number + ": " + station_text::kNoTileForNumber);
+        if (m_job.sounds)
+            m_view.PlaySound(StationSound::Failed);
         return;
     }
-    const std::string number = typed.substr(first, typed.find_last_not_of(" \t\r\n") - first + 1);
-    const std::optional<std::size_t> selected = m_board.Selected();
-    if (m_bEnded || !selected || m_board.At(*selected).Loading())
-        return;
-    m_board.At(*selected).SetSerialNumber(number);
-    ShowTile(*selected);
-    if (const auto next = m_board.NextWaitingForNumber())
-        OnSelectTile(*next);
+    m_view.ShowScanStatus({});
+    m_board.At(*to).SetSerialNumber(number);
+    // The next number goes on from here.
+    Select(*to);
+    ShowTile(*to);
 }
 
-void CStationLogic::ClaimSelection(std::size_t index)
+KeyRoute CStationLogic::OnKey(ScanKey key, KeyFocus focus, const std::string& fieldText, std::uint32_t timeMs)
 {
-    if (!m_job.serialNumbers || !m_board.At(index).View().serialNumber.empty())
-        return;
-    const std::optional<std::size_t> selected = m_board.Selected();
-    if (!selected || !m_board.At(*selected).View().serialNumber.empty() || m_board.At(*selected).Loading())
-        OnSelectTile(index);
+    const bool empty = fieldText.find_first_not_of(" \t\r\n") == std::string::npos;
+    const KeyRoute route = m_keys.Route(key, focus, empty, timeMs);
+    if (route == KeyRoute::Number)
+        OnSerialEntered(fieldText);
+    else if (route == KeyRoute::StartAll)
+        OnStartAllIdle();
+    return route;
 }
 
 }  // namespace veltrad

@@ -80,6 +80,9 @@ public:
     // One tile changed.
     virtual void ShowTile(std::size_t index, const TileView& tile) = 0;
     virtual void ShowCounters(const StationCounters& counters) = 0;
+    // Beside the serial-number field, until the next scan: a scan that was
+    // refused and why; empty: nothing to say.
+    virtual void ShowScanStatus(const std::string& text) = 0;
 
     // Modal on the window; return when the operator has dismissed them.
     virtual void ShowMessage(const StationMessage& message) = 0;

@@ -130,4 +130,20 @@ std::string KoreanImageError(const ImageError& error)
     return Utf8FromPath(error.path) + ": " + ImageWhy(error);
 }
 
+std::string KoreanSettingsProblem(const std::filesystem::path& file, const IniReadError& error)
+{
+    std::string why;
+    switch (error.problem) {
+    case IniProblem::None:
+    case IniProblem::Missing:
+    case IniProblem::Unreadable: why = KoreanErrno(error.systemError); break;
+    case IniProblem::TooLarge: why = "설정 파일로는 너무 큽니다"; break;
+    case IniProblem::NotText: why = "텍스트 파일이 아닙니다"; break;
+    case IniProblem::BadEncoding: why = "UTF-8이나 UTF-16 텍스트가 아닙니다"; break;
+    }
+    if (error.line != 0)
+        why += " (" + std::to_string(error.line) + "번째 줄)";
+    return Utf8FromPath(file) + ": " + why;
+}
+
 }  // namespace veltrad

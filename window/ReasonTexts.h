@@ -8,6 +8,9 @@
 
 #include "image/ImageError.h"
 #include "serial/PortError.h"
+#include "settings/IniText.h"
+
+#include <filesystem>
 
 #include <string>
 #include <system_error>
@@ -33,5 +36,12 @@ std::string KoreanPortError(const PortError& error);
 
 // "<path>: <why>", as ImageError::Message says it in English.
 std::string KoreanImageError(const ImageError& error);
+
+// Said once at the start, by the windows and the stations, when the settings
+// file is there but cannot be read; KoreanSettingsProblem is its detail:
+// "<file>: <why> (3번째 줄)".
+inline constexpr char kSettingsUnreadable[] =
+    "설정 파일을 읽을 수 없어 기본 설정으로 시작합니다. 설정 파일은 바꾸지 않습니다.";
+std::string KoreanSettingsProblem(const std::filesystem::path& file, const IniReadError& error);
 
 }  // namespace veltrad

@@ -22,22 +22,6 @@ WindowMessage FileUnreadable(const ImageError& error)
     return {window_text::kFileUnreadable, KoreanImageError(error)};
 }
 
-std::string SettingsReason(const IniReadError& error)
-{
-    std::string why;
-    switch (error.problem) {
-    case IniProblem::None:
-    case IniProblem::Missing:
-    case IniProblem::Unreadable: why = KoreanErrno(error.systemError); break;
-    case IniProblem::TooLarge: why = "설정 파일로는 너무 큽니다"; break;
-    case IniProblem::NotText: why = "텍스트 파일이 아닙니다"; break;
-    case IniProblem::BadEncoding: why = "UTF-8이나 UTF-16 텍스트가 아닙니다"; break;
-    }
-    if (error.line != 0)
-        why += " (" + std::to_string(error.line) + "번째 줄)";
-    return why;
-}
-
 }  // namespace
 
 void TouchStartupSettings(CProfile& profile)
@@ -86,7 +70,7 @@ void CWindowLogic::OnInitDialog()
 void CWindowLogic::ReportUnreadableSettings()
 {
     if (const auto problem = m_profile.ReadProblem())
-        Report({kSettingsUnreadable, Utf8FromPath(m_profile.Path()) + ": " + SettingsReason(*problem)});
+        Report({kSettingsUnreadable, KoreanSettingsProblem(m_profile.Path(), *problem)});
 }
 
 void CWindowLogic::LoadPortSetting()

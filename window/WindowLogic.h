@@ -55,11 +55,6 @@ inline constexpr char kAboutMenuText[] = "Veltrad 정보(&A)...";
 inline constexpr char kSessionBlockReason[] =
     "단말기에 프로그램을 다운로드하는 중입니다. 다운로드가 끝난 후에 종료해 주십시오.";
 
-// Said once at the start when the settings file is there but cannot be
-// read; the detail names the file and why.
-inline constexpr char kSettingsUnreadable[] =
-    "설정 파일을 읽을 수 없어 기본 설정으로 시작합니다. 설정 파일은 바꾸지 않습니다.";
-
 // The start-up's settings touch: "Font"/"Address" read and written back.
 void TouchStartupSettings(CProfile& profile);
 

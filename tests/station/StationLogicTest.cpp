@@ -6,6 +6,8 @@
 
 #include "station/StationLogic.h"
 #include "station/ViewTexts.h"
+#include "settings/Profile.h"
+#include "window/ReasonTexts.h"
 
 #include "StationTestSupport.h"
 #include "common/TempDir.h"
@@ -251,12 +253,18 @@ TEST_F(StationLogicTest, AnImageThatIsNotTheApprovedOneStartsNothing)
         c.change();
         StartAllAndDeliver();
         logic->OnStartTile(1);
+        logic->DeliverEvents();
         ASSERT_EQ(view.messages.size(), 2u);
         EXPECT_EQ(view.messages[0].text, c.message);
         EXPECT_FALSE(view.messages[0].detail.empty());
         for (const auto& line : lines)
             EXPECT_TRUE(line->opened.empty());
-        EXPECT_EQ(view.tiles[0].state, TileState::Idle);
+        // Back as they were before the check.
+        for (const TileView& tile : view.tiles) {
+            EXPECT_EQ(tile.state, TileState::Idle);
+            EXPECT_EQ(tile.word, "대기");
+            EXPECT_TRUE(tile.canStart);
+        }
         fs::remove_all(image);
         dir.Write("image.bin", std::vector<std::uint8_t>(kFrames * 128, 0x5A));
     }
@@ -267,7 +275,10 @@ TEST_F(StationLogicTest, AnImageThatIsNotTheApprovedOneStartsNothing)
     EXPECT_EQ(view.tiles[0].state, TileState::Complete);
 }
 
-TEST_F(StationLogicTest, SerialNumbersGateTheStartsAndTheSelectionMovesToTheNextWaitingTile)
+// A number goes to the tile that waits for one, never in place of another
+// without the operator choosing that tile; a scan that no tile waits for is
+// refused with a word and the error sound.
+TEST_F(StationLogicTest, ANumberGoesToATileThatWaitsForOneAndIsNeverReplacedSilently)
 {
     Make("COM1 COM2 COM3 COM4", 4);
     logic->OnEditJob();
@@ -276,38 +287,190 @@ TEST_F(StationLogicTest, SerialNumbersGateTheStartsAndTheSelectionMovesToTheNext
         line->line.replies = AckAll(kFrames);
     devices.erase(devices.begin() + 3);  // COM4's adapter is unplugged
     logic->OnDevicesChanged();
-
-    const struct {
-        std::function<void()> act;
-        std::size_t selected;
-        std::vector<std::string> numbers;  // of tiles 1 to 4 afterwards
-    } steps[] = {
-        {[] {}, 0, {"", "", "", ""}},
-        {[&] { logic->OnSerialEntered("SN-1\r\n"); }, 1, {"SN-1", "", "", ""}},
-        {[&] { logic->OnSerialEntered("  SN-2 "); }, 2, {"SN-1", "SN-2", "", ""}},
-        // A number typed for a tile that has one replaces it; the one not present is passed by.
-        {[&] { logic->OnSelectTile(0); }, 0, {"SN-1", "SN-2", "", ""}},
-        {[&] { logic->OnSerialEntered("SN-9"); }, 2, {"SN-9", "SN-2", "", ""}},
-        // Enter with nothing typed: the tiles with a number start; completed, they wait for the next.
-        {[&] { logic->OnSerialEntered(""), logic->DeliverEvents(); }, 2, {"", "", "", ""}},
-        {[&] { logic->OnSerialEntered("SN-3"); }, 0, {"", "", "SN-3", ""}},
+    const auto enter = [&](const std::string& field, std::uint32_t ms) {
+        return logic->OnKey(ScanKey::Enter, KeyFocus::SerialField, field, ms);
     };
-    for (std::size_t s = 0; s < std::size(steps); ++s) {
-        SCOPED_TRACE("step " + std::to_string(s));
-        steps[s].act();
-        EXPECT_EQ(logic->Selected(), steps[s].selected);
+    const auto scan = [&](const std::string& number) { logic->OnSerialEntered(number); };
+
+    constexpr auto kNone = std::nullopt;
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        std::optional<std::size_t> target;  // where the next number goes
+        std::vector<std::string> numbers;   // of tiles 1 to 4 afterwards
+        bool refusedLast;                   // the last scan was refused: said beside the field
+        int errorSounds;                    // so far
+    } steps[] = {
+        {"none yet", [] {}, 0, {"", "", "", ""}, false, 0},
+        {"a scan", [&] { EXPECT_EQ(enter("SN-1\r\n", 0), KeyRoute::Number); }, 1, {"SN-1", "", "", ""}, false, 0},
+        {"blanks around", [&] { scan("  SN-2 "); }, 2, {"SN-1", "SN-2", "", ""}, false, 0},
+        // Enter alone: the tiles with a number wait for the image's check.
+        {"Enter alone", [&] { EXPECT_EQ(enter("", 1000), KeyRoute::StartAll); }, 2, {"SN-1", "SN-2", "", ""}, false, 0},
+        // The selected tile (COM2, the last to take one) loads: the next that waits takes it.
+        {"while loading", [&] { scan("SN-3"); }, kNone, {"SN-1", "SN-2", "SN-3", ""}, false, 0},
+        {"no tile waits", [&] { scan("SN-4"); }, kNone, {"SN-1", "SN-2", "SN-3", ""}, true, 1},
+        // A loading tile cannot be chosen for a number.
+        {"chosen, loading",
+         [&] { logic->OnSelectTile(0), scan("SN-4"); },
+         kNone,
+         {"SN-1", "SN-2", "SN-3", ""},
+         true,
+         2},
+        // Loaded: a completed unit's number is done with.
+        {"the runs end", [&] { logic->DeliverEvents(); }, 0, {"", "", "SN-3", ""}, true, 2},
+        {"after them", [&] { scan("SN-5"); }, 1, {"SN-5", "", "SN-3", ""}, false, 2},
+        // Chosen by the operator: its number is replaced, and the next goes on from there.
+        {"a tile chosen", [&] { logic->OnSelectTile(2); }, 2, {"SN-5", "", "SN-3", ""}, false, 2},
+        {"replaced", [&] { scan("SN-9"); }, 1, {"SN-5", "", "SN-9", ""}, false, 2},
+        // Chosen, the unplugged tile takes one too.
+        {"chosen, unplugged", [&] { logic->OnSelectTile(3), scan("SN-6"); }, 1, {"SN-5", "", "SN-9", "SN-6"}, false, 2},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        EXPECT_EQ(logic->Selected(), step.target);
         for (std::size_t i = 0; i < 4; ++i) {
             const TileView& tile = view.tiles[i];
-            EXPECT_EQ(tile.serialNumber, steps[s].numbers[i]);
-            EXPECT_EQ(tile.selected, i == steps[s].selected);
-            EXPECT_EQ(tile.canStart, i != 3 && !tile.serialNumber.empty());
+            EXPECT_EQ(tile.serialNumber, step.numbers[i]) << i;
+            EXPECT_EQ(tile.selected, step.target == i) << i;
         }
+        EXPECT_EQ(view.scanStatus, step.refusedLast ? "SN-4: " + std::string(station_text::kNoTileForNumber) : "");
+        EXPECT_EQ(std::count(view.sounds.begin(), view.sounds.end(), StationSound::Failed), step.errorSounds);
     }
     const auto records = RecordLines(dir / "records");
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0][kSerial], "SN-9");
+    EXPECT_EQ(records[0][kSerial], "SN-1");
     EXPECT_EQ(records[1][kSerial], "SN-2");
     EXPECT_TRUE(lines[2]->opened.empty());
+}
+
+// Which keys are a scan: those within kScanKeyGapMs of the key before. The
+// route of each key of a sequence, pressed at the given times.
+TEST(ScanKeys, AScanIsKeysCloserThanTheGapAndItsEnterNeverStarts)
+{
+    using enum ScanKey;
+    using enum KeyRoute;
+    constexpr KeyFocus kField = KeyFocus::SerialField, kText = KeyFocus::TextField, kElse = KeyFocus::Elsewhere;
+    constexpr std::uint32_t kGap = kScanKeyGapMs;
+    struct Key {
+        ScanKey key;
+        KeyFocus focus;
+        bool fieldEmpty;
+        std::uint32_t ms;
+        KeyRoute route;
+    };
+    const struct {
+        const char* what;
+        std::vector<Key> keys;
+    } cases[] = {
+        {"a scan in the field, CR LF, then Enter by hand",
+         {{Character, kField, true, 0, AsUsual},
+          {Tab, kField, false, 1, IntoField},
+          {Character, kField, false, 2, AsUsual},
+          {Enter, kField, false, 3, Number},
+          {Enter, kField, true, 4, Dropped},
+          {Enter, kField, true, 4 + kGap - 1, Dropped},
+          {Enter, kField, true, 4 + 2 * kGap - 1, StartAll}}},
+        {"a scan with a button focused",
+         {{Character, kElse, true, 100, IntoField},
+          {Space, kElse, false, 101, IntoField},
+          {Tab, kElse, false, 102, IntoField},
+          {Enter, kElse, false, 103, Number}}},
+        {"a hand on a button",
+         {{Space, kElse, true, 0, AsUsual},
+          {Tab, kElse, true, kGap, AsUsual},
+          {Space, kElse, true, 2 * kGap, AsUsual},
+          {Enter, kElse, true, 3 * kGap, StartAll},
+          {Character, kElse, true, 4 * kGap, IntoField}}},
+        {"typing the job's name",
+         {{Character, kText, true, 0, AsUsual},
+          {Tab, kText, true, 1, Dropped},
+          {Enter, kText, true, 2, AsUsual},
+          {Tab, kText, true, 2 + kGap, AsUsual}}},
+        {"the key time wraps",
+         {{Character, kField, true, 0xFFFFFFFFu - 4, AsUsual}, {Enter, kField, true, kGap - 6, Dropped}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CScanKeys keys;
+        for (std::size_t i = 0; i < c.keys.size(); ++i) {
+            const Key& k = c.keys[i];
+            EXPECT_EQ(keys.Route(k.key, k.focus, k.fieldEmpty, k.ms), k.route) << "key " << i;
+        }
+    }
+}
+
+// An unplugged tile keeps its last result until its next run and says
+// beside it that the adapter is gone; a tile that never ran is only gone.
+TEST_F(StationLogicTest, AnUnpluggedTileKeepsItsLastResult)
+{
+    Make("COM1 COM2 COM3", 3);
+    lines[0]->line.replies = {{0, {{10, kAck}}}};  // then silent: 통신 오류
+    lines[1]->line.replies = AckAll(kFrames);
+    logic->OnStartTile(0);
+    logic->OnStartTile(1);
+    logic->DeliverEvents();
+    const TileView failed = view.tiles[0];
+    ASSERT_EQ(failed.state, TileState::Failed);
+    const struct {
+        bool present;
+        const char* words[3];
+    } steps[] = {
+        {false, {"통신 오류 · 연결 안 됨", "다운로드 완료 · 연결 안 됨", "연결 안 됨"}},
+        {true, {"통신 오류", "다운로드 완료", "대기"}},
+    };
+    const std::vector<SerialDeviceInfo> plugged = devices;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.present);
+        devices = step.present ? plugged : std::vector<SerialDeviceInfo>(plugged.begin() + 3, plugged.end());
+        logic->OnDevicesChanged();
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(view.tiles[i].word, step.words[i]) << i;
+        EXPECT_EQ(view.tiles[0].state, TileState::Failed);
+        EXPECT_EQ(view.tiles[0].detail, failed.detail);
+        EXPECT_EQ(view.tiles[0].hint, failed.hint);
+        EXPECT_EQ(view.tiles[0].acknowledged, 1u);
+        EXPECT_EQ(view.tiles[2].state, step.present ? TileState::Idle : TileState::NotPresent);
+        for (const TileView& tile : view.tiles)
+            EXPECT_EQ(tile.canStart, step.present);
+    }
+}
+
+// The start says once that the settings file cannot be read, then opens the
+// job; a signal while a message is up ends the station there.
+TEST_F(StationLogicTest, TheStartSaysASettingsFileThatCannotBeReadAndOpensTheJob)
+{
+    const std::string binary("[Ports]\n\x01\x02\0\xff", 13);
+    const struct {
+        const char* what;
+        std::optional<std::string> settings;  // nullopt: no file
+        bool signalled;                       // while a message is up
+        std::size_t messages;
+        bool began;
+    } cases[] = {
+        {"no settings", std::nullopt, false, 0, true},
+        {"ports", "[Ports]\nCOM3=/dev/ttyACM0\n", false, 0, true},
+        {"binary", binary, false, 1, true},
+        {"a signal", binary, true, 1, false},
+    };
+    Make("COM1", 1);
+    const fs::path job = dir / "line.job";
+    ASSERT_TRUE(logic->SaveJob(job));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Make("", 0);
+        view.messages.clear();
+        view.onMessage = c.signalled ? std::function<void()>([&] { logic->OnEndRequested(); }) : nullptr;
+        const fs::path file = c.settings ? dir.WriteText("Veltrad.INI", *c.settings) : dir / "missing.INI";
+        EXPECT_EQ(logic->Begin(CProfile(file), job), c.began);
+        ASSERT_EQ(view.messages.size(), c.messages);
+        if (c.messages) {
+            EXPECT_EQ(view.messages[0].text, kSettingsUnreadable);
+            EXPECT_EQ(view.messages[0].detail.rfind(file.string() + ": ", 0), 0u) << view.messages[0].detail;
+        }
+        EXPECT_EQ(view.job.file, c.began ? job.string() : "");
+        EXPECT_EQ(logic->Ended(), !c.began);
+    }
 }
 
 TEST_F(StationLogicTest, ABoundTileFollowsItsUsbSocketWhenTheDeviceNumberChanges)
@@ -355,6 +518,8 @@ TEST_F(StationLogicTest, AnOpenedJobIsLockedUntilEditAndASavedOneComesBackWhole)
     const StationJob saved = logic->JobData();
 
     ASSERT_TRUE(logic->OpenJob(file));
+    logic->DeliverEvents();  // the image's check
+    EXPECT_EQ(view.job.frames, static_cast<std::uint32_t>(kFrames));
     EXPECT_EQ(logic->JobData(), saved);
     EXPECT_TRUE(view.job.locked);
     EXPECT_EQ(view.job.shaShort, saved.sha256.substr(0, 16));

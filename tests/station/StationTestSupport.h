@@ -5,7 +5,9 @@
 #include "download/ScriptedPort.h"
 #include "station/StationView.h"
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +20,13 @@ public:
     void ShowTiles(const std::vector<TileView>& t) override { tiles = t; }
     void ShowTile(std::size_t i, const TileView& t) override { tiles.at(i) = t; }
     void ShowCounters(const StationCounters& c) override { counters = c; }
-    void ShowMessage(const StationMessage& m) override { messages.push_back(m); }
+    void ShowScanStatus(const std::string& t) override { scanStatus = t; }
+    void ShowMessage(const StationMessage& m) override
+    {
+        messages.push_back(m);
+        if (onMessage)
+            onMessage();
+    }
     bool AskEnd(const std::string&) override
     {
         ++asked;
@@ -35,17 +43,43 @@ public:
             onEnd();
         ++ended;
     }
-    void PostEvents() override { ++posts; }
+    // From any thread.
+    void PostEvents() override
+    {
+        {
+            const std::lock_guard lock(postLock);
+            ++posts;
+        }
+        posted.notify_all();
+    }
+    int Posts()
+    {
+        const std::lock_guard lock(postLock);
+        return posts;
+    }
+    // Until PostEvents has come `count` times in all: a worker's own signal.
+    void WaitForPosts(int count)
+    {
+        std::unique_lock lock(postLock);
+        posted.wait(lock, [&] { return posts >= count; });
+    }
 
     JobView job;
     std::vector<TileView> tiles;
     StationCounters counters;
+    std::string scanStatus;
     std::vector<StationMessage> messages;
     std::vector<StationSound> sounds;
     std::filesystem::path opened;
     bool answer = true;
-    int asked = 0, ended = 0, posts = 0;
+    int asked = 0, ended = 0;
     std::function<void()> onEnd;
+    std::function<void()> onMessage;  // while the message is up
+
+private:
+    std::mutex postLock;
+    std::condition_variable posted;
+    int posts = 0;  // guarded by postLock
 };
 
 using FakeSerialPort = ScriptedSerialPort;

@@ -1,8 +1,10 @@
 // Veltrad Station's Qt window against eight simulated terminals on ptys,
 // pacing a real line: one Enter starts every tile, each ends in its state,
-// and the records hold a line per run. And the close box during runs: one
-// question, then every worker joined. What each outcome shows, the gate and
-// the binding are the station logic's (tests/station); here only the wiring.
+// and the records hold a line per run. A scanner's keys reach the serial
+// number field wherever the focus is. And a box up when the station is to
+// end: every worker joined all the same. What each outcome shows, the gate,
+// the scan rule and the binding are the station logic's (tests/station);
+// here only the wiring.
 
 #include "UiTestSupport.h"
 
@@ -31,6 +33,22 @@ constexpr std::size_t kRefusing = 2;  // answers every frame with garbage
 constexpr std::size_t kSilent = 5;    // falls silent after its fourth frame
 
 QString Text(QWidget* parent, const char* name) { return Child<QLabel>(parent, name)->text(); }
+
+// Keys as the system delivers them, to the focus, one millisecond apart from
+// `ms` on (QTest's keys carry no time, and the station goes by the keys' times).
+void Type(const QString& keys, ulong ms)
+{
+    for (const QChar c : keys) {
+        const int code = c == u'\t' ? int(Qt::Key_Tab) : c == u'\r' ? int(Qt::Key_Return) : int(c.toUpper().unicode());
+        const QString text = c == u'\t' || c == u'\r' ? QString() : QString(c);
+        for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent key(type, code, Qt::NoModifier, text);
+            key.setTimestamp(ms);
+            QApplication::sendEvent(QApplication::focusWidget(), &key);
+        }
+        ++ms;
+    }
+}
 
 }  // namespace
 
@@ -103,7 +121,7 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text().toStdString(), window->Logic().JobData().sha256);
         QSignalSpy ended(window.get(), &CStationWindow::RunEnded);
         QSignalSpy sounds(window.get(), &CStationWindow::SoundPlayed);
-        QTest::keyClick(Child<QLineEdit>(*window, "serialEntry"), Qt::Key_Return);
+        Type(QStringLiteral("\r"), 1000);
         QCOMPARE(window->Tile(0)->Shown().state, TileState::Loading);
         QTRY_COMPARE_WITH_TIMEOUT(ended.count(), kTerminals, kLongWaitMs);
 
@@ -169,6 +187,47 @@ private slots:
             if (i != kRefusing && i != kSilent)
                 QVERIFY(m_terminals[i]->WaitForEnd(std::chrono::milliseconds(kLongWaitMs)));
         }
+    }
+
+    // A scan reaches the field with the focus on a button, a Tab inside it
+    // moves no focus, and its Enter (CR LF) starts nothing; a scan that no
+    // tile waits for is said beside the field; Enter by hand then starts,
+    // and each record names its unit.
+    void aScanReachesTheFieldWhereverTheFocusIsAndItsEnterStartsNothing()
+    {
+        auto window = OpenStation({{}, {}});
+        auto* field = Child<QLineEdit>(*window, "serialEntry");
+        auto* stopAll = Child<QPushButton>(*window, "stopAll");
+        QTest::mouseClick(stopAll, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), stopAll);
+        Type(QStringLiteral("UNIT\tA1 B\r\r"), 5000);
+        Type(QStringLiteral("UNIT-2\r"), 6000);
+        Type(QStringLiteral("UNIT-3\r"), 7000);
+        QCOMPARE(QApplication::focusWidget(), field);
+        QCOMPARE(field->text(), QString());
+        QCOMPARE(window->Tile(0)->Shown().serialNumber, "UNIT\tA1 B");
+        QCOMPARE(window->Tile(1)->Shown().serialNumber, "UNIT-2");
+        QVERIFY(Text(window.get(), "scanStatus").startsWith(QStringLiteral("UNIT-3: ")));
+        for (std::size_t i = 0; i < 2; ++i)
+            QCOMPARE(window->Tile(i)->Shown().state, TileState::Idle);
+
+        QSignalSpy ended(window.get(), &CStationWindow::RunEnded);
+        Type(QStringLiteral("\r"), 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 2, kLongWaitMs);
+        QDir records(m_folder.filePath(QStringLiteral("records")));
+        QFile file(records.filePath(records.entryList(QDir::Files).front()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        // Port, outcome and serial number; a number with a Tab is one field in quotes.
+        QStringList units;
+        const QByteArray withTab = "\t\"UNIT\tA1 B\"\t";
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split('\t');
+            if (line.contains("UNIT"))
+                units << QString::fromUtf8(fields[1] + ' ' + fields[7] + ' ' +
+                                           (line.contains(withTab) ? withTab.mid(1, withTab.size() - 2) : fields[12]));
+        }
+        units.sort();  // in the order the runs ended
+        QCOMPARE(units, (QStringList{"COM1 completed \"UNIT\tA1 B\"", "COM2 completed UNIT-2"}));
     }
 
     // The close box asks once; a termination signal while the question is

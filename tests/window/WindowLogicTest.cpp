@@ -4,6 +4,7 @@
 // outcomes are shown in tests/download; here only what the window makes of them.
 
 #include "window/WindowLogic.h"
+#include "window/ReasonTexts.h"
 
 #include "common/TempDir.h"
 #include "common/Utf16Bytes.h"

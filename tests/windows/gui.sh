@@ -511,8 +511,9 @@ wait_records() {  # lines
   fail "no record file of $1 lines in $dir/station-records"
 }
 
-# A saved job opened with its button, every tile started with one Enter;
-# the tiles' states, the counters, the four records. Then F5 starts all
+# A saved job opened with its button, two units scanned with the focus on a
+# button, every tile started with one Enter; the tiles' states, the
+# counters, the four records. Then F5 starts all
 # again, and the close box during the runs asks once, stops them, records
 # them and ends the program.
 station() {  # screenshot-file (optional)
@@ -539,7 +540,15 @@ station() {  # screenshot-file (optional)
   choose_file "$job"
   main=$(wait_window "^$station_title\$")
   wait_station_texts 10 "COM20: 대기" "COM21: 대기" "COM22: 대기" "COM23: 대기"
-  keys "$main" Return  # the keyboard is back in the serial-number field
+  # The keyboard is back in the serial-number field; Tab puts it on 모두 시작.
+  # Two scans there, a key a millisecond, one with a Tab inside: they reach
+  # the field, the Tab moves no focus and their Enter presses no button (each
+  # terminal below gets one run, and the records name the units).
+  keys "$main" Tab
+  xdotool type --delay 1 $'A7\tX\r'
+  xdotool type --delay 1 $'B8\r'
+  sleep 0.2  # a hand comes later than a scanner's keys
+  keys "$main" Return  # Enter by hand: every idle tile starts
   local file
   file=$(wait_records 5)
   wait_station_texts 10 "COM20: 다운로드 완료" "COM21: 다운로드 완료" "COM22: 다운로드 실패" "COM23: 다운로드 완료" \
@@ -551,12 +560,13 @@ station() {  # screenshot-file (optional)
     cmp "$dir/station$i.bin" "$dir/station-expected.bin" || fail "COM$((19 + i)) received another image"
   done
   finish_station_sim 3 0
-  # Header, then per run: the run log's 12 fields, serial number, station, job.
+  # Header, then per run: the run log's 12 fields, serial number, station,
+  # job; the number with a Tab in quotes (A7+X here, to count the fields).
   local lines
-  lines=$(awk -F'\t' -v sha="$sha" -v job="$station_job_name" 'NR > 1 {
+  lines=$(sed $'s/"A7\tX"/A7+X/' "$file" | awk -F'\t' -v sha="$sha" -v job="$station_job_name" 'NR > 1 {
       ok = NF == 15 && $7 == sha && $14 != "" && $14 != "-" && $15 == job
-      print $2, $8, (ok ? "ok" : "bad fields: " $0) }' "$file" | sort)
-  [ "$lines" = "$(printf 'COM20 completed ok\nCOM21 completed ok\nCOM22 refused ok\nCOM23 completed ok')" ] \
+      print $2, $8, $13, (ok ? "ok" : "bad fields: " $0) }' | sort)
+  [ "$lines" = "$(printf 'COM20 completed A7+X ok\nCOM21 completed B8 ok\nCOM22 refused - ok\nCOM23 completed - ok')" ] \
     || fail "records: $lines"
   if [ -n "${1:-}" ]; then
     local X Y WIDTH HEIGHT

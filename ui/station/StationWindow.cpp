@@ -6,18 +6,16 @@
 #include "ui/DialogLook.h"
 #include "ui/QuietKeys.h"
 #include "ui/station/DesktopSound.h"
+#include "ui/station/StationQt.h"
 #include "ui/station/TileWidget.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +27,8 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <optional>
 
 namespace veltrad {
 namespace {
@@ -42,12 +42,9 @@ constexpr int kMinTileWidth = 160;    // pixels; the grid takes as many columns 
 // its frame is known, in pixels.
 constexpr int kUnknownFrame = 40;
 
-QString FromUtf8(const std::string& s) { return QString::fromUtf8(s); }
-
-std::filesystem::path ToPath(const QString& file)
-{
-    return std::filesystem::path(QFile::encodeName(file).toStdString());
-}
+using station_qt::FromUtf8;
+using station_qt::kOwnDialog;
+using station_qt::ToPath;
 
 // "작업 파일 (*.ini);;모든 파일 (*)": "*.*" would hide files without a dot here.
 QString Filter(const char* kind, const char* pattern)
@@ -56,8 +53,23 @@ QString Filter(const char* kind, const char* pattern)
         .arg(QString::fromUtf8(kind), QLatin1String(pattern), QString::fromUtf8(text::kAllFiles));
 }
 
-// Qt's own dialogs, which speak the toolkit's Korean whatever the desktop's language.
-constexpr QFileDialog::Options kOwnDialog = QFileDialog::DontUseNativeDialog;
+// A key that may be part of a scan: no Ctrl, Alt or Meta with it.
+std::optional<ScanKey> ScanKeyOf(const QKeyEvent& key)
+{
+    if ((key.modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) != Qt::NoModifier)
+        return std::nullopt;
+    switch (key.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return ScanKey::Enter;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return ScanKey::Tab;
+    default: break;
+    }
+    const QString typed = key.text();
+    if (typed.isEmpty() || !typed.front().isPrint())
+        return std::nullopt;
+    return typed == QStringLiteral(" ") ? ScanKey::Space : ScanKey::Character;
+}
 
 }  // namespace
 
@@ -76,7 +88,8 @@ CStationWindow::CStationWindow(CPortMap ports, StationServices services, QWidget
     layout->addWidget(m_tileArea, 1);
     layout->addWidget(BuildBottomBar());
 
-    // F5 anywhere; Enter where no field takes it (keyPressEvent).
+    // F5 anywhere; Enter, Tab and characters as the scan rule says (eventFilter).
+    qApp->installEventFilter(this);
     auto* f5 = new QShortcut(QKeySequence(Qt::Key_F5), this);
     connect(f5, &QShortcut::activated, this, [this] { m_logic->OnStartAllIdle(); });
     m_devicesTimer = new QTimer(this);
@@ -94,134 +107,10 @@ CStationWindow::CStationWindow(CPortMap ports, StationServices services, QWidget
 
 CStationWindow::~CStationWindow() = default;  // the logic joins every worker first
 
-QWidget* CStationWindow::BuildJobPanel()
+bool CStationWindow::Begin(const CProfile& settings, const std::optional<std::filesystem::path>& job)
 {
-    auto* box = new QGroupBox(this);
-    auto* grid = new QGridLayout(box);
-    auto button = [box](const char* label, const char* name) {
-        auto* b = new QPushButton(QString::fromUtf8(label), box);
-        b->setObjectName(QLatin1String(name));
-        return b;
-    };
-    m_newJob = button(text::kNewJob, "newJob");
-    QPushButton* newJob = m_newJob;
-    auto* openJob = button(text::kOpenJob, "openJob");
-    auto* saveJob = button(text::kSaveJob, "saveJob");
-    m_editJob = button(text::kEditJob, "editJob");
-    m_chooseImage = button(text::kChooseImage, "chooseImage");
-    m_chooseRecords = button("...", "chooseRecords");
-    auto* openRecords = button(text::kOpenRecords, "openRecords");
-    m_name = new QLineEdit(box);
-    m_name->setObjectName(QStringLiteral("jobName"));
-    m_ports = new QLineEdit(box);
-    m_ports->setObjectName(QStringLiteral("ports"));
-    m_ports->setPlaceholderText(QStringLiteral("COM33 COM34 /dev/ttyACM0"));
-    m_image = new QLabel(box);
-    m_image->setObjectName(QStringLiteral("image"));
-    m_sha = new QLabel(box);
-    m_sha->setObjectName(QStringLiteral("sha"));
-    m_sha->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_copySha = button(text::kCopy, "copySha");
-    m_serialNumbers = new QCheckBox(QString::fromUtf8(text::kAskSerial), box);
-    m_sounds = new QCheckBox(QString::fromUtf8(text::kSounds), box);
-    m_records = new QLabel(box);
-    m_records->setObjectName(QStringLiteral("records"));
-    m_records->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_locked = new QLabel(box);
-    auto label = [box](const char* t) { return new QLabel(QString::fromUtf8(t), box); };
-
-    grid->addWidget(label(text::kJobName), 0, 0);
-    grid->addWidget(m_name, 0, 1, 1, 3);
-    grid->addWidget(m_locked, 0, 4);
-    grid->addWidget(label(text::kImage), 1, 0);
-    grid->addWidget(m_image, 1, 1);
-    grid->addWidget(m_sha, 1, 2);
-    grid->addWidget(m_copySha, 1, 3);
-    grid->addWidget(m_chooseImage, 1, 4);
-    grid->addWidget(label(text::kPorts), 2, 0);
-    grid->addWidget(m_ports, 2, 1, 1, 3);
-    grid->addWidget(m_serialNumbers, 2, 4);
-    grid->addWidget(label(text::kRecords), 3, 0);
-    grid->addWidget(m_records, 3, 1, 1, 2);
-    grid->addWidget(m_chooseRecords, 3, 3);
-    grid->addWidget(m_sounds, 3, 4);
-    auto* row = new QHBoxLayout;
-    for (QPushButton* b : {newJob, openJob, saveJob, m_editJob, openRecords})
-        row->addWidget(b);
-    m_recordsWaiting = new QLabel(box);
-    m_recordsWaiting->setObjectName(QStringLiteral("recordsWaiting"));
-    QFont bold = m_recordsWaiting->font();
-    bold.setBold(true);
-    m_recordsWaiting->setFont(bold);
-    row->addWidget(m_recordsWaiting);
-    row->addStretch(1);
-    grid->addLayout(row, 4, 0, 1, 5);
-    grid->setColumnStretch(1, 1);
-
-    CStationLogic* logic = m_logic.get();
-    connect(newJob, &QPushButton::clicked, this, [logic] { logic->OnNewJob(); });
-    connect(openJob, &QPushButton::clicked, this, [logic] { logic->OnOpenJob(); });
-    connect(saveJob, &QPushButton::clicked, this, [logic] { logic->OnSaveJob(); });
-    connect(m_editJob, &QPushButton::clicked, this, [logic] { logic->OnEditJob(); });
-    connect(m_chooseImage, &QPushButton::clicked, this, [logic] { logic->OnChooseImage(); });
-    connect(openRecords, &QPushButton::clicked, this, [logic] { logic->OnOpenRecordsFolder(); });
-    // The label has the first 16 digits; the clipboard gets all 64.
-    connect(m_copySha, &QPushButton::clicked, this,
-            [logic] { QApplication::clipboard()->setText(FromUtf8(logic->Job().sha)); });
-    connect(m_chooseRecords, &QPushButton::clicked, this, [this, logic] {
-        const QString folder = QFileDialog::getExistingDirectory(this, QString(), m_records->text(),
-                                                                 kOwnDialog | QFileDialog::ShowDirsOnly);
-        if (!folder.isEmpty())
-            logic->OnRecordsFolder(ToPath(folder));
-    });
-    connect(m_name, &QLineEdit::editingFinished, this, [this, logic] {
-        if (m_name->isModified())
-            logic->OnJobName(m_name->text().toStdString());
-        m_name->setModified(false);
-    });
-    connect(m_ports, &QLineEdit::editingFinished, this, [this, logic] {
-        if (m_ports->isModified() && !logic->OnPortsText(m_ports->text().toStdString()))
-            m_ports->setText(FromUtf8(logic->Job().ports));  // refused: back to what holds
-        m_ports->setModified(false);
-    });
-    connect(m_serialNumbers, &QCheckBox::clicked, this, [logic](bool on) { logic->OnSerialNumbers(on); });
-    connect(m_sounds, &QCheckBox::clicked, this, [logic](bool on) { logic->OnSounds(on); });
-    return box;
-}
-
-QWidget* CStationWindow::BuildBottomBar()
-{
-    auto* bar = new QWidget(this);
-    auto* row = new QHBoxLayout(bar);
-    m_serialEntry = new QLineEdit(bar);
-    m_serialEntry->setObjectName(QStringLiteral("serialEntry"));
-    m_serialEntry->setPlaceholderText(QString::fromUtf8(text::kAskSerial));
-    auto* startAll = new QPushButton(QString::fromUtf8(text::kStartAll), bar);
-    startAll->setObjectName(QStringLiteral("startAll"));
-    auto* stopAll = new QPushButton(QString::fromUtf8(text::kStopAll), bar);
-    stopAll->setObjectName(QStringLiteral("stopAll"));
-    m_counters = new QLabel(bar);
-    m_counters->setObjectName(QStringLiteral("stationCounters"));
-    QFont big = m_counters->font();
-    big.setPointSize(big.pointSize() + 3);
-    big.setBold(true);
-    m_counters->setFont(big);
-    row->addWidget(new QLabel(QString::fromUtf8(text::kSerialNumber), bar));
-    row->addWidget(m_serialEntry, 1);
-    row->addWidget(startAll);
-    row->addWidget(stopAll);
-    row->addSpacing(20);
-    row->addWidget(m_counters);
-    CStationLogic* logic = m_logic.get();
-    // A scanner types the number and Enter; Enter alone starts every idle tile.
-    connect(m_serialEntry, &QLineEdit::returnPressed, this, [this, logic] {
-        const std::string typed = m_serialEntry->text().toStdString();
-        m_serialEntry->clear();
-        logic->OnSerialEntered(typed);
-    });
-    connect(startAll, &QPushButton::clicked, this, [logic] { logic->OnStartAllIdle(); });
-    connect(stopAll, &QPushButton::clicked, this, [logic] { logic->OnStopAll(); });
-    return bar;
+    show();
+    return m_logic->Begin(settings, job);
 }
 
 void CStationWindow::OnEndRequested()
@@ -236,15 +125,40 @@ void CStationWindow::OnEndRequested()
     m_logic->OnEndRequested();
 }
 
-void CStationWindow::keyPressEvent(QKeyEvent* event)
+bool CStationWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    // Line edits hand Enter on after their own use of it; only elsewhere does it start.
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && !qobject_cast<QLineEdit*>(focusWidget())) {
-        m_logic->OnStartAllIdle();
-        return;
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+        return QWidget::eventFilter(watched, event);
+    // Once per key, where it lands first: the focus, or the window itself.
+    auto* widget = static_cast<QWidget*>(watched);
+    QWidget* focus = focusWidget();
+    if (widget->window() != this || widget != (focus ? focus : this))
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const std::optional<ScanKey> kind = ScanKeyOf(*key);
+    if (!kind)
+        return false;
+    const auto* edit = qobject_cast<QLineEdit*>(widget);
+    const KeyFocus where = widget == m_serialEntry       ? KeyFocus::SerialField
+                           : edit && !edit->isReadOnly() ? KeyFocus::TextField
+                                                         : KeyFocus::Elsewhere;
+    // The system's key time: that of the key, not of its handling here.
+    const auto ms = static_cast<std::uint32_t>(key->timestamp());
+    switch (m_logic->OnKey(*kind, where, m_serialEntry->text().toStdString(), ms)) {
+    case KeyRoute::AsUsual: return false;
+    case KeyRoute::IntoField:
+        // From elsewhere at the end of what the field holds; else at the cursor.
+        if (widget != m_serialEntry) {
+            m_serialEntry->setFocus(Qt::OtherFocusReason);
+            m_serialEntry->end(false);
+        }
+        m_serialEntry->insert(*kind == ScanKey::Tab ? QStringLiteral("\t") : key->text());
+        return true;
+    case KeyRoute::Number: m_serialEntry->clear(); return true;
+    case KeyRoute::Dropped:
+    case KeyRoute::StartAll: return true;
     }
-    QWidget::keyPressEvent(event);
+    return true;
 }
 
 void CStationWindow::closeEvent(QCloseEvent* event)
@@ -371,6 +285,12 @@ void CStationWindow::ShowCounters(const StationCounters& c)
 {
     m_counters->setText(FromUtf8(StationCountersText(c)));
     m_recordsWaiting->setText(FromUtf8(RecordsWaitingText(c)));
+}
+
+void CStationWindow::ShowScanStatus(const std::string& status)
+{
+    m_scanStatus->setText(FromUtf8(status));
+    m_scanStatus->setToolTip(FromUtf8(status));
 }
 
 void CStationWindow::ShowMessage(const StationMessage& message)

@@ -8,7 +8,9 @@
 
 #include <QWidget>
 
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -32,6 +34,9 @@ public:
     ~CStationWindow() override;
 
     CStationLogic& Logic() { return *m_logic; }
+    // Shows the window, then the logic's Begin: false when the station has
+    // ended meanwhile, and the application's loop is not to run.
+    bool Begin(const CProfile& settings, const std::optional<std::filesystem::path>& job);
     // A signal, the application quitting: close what is open on top of the
     // window (a question, a message, a file dialog), then end without asking.
     void OnEndRequested();
@@ -44,7 +49,9 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    // Every key for this window: characters, Tab and Enter go the way the
+    // logic's scan rule says, wherever the focus is.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -53,6 +60,7 @@ private:
     void ShowTiles(const std::vector<TileView>& tiles) override;
     void ShowTile(std::size_t index, const TileView& tile) override;
     void ShowCounters(const StationCounters& counters) override;
+    void ShowScanStatus(const std::string& status) override;
     void ShowMessage(const StationMessage& message) override;
     bool AskEnd(const std::string& question) override;
     std::optional<std::filesystem::path> ChooseImage() override;
@@ -93,6 +101,7 @@ private:
     QPushButton* m_chooseImage = nullptr;
     QPushButton* m_chooseRecords = nullptr;
     QLineEdit* m_serialEntry = nullptr;
+    QLabel* m_scanStatus = nullptr;  // a refused scan and why
     QLabel* m_counters = nullptr;
     QTimer* m_devicesTimer = nullptr;
     bool m_bEnded = false;

@@ -77,6 +77,8 @@ void CStationDlg::Run()
 {
     MSG msg{};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (m_hWnd && RouteKey(msg))
+            continue;
         if (m_hWnd && TranslateAcceleratorW(m_hWnd, m_hKeys, &msg))
             continue;
         if (m_hWnd && IsDialogMessageW(m_hWnd, &msg))
@@ -170,7 +172,7 @@ void CStationDlg::OnCommand(WORD id, WORD code)
     // Buttons say BN_CLICKED, the F5 key 1.
     const bool clicked = code == BN_CLICKED || code == 1;
     switch (id) {
-    case IDOK: OnEnter(); return;  // Enter away from a push button
+    case IDOK: OnEnter(); return;  // Enter in the job's name or ports
     case IDCANCEL: return;         // Escape does not end a station
     case IDC_JOB_NAME:
         if (code == EN_KILLFOCUS)
@@ -225,26 +227,6 @@ void CStationDlg::OnCommand(WORD id, WORD code)
         return;
     // The tile's buttons take no keys: the next scan goes to the field again.
     FocusSerialEntry();
-}
-
-void CStationDlg::OnEnter()
-{
-    const HWND focus = GetFocus();
-    if (focus == Item(IDC_JOB_NAME)) {
-        CommitName();
-        return;
-    }
-    if (focus == Item(IDC_PORTS)) {
-        CommitPorts();
-        return;
-    }
-    // A scanner types the number and Enter; Enter alone starts every idle tile.
-    std::string typed;
-    if (focus == Item(IDC_SERIAL_ENTRY)) {
-        typed = Narrow(ItemText(IDC_SERIAL_ENTRY));
-        SetDlgItemTextW(m_hWnd, IDC_SERIAL_ENTRY, L"");
-    }
-    m_logic.OnSerialEntered(typed);
 }
 
 void CStationDlg::CommitName()
@@ -328,6 +310,12 @@ void CStationDlg::ShowCounters(const StationCounters& counters)
 {
     SetItemText(IDC_COUNTERS, StationCountersText(counters));
     SetItemText(IDC_RECORDS_WAITING, RecordsWaitingText(counters));
+}
+
+void CStationDlg::ShowScanStatus(const std::string& status)
+{
+    SetItemText(IDC_SCAN_STATUS, status);
+    SetToolText(m_hTip, m_hWnd, Item(IDC_SCAN_STATUS), Widen(status));
 }
 
 HWND CStationDlg::ModalOwner() const { return veltrad::ModalOwner(m_hWnd, m_hTip); }

@@ -44,6 +44,7 @@ private:
     void ShowTiles(const std::vector<TileView>& tiles) override;
     void ShowTile(std::size_t index, const TileView& tile) override;
     void ShowCounters(const StationCounters& counters) override;
+    void ShowScanStatus(const std::string& status) override;
     void ShowMessage(const StationMessage& message) override;
     bool AskEnd(const std::string& question) override;
     std::optional<std::filesystem::path> ChooseImage() override;
@@ -61,6 +62,9 @@ private:
     BOOL OnInitDialog();
     void OnCommand(WORD id, WORD code);
     void OnEnter();
+    // A key of the station's window before the dialog manager's: true when
+    // the scan rule took it (StationKeys.cpp).
+    bool RouteKey(const MSG& msg);
     void FocusSerialEntry();
     void CommitName();
     void CommitPorts();
@@ -98,6 +102,7 @@ private:
     SIZE m_templateClient{};
     SIZE m_templateUnits{};
     std::vector<std::unique_ptr<CTileWindow>> m_tiles;
+    DWORD m_keyDownTime = 0;  // of the latest key, whose character comes after it
     // Last, so it goes first: it joins the workers while the window's members
     // still stand.
     CStationLogic m_logic;

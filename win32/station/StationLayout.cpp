@@ -42,7 +42,8 @@ constexpr AnchorOf kAnchors[] = {
     {IDC_SOUNDS, kRight},
     {IDC_RECORDS_WAITING, kStretch},
     {IDC_SERIAL_LABEL, kBottom},
-    {IDC_SERIAL_ENTRY, kBottom | kStretch},
+    {IDC_SERIAL_ENTRY, kBottom},
+    {IDC_SCAN_STATUS, kBottom | kStretch},
     {IDC_START_ALL, kBottom | kRight},
     {IDC_STOP_ALL, kBottom | kRight},
     {IDC_COUNTERS, kBottom | kRight},
@@ -126,6 +127,7 @@ void CStationDlg::MakeFonts()
     m_hCountersFont = DerivedFont(base, kCountersScalePercent);
     SendMessageW(Item(IDC_COUNTERS), WM_SETFONT, reinterpret_cast<WPARAM>(m_hCountersFont), TRUE);
     SendMessageW(Item(IDC_RECORDS_WAITING), WM_SETFONT, reinterpret_cast<WPARAM>(m_fonts.bold), TRUE);
+    SendMessageW(Item(IDC_SCAN_STATUS), WM_SETFONT, reinterpret_cast<WPARAM>(m_fonts.bold), TRUE);
     for (HFONT font : {old.bold, old.word, oldCounters}) {
         if (font)
             DeleteObject(font);

@@ -37,6 +37,7 @@
 #define IDC_START_ALL 2032
 #define IDC_STOP_ALL 2033
 #define IDC_COUNTERS 2034
+#define IDC_SCAN_STATUS 2035
 
 // The tiles, made at run time: tile i is IDC_TILE + i, its buttons
 // IDC_TILE_START + i and IDC_TILE_STOP + i (16 tiles at most).

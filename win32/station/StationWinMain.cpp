@@ -12,6 +12,7 @@
 #include <shellapi.h>
 
 #include <filesystem>
+#include <optional>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
 {
@@ -28,16 +29,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show)
     int rc = 1;
     {
         // [Ports] of %APPDATA%\Veltrad.INI, as the main window reads it.
-        veltrad::CStationDlg station(instance,
-                                     veltrad::PortMapFromProfile(veltrad::CProfile(veltrad::CProfile::DefaultPath())));
+        const veltrad::CProfile settings(veltrad::CProfile::DefaultPath());
+        veltrad::CStationDlg station(instance, veltrad::PortMapFromProfile(settings));
         if (station.Create(show)) {
+            std::optional<std::filesystem::path> job;
             int argc = 0;
             if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
                 if (argc > 1)
-                    station.Logic().OpenJob(std::filesystem::path(argv[1]));
+                    job = std::filesystem::path(argv[1]);
                 LocalFree(argv);
             }
-            station.Run();
+            // The session's end during a start-up message ends the station there.
+            if (station.Logic().Begin(settings, job))
+                station.Run();
             rc = 0;
         }
         // Ended: every run stopped and every worker joined; the destructor makes sure once more.
