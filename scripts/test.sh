@@ -51,27 +51,77 @@ show_timings() {
 trap show_timings EXIT
 
 stage "packages"
-scripts/deps.sh build gui
+if [ "$quick" = 1 ]; then
+  scripts/deps.sh build gui
+else
+  # Every stage's packages in one go: one index update, one install.
+  scripts/deps.sh build gui mingw vm packaging
+fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
 export QT_QPA_PLATFORM=offscreen
+# New build folders are Ninja ones (less overhead than make's); a folder
+# made earlier keeps its generator.
+export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}
 # Test runs must never touch the user's real settings file.
 export XDG_CONFIG_HOME="$PWD/build/test-config"
 mkdir -p "$XDG_CONFIG_HOME"
 
-build_and_test() {  # dir, ctest args, cmake args...
-  local dir=$1 ctest_args=$2; shift 2
+# The virtual bench's kernel and busybox are downloaded and unpacked while
+# the builds run.
+if [ "$quick" = 0 ]; then
+  scripts/test-vm.sh --prepare > build/vm-prepare.log 2>&1 &
+  vm_prepare=$!
+fi
+
+configure() {  # dir, cmake args...
+  local dir=$1
+  shift
   mkdir -p "$dir"
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRAD_BUILD_GUI=ON "$@" > "$dir/configure.log" 2>&1 \
     || { cat "$dir/configure.log"; return 1; }
-  cmake --build "$dir" -j "$jobs"
-  # shellcheck disable=SC2086
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" $ctest_args
 }
 
-mkdir -p build
+# The test names in a tree (without the parameter that gtest prints, which
+# may show an address), and the programs that the plain tree's tests run
+# (their targets bear their names), of one label or of all.
+test_names() {  # dir [label]
+  ctest --test-dir "$1" -N ${2:+-L "$2"} | sed -n 's/  # GetParam() = .*//; s/^ *Test *#[0-9]*: //p' | sort
+}
+test_programs() {  # [label]
+  ctest --test-dir build -N -V ${1:+-L "$1"} | awk -v bin="$PWD/build/bin/" '
+    { at = index($0, "Test command: " bin) }
+    at { cmd = substr($0, at + length("Test command: " bin)); sub(/[ "].*/, "", cmd); print cmd }' | sort -u
+}
+
+# A sanitizer build: optimised as ASan and TSan advise (-O1), line tables
+# only (-g1) for the reports: a third of -O2 -g's compile time under
+# ASan+UBSan. One compiler run per target (a unity build, as the Windows
+# stage's): the command-line tool's four files each compiled CLI11 whole.
+# Only the test programs of the label and what they start (their targets
+# depend on it), not the windows, the screenshot tools or the benchmarks.
+sanitizer_stage() {  # dir, label ('' for every test), cmake args...
+  local dir=$1 label=$2 programs
+  shift 2
+  configure "$dir" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_UNITY_BUILD=ON \
+    -DVELTRAD_BUILD_BENCH=OFF "$@"
+  mapfile -t programs < <(test_programs "$label")
+  [ ${#programs[@]} -gt 0 ] || { echo "test.sh: the plain build lists no test programs${label:+ labelled $label}" >&2; return 1; }
+  cmake --build "$dir" -j "$jobs" --target "${programs[@]}"
+  # A test whose program was not built has no labels yet: a label's tests
+  # must be those of the plain build.
+  if [ -n "$label" ] && ! diff <(test_names build "$label") <(test_names "$dir" "$label") > "$dir/tests.diff"; then
+    echo "test.sh: $dir lists other tests labelled $label than build/ (< build/, > $dir):" >&2
+    cat "$dir/tests.diff" >&2
+    return 1
+  fi
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" ${label:+-L "$label"}
+}
+
 stage "build and test"
-build_and_test build "" -DVELTRAD_SANITIZE=
+configure build -DVELTRAD_SANITIZE=
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
 if [ "$quick" = 1 ]; then
   echo
   echo "Quick run passed (plain build only; the full command runs every stage)."
@@ -80,11 +130,11 @@ fi
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  build_and_test build-asan "" -DVELTRAD_SANITIZE=address,undefined -DVELTRAD_BUILD_BENCH=OFF
+  sanitizer_stage build-asan "" -DVELTRAD_SANITIZE=address,undefined
 
 stage "ThreadSanitizer (tests that run threads)"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  build_and_test build-tsan "-L threads" -DVELTRAD_SANITIZE=thread -DVELTRAD_BUILD_BENCH=OFF
+  sanitizer_stage build-tsan threads -DVELTRAD_SANITIZE=thread
 
 if [ -x scripts/test-windows.sh ]; then
   stage "Windows build under Wine"
@@ -92,6 +142,7 @@ if [ -x scripts/test-windows.sh ]; then
 fi
 
 stage "Virtual bench: real serial drivers in Debian's kernel under QEMU"
+wait "$vm_prepare" || { cat build/vm-prepare.log; exit 1; }
 scripts/test-vm.sh
 
 stage "Debian package: lintian, desktop metadata, manual pages, Tab completion"
