@@ -51,12 +51,7 @@ show_timings() {
 trap show_timings EXIT
 
 stage "packages"
-if [ "$quick" = 1 ]; then
-  scripts/deps.sh build gui
-else
-  # Every stage's packages in one go: one index update, one install.
-  scripts/deps.sh build gui mingw vm packaging
-fi
+scripts/deps.sh build gui
 
 jobs=$(nproc 2>/dev/null || echo 2)
 export QT_QPA_PLATFORM=offscreen
@@ -67,11 +62,12 @@ export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}
 export XDG_CONFIG_HOME="$PWD/build/test-config"
 mkdir -p "$XDG_CONFIG_HOME"
 
-# The virtual bench's kernel and busybox are downloaded and unpacked while
-# the builds run.
+# The later stages' packages are installed, and the virtual bench's kernel
+# and busybox downloaded and unpacked, while the builds run: mostly waiting
+# on the network and the disk.
 if [ "$quick" = 0 ]; then
-  scripts/test-vm.sh --prepare > build/vm-prepare.log 2>&1 &
-  vm_prepare=$!
+  { scripts/deps.sh mingw vm packaging && scripts/test-vm.sh --prepare; } > build/later-stages.log 2>&1 &
+  later_stages=$!
 fi
 
 configure() {  # dir, cmake args...
@@ -94,16 +90,18 @@ test_programs() {  # [label]
     at { cmd = substr($0, at + length("Test command: " bin)); sub(/[ "].*/, "", cmd); print cmd }' | sort -u
 }
 
-# A sanitizer build: optimised as ASan and TSan advise (-O1), line tables
-# only (-g1) for the reports: a third of -O2 -g's compile time under
-# ASan+UBSan. One compiler run per target (a unity build, as the Windows
-# stage's): the command-line tool's four files each compiled CLI11 whole.
-# Only the test programs of the label and what they start (their targets
-# depend on it), not the windows, the screenshot tools or the benchmarks.
-sanitizer_stage() {  # dir, label ('' for every test), cmake args...
-  local dir=$1 label=$2 programs
-  shift 2
-  configure "$dir" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_UNITY_BUILD=ON \
+# A sanitizer build with line tables only (-g1), which is what the reports
+# need for file and line. ASan+UBSan unoptimised (-O0): its tests take no
+# longer, and it compiles in three fifths of -O1's time; TSan at -O1, as it
+# advises, for the threads' pace. One compiler run per target (a unity
+# build, as the Windows stage's): the command-line tool's four files each
+# compiled CLI11 whole. Only the test programs of the label and what they
+# start (their targets depend on it), not the windows, the screenshot tools
+# or the benchmarks.
+sanitizer_stage() {  # dir, label ('' for every test), optimisation, cmake args...
+  local dir=$1 label=$2 optimisation=$3 programs
+  shift 3
+  configure "$dir" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$optimisation -g1 -DNDEBUG" -DCMAKE_UNITY_BUILD=ON \
     -DVELTRAD_BUILD_BENCH=OFF "$@"
   mapfile -t programs < <(test_programs "$label")
   [ ${#programs[@]} -gt 0 ] || { echo "test.sh: the plain build lists no test programs${label:+ labelled $label}" >&2; return 1; }
@@ -130,11 +128,13 @@ fi
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  sanitizer_stage build-asan "" -DVELTRAD_SANITIZE=address,undefined
+  sanitizer_stage build-asan "" -O0 -DVELTRAD_SANITIZE=address,undefined
 
 stage "ThreadSanitizer (tests that run threads)"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  sanitizer_stage build-tsan threads -DVELTRAD_SANITIZE=thread
+  sanitizer_stage build-tsan threads -O1 -DVELTRAD_SANITIZE=thread
+
+wait "$later_stages" || { cat build/later-stages.log; exit 1; }
 
 if [ -x scripts/test-windows.sh ]; then
   stage "Windows build under Wine"
@@ -142,7 +142,6 @@ if [ -x scripts/test-windows.sh ]; then
 fi
 
 stage "Virtual bench: real serial drivers in Debian's kernel under QEMU"
-wait "$vm_prepare" || { cat build/vm-prepare.log; exit 1; }
 scripts/test-vm.sh
 
 stage "Debian package: lintian, desktop metadata, manual pages, Tab completion"
