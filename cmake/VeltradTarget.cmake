@@ -7,7 +7,10 @@ function(veltrad_target_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
   endif()
   if(VELTRAD_SANITIZE)
-    target_compile_options(${target} PRIVATE -fsanitize=${VELTRAD_SANITIZE} -fno-omit-frame-pointer -g)
+    # Reports name files and lines: debug information where the build type
+    # brings none of its own (scripts/test.sh chooses -g1 for speed).
+    target_compile_options(${target} PRIVATE -fsanitize=${VELTRAD_SANITIZE} -fno-omit-frame-pointer
+                           $<$<NOT:$<CONFIG:Debug,RelWithDebInfo>>:-g>)
     target_link_options(${target} PRIVATE -fsanitize=${VELTRAD_SANITIZE})
   endif()
 endfunction()

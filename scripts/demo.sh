@@ -8,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh build gui
+export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}  # for new build folders; old ones keep theirs
 mkdir -p build
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRAD_BUILD_GUI=ON -DVELTRAD_SANITIZE= > build/configure.log 2>&1 \
   || { cat build/configure.log; exit 1; }

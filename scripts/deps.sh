@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [build|gui|mingw|packaging|vm]...   (build is always included)
 set -euo pipefail
 
-packages=(cmake g++ make pkgconf libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nettle-dev clang-format git)
+packages=(cmake g++ make ninja-build pkgconf libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nettle-dev clang-format git)
 for group in "$@"; do
   case "$group" in
     build) ;;

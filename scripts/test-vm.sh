@@ -9,12 +9,20 @@
 #
 #   scripts/test-vm.sh                  every scenario (a stage of scripts/test.sh)
 #   scripts/test-vm.sh acm uart ...     the scenarios of these drivers only (ft, uart, acm, all)
+#   scripts/test-vm.sh --prepare        only the guest's kernel and busybox (downloaded and
+#                                       unpacked) and the KVM probe: scripts/test.sh runs it while
+#                                       it builds
 #
 # The kernel and busybox packages are downloaded once and kept, unpacked, in
 # build/vm; nothing is installed on the host but the vm group of deps.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+prepare=0
+if [ "${1:-}" = --prepare ]; then
+  prepare=1
+  shift
+fi
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(ft uart acm all)
 for group in "${groups[@]}"; do
@@ -22,17 +30,13 @@ for group in "${groups[@]}"; do
 done
 
 scripts/deps.sh build vm
+export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}  # for new build folders; old ones keep theirs
 
 vm=$PWD/build/vm
 bin=$PWD/build/bin
 guest_src=$PWD/tests/vm/guest
 ft_serial=VB000001 # the FT232's USB serial number
 mkdir -p "$vm/debs"
-
-if [ ! -x "$bin/veltrad-cli" ] || [ ! -x "$bin/veltrad-sim" ]; then
-  [ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-  cmake --build build -j "$(nproc 2> /dev/null || echo 2)" --target veltrad-cli veltrad-sim
-fi
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 stage_t0=$(now_ms)
@@ -91,6 +95,37 @@ if [ ! -s "$vmlinux" ]; then
   fi
 fi
 
+qemu_base=(qemu-system-x86_64 -M pc -m 512 -smp 1 -nodefaults -no-user-config -display none -no-reboot
+  -kernel "$vmlinux")
+
+# KVM when it can run the stock kernel (a nested /dev/kvm may hang it), TCG
+# otherwise; the answer is kept per host kernel and guest kernel.
+accel=tcg
+accel_file=$vm/accel-$(uname -r)-$kver
+if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
+  if [ ! -f "$accel_file" ]; then
+    mkdir -p "$vm/probe"
+    cp "$busybox" "$vm/probe/busybox"
+    printf '#!/busybox sh\n/busybox echo veltrad-probe-booted\n/busybox poweroff -f\n' > "$vm/probe/init"
+    chmod +x "$vm/probe/init"
+    (cd "$vm/probe" && find . | cpio -o -H newc --quiet) > "$vm/probe.cpio"
+    if timeout 10 "${qemu_base[@]}" -accel kvm -initrd "$vm/probe.cpio" -serial stdio \
+      -append "console=ttyS0 quiet panic=-1" 2> /dev/null | grep -q veltrad-probe-booted; then
+      echo kvm > "$accel_file"
+    else
+      echo tcg > "$accel_file"
+    fi
+  fi
+  accel=$(cat "$accel_file")
+fi
+
+[ "$prepare" = 0 ] || exit 0
+
+if [ ! -x "$bin/veltrad-cli" ] || [ ! -x "$bin/veltrad-sim" ]; then
+  [ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+  cmake --build build -j "$(nproc 2> /dev/null || echo 2)" --target veltrad-cli veltrad-sim
+fi
+
 # --- the initramfs --------------------------------------------------------
 
 run=$vm/run
@@ -140,30 +175,6 @@ make_image large 0 256 1
 (cd "$root" && find . | cpio -o -H newc --quiet) > "$run/initramfs.cpio"
 
 # --- booting --------------------------------------------------------------
-
-qemu_base=(qemu-system-x86_64 -M pc -m 512 -smp 1 -nodefaults -no-user-config -display none -no-reboot
-  -kernel "$vmlinux")
-
-# KVM when it can run the stock kernel (a nested /dev/kvm may hang it), TCG
-# otherwise; the answer is kept per host kernel and guest kernel.
-accel=tcg
-accel_file=$vm/accel-$(uname -r)-$kver
-if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
-  if [ ! -f "$accel_file" ]; then
-    mkdir -p "$run/probe"
-    cp "$busybox" "$run/probe/busybox"
-    printf '#!/busybox sh\n/busybox echo veltrad-probe-booted\n/busybox poweroff -f\n' > "$run/probe/init"
-    chmod +x "$run/probe/init"
-    (cd "$run/probe" && find . | cpio -o -H newc --quiet) > "$run/probe.cpio"
-    if timeout 10 "${qemu_base[@]}" -accel kvm -initrd "$run/probe.cpio" -serial stdio \
-      -append "console=ttyS0 quiet panic=-1" 2> /dev/null | grep -q veltrad-probe-booted; then
-      echo kvm > "$accel_file"
-    else
-      echo tcg > "$accel_file"
-    fi
-  fi
-  accel=$(cat "$accel_file")
-fi
 
 for f in con.in con.out qmp.in qmp.out; do mkfifo "$run/$f"; done
 console_log=$run/console.log

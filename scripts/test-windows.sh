@@ -11,6 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh mingw
+export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}  # for new build folders; old ones keep theirs
 
 jobs=$(nproc 2>/dev/null || echo 2)
 [ "$jobs" -gt 2 ] && jobs=2

@@ -5,6 +5,9 @@
 
 #include <QFont>
 #include <QIcon>
+#include <QString>
+
+#include <string>
 
 class QCoreApplication;
 class QDialog;
@@ -15,6 +18,9 @@ namespace veltrad {
 // whatever the system's language: the windows are Korean. Qt's translations
 // (Debian: qt6-translations-l10n) and the Korean locale, for good.
 void UseKoreanToolkitTexts(QCoreApplication& application);
+
+// Our texts are UTF-8; Qt's are UTF-16.
+inline QString FromUtf8(const std::string& text) { return QString::fromUtf8(text); }
 
 // The sans font with Korean glyphs, in the given size.
 QFont DialogFont(int pointSize);

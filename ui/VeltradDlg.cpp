@@ -18,8 +18,6 @@
 namespace veltrad {
 namespace {
 
-QString FromUtf8(const std::string& text) { return QString::fromUtf8(text); }
-
 bool IsEnter(const QKeyEvent& key) { return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter; }
 
 }  // namespace

@@ -47,7 +47,7 @@ std::vector<std::vector<std::string>> RecordLines(const fs::path& folder)
 }
 
 // Record fields by position: the run log's twelve, then the station's three.
-enum Field { kTime, kPort, kDevice, kAdapter, kImage, kSize, kSha, kOutcome, kSerial = 12, kStation, kJob };
+enum Field { kTime, kPort, kDevice, kAdapter, kImage, kSize, kSha256, kOutcome, kSerial = 12, kStation, kJob };
 
 class StationLogicTest : public ::testing::Test {
 protected:
@@ -202,7 +202,7 @@ TEST_F(StationLogicTest, EveryWayARunEndsReachesItsTileCountersRecordAndSound)
         EXPECT_EQ(r[kDevice], FakeDevice(static_cast<int>(i + 1)));
         EXPECT_EQ(r[kAdapter], "A" + std::to_string(i + 1));
         EXPECT_EQ(r[kOutcome], cases[i].outcome);
-        EXPECT_EQ(r[kSha], logic->JobData().sha256);
+        EXPECT_EQ(r[kSha256], logic->JobData().sha256);
         EXPECT_EQ(r[kSize], std::to_string(kFrames * 128));
         EXPECT_EQ(r[kSerial], "-");
         EXPECT_EQ(r[kStation], kHost);

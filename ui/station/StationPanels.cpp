@@ -21,7 +21,6 @@
 namespace veltrad {
 
 namespace text = station_text;
-using station_qt::FromUtf8;
 using station_qt::kOwnDialog;
 using station_qt::ToPath;
 

@@ -1,5 +1,7 @@
 #pragma once
-// What the Qt station's files share: texts, paths and file dialogs.
+// What the Qt station's files share: paths and file dialogs.
+
+#include "ui/DialogLook.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -9,8 +11,6 @@
 #include <string>
 
 namespace veltrad::station_qt {
-
-inline QString FromUtf8(const std::string& s) { return QString::fromUtf8(s); }
 
 inline std::filesystem::path ToPath(const QString& file)
 {

@@ -42,7 +42,6 @@ constexpr int kMinTileWidth = 160;    // pixels; the grid takes as many columns 
 // its frame is known, in pixels.
 constexpr int kUnknownFrame = 40;
 
-using station_qt::FromUtf8;
 using station_qt::kOwnDialog;
 using station_qt::ToPath;
 

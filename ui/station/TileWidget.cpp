@@ -3,6 +3,8 @@
 #include "station/TileLook.h"
 #include "station/ViewTexts.h"
 
+#include "ui/DialogLook.h"
+
 #include <QColor>
 #include <QFontMetrics>
 #include <QLabel>
@@ -25,8 +27,6 @@ constexpr int kLeastWidth = 150;
 // A reason takes three lines at most, what to check two.
 constexpr int kDetailLines = 3;
 constexpr int kHintLines = 2;
-
-QString FromUtf8(const std::string& s) { return QString::fromUtf8(s); }
 
 QString Colour(std::uint32_t rgb) { return QColor(static_cast<QRgb>(rgb)).name(); }
 
